@@ -1,0 +1,97 @@
+#include "platform/data_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<FolderEntry> ListFolder(const std::string& path) {
+    std::vector<FolderEntry> entries;
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return entries;
+    while (dirent* d = ::readdir(dir)) {
+        std::string name = d->d_name;
+        if (name == "." || name == "..") continue;
+        FolderEntry entry;
+        entry.name = name;
+        std::string full = path + "/" + name;
+        struct stat lst;
+        if (::lstat(full.c_str(), &lst) == 0) {
+            entry.is_symlink = S_ISLNK(lst.st_mode);
+            struct stat st;
+            entry.is_folder = entry.is_symlink ? (::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                                               : S_ISDIR(lst.st_mode);
+        }
+        entries.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    std::sort(entries.begin(), entries.end(),
+              [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+ReadOnlyFile::~ReadOnlyFile() { Close(); }
+
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+bool ReadOnlyFile::Open(const std::string& path) {
+    Close();
+    if (path.empty()) return false;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void ReadOnlyFile::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+size_t ReadOnlyFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
+    if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+    size_t done = 0;
+    auto* out = static_cast<char*>(buffer);
+    while (done < size) {
+        ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+int64_t ReadOnlyFile::Size() const {
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+    return st.st_size;
+}
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#pragma once
+// The one door through which the data folder (disk copy) is read, so a network
+// share backend can be added beneath it without touching the readers.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct FolderEntry {
+    std::string name;
+    bool is_folder = false;
+    bool is_symlink = false;
+};
+
+bool PathExists(const std::string& path);
+bool IsFolder(const std::string& path);
+// Entries of a folder without "." and "..", sorted by name (byte order), so
+// every file system gives the same order. Empty when the folder cannot be read.
+std::vector<FolderEntry> ListFolder(const std::string& path);
+
+class ReadOnlyFile {
+public:
+    ReadOnlyFile() = default;
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    ReadOnlyFile(ReadOnlyFile&& other) noexcept;
+    ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
+
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    // Reads up to size bytes at offset; returns the count read (short at end of file, 0 on error).
+    size_t ReadAt(uint64_t offset, void* buffer, size_t size) const;
+    // Size in bytes, or -1 when unknown.
+    int64_t Size() const;
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace platform

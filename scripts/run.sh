@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds Larkspur and starts it. Without a data folder on the command line it
+# makes a few minutes of sample recording first (once) and names its folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)"
+DATA=${1:-$PWD/sample}
+if [ ! -d "$DATA/avdata" ] && [ ! -d "$DATA" -o "$(basename "$DATA")" != "avdata" ]; then
+  echo "making a sample recording in $DATA/avdata ..."
+  build/bin/avdata-sample "$DATA" --minutes 3
+fi
+echo "sample recording: $DATA/avdata (open it with Open in Larkspur)"
+export LARKSPUR_DATA_FOLDER="$DATA"
+exec build/bin/larkspur

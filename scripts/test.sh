@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs every test: a plain build, then an
+# AddressSanitizer + UndefinedBehaviorSanitizer build, then the fuzz targets briefly.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+JOBS=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$JOBS"
+(cd build && ctest -j "$JOBS" --output-on-failure)
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLARKSPUR_SANITIZE=ON -DLARKSPUR_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$JOBS"
+(cd build-asan && ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest -j "$JOBS" --output-on-failure)
+
+scripts/fuzz.sh "${FUZZ_SECONDS:-10}"
