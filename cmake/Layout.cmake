@@ -10,7 +10,7 @@
 
 set(LARKSPUR_ENGINE_LIBS "")
 set(LARKSPUR_EMPTY_SOURCE ${CMAKE_BINARY_DIR}/empty.cpp)
-file(WRITE ${LARKSPUR_EMPTY_SOURCE} "")
+file(WRITE ${LARKSPUR_EMPTY_SOURCE} "// Lets a library exist before its folder has sources.\nnamespace {}\n")
 
 function(larkspur_engine_library name)
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${name}/*.cpp)

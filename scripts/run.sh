@@ -7,10 +7,10 @@ scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 DATA=${1:-$PWD/sample}
-if [ ! -d "$DATA/avdata" ] && [ ! -d "$DATA" -o "$(basename "$DATA")" != "avdata" ]; then
+if [ ! -d "$DATA/avdata" ] && [ "$(basename "$DATA")" != "avdata" ] && [ -x build/bin/avdata-sample ]; then
   echo "making a sample recording in $DATA/avdata ..."
   build/bin/avdata-sample "$DATA" --minutes 3
 fi
-echo "sample recording: $DATA/avdata (open it with Open in Larkspur)"
+[ -d "$DATA" ] && echo "data folder: $DATA (open it with Open in Larkspur)"
 export LARKSPUR_DATA_FOLDER="$DATA"
 exec build/bin/larkspur
