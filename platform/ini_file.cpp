@@ -89,7 +89,8 @@ std::string GetProfileString(const std::string& section, const std::string& key,
                 continue;
             }
             std::string k, v;
-            if (in_section && KeyOf(line, &k, &v) && EqualNoCase(k, key)) {
+            // Keys in the file are trimmed, so a caller's key with a trailing blank still finds its line.
+            if (in_section && KeyOf(line, &k, &v) && EqualNoCase(k, Trim(key))) {
                 if (v.size() >= 2 && ((v.front() == '"' && v.back() == '"') || (v.front() == '\'' && v.back() == '\'')))
                     v = v.substr(1, v.size() - 2);
                 result = v;
