@@ -1,0 +1,43 @@
+#pragma once
+// Reader of one per-minute recording file, with every offset and length taken
+// from the file checked against the file before it drives a read.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media/disk_format.h"
+#include "platform/data_file.h"
+
+struct MinuteFrame {
+    MinuteFrameEntry entry;
+    std::vector<uint8_t> data;
+};
+
+class MinuteFile {
+public:
+    // Opens the minute and reads its index whole. False (the minute is a gap)
+    // when the file is missing or shorter than the index.
+    bool Open(const std::string& data_folder, int year, int month, int day, int hour, int minute);
+    bool OpenPath(const std::string& path);
+    void Close();
+    bool IsOpen() const { return file_.IsOpen(); }
+
+    const MinuteFileIndex& index() const { return index_; }
+    SecondIndexEntry Second(int s) const { return index_.Second(s); }
+    int64_t size() const { return size_; }
+
+    // Reads channel c's block of second s. False on a damaged position or a
+    // short read: the channel is dropped for that second, never left stale.
+    bool ReadBlock(int s, int c, ChannelSecondBlock* block, int64_t* block_position) const;
+    // Kind 0 or 1, a length in (0, 2 MiB], and data lying inside the file.
+    bool EntryReadable(const MinuteFrameEntry& entry, int64_t block_position) const;
+    // False on a short read; data is then empty.
+    bool ReadFrameData(const MinuteFrameEntry& entry, int64_t block_position, std::vector<uint8_t>* data) const;
+    // The readable used entries of a block, in slot order, with their data.
+    std::vector<MinuteFrame> ReadFrames(const ChannelSecondBlock& block, int64_t block_position) const;
+
+private:
+    platform::ReadOnlyFile file_;
+    MinuteFileIndex index_;
+    int64_t size_ = 0;
+};
