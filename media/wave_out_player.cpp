@@ -1,0 +1,120 @@
+#include "media/wave_out_player.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+WaveOutPlayer::WaveOutPlayer() = default;
+
+WaveOutPlayer::~WaveOutPlayer() {
+    if (saved_volume_ > 0) SetVolume(saved_volume_);
+    Close();
+}
+
+int WaveOutPlayer::Open(int samples_per_sec, int format_kind, int bits_per_sample, int channels) {
+    Close();
+    ring_index_ = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        queued_ = 0;
+    }
+    staged_ = 0;
+    format_.tag = format_kind == kFormatMuLaw ? platform::kWaveFormatMuLaw : platform::kWaveFormatPcm;
+    format_.channels = channels;
+    format_.samples_per_sec = samples_per_sec;
+    format_.bits_per_sample = bits_per_sample;
+    format_.block_align = bits_per_sample * channels / 8;
+    format_.avg_bytes_per_sec = samples_per_sec * format_.block_align;
+    // A quarter second per block, whole sample frames only.
+    block_size_ = format_.avg_bytes_per_sec / 4;
+    if (format_.block_align > 0) block_size_ -= block_size_ % format_.block_align;
+    if (block_size_ <= 0 || samples_per_sec <= 0 || samples_per_sec > 384000 || channels <= 0 || channels > 8)
+        return 0;
+    if (!device_.Open(format_, [this](int block) { OnDone(block); })) return 0;
+    headers_.assign(kBlocks, std::vector<uint8_t>(static_cast<size_t>(block_size_)));
+    staging_.assign(static_cast<size_t>(block_size_) * kBlocks, 0);
+    return 1;
+}
+
+void WaveOutPlayer::Close() {
+    staging_.clear();
+    staged_ = 0;
+    if (device_.IsOpen()) {
+        device_.Close();
+        headers_.clear();
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    queued_ = 0;
+}
+
+void WaveOutPlayer::OnDone(int) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (queued_ > 0) --queued_;
+}
+
+int WaveOutPlayer::queued() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return queued_;
+}
+
+int WaveOutPlayer::Write(int count, const uint8_t* data) {
+    if (staging_.empty() || !device_.IsOpen() || count < 0 || (count > 0 && !data)) return 0;
+    if (staged_ + static_cast<size_t>(count) > staging_.size()) return 0;
+    std::memcpy(staging_.data() + staged_, data, static_cast<size_t>(count));
+    staged_ += static_cast<size_t>(count);
+    const size_t block = static_cast<size_t>(block_size_);
+    if (staged_ < block) return 1;
+    const size_t n = staged_ / block;
+    for (size_t i = 0; i < n; ++i) {
+        // When the device lags a whole ring behind, the oldest block is still
+        // playing: drop this one rather than overwrite what is being heard.
+        if (queued() >= kBlocks) continue;
+        std::vector<uint8_t>& header = headers_[static_cast<size_t>(ring_index_)];
+        std::memcpy(header.data(), staging_.data() + i * block, block);
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ++queued_;
+        }
+        if (device_.Write(ring_index_, header.data(), header.size())) {
+            ring_index_ = (ring_index_ + 1) % kBlocks;
+        } else {
+            std::lock_guard<std::mutex> guard(lock_);
+            --queued_;
+        }
+    }
+    std::memmove(staging_.data(), staging_.data() + n * block, staged_ - n * block);
+    staged_ -= n * block;
+    return 1;
+}
+
+int WaveOutPlayer::GetVolume() const {
+    const uint32_t left = platform::WaveOutDevice::GetVolume() & 0xFFFF;
+    return static_cast<int>(left * 100 / 65535);
+}
+
+void WaveOutPlayer::SetVolume(int volume) {
+    if (volume < 0) volume = 0;
+    if (volume > 100) volume = 100;
+    const uint32_t v = static_cast<uint32_t>(volume) * 65535 / 100;
+    platform::WaveOutDevice::SetVolume(v | (v << 16));
+}
+
+bool WaveOutPlayer::WaitDrained(int timeout_ms) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (queued() > 0) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+int MuLawToPcm16(uint8_t* out, int count, const uint8_t* in, int* out_count) {
+    if (!out || !in || !out_count || count <= 0) return 0;
+    for (int i = 0; i < count; ++i) {
+        const auto v = static_cast<uint16_t>(platform::MuLawToLinear(in[i]));
+        out[2 * i] = static_cast<uint8_t>(v & 0xFF);
+        out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    *out_count = 2 * count;
+    return 1;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// Ring-buffered player of the selected channel's sound: packets are staged and
+// sent to the device in quarter-second blocks.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/wave_out.h"
+
+class WaveOutPlayer {
+public:
+    static constexpr int kBlocks = 40;
+    static constexpr int kFormatPcm = 0;
+    static constexpr int kFormatMuLaw = 1;
+
+    WaveOutPlayer();
+    ~WaveOutPlayer();
+    WaveOutPlayer(const WaveOutPlayer&) = delete;
+    WaveOutPlayer& operator=(const WaveOutPlayer&) = delete;
+
+    // 1 ok; 0 when the device does not open (or the format makes no sense).
+    int Open(int samples_per_sec, int format_kind, int bits_per_sample, int channels);
+    void Close();
+    // 1 when staged; 0 when closed or the packet does not fit the staging buffer (dropped whole).
+    int Write(int count, const uint8_t* data);
+    int GetVolume() const;
+    void SetVolume(int volume);
+
+    bool IsOpen() const { return device_.IsOpen(); }
+    int block_size() const { return block_size_; }
+    int queued() const;
+    int staged() const { return static_cast<int>(staged_); }
+    // For tests: waits until every sent block has been played or timeout_ms passed.
+    bool WaitDrained(int timeout_ms) const;
+
+private:
+    void OnDone(int block);
+
+    int block_size_ = 0;
+    platform::WaveFormat format_;
+    platform::WaveOutDevice device_;
+    std::vector<std::vector<uint8_t>> headers_;
+    int ring_index_ = 0;
+    int queued_ = 0;
+    std::vector<uint8_t> staging_;
+    size_t staged_ = 0;
+    int saved_volume_ = -1;
+    mutable std::mutex lock_;
+};
+
+// G.711 mu-law to 16-bit little-endian PCM; *out_count = 2 x count. 0 on null pointers or count 0.
+int MuLawToPcm16(uint8_t* out, int count, const uint8_t* in, int* out_count);

@@ -1,0 +1,69 @@
+#pragma once
+// The sound device as the playback's audio player expects it: open with a
+// format, hand it numbered blocks, get told when each block has been played.
+// Built on SDL2's audio subsystem; G.711 mu-law is expanded here since SDL
+// has no such format, and the volume is a software gain that outlives the device.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace platform {
+
+constexpr int kWaveFormatPcm = 1;
+constexpr int kWaveFormatMuLaw = 7;
+
+struct WaveFormat {
+    int tag = kWaveFormatPcm;
+    int channels = 1;
+    int samples_per_sec = 8000;
+    int avg_bytes_per_sec = 16000;
+    int block_align = 2;
+    int bits_per_sample = 16;
+};
+
+class WaveOutDevice {
+public:
+    using DoneCallback = std::function<void(int block)>;
+
+    WaveOutDevice() = default;
+    ~WaveOutDevice();
+    WaveOutDevice(const WaveOutDevice&) = delete;
+    WaveOutDevice& operator=(const WaveOutDevice&) = delete;
+
+    // False when no sound device opens or the format is not playable.
+    bool Open(const WaveFormat& format, DoneCallback done);
+    bool IsOpen() const { return device_ != 0; }
+    // Queues one block; done(block) runs on the device's thread once it has been played.
+    bool Write(int block, const uint8_t* data, size_t size);
+    // Drops everything queued; the dropped blocks are reported done.
+    void Reset();
+    void Close();
+    // Bytes queued and not yet played, in the device's own format.
+    size_t PendingBytes() const;
+
+    // Device-wide volume as waveOut keeps it: low word left, high word right, 0-0xFFFF each.
+    static void SetVolume(uint32_t volume);
+    static uint32_t GetVolume();
+
+private:
+    struct Block {
+        int index = 0;
+        std::vector<int16_t> samples;
+        size_t played = 0;
+    };
+    static void Callback(void* self, uint8_t* stream, int len);
+    void Fill(uint8_t* stream, int len);
+
+    uint32_t device_ = 0;
+    WaveFormat format_;
+    DoneCallback done_;
+    mutable std::mutex lock_;
+    std::deque<Block> blocks_;
+};
+
+// ITU-T G.711 mu-law expansion of one byte.
+int16_t MuLawToLinear(uint8_t value);
+
+}  // namespace platform
