@@ -1,9 +1,13 @@
 #include "media/translate_text.h"
 
+#include "platform/program_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -46,6 +50,46 @@ TEST(TranslateTextShipped, EnglishFileBesideTheProgram) {
     EXPECT_EQ(TranslateText("TXT_OPEN_ERROR", "x"), "It's not a data folder.");
     EXPECT_EQ(TranslateText("TXT_AM", "x"), " am");
     EXPECT_EQ(TranslateText("NO_SUCH_KEY", "fallback"), "fallback");
+}
+
+// The English file lists every key; each shipped language must answer all of
+// them, keep their placeholders and keep the blanks that glue texts together.
+TEST(TranslateTextShipped, EveryLanguageCarriesEveryEnglishKey) {
+    const std::string folder = platform::ProgramFolder() + "/lang";
+    std::vector<std::string> keys;
+    std::ifstream en(folder + "/en-US.txt", std::ios::binary);
+    ASSERT_TRUE(en) << folder;
+    for (std::string line; std::getline(en, line);) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) keys.push_back(line.substr(0, eq));
+    }
+    ASSERT_EQ(keys.size(), 118u);
+
+    const std::string missing = "\x01missing";
+    const std::regex placeholder(R"(\{[0-3]\})");
+    const struct {
+        int index;
+        const char* name;
+    } languages[] = {{0, "en-US"}, {1, "zh-CN"}, {2, "zh-TW"}, {3, "es-ES"},
+                     {4, "it-IT"}, {5, "de-DE"}, {6, "fr-FR"}};
+    for (const auto& language : languages) {
+        for (const std::string& key : keys) {
+            SCOPED_TRACE(std::string(language.name) + " [" + key + "]");
+            const std::string english = TranslateTextIn(folder, 0, key, missing);
+            const std::string text = TranslateTextIn(folder, language.index, key, missing);
+            ASSERT_NE(text, missing);
+            ASSERT_FALSE(english.empty());
+            ASSERT_FALSE(text.empty());
+            for (std::sregex_iterator it(english.begin(), english.end(), placeholder), end; it != end; ++it)
+                EXPECT_NE(text.find(it->str()), std::string::npos) << it->str();
+            if (english.front() == ' ') {
+                EXPECT_EQ(text.front(), ' ') << '"' << text << '"';
+            }
+            if (english.back() == ' ') {
+                EXPECT_EQ(text.back(), ' ') << '"' << text << '"';
+            }
+        }
+    }
 }
 
 }  // namespace
