@@ -1,0 +1,230 @@
+#include "media/vedio_player.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// A byte table widened to byte pairs and applied eight bytes at a time: the
+// exact plain results for a formula no vector form reproduces bit for bit, at
+// twice the speed of looking up single bytes.
+void ApplyPairTable(uint8_t* p, size_t n, const uint16_t* pairs) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, p + i, 8);
+        const uint64_t r = static_cast<uint64_t>(pairs[x & 0xFFFF]) |
+                           static_cast<uint64_t>(pairs[(x >> 16) & 0xFFFF]) << 16 |
+                           static_cast<uint64_t>(pairs[(x >> 32) & 0xFFFF]) << 32 |
+                           static_cast<uint64_t>(pairs[x >> 48]) << 48;
+        std::memcpy(p + i, &r, 8);
+    }
+    // The low byte of pair i is the table's value for byte i.
+    for (; i < n; ++i) p[i] = static_cast<uint8_t>(pairs[p[i]] & 0xFF);
+}
+
+void GreyPixels(uint8_t* p, size_t n) {
+    for (size_t i = 0; i + 3 <= n; i += 3) {
+        const uint8_t y = static_cast<uint8_t>((p[i] + 2 * p[i + 1] + p[i + 2]) >> 2);
+        p[i] = p[i + 1] = p[i + 2] = y;
+    }
+}
+
+#if defined(__SSE2__)
+// floor((a + b) / 2) per byte; pavgb rounds up.
+inline __m128i FloorAverage(__m128i a, __m128i b) {
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+
+// (b + 2g + r) >> 2 equals floor((floor((b + r) / 2) + g) / 2), so the grey
+// value is two byte averages. 48 bytes are 16 whole pixels; each vector gets
+// the grey of the pixels starting in it, spread over their three bytes.
+size_t GreyGroups(uint8_t* p, size_t n) {
+    alignas(16) static const uint8_t kStarts[3][16] = {
+        {255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255},
+        {0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0},
+        {0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0, 255, 0, 0}};
+    const __m128i m0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kStarts[0]));
+    const __m128i m1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kStarts[1]));
+    const __m128i m2 = _mm_load_si128(reinterpret_cast<const __m128i*>(kStarts[2]));
+    size_t i = 0;
+    for (; i + 48 <= n; i += 48) {
+        uint8_t* q = p + i;
+        const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
+        const __m128i a2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 32));
+        const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 1));
+        const __m128i c0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 2));
+        const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 17));
+        const __m128i c1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 18));
+        // The last vector's pixels end inside it, so nothing past the group is read.
+        const __m128i b2 = _mm_srli_si128(a2, 1);
+        const __m128i c2 = _mm_srli_si128(a2, 2);
+        const __m128i y0 = _mm_and_si128(FloorAverage(FloorAverage(a0, c0), b0), m0);
+        const __m128i y1 = _mm_and_si128(FloorAverage(FloorAverage(a1, c1), b1), m1);
+        const __m128i y2 = _mm_and_si128(FloorAverage(FloorAverage(a2, c2), b2), m2);
+        const __m128i o0 = _mm_or_si128(y0, _mm_or_si128(_mm_slli_si128(y0, 1), _mm_slli_si128(y0, 2)));
+        // Pixels 5 and 10 straddle the vector borders.
+        const __m128i o1 = _mm_or_si128(
+            _mm_or_si128(y1, _mm_or_si128(_mm_slli_si128(y1, 1), _mm_slli_si128(y1, 2))),
+            _mm_or_si128(_mm_srli_si128(y0, 15), _mm_srli_si128(y0, 14)));
+        const __m128i o2 = _mm_or_si128(
+            _mm_or_si128(y2, _mm_or_si128(_mm_slli_si128(y2, 1), _mm_slli_si128(y2, 2))),
+            _mm_srli_si128(y1, 14));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q), o0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 16), o1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 32), o2);
+    }
+    return i;
+}
+#endif
+
+}  // namespace
+
+void VedioPlayer::AlignedFree::operator()(uint8_t* p) const { std::free(p); }
+
+VedioPlayer::VedioPlayer(ContrastRounding rounding) : rounding_(rounding) {}
+
+VedioPlayer::~VedioPlayer() = default;
+
+bool VedioPlayer::SetFrameSize(int width, int height) {
+    if (width < 0 || height < 0 || width > kMaxFrameSide || height > kMaxFrameSide) return false;
+    const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
+    // Made and blacked before the lock is taken, so a draw waits only for the swap.
+    const size_t allocated = (std::max<size_t>(n, 1) + 15) / 16 * 16;
+    std::unique_ptr<uint8_t[], AlignedFree> fresh(static_cast<uint8_t*>(std::aligned_alloc(16, allocated)));
+    if (fresh) std::memset(fresh.get(), 0, allocated);
+    std::unique_ptr<uint8_t[], AlignedFree> old;
+    {
+        std::lock_guard<std::mutex> lock(picture_lock_);
+        header_ = BitmapInfoHeader{};
+        header_.width = width;
+        header_.height = height;
+        draw_handle_open_ = true;
+        old = std::move(buffer_);
+        buffer_ = std::move(fresh);
+        buffer_size_ = buffer_ ? n : 0;
+    }
+    return buffer_ != nullptr;
+}
+
+bool VedioPlayer::CopyFrame(const uint8_t* data, size_t length) {
+    if (!data || !buffer_) return false;
+    if (length < buffer_size_) return false;
+    const size_t row = static_cast<size_t>(header_.width) * 3;
+    const int rows = header_.height;
+    for (int i = 0; i < rows; ++i)
+        std::memcpy(buffer_.get() + static_cast<size_t>(i) * row,
+                    data + static_cast<size_t>(rows - 1 - i) * row, row);
+    return true;
+}
+
+bool VedioPlayer::CopyTopDown(uint8_t* out, size_t out_capacity) const {
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    if (!out || !buffer_ || out_capacity < buffer_size_) return false;
+    const size_t row = static_cast<size_t>(header_.width) * 3;
+    const int rows = header_.height;
+    for (int i = 0; i < rows; ++i)
+        std::memcpy(out + static_cast<size_t>(i) * row,
+                    buffer_.get() + static_cast<size_t>(rows - 1 - i) * row, row);
+    return true;
+}
+
+bool VedioPlayer::AdjustBrightness(int value) {
+    if (!buffer_) return false;
+    // Beyond +-255 every byte saturates anyway.
+    const int v = std::clamp(value, -255, 255);
+    if (v == 0) return true;
+    uint8_t* p = buffer_.get();
+    const size_t n = buffer_size_;
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i m = _mm_set1_epi8(static_cast<char>(static_cast<uint8_t>(v > 0 ? v : -v)));
+    if (v > 0) {
+        for (; i + 16 <= n; i += 16) {
+            __m128i* q = reinterpret_cast<__m128i*>(p + i);
+            _mm_store_si128(q, _mm_adds_epu8(_mm_load_si128(q), m));
+        }
+    } else {
+        for (; i + 16 <= n; i += 16) {
+            __m128i* q = reinterpret_cast<__m128i*>(p + i);
+            _mm_store_si128(q, _mm_subs_epu8(_mm_load_si128(q), m));
+        }
+    }
+#endif
+    for (; i < n; ++i) p[i] = static_cast<uint8_t>(std::clamp(p[i] + v, 0, 255));
+    return true;
+}
+
+double ContrastFactor(int value) {
+    const int a = std::clamp(value, -100, 100) + 100;
+    double f = a * 0.01;
+    if (a >= 100) f = f * f * f;
+    return f;
+}
+
+bool VedioPlayer::AdjustContrast(int value) {
+    if (!buffer_) return false;
+    const int key = std::clamp(value, -100, 100);
+    // Rebuilt only when the value changes, which is rare beside the pictures.
+    if (contrast_pairs_.empty() || contrast_pairs_value_ != key) {
+        const double f = ContrastFactor(key);
+        uint8_t table[256];
+        for (int p = 0; p < 256; ++p) {
+            const double product = f * (p - 127);
+            const double v =
+                (rounding_ == ContrastRounding::kDown ? std::floor(product) : std::trunc(product)) + 127;
+            table[p] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+        }
+        contrast_pairs_.resize(65536);
+        for (size_t i = 0; i < contrast_pairs_.size(); ++i)
+            contrast_pairs_[i] = static_cast<uint16_t>(table[i & 0xFF] | table[i >> 8] << 8);
+        contrast_pairs_value_ = key;
+    }
+    ApplyPairTable(buffer_.get(), buffer_size_, contrast_pairs_.data());
+    return true;
+}
+
+bool VedioPlayer::AdjustContrastSse2(int value) {
+    if (!buffer_) return false;
+    const double f = ContrastFactor(value);
+    const int16_t m = static_cast<int16_t>(std::trunc(16 * f));
+    const int16_t o = static_cast<int16_t>(std::trunc(((1 - f) * 127) * 16));
+    uint8_t* p = buffer_.get();
+    const size_t blocks = buffer_size_ / 16;
+#if defined(__SSE2__)
+    const __m128i vm = _mm_set1_epi16(m);
+    const __m128i vo = _mm_set1_epi16(o);
+    const __m128i zero = _mm_setzero_si128();
+    for (size_t b = 0; b < blocks; ++b) {
+        __m128i* q = reinterpret_cast<__m128i*>(p + 16 * b);
+        const __m128i x = _mm_load_si128(q);
+        const __m128i lo = _mm_srai_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), vm), vo), 4);
+        const __m128i hi = _mm_srai_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), vm), vo), 4);
+        _mm_store_si128(q, _mm_packus_epi16(lo, hi));
+    }
+#else
+    for (size_t i = 0; i < blocks * 16; ++i) {
+        const int v = (p[i] * m + o) >> 4;
+        p[i] = static_cast<uint8_t>(std::clamp(v, 0, 255));
+    }
+#endif
+    return true;
+}
+
+bool VedioPlayer::Grey() {
+    if (!buffer_) return false;
+    size_t done = 0;
+#if defined(__SSE2__)
+    done = GreyGroups(buffer_.get(), buffer_size_);
+#endif
+    GreyPixels(buffer_.get() + done, buffer_size_ - done);
+    return true;
+}
