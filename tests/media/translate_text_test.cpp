@@ -63,7 +63,7 @@ TEST(TranslateTextShipped, EveryLanguageCarriesEveryEnglishKey) {
         size_t eq = line.find('=');
         if (eq != std::string::npos) keys.push_back(line.substr(0, eq));
     }
-    ASSERT_EQ(keys.size(), 118u);
+    ASSERT_GE(keys.size(), 118u);  // the recorder's texts, plus our own
 
     const std::string missing = "\x01missing";
     const std::regex placeholder(R"(\{[0-3]\})");
