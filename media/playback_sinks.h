@@ -16,6 +16,8 @@ constexpr uint32_t WM_MOVE_VIEWER = kAppMessageBase + 115;       // 0x473
 // A reader thread that reaches the end of its range asks the window thread to
 // run the Stop handler, which waits for that very thread.
 constexpr uint32_t WM_STOP_REQUESTED = kAppMessageBase + 200;
+// A jump made while paused resumes play; the window thread sets the buttons.
+constexpr uint32_t WM_PLAY_REQUESTED = kAppMessageBase + 201;
 
 // One channel's viewer (CMyViewer). Called from that channel's decode worker.
 class ViewerSink {
@@ -55,6 +57,16 @@ public:
     virtual void PostMessage(uint32_t message, intptr_t wparam, intptr_t lparam) = 0;
     // Called on the window thread only.
     virtual void SetTimeSlider(int range_max, int page_size, int position) = 0;
-    // playing: Play disabled, the other transport controls enabled; stopped: the reverse.
-    virtual void SetTransportState(bool playing) = 0;
+    // By play state: 0 playing (Play disabled, the rest enabled), 1 paused (Pause
+    // disabled, the rest enabled), 2 stopped (Play enabled, slider and the rest disabled).
+    virtual void SetTransportButtons(int play_state) = 0;
+    // The 500 ms status poll timer of remote playback (calls PlaybackEngine::OnTimer).
+    virtual void StartStatusTimer() = 0;
+    virtual void StopStatusTimer() = 0;
+    // The viewer grid.
+    virtual void SelectViewer(int index) = 0;
+    virtual void ShowQuadView() = 0;
+    virtual void ShowSingleView() = 0;
+    // Views per row of the current layout (1 for 1x1).
+    virtual int GridLayout() const = 0;
 };

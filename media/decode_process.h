@@ -1,0 +1,78 @@
+#pragma once
+// Per-channel video worker: pops coded frames, decodes them, hands pictures to
+// the channel's viewer and paces local playback by frame rate and speed.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "media/data_queue.h"
+#include "media/frame_rate_counter.h"
+#include "media/media_records.h"
+#include "media/osd_style_record.h"
+#include "media/performance_timer.h"
+#include "media/playback_sinks.h"
+
+class MediaDecoder;
+
+class CDecodeProcess {
+public:
+    CDecodeProcess();
+    virtual ~CDecodeProcess();
+    CDecodeProcess(const CDecodeProcess&) = delete;
+    CDecodeProcess& operator=(const CDecodeProcess&) = delete;
+
+    // Starts the thread (run 1) when it is not running.
+    void Start();
+    bool IsRunning() const { return thread_.joinable(); }
+    // Null is ignored; while not running the record is dropped.
+    void PushFrame(std::unique_ptr<FrameRecord> record);
+    void Stop();
+    void CloseDecoder();
+    void ClearViewer();
+    void SetOsdTitle(const FrameRecord& record);
+    void ShowPicture(int width, int height, const uint8_t* picture);
+
+    ViewerSink* viewer = nullptr;
+    int32_t channel = 0;
+    std::atomic<int> run{0};
+    std::atomic<int> active{0};
+    std::atomic<int> has_picture{0};
+    std::atomic<int> flush_request{0};
+    std::atomic<int> speed{1};
+    std::atomic<int> enabled{1};
+    OsdStyleRecord osd_style;
+
+    size_t QueuedCount() const { return queue_.GetCount(); }
+    int32_t interval_ms() const { return interval_; }
+    // Frames per second seen by PushFrame in the last second.
+    int32_t frame_rate() const;
+
+private:
+    void ThreadProc();
+    void DecodeLoop();
+    // Sleeps ms unless run drops to 0 meanwhile.
+    void Nap(int32_t ms);
+
+    std::thread thread_;
+    std::atomic<bool> thread_done_{false};
+    std::mutex done_lock_;
+    std::condition_variable done_cv_;
+    DataQueue<FrameRecord> queue_;
+    std::vector<uint8_t> picture_;
+    mutable std::mutex counter_lock_;
+    FrameRateCounter counter_;
+    PerformanceTimer timer_;
+    std::unique_ptr<MediaDecoder> decoder_;
+    int decoder_open_ = 0;
+    int32_t interval_ = 33;
+};
+
+// The key-frame test the worker uses to recover after dropping frames.
+bool IsKeyFrame(int32_t codec, const std::vector<uint8_t>& payload);
+
+// Frame interval in ms for a record's fps at a play speed; keeps previous when fps <= 0.
+int32_t PacingInterval(int32_t fps, int32_t speed, int32_t previous);

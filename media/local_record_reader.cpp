@@ -1,0 +1,319 @@
+// The local source: walks the minute files second by second at the chosen
+// speed and feeds the decode workers and the audio path.
+#include <cstdio>
+#include <cstdlib>
+
+#include "media/minute_file.h"
+#include "media/performance_timer.h"
+#include "media/playback_engine.h"
+#include "platform/data_file.h"
+
+namespace {
+
+std::string DateText(int y, int m, int d) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%d/%.2d/%.2d", y, m, d);
+    return text;
+}
+
+std::string ClockText(int second_of_day) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2d:%.2d:%.2d", second_of_day / 3600, second_of_day / 60 % 60,
+                  second_of_day % 60);
+    return text;
+}
+
+int32_t SecondTarget(int speed, bool first_second) {
+    if (speed == 1) return first_second ? 600 : 997;
+    if (speed >= 2 && speed <= 4) return 1000 / speed;
+    if (speed >= 8 && speed <= 32) return 333;
+    return std::abs(speed) * 1000;
+}
+
+}  // namespace
+
+void PlaybackEngine::StartLocalPlayback() {
+    if (record_source.start_second == 0 || record_source.end_second == 0) return;
+    range_start = record_source.start_second;
+    range_end = record_source.end_second;
+    range_length = range_end - range_start;
+    running = 0;
+    if (reader_.joinable()) {
+        WaitReader(3000);
+        reader_.join();
+    }
+    running = 1;
+    play_state = kPlaying;
+    panel_->SetStatusText("PLAY");
+    panel_->SetSpeed(1);
+    for (int i = 0; i < 4; ++i) {
+        CDecodeProcess& worker = decode[static_cast<size_t>(i)];
+        worker.channel = i;
+        worker.viewer = viewers_[static_cast<size_t>(i)];
+        if ((record_source.channel_mask >> i & 1) && worker.viewer && !worker.IsRunning()) {
+            worker.has_picture = 0;
+            worker.Start();
+        }
+    }
+    reader_done_ = false;
+    reader_ = std::thread([this] {
+        LocalRecordReader();
+        {
+            std::lock_guard<std::mutex> guard(reader_lock_);
+            reader_done_ = true;
+        }
+        reader_cv_.notify_all();
+    });
+    if (device_open) {
+        audio_player.Close();
+        device_open = 0;
+        CloseAudioDecoder();
+    }
+    const int length = record_source.end_second - record_source.start_second;
+    slider_max = length > 10000 ? length / 10 : length;
+    window_->SetTimeSlider(slider_max, slider_max / 5, 0);
+    window_->SetTransportButtons(kPlaying);
+}
+
+bool PlaybackEngine::WaitReader(int timeout_ms) {
+    std::unique_lock<std::mutex> guard(reader_lock_);
+    return reader_cv_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [this] { return reader_done_.load(); });
+}
+
+bool PlaybackEngine::ReaderMayWait() const {
+    return running && play_state != kStopped && !reposition_request && position_valid && step == 1;
+}
+
+bool PlaybackEngine::ReaderSleep(int32_t ms) {
+    // Slow speeds wait up to 32 s per second; any command ends the wait.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (ReaderMayWait()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(5)));
+    }
+    return false;
+}
+
+void PlaybackEngine::StopFromReader() {
+    play_state = kStopped;
+    running = 0;
+    window_->PostMessage(WM_STOP_REQUESTED, 0, 0);
+}
+
+void PlaybackEngine::LocalRecordReader() {
+    const RecordSource src = record_source;
+    const int scale = SliderScale();
+    int current = src.start_second;
+    bool channel_on[4];
+    for (int c = 0; c < 4; ++c) channel_on[c] = (src.channel_mask >> c & 1) != 0;
+    last_audio_format = {-1, -1, -1, -1};
+    step = 1;
+    int step_counter = 0;
+    int32_t last_stamp[4] = {0, 0, 0, 0};
+    PerformanceTimer pace;
+    MinuteFile file;
+
+    while (running) {
+        if (play_state == kStopped) {
+            running = 0;
+            break;
+        }
+        if (slider_busy == 1) {
+            InterruptibleSleep(30, &running);
+            continue;
+        }
+        if (position_valid == 0) {
+            position_valid = 1;
+            panel_->SetSpeed(1);
+            current = src.start_second + slider_position * scale;
+            FlushAll();
+        }
+        bool first_second = true;
+        bool file_open = false;
+        if (channel_on[0] || channel_on[1] || channel_on[2] || channel_on[3]) {
+            if (!platform::IsFolder(src.path)) {
+                StopFromReader();
+                break;
+            }
+            file_open = file.Open(src.path, src.year, src.month, src.day, current / 3600, current / 60 % 60);
+        }
+        if (current > src.end_second || current < src.start_second) {
+            panel_->SetDateText(DateText(src.year, src.month, src.day));
+            panel_->SetTimeText(ClockText(src.start_second));
+            StopFromReader();
+            break;
+        }
+
+        for (int s = current % 60; s < 60;) {
+            if (step != 1) {
+                FlushAll();
+                step = 1;
+            }
+            const int speed = panel_->GetSpeed();
+            for (CDecodeProcess& worker : decode) worker.speed = speed;
+
+            const SecondIndexEntry second = file_open ? file.Second(s) : SecondIndexEntry{};
+            bool takes_part[4] = {};
+            bool any = false;
+            for (int c = 0; c < 4; ++c) {
+                takes_part[c] = channel_on[c] && file_open && second.ChannelPresent(c);
+                any = any || takes_part[c];
+            }
+            if (!any) {
+                ++current;
+                if (current > src.end_second || current < src.start_second) break;
+                FlushAll();
+                ClearViewersShowingPicture();
+                ++s;
+                continue;
+            }
+
+            ChannelSecondBlock blocks[4];
+            int64_t block_pos[4] = {};
+            int video_count[4] = {};
+            bool folder_gone = false;
+            for (int c = 0; c < 4; ++c) {
+                if (!takes_part[c]) continue;
+                if (!file.ReadBlock(s, c, &blocks[c], &block_pos[c])) {
+                    takes_part[c] = false;
+                    if (!platform::IsFolder(src.path)) folder_gone = true;
+                    continue;
+                }
+                if (play_state == kPlaying && viewers_[static_cast<size_t>(c)])
+                    viewers_[static_cast<size_t>(c)]->SetCameraName(Utf16ToUtf8(blocks[c].Title(c)));
+                const int used = blocks[c].UsedCount();
+                for (int i = 0; i < used; ++i) video_count[c] += blocks[c].Entry(i).kind == diskformat::kKindVideo;
+            }
+            if (folder_gone) {
+                StopFromReader();
+                break;
+            }
+            if (speed == 1) {
+                for (int c = 0; c < 4; ++c) {
+                    if (video_count[c] > 0) continue;
+                    decode[static_cast<size_t>(c)].flush_request = 1;
+                    ViewerSink* v = viewers_[static_cast<size_t>(c)];
+                    if (v && v->HasVideo()) v->ClearVideo();
+                }
+            }
+            panel_->SetDateText(DateText(src.year, src.month, src.day));
+            panel_->SetTimeText(ClockText(current));
+
+            const int audio_channel = SelectedChannel();
+            for (int i = 0; i < diskformat::kFrameSlots; ++i) {
+                bool took_video = false;
+                for (int c = 0; c < 4 && !folder_gone; ++c) {
+                    CDecodeProcess& worker = decode[static_cast<size_t>(c)];
+                    if (!takes_part[c] || worker.enabled != 1 || blocks[c].UsedCount() <= i) continue;
+                    const MinuteFrameEntry entry = blocks[c].Entry(i);
+                    if (entry.length == 0 || !file.EntryReadable(entry, block_pos[c])) continue;
+                    if (entry.kind == diskformat::kKindVideo) {
+                        if (speed >= 4) {
+                            if (entry.key != 1) continue;
+                            if (entry.codec == diskformat::kCodecMjpeg &&
+                                std::llabs(static_cast<long long>(entry.time_stamp) - last_stamp[c]) <= 900)
+                                continue;
+                        }
+                        const int32_t codec = VideoCodecFromDisk(entry.codec);
+                        if (codec < 0) continue;
+                        if (!platform::IsFolder(src.path)) {
+                            folder_gone = true;
+                            break;
+                        }
+                        auto record = std::make_unique<FrameRecord>();
+                        if (!file.ReadFrameData(entry, block_pos[c], &record->payload)) continue;
+                        record->has_text = 0;
+                        record->fps = video_count[c];
+                        record->width = entry.width;
+                        record->height = entry.height;
+                        record->speed = speed;
+                        record->codec = codec;
+                        record->key = entry.key;
+                        record->time_stamp = entry.time_stamp;
+                        record->kind = FrameRecord::kKindPicture;
+                        record->year = src.year;
+                        record->month = src.month;
+                        record->day = src.day;
+                        record->hour = current / 3600;
+                        record->minute = current / 60 % 60;
+                        record->second = current % 60;
+                        last_stamp[c] = entry.time_stamp;
+                        took_video = true;
+                        if (worker.run) worker.PushFrame(std::move(record));
+                    } else if (entry.kind == diskformat::kKindAudio) {
+                        if (speed != 1 || c != audio_channel) continue;
+                        const int32_t kind = AudioKindFromDisk(entry.codec);
+                        if (kind < 0) continue;
+                        if (!platform::IsFolder(src.path)) {
+                            folder_gone = true;
+                            break;
+                        }
+                        auto record = std::make_unique<AudioRecord>();
+                        if (!file.ReadFrameData(entry, block_pos[c], &record->payload)) continue;
+                        record->kind = kind;
+                        record->sample_rate = entry.sample_rate;
+                        record->bits = entry.bits;
+                        record->channels = entry.channels;
+                        DispatchAudio(std::move(record));
+                    }
+                }
+                if (folder_gone) break;
+                if (speed <= 1 && took_video) InterruptibleSleep(6 * std::abs(speed), &running);
+                while (play_state == kPaused && running && step == 1 && !reposition_request) {
+                    InterruptibleSleep(30, &running);
+                    for (ViewerSink* v : viewers_)
+                        if (v) v->RequestRepaint();
+                    if (play_state == kStopped) {
+                        slider_position = 0;
+                        window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
+                    }
+                }
+                if (step != 1 || play_state == kStopped || reposition_request || !running) break;
+            }
+            if (folder_gone) {
+                StopFromReader();
+                break;
+            }
+
+            if (step == 1) {
+                const int32_t target = SecondTarget(speed, first_second);
+                const int32_t elapsed = pace.ElapsedMs();
+                if (elapsed < target) ReaderSleep(target - elapsed);
+                pace.Start();
+            }
+            if (play_state == kStopped || reposition_request || !running) {
+                reposition_request = 0;
+                break;
+            }
+            const int jump = step;
+            if (jump == 1) {
+                if (speed >= 8 && speed <= 32 && step_counter == 0) {
+                    current += speed;
+                    s += speed;
+                } else {
+                    ++current;
+                    ++s;
+                }
+                if (speed >= 8 && speed <= 32) step_counter = (step_counter + 1) % 3;
+            } else {
+                if (play_state == kPaused) {
+                    ShowPlayStatus();
+                    window_->PostMessage(WM_PLAY_REQUESTED, 0, 0);
+                }
+                current += jump > 1 ? jump : -std::abs(jump);
+            }
+            if (current > src.end_second) break;
+            slider_position = (current - src.start_second) / scale;
+            if (running) window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
+            if (jump != 1) break;
+            first_second = false;
+        }
+        file.Close();
+        if (!running) break;
+        InterruptibleSleep(2, &running);
+    }
+    play_state = kStopped;
+    panel_->SetStatusText("STOP");
+    panel_->SetSpeed(1);
+}

@@ -1,0 +1,91 @@
+#include "media/playback_engine.h"
+
+#include <algorithm>
+
+#include "media/media_decoder.h"
+
+PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::array<ViewerSink*, 4> viewers)
+    : window_(window), panel_(panel), viewers_(viewers), audio_decoder_(std::make_unique<MediaDecoder>()) {}
+
+PlaybackEngine::~PlaybackEngine() {
+    running = 0;
+    if (reader_.joinable()) reader_.join();
+    for (CDecodeProcess& worker : decode) worker.Stop();
+    audio_player.Close();
+    CloseAudioDecoder();
+    audio_decoder_->Release();
+}
+
+void PlaybackEngine::CloseAudioDecoder() {
+    if (audio_decoder_open) audio_decoder_->Close();
+    audio_decoder_open = 0;
+}
+
+void PlaybackEngine::DispatchAudio(std::unique_ptr<AudioRecord> record) {
+    if (!record) return;
+    const std::array<int, 4> format{record->kind, record->sample_rate, record->bits, record->channels};
+    if (format != last_audio_format && device_open) {
+        audio_player.Close();
+        device_open = 0;
+        CloseAudioDecoder();
+    }
+    if (!sound_on) return;
+    auto open_device = [&](int format_kind) {
+        if (device_open) return;
+        device_open = 1;
+        // A device that does not open stays "open" with no device: writes are refused until the next change.
+        audio_player.Open(record->sample_rate, format_kind, record->bits, record->channels);
+    };
+    const std::vector<uint8_t>& payload = record->payload;
+    switch (record->kind) {
+        case AudioRecord::kMuLawA:
+        case AudioRecord::kMuLawB:
+            open_device(WaveOutPlayer::kFormatMuLaw);
+            audio_player.Write(record->length(), payload.data());
+            break;
+        case AudioRecord::kAac: {
+            open_device(WaveOutPlayer::kFormatPcm);
+            if (!audio_decoder_open) {
+                int rate = payload.size() >= 4 ? AacAdtsSampleRate(payload.data(), payload.size()) : -1;
+                if (rate < 0) rate = 16000;
+                audio_decoder_open = audio_decoder_->OpenAudio(rate, record->sample_rate, record->channels, kCodecIdAac);
+                if (!audio_decoder_open) return;
+            }
+            size_t bytes = 0;
+            if (audio_decoder_->DecodeAudio(payload.data(), payload.size(), &bytes) && bytes > 0)
+                audio_player.Write(static_cast<int>(bytes), audio_decoder_->audio_output());
+            break;
+        }
+        case AudioRecord::kG726: {
+            open_device(WaveOutPlayer::kFormatPcm);
+            if (!audio_decoder_open) {
+                audio_decoder_open =
+                    audio_decoder_->OpenAudio(32000, record->sample_rate, record->channels, kCodecIdG726);
+                if (!audio_decoder_open) return;
+            }
+            // The recorder packs the two codewords of a byte the other way round.
+            std::vector<uint8_t> swapped(payload.size());
+            std::transform(payload.begin(), payload.end(), swapped.begin(),
+                           [](uint8_t b) { return static_cast<uint8_t>(b << 4 | b >> 4); });
+            size_t bytes = 0;
+            if (!audio_decoder_->DecodeAudio(swapped.data(), swapped.size(), &bytes) || bytes == 0) break;
+            // Four times louder, as the recorder's own player; held to the 16-bit range instead of wrapping.
+            std::vector<uint8_t> louder(audio_decoder_->audio_output(), audio_decoder_->audio_output() + bytes);
+            for (size_t i = 0; i + 1 < louder.size(); i += 2) {
+                const int v = static_cast<int16_t>(louder[i] | (louder[i + 1] << 8)) * 4;
+                const auto clamped = static_cast<uint16_t>(static_cast<int16_t>(std::clamp(v, -32768, 32767)));
+                louder[i] = static_cast<uint8_t>(clamped);
+                louder[i + 1] = static_cast<uint8_t>(clamped >> 8);
+            }
+            audio_player.Write(static_cast<int>(louder.size()), louder.data());
+            break;
+        }
+        case AudioRecord::kPcm:
+            open_device(WaveOutPlayer::kFormatPcm);
+            if (payload.size() % 2 == 0) audio_player.Write(record->length(), payload.data());
+            break;
+        default:
+            return;
+    }
+    last_audio_format = format;
+}

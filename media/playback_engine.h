@@ -1,0 +1,152 @@
+#pragma once
+// The playback engine of the main dialog: the members the readers, workers,
+// audio path and transport share, and the dialog's engine methods under their
+// own names. The dialog owns one and forwards its handlers; tests drive it with
+// recording sinks instead of windows.
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "media/data_folder.h"
+#include "media/data_queue.h"
+#include "media/http_get.h"
+#include "media/server_connection_record.h"
+#include "media/decode_process.h"
+#include "media/media_records.h"
+#include "media/playback_sinks.h"
+#include "media/wave_out_player.h"
+
+class MediaDecoder;
+
+class PlaybackEngine {
+public:
+    static constexpr int kPlaying = 0;
+    static constexpr int kPaused = 1;
+    static constexpr int kStopped = 2;
+
+    PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::array<ViewerSink*, 4> viewers);
+    ~PlaybackEngine();
+    PlaybackEngine(const PlaybackEngine&) = delete;
+    PlaybackEngine& operator=(const PlaybackEngine&) = delete;
+
+    // Local source (modes 0 and 2).
+    void StartLocalPlayback();
+    void LocalRecordReader();
+    bool ReaderRunning() const { return reader_.joinable() && !reader_done_; }
+
+    // Recorder source (mode 1).
+    int CheckRemoteSession();
+    int StartRemotePlayback();
+    void RestartRemoteStream();
+    void RemoteStreamReceiver();
+    bool ReceiverRunning() const { return receiver_.joinable() && !receiver_done_; }
+    // The status poll (window thread, every 500 ms while remote playback runs).
+    void OnTimer();
+    int PollRemoteStatus();
+    void SyncSlider();
+    void SendTimeSlider();
+
+    // Audio path; runs on the reader thread.
+    void DispatchAudio(std::unique_ptr<AudioRecord> record);
+    void CloseAudioDecoder();
+
+    // Transport (window thread).
+    void OnPlay();
+    void OnPause();
+    void OnStop();
+    void OnStepForward();
+    void OnStepBackward();
+    void Play();
+    void Pause();
+    void StopPlayback();
+    void StepForward();
+    void StepBackward();
+    void SpeedUp();
+    void SpeedDown();
+    void OnSpeedUp();
+    void OnSpeedDown();
+    // The time slider was moved to position.
+    void OnHScroll(int position);
+    void OnMute();
+    // Window messages the engine posted to itself through the dialog.
+    void HandleMessage(uint32_t message, intptr_t wparam, intptr_t lparam);
+
+    RecordSource record_source;
+    int source_mode = 0;
+    std::atomic<int> running{0};
+    std::atomic<int> play_state{kStopped};
+    std::atomic<int> position_valid{1};
+    std::atomic<int> slider_busy{0};
+    std::atomic<int> reposition_request{0};
+    std::atomic<int> step{1};
+    std::atomic<int> slider_position{0};
+    std::array<CDecodeProcess, 4> decode;
+
+    WaveOutPlayer audio_player;
+    std::atomic<int> device_open{0};
+    std::atomic<int> sound_on{1};
+    int kept_volume = -1;
+    int audio_decoder_open = 0;
+    std::array<int, 4> last_audio_format{-1, -1, -1, -1};
+    DataQueue<AudioRecord> audio_queue;
+
+    // Play range (seconds of the day) and the selection it came from.
+    int range_start = 0;
+    int range_end = 0;
+    int range_length = 0;
+    int range_year = 0, range_month = 0, range_day = 0;
+    std::array<int, 4> channel_selected{};
+    int selected_count = 0;
+
+    ServerConnectionRecord server;
+    int session_id = -1;
+    HttpGet stream_connection;
+    HttpGet control_connection;
+    std::mutex control_lock;
+    std::string stream_request;
+    std::atomic<int> remote_current{0};
+    std::array<int, 6> remote_time{};
+    int remote_playop = 0;
+    int remote_speed_code = 0;
+    std::atomic<int> poll_busy{0};
+    bool status_timer_running = false;
+    int slider_max = 0;
+
+    // Slider units are 10 s when the range exceeds 10,000 s.
+    int SliderScale() const;
+
+private:
+    void FlushAll();
+    void ClearViewersShowingPicture();
+    int SelectedChannel() const;
+    void ShowPlayStatus();
+    // The data folder vanished under the reader: stop from the window thread.
+    void StopFromReader();
+    bool WaitReader(int timeout_ms);
+    // Interruptible reader sleep; false when the reader should stop waiting.
+    bool ReaderSleep(int32_t ms);
+    bool ReaderMayWait() const;
+
+    PlaybackWindow* window_;
+    StatusPanel* panel_;
+    std::array<ViewerSink*, 4> viewers_;
+    std::unique_ptr<MediaDecoder> audio_decoder_;
+    void StopReceiver();
+    void StopStatusTimer();
+    void StartStatusTimer();
+    bool ConnectStream();
+    // Wait of the receiver; false when running dropped meanwhile.
+    bool ReceiverSleep(int32_t ms);
+
+    std::thread receiver_;
+    std::atomic<bool> receiver_done_{true};
+    std::mutex receiver_lock_;
+    std::condition_variable receiver_cv_;
+    std::thread reader_;
+    std::atomic<bool> reader_done_{true};
+    std::mutex reader_lock_;
+    std::condition_variable reader_cv_;
+};

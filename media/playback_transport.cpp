@@ -1,0 +1,233 @@
+// Transport of the local source: the main dialog's Play, Pause, Stop, step,
+// speed and slider handlers, steering the reader through shared flags.
+#include <thread>
+
+#include "media/playback_engine.h"
+#include "media/translate_text.h"
+#include "platform/message_box.h"
+
+int PlaybackEngine::SliderScale() const { return range_end - range_start > 10000 ? 10 : 1; }
+
+namespace {
+std::string WithId(const char* path, int id) { return std::string(path) + std::to_string(id); }
+}  // namespace
+
+void PlaybackEngine::FlushAll() {
+    for (CDecodeProcess& worker : decode) worker.flush_request = 1;
+}
+
+void PlaybackEngine::ClearViewersShowingPicture() {
+    for (ViewerSink* v : viewers_) {
+        if (v && v->HasVideo()) v->ClearVideo();
+    }
+}
+
+int PlaybackEngine::SelectedChannel() const {
+    for (int i = 0; i < 4; ++i) {
+        if (viewers_[static_cast<size_t>(i)] && viewers_[static_cast<size_t>(i)]->IsSelected()) return i;
+    }
+    return 0;
+}
+
+void PlaybackEngine::ShowPlayStatus() {
+    play_state = kPlaying;
+    panel_->SetStatusText("PLAY");
+    panel_->SetSpeed(1);
+}
+
+void PlaybackEngine::OnPlay() {
+    if (range_start == 0 || range_end == 0) return;
+    window_->SetTransportButtons(kPlaying);
+    Play();
+}
+
+void PlaybackEngine::Play() {
+    char reply[64];
+    if (play_state == kStopped) {
+        panel_->Reset();
+        if (source_mode == 1) {
+            StartRemotePlayback();
+        } else {
+            StartLocalPlayback();
+        }
+    } else if (play_state == kPaused) {
+        if (source_mode == 1) control_connection.Fetch(WithId("/play/opplay?id=", session_id), reply, sizeof reply);
+    } else if (source_mode == 1) {
+        std::lock_guard<std::mutex> guard(control_lock);
+        control_connection.Fetch(WithId("/play/opplay?id=", session_id), reply, sizeof reply);
+    } else {
+        FlushAll();
+    }
+    ShowPlayStatus();
+}
+
+void PlaybackEngine::OnPause() {
+    Pause();
+    window_->SetTransportButtons(kPaused);
+}
+
+void PlaybackEngine::Pause() {
+    if (source_mode == 1) {
+        char reply[64];
+        std::lock_guard<std::mutex> guard(control_lock);
+        control_connection.Fetch(WithId("/play/oppause?id=", session_id), reply, sizeof reply);
+    }
+    play_state = kPaused;
+    panel_->SetStatusText("PAUSE");
+    panel_->SetSpeed(1);
+}
+
+void PlaybackEngine::OnStop() {
+    StopPlayback();
+    window_->SetTransportButtons(kStopped);
+}
+
+void PlaybackEngine::StopPlayback() {
+    running = 0;
+    if (reader_.joinable()) {
+        WaitReader(3000);
+        reader_.join();
+    }
+    if (source_mode == 1) remote_current = range_start;
+    StopReceiver();
+    for (CDecodeProcess& worker : decode) worker.Stop();
+    play_state = kStopped;
+    panel_->SetStatusText("STOP");
+    panel_->SetSpeed(1);
+    if (device_open) {
+        audio_player.Close();
+        device_open = 0;
+        CloseAudioDecoder();
+    }
+    audio_queue.Clear();
+    slider_position = 0;
+    window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    panel_->SetCueMarks(-1, -1);
+}
+
+void PlaybackEngine::OnStepForward() {
+    if (play_state != kStopped) StepForward();
+}
+
+void PlaybackEngine::OnStepBackward() {
+    if (play_state != kStopped) StepBackward();
+}
+
+void PlaybackEngine::StepForward() {
+    FlushAll();
+    if (source_mode != 1) {
+        step = 60;
+        return;
+    }
+    const int jump = remote_current - range_start + 60;
+    if (jump <= 0) return;
+    char reply[64];
+    std::lock_guard<std::mutex> guard(control_lock);
+    control_connection.Fetch("/play/timejump?id=" + std::to_string(session_id) + "&jumptime=" + std::to_string(jump) +
+                                 "&mode=1",
+                             reply, sizeof reply);
+}
+
+void PlaybackEngine::StepBackward() {
+    FlushAll();
+    if (source_mode != 1) {
+        step = -60;
+        return;
+    }
+    const int jump = remote_current - range_start - 60;
+    if (jump <= 0) return;
+    char reply[64];
+    std::lock_guard<std::mutex> guard(control_lock);
+    control_connection.Fetch("/play/timejump?id=" + std::to_string(session_id) + "&jumptime=" + std::to_string(jump) +
+                                 "&mode=1",
+                             reply, sizeof reply);
+}
+
+void PlaybackEngine::SpeedUp() {
+    if (source_mode == 1) {
+        char reply[64];
+        std::lock_guard<std::mutex> guard(control_lock);
+        control_connection.Fetch(WithId("/play/speedup?id=", session_id), reply, sizeof reply);
+        return;
+    }
+    const int v = panel_->GetSpeed();
+    if (v >= 1 && v <= 31) {
+        FlushAll();
+        panel_->SetSpeed(2 * v);
+    } else if (v == -2) {
+        FlushAll();
+        panel_->SetSpeed(1);
+    } else if (v >= -32 && v <= -3) {
+        panel_->SetSpeed(v / 2);
+    }
+}
+
+void PlaybackEngine::SpeedDown() {
+    if (source_mode == 1) {
+        char reply[64];
+        control_connection.Fetch(WithId("/play/speeddown?id=", session_id), reply, sizeof reply);
+        return;
+    }
+    const int v = panel_->GetSpeed();
+    if (v >= 2 && v <= 32) {
+        FlushAll();
+        panel_->SetSpeed(v / 2);
+    } else if (v == 1) {
+        panel_->SetSpeed(-2);
+    } else if (v >= -31 && v <= -1) {
+        panel_->SetSpeed(2 * v);
+    }
+}
+
+void PlaybackEngine::OnSpeedUp() {
+    if (play_state == kStopped) return;
+    if (play_state == kPaused) OnPlay();
+    SpeedUp();
+}
+
+void PlaybackEngine::OnSpeedDown() {
+    if (play_state == kStopped) return;
+    if (play_state == kPaused) OnPlay();
+    SpeedDown();
+}
+
+void PlaybackEngine::OnHScroll(int position) {
+    slider_position = position;
+    slider_busy = 1;
+    reposition_request = 1;
+    position_valid = 0;
+    if (source_mode == 1) SendTimeSlider();
+    slider_busy = 0;
+}
+
+void PlaybackEngine::OnMute() {
+    if (sound_on) {
+        kept_volume = audio_player.GetVolume();
+        audio_player.SetVolume(0);
+        sound_on = 0;
+    } else {
+        if (kept_volume > 0) audio_player.SetVolume(kept_volume);
+        kept_volume = -1;
+        sound_on = 1;
+    }
+}
+
+void PlaybackEngine::HandleMessage(uint32_t message, intptr_t, intptr_t) {
+    if (message == WM_STOP_REQUESTED) {
+        OnStop();
+    } else if (message == WM_STREAM_LOST) {
+        OnStop();
+        StopStatusTimer();
+        control_connection.Close();
+    } else if (message == WM_DISK_FULL) {
+        platform::ShowMessageBox(TranslateText("MSG_NOENOUGHSPACE", "Not Enough Disk Space"));
+    } else if (message == WM_CONNECTION_LOST) {
+        StopStatusTimer();
+        platform::ShowMessageBox("Communication with the NVR has been interrupted.", "Error", platform::kMbIconError);
+    } else if (message == WM_PLAY_REQUESTED) {
+        window_->SetTransportButtons(play_state.load());
+    } else if (message == WM_SLIDER_RELEASED) {
+        slider_busy = 0;
+    }
+}

@@ -1,0 +1,352 @@
+// The recorder source: session check, search and stream requests, the stream
+// receiver with its recovery, and the status poll that follows the recorder.
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "media/playback_engine.h"
+#include "media/stream_packet_parser.h"
+#include "platform/message_box.h"
+
+namespace {
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+constexpr int kStreamConnectTimeoutMs = 3000;
+
+}  // namespace
+
+int PlaybackEngine::CheckRemoteSession() {
+    if (session_id < 0) return 0;
+    char reply[128] = {};
+    std::lock_guard<std::mutex> guard(control_lock);
+    if (!control_connection.Fetch(Format("/play/getid?id=%d", session_id), reply, sizeof reply)) return 0;
+    return reply[0] == 'i' && reply[1] == 'd';
+}
+
+void PlaybackEngine::StartStatusTimer() {
+    if (status_timer_running) return;
+    status_timer_running = true;
+    window_->StartStatusTimer();
+}
+
+void PlaybackEngine::StopStatusTimer() {
+    if (!status_timer_running) return;
+    status_timer_running = false;
+    window_->StopStatusTimer();
+}
+
+bool PlaybackEngine::ConnectStream() {
+    return stream_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), kStreamConnectTimeoutMs, 0,
+                                     std::atoi(server.GetPort().c_str())) != 0;
+}
+
+void PlaybackEngine::StopReceiver() {
+    running = 0;
+    if (receiver_.joinable()) {
+        // A read blocked on a silent recorder is cut short.
+        stream_connection.Abort();
+        std::unique_lock<std::mutex> guard(receiver_lock_);
+        receiver_cv_.wait_for(guard, std::chrono::milliseconds(3000), [this] { return receiver_done_.load(); });
+        guard.unlock();
+        receiver_.join();
+    }
+    stream_connection.Close();
+}
+
+int PlaybackEngine::StartRemotePlayback() {
+    if (server.GetIp().empty()) return 0;
+    StopStatusTimer();
+    if (!CheckRemoteSession()) return 0;
+    selected_count = 0;
+    int first = -1;
+    for (int c = 0; c < 4; ++c) {
+        if (channel_selected[static_cast<size_t>(c)] == 1) {
+            ++selected_count;
+            if (first < 0) first = c;
+        }
+    }
+    if (first >= 0) window_->SelectViewer(first);
+    if (selected_count > 1) {
+        window_->ShowQuadView();
+    } else {
+        window_->ShowSingleView();
+    }
+    StopReceiver();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    StartStatusTimer();
+    ConnectStream();
+    const auto flag = [this](int c) { return channel_selected[static_cast<size_t>(c)] == 1 ? 1 : 0; };
+    const int sh = range_start / 3600, sm = range_start / 60 % 60, ss = range_start % 60;
+    const int eh = range_end / 3600, em = range_end / 60 % 60, es = range_end % 60;
+    const std::string search =
+        Format("/play/searchdata?id=%d&recstarttime=%d,%d,%d,%d,%d,%d&recendtime=%d,%d,%d,%d,%d,%d&avdevids=%d,%d,%d,%d",
+               session_id, range_year, range_month, range_day, sh, sm, ss, range_year, range_month, range_day, eh, em,
+               es, flag(0), flag(1), flag(2), flag(3));
+    if (!stream_connection.SendRequest(search)) {
+        platform::ShowMessageBox("Failed to send http request to NVR", "Error", platform::kMbIconError);
+        stream_connection.Close();
+        return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    stream_request = Format("/play/mav/nvrprofilestream?id=%d&avdevid=%d,%d,%d,%d&profile=%d", session_id, flag(0),
+                            flag(1), flag(2), flag(3), selected_count == 1 ? 0 : 1);
+    if (!stream_connection.SendRequest(stream_request)) {
+        platform::ShowMessageBox("Failed to send http request to NVR", "Error", platform::kMbIconError);
+        stream_connection.Close();
+        return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (stream_connection.QueryStatusCode() == 503) {
+        stream_connection.Close();
+        return 0;
+    }
+    if (device_open) {
+        audio_player.Close();
+        device_open = 0;
+        CloseAudioDecoder();
+    }
+    for (int i = 0; i < 4; ++i) {
+        CDecodeProcess& worker = decode[static_cast<size_t>(i)];
+        worker.channel = i;
+        worker.viewer = viewers_[static_cast<size_t>(i)];
+        if (channel_selected[static_cast<size_t>(i)] == 1 && worker.viewer && !worker.IsRunning()) {
+            worker.has_picture = 0;
+            worker.Start();
+        }
+    }
+    running = 1;
+    if (!receiver_.joinable()) {
+        receiver_done_ = false;
+        receiver_ = std::thread([this] {
+            RemoteStreamReceiver();
+            {
+                std::lock_guard<std::mutex> guard(receiver_lock_);
+                receiver_done_ = true;
+            }
+            receiver_cv_.notify_all();
+        });
+    }
+    range_length = range_end - range_start;
+    slider_max = range_length > 10000 ? range_length / 10 : range_length;
+    window_->SetTimeSlider(slider_max, slider_max / 5, 0);
+    panel_->SetSpeed(1);
+    panel_->SetStatusText("PLAY");
+    panel_->SetTimeText(Format("%2d:%2d:%2d", sh, sm, ss));
+    window_->SetTransportButtons(kPlaying);
+    ShowPlayStatus();
+    return 1;
+}
+
+void PlaybackEngine::RestartRemoteStream() {
+    if (running == 0) return;
+    const int layout = window_->GridLayout();
+    const int selected_view = SelectedChannel();
+    if (source_mode != 1) {
+        for (int c = 0; c < 4; ++c) decode[static_cast<size_t>(c)].enabled = layout > 1 || c == selected_view ? 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        return;
+    }
+    std::string list;
+    for (int c = 0; c < 4; ++c) {
+        const bool on = channel_selected[static_cast<size_t>(c)] == 1 && (layout > 1 || c == selected_view);
+        list += on ? ",1" : ",0";
+    }
+    list += layout > 1 ? "&profile=1" : "&profile=0";
+    list.erase(0, 1);
+    for (int c = 0; c < 4; ++c) {
+        if (channel_selected[static_cast<size_t>(c)] != 1) continue;
+        decode[static_cast<size_t>(c)].flush_request = 1;
+        if (viewers_[static_cast<size_t>(c)]) viewers_[static_cast<size_t>(c)]->SetConnecting(true);
+    }
+    StopReceiver();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ConnectStream();
+    stream_request = Format("/play/mav/nvrprofilestream?id=%d&avdevid=", session_id) + list;
+    running = 1;
+    receiver_done_ = false;
+    receiver_ = std::thread([this] {
+        RemoteStreamReceiver();
+        {
+            std::lock_guard<std::mutex> guard(receiver_lock_);
+            receiver_done_ = true;
+        }
+        receiver_cv_.notify_all();
+    });
+}
+
+bool PlaybackEngine::ReceiverSleep(int32_t ms) { return InterruptibleSleep(ms, &running); }
+
+void PlaybackEngine::RemoteStreamReceiver() {
+    StreamPacketParser parser;
+    std::vector<uint8_t> buffer(HttpGet::kScratchSize);
+    int empty_reads = 0;
+    int failed_resends = 0;
+    ReceiverSleep(1);
+    // Re-sends the stored request until it goes out; after five failed re-sends
+    // following silence, every further attempt reports the stream lost.
+    auto recover = [&](bool after_silence) {
+        while (running) {
+            if (failed_resends >= 5) window_->PostMessage(WM_STREAM_LOST, 0, 0);
+            stream_connection.SetReceiveTimeout(HttpGet::kReceiveTimeoutMs);
+            if (stream_connection.SendRequest(stream_request)) {
+                failed_resends = 0;
+                return;
+            }
+            if (after_silence) ++failed_resends;
+            for (int i = 0; i < 50 && running; ++i) ReceiverSleep(100);
+        }
+    };
+    while (running) {
+        ReceiverSleep(1);
+        const uint8_t* payload = parser.NextPacket();
+        if (payload) {
+            const int kind = parser.kind();
+            const uint8_t* head = parser.GetHeader();
+            if (!head) continue;
+            const StreamPacketHeader header = StreamPacketHeader::FromBytes(
+                head, kind <= 2 ? streamformat::kVideoHeaderSize : streamformat::kAudioHeaderSize);
+            if (kind >= 0 && kind <= 2) {
+                const int channel = header.Channel();
+                if (channel < 0) continue;
+                auto record = std::make_unique<FrameRecord>();
+                record->has_text = 1;
+                record->fps = 0;
+                record->width = header.U16(streamformat::kOffWidth);
+                record->height = header.U16(streamformat::kOffHeight);
+                record->speed = 1;
+                record->codec = kind;
+                record->key = 0;
+                record->time_stamp = 0;
+                record->char_width = header.I32(streamformat::kOffCharWidth);
+                record->kind = header.I32(streamformat::kOffMarker);
+                record->stream_field = header.U16(streamformat::kOffVideoExtra);
+                record->year = header.U16(streamformat::kOffDate);
+                record->month = header.U16(streamformat::kOffDate + 2);
+                record->day = header.U16(streamformat::kOffDate + 4);
+                record->hour = header.U16(streamformat::kOffDate + 6);
+                record->minute = header.U16(streamformat::kOffDate + 8);
+                record->second = header.U16(streamformat::kOffDate + 10);
+                std::memcpy(record->title.data(), header.bytes.data() + streamformat::kOffTitle, record->title.size());
+                record->payload.assign(payload, payload + parser.payload_size());
+                decode[static_cast<size_t>(channel)].PushFrame(std::move(record));
+            } else if (kind >= 3 && kind <= 7) {
+                if (header.Channel() != SelectedChannel()) continue;
+                auto record = std::make_unique<AudioRecord>();
+                record->kind = kind;
+                record->sample_rate = header.I32(streamformat::kOffSampleRate);
+                record->bits = header.I32(streamformat::kOffBitsPerSample);
+                record->channels = header.U16(streamformat::kOffAudioChannels);
+                record->payload.assign(payload, payload + parser.payload_size());
+                DispatchAudio(std::move(record));
+            }
+            continue;
+        }
+        if (!stream_connection.HasOpenRequest()) {
+            recover(false);
+            parser.Reset();
+            continue;
+        }
+        size_t got = 0;
+        // Short reads, so silence is counted in tenths of a second as the recorder expects.
+        stream_connection.SetReceiveTimeout(100);
+        if (!stream_connection.ReadAvailable(buffer.data(), buffer.size(), &got)) {
+            recover(false);
+            parser.Reset();
+            continue;
+        }
+        if (got > 0) {
+            empty_reads = 0;
+            if (!parser.Feed(buffer.data(), got)) parser.Reset();
+            continue;
+        }
+        if (++empty_reads > 15) {
+            recover(true);
+            empty_reads = 0;
+            parser.Reset();
+        }
+    }
+    stream_connection.Close();
+}
+
+void PlaybackEngine::OnTimer() {
+    if (poll_busy) return;
+    poll_busy = 1;
+    if (!PollRemoteStatus()) {
+        OnStop();
+        window_->PostMessage(WM_CONNECTION_LOST, 0, 0);
+    } else if (remote_playop == 1 && play_state != kStopped) {
+        const int hour = remote_time[3], minute = remote_time[4], second = remote_time[5];
+        remote_current = hour * 3600 + minute * 60 + second;
+        panel_->SetStatusText("PLAY");
+        static const int kCodes[][2] = {{1, 1},     {102, 2},   {104, 4},   {108, 8},   {116, 16},  {132, 32},
+                                        {502, -2}, {504, -4}, {508, -8}, {516, -16}, {532, -32}};
+        for (const auto& code : kCodes) {
+            if (code[0] == remote_speed_code) panel_->SetSpeed(code[1]);
+        }
+        if (hour || minute || second) {
+            panel_->SetTimeText(Format("%.2d:%.2d:%.2d", hour, minute, second));
+            if (!slider_busy) SyncSlider();
+            if (remote_current >= range_end) OnStop();
+        }
+    }
+    poll_busy = 0;
+}
+
+int PlaybackEngine::PollRemoteStatus() {
+    char reply[513] = {};
+    {
+        std::lock_guard<std::mutex> guard(control_lock);
+        if (!control_connection.Fetch(Format("/play/opstatus?id=%d", session_id), reply, 512)) return 0;
+    }
+    const std::string text(reply);
+    if (text.find("time=") == std::string::npos || text.find("playop=") == std::string::npos ||
+        text.find("speed=") == std::string::npos)
+        return 0;
+    size_t at = text.find('=');
+    const char* p = text.c_str() + at + 1;
+    for (int i = 0; i < 6; ++i) {
+        remote_time[static_cast<size_t>(i)] = static_cast<int>(std::strtol(p, nullptr, 10));
+        const char* comma = std::strchr(p, ',');
+        if (!comma) break;
+        p = comma + 1;
+    }
+    at = text.find('=', at + 1);
+    if (at == std::string::npos) return 0;
+    remote_playop = static_cast<int>(std::strtol(text.c_str() + at + 1, nullptr, 10));
+    at = text.find('=', at + 1);
+    if (at == std::string::npos) return 0;
+    remote_speed_code = static_cast<int>(std::strtol(text.c_str() + at + 1, nullptr, 10));
+    return 1;
+}
+
+void PlaybackEngine::SyncSlider() {
+    const int elapsed = std::max(0, remote_current - range_start);
+    const int position = range_length <= 0 || elapsed <= 0 ? 0 : static_cast<int>(static_cast<int64_t>(elapsed) * slider_max / range_length);
+    slider_position = position;
+    if (position >= slider_max) {
+        OnStop();
+    } else {
+        window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
+    }
+}
+
+void PlaybackEngine::SendTimeSlider() {
+    const int target = range_start + slider_position * SliderScale();
+    if (target - range_start <= 0) return;
+    remote_current = target;
+    char reply[64];
+    control_connection.Fetch(Format("/play/timeslider?id=%d&mode=1&jumptime=%d", session_id, target - range_start),
+                             reply, sizeof reply);
+    control_connection.Fetch(Format("/play/opplay?id=%d", session_id), reply, sizeof reply);
+}

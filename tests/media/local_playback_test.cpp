@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "media/decode_process.h"
+#include "media/playback_engine.h"
+#include "tests/support/playback_fakes.h"
+#include "tests/support/sample_recording.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class LocalPlaybackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("SDL_DISKAUDIOFILE", tmp_.Sub("played.raw").c_str(), 1);
+        setenv("SDL_DISKAUDIODELAY", "1", 1);
+    }
+
+    std::unique_ptr<PlaybackEngine> Start(const SmallRecording& spec, int channel_mask = 3, int speed = 1) {
+        const std::string data = WriteSmallRecording(tmp_.path(), spec);
+        EXPECT_FALSE(data.empty());
+        auto engine = std::make_unique<PlaybackEngine>(&window_, &panel_,
+                                                       std::array<ViewerSink*, 4>{&viewers_[0], &viewers_[1],
+                                                                                  &viewers_[2], &viewers_[3]});
+        engine->record_source.path = data;
+        engine->record_source.channel_mask = channel_mask;
+        engine->record_source.start_second = spec.start_second;
+        engine->record_source.end_second = spec.start_second + spec.seconds - 1;
+        engine->record_source.year = spec.date.year;
+        engine->record_source.month = spec.date.month;
+        engine->record_source.day = spec.date.day;
+        engine->StartLocalPlayback();
+        panel_.SetSpeed(speed);
+        return engine;
+    }
+
+    // Plays until the reader asks for the stop, then runs it as the window thread would.
+    void RunToEnd(PlaybackEngine& engine, int timeout_ms) {
+        ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, timeout_ms));
+        engine.HandleMessage(WM_STOP_REQUESTED, 0, 0);
+    }
+
+    TempFolder tmp_;
+    FakePlaybackWindow window_;
+    FakeStatusPanel panel_;
+    FakeViewer viewers_[4];
+};
+
+TEST_F(LocalPlaybackTest, PlaysTheRangeAndStopsAtItsEnd) {
+    SmallRecording spec;
+    const auto begun = Clock::now();
+    auto engine = Start(spec);
+    EXPECT_EQ(window_.buttons, PlaybackEngine::kPlaying);
+    EXPECT_EQ(window_.slider_max, 2);
+    RunToEnd(*engine, 6000);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
+    // First second 600 ms, then 997 ms each.
+    EXPECT_GE(ms, 2400);
+    EXPECT_EQ(window_.buttons, PlaybackEngine::kStopped);
+    EXPECT_EQ(panel_.status(), "STOP");
+    EXPECT_EQ(panel_.times(), (std::vector<std::string>{"14:07:00", "14:07:01", "14:07:02", "14:07:00"}));
+    EXPECT_EQ(panel_.date(), "2012/03/05");
+    EXPECT_FALSE(engine->ReaderRunning());
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_GE(viewers_[c].frames(), 12) << c;  // 15 written; the last may be cut by the stop
+        EXPECT_EQ(viewers_[c].width, 176);
+        const auto seconds = viewers_[c].shown_seconds();
+        ASSERT_FALSE(seconds.empty());
+        EXPECT_EQ(seconds.front(), spec.start_second);
+    }
+    EXPECT_EQ(viewers_[0].camera_name(), "Front");
+    EXPECT_EQ(viewers_[1].camera_name(), "Back");
+    EXPECT_EQ(viewers_[2].frames(), 0);
+}
+
+TEST_F(LocalPlaybackTest, GapSecondsAreSkippedAtOnce) {
+    SmallRecording spec;
+    spec.seconds = 4;
+    spec.missing_seconds = {1, 2};
+    const auto begun = Clock::now();
+    auto engine = Start(spec);
+    RunToEnd(*engine, 6000);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
+    EXPECT_LT(ms, 2600);  // two recorded seconds, the gap costs nothing
+    EXPECT_EQ(panel_.times(), (std::vector<std::string>{"14:07:00", "14:07:03", "14:07:00"}));
+    EXPECT_GE(viewers_[0].clears, 1);
+}
+
+TEST_F(LocalPlaybackTest, FastSpeedsQueueKeyFramesOnly) {
+    SmallRecording spec;
+    spec.seconds = 6;
+    auto engine = Start(spec, 3, 4);
+    RunToEnd(*engine, 6000);
+    // H.264: one key frame per second of 5 frames; MJPEG: every frame is key, but at most one per 900 ms.
+    EXPECT_LE(viewers_[1].frames(), 6);
+    EXPECT_GE(viewers_[1].frames(), 3);
+    EXPECT_LE(viewers_[0].frames(), 6);
+    EXPECT_GE(viewers_[0].frames(), 3);
+}
+
+TEST_F(LocalPlaybackTest, NoRangeNoPlayback) {
+    SmallRecording spec;
+    auto engine = Start(spec);
+    engine->OnStop();
+    engine->record_source.start_second = 0;
+    window_.buttons = -1;
+    engine->StartLocalPlayback();
+    EXPECT_FALSE(engine->ReaderRunning());
+    EXPECT_EQ(window_.buttons, -1);
+}
+
+TEST_F(LocalPlaybackTest, VanishedDataFolderStops) {
+    SmallRecording spec;
+    spec.seconds = 10;
+    auto engine = Start(spec);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::filesystem::rename(tmp_.Sub("avdata"), tmp_.Sub("gone"));
+    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
+    engine->HandleMessage(WM_STOP_REQUESTED, 0, 0);
+    EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+}
+
+TEST_F(LocalPlaybackTest, StepBackBeforeTheStartStops) {
+    SmallRecording spec;
+    spec.seconds = 10;
+    auto engine = Start(spec);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    engine->StepBackward();
+    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
+    engine->HandleMessage(WM_STOP_REQUESTED, 0, 0);
+    EXPECT_EQ(window_.buttons, PlaybackEngine::kStopped);
+}
+
+TEST_F(LocalPlaybackTest, PauseHoldsTheClockAndStopEndsQuickly) {
+    SmallRecording spec;
+    spec.seconds = 10;
+    auto engine = Start(spec);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    engine->OnPause();
+    EXPECT_EQ(window_.buttons, PlaybackEngine::kPaused);
+    // The reader finishes the pacing of the current second and holds in the next one's first pass.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    const auto before = panel_.times();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(panel_.times(), before);
+    EXPECT_EQ(panel_.status(), "PAUSE");
+    const auto begun = Clock::now();
+    engine->OnStop();
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count(), 500);
+    EXPECT_FALSE(engine->ReaderRunning());
+}
+
+TEST_F(LocalPlaybackTest, SelectedChannelIsHeardAtNormalSpeedOnly) {
+    SmallRecording spec;
+    spec.seconds = 2;
+    viewers_[0].selected = true;
+    auto engine = Start(spec, 1, 1);
+    RunToEnd(*engine, 5000);
+    std::ifstream in(tmp_.Sub("played.raw"), std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    std::vector<int16_t> played(bytes.size() / 2);
+    std::memcpy(played.data(), bytes.data(), played.size() * 2);
+    // Both seconds' first quarter-second blocks reached the device, in order.
+    const auto first = SmallRecordingPcm(0);
+    const auto second = SmallRecordingPcm(1);
+    auto at = std::search(played.begin(), played.end(), first.begin(), first.begin() + 2000);
+    ASSERT_NE(at, played.end());
+    EXPECT_NE(std::search(at, played.end(), second.begin(), second.begin() + 2000), played.end());
+}
+
+TEST(Transport, SpeedSteps) {
+    FakePlaybackWindow window;
+    FakeStatusPanel panel;
+    PlaybackEngine engine(&window, &panel, {nullptr, nullptr, nullptr, nullptr});
+    const struct {
+        int from, up, down;
+    } cases[] = {{1, 2, -2}, {2, 4, 1}, {16, 32, 8}, {32, 32, 16}, {-2, 1, -4}, {-4, -2, -8}, {-32, -16, -32}};
+    for (const auto& c : cases) {
+        panel.SetSpeed(c.from);
+        engine.SpeedUp();
+        EXPECT_EQ(panel.GetSpeed(), c.up) << c.from;
+        panel.SetSpeed(c.from);
+        engine.SpeedDown();
+        EXPECT_EQ(panel.GetSpeed(), c.down) << c.from;
+    }
+    // Speed changes flush the workers except on the slow side.
+    panel.SetSpeed(1);
+    for (CDecodeProcess& worker : engine.decode) worker.flush_request = 0;
+    engine.SpeedDown();
+    EXPECT_EQ(engine.decode[0].flush_request, 0);
+    engine.SpeedUp();
+    EXPECT_EQ(engine.decode[0].flush_request, 1);
+}
+
+TEST(DecodeProcess, PacingAndKeyFrames) {
+    EXPECT_EQ(PacingInterval(25, 2, 33), 20);
+    EXPECT_EQ(PacingInterval(25, -2, 33), 79);
+    EXPECT_EQ(PacingInterval(25, 1, 33), 40);
+    EXPECT_EQ(PacingInterval(0, 1, 33), 33);
+    EXPECT_EQ(PacingInterval(15, -32, 33), 2126);
+    const struct {
+        int codec;
+        std::vector<uint8_t> payload;
+        bool key;
+    } cases[] = {
+        {0, {0xFF, 0xD8, 0xFF}, true},  {0, {0xFF, 0xD9}, false},          {0, {0xFF}, false},
+        {1, {0, 0, 1, 0xB0, 1}, true},  {1, {0, 0, 1, 0xB6, 0x40}, false}, {2, {0, 0, 0, 1, 0x67}, true},
+        {2, {0, 0, 0, 1, 0x41}, false}, {2, {0, 0, 0, 1}, false},          {3, {0xFF, 0xD8}, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsKeyFrame(c.codec, c.payload), c.key) << c.codec;
+}
+
+}  // namespace
