@@ -2,6 +2,10 @@
 
 #include <map>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "media/disk_format.h"
 #include "tools/common/avdata_writer.h"
 #include "tools/common/sample_media.h"
@@ -15,6 +19,7 @@ std::vector<int16_t> SmallRecordingPcm(int i) {
 
 std::string WriteSmallRecording(const std::string& folder, const SmallRecording& spec) {
     std::string error;
+    av_log_set_level(AV_LOG_ERROR);
     auto mjpeg = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 176, 144, spec.fps, 1, 1, &error);
     auto h264 = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::H264, 176, 144, spec.fps,
                                                    spec.h264_key_interval, 2, &error);

@@ -1,0 +1,158 @@
+// Remote playback against the fake recorder serving a small disk copy.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+#include "media/playback_engine.h"
+#include "platform/message_box.h"
+#include "tests/support/playback_fakes.h"
+#include "tests/support/sample_recording.h"
+#include "tests/support/temp_folder.h"
+#include "tools/common/fake_recorder.h"
+
+namespace {
+
+class RemotePlaybackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        spec_.seconds = 6;
+        ASSERT_FALSE(WriteSmallRecording(tmp_.path(), spec_).empty());
+        previous_ = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, int) {
+            messages_.push_back(text);
+            return platform::kIdOk;
+        });
+    }
+    void TearDown() override { platform::SetMessageBoxHandler(previous_); }
+
+    std::unique_ptr<PlaybackEngine> Engine(fake::FaultKind fault = fake::FaultKind::kNone) {
+        fake::FakeRecorderOptions options;
+        options.data_folder = tmp_.path();
+        options.fault.kind = fault;
+        options.fault.seconds = 1;
+        std::string error;
+        recorder_ = std::make_unique<fake::FakeRecorder>();
+        EXPECT_TRUE(recorder_->Start(options, &error)) << error;
+        auto engine = std::make_unique<PlaybackEngine>(&window_, &panel_,
+                                                       std::array<ViewerSink*, 4>{&viewers_[0], &viewers_[1],
+                                                                                  &viewers_[2], &viewers_[3]});
+        engine->source_mode = 1;
+        engine->server.SetIp("127.0.0.1");
+        engine->server.SetPort(std::to_string(recorder_->port()));
+        engine->server.SetUser("admin");
+        engine->control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+        char reply[128] = {};
+        if (engine->control_connection.Fetch("/play/getid", reply, sizeof reply) && reply[0] == 'i')
+            engine->session_id = std::atoi(reply + 3);
+        engine->range_year = spec_.date.year;
+        engine->range_month = spec_.date.month;
+        engine->range_day = spec_.date.day;
+        engine->range_start = spec_.start_second;
+        engine->range_end = spec_.start_second + spec_.seconds - 1;
+        engine->channel_selected = {1, 1, 0, 0};
+        return engine;
+    }
+
+    TempFolder tmp_;
+    SmallRecording spec_;
+    std::unique_ptr<fake::FakeRecorder> recorder_;
+    FakePlaybackWindow window_;
+    FakeStatusPanel panel_;
+    FakeViewer viewers_[4];
+    std::vector<std::string> messages_;
+    platform::MessageBoxHandler previous_;
+};
+
+bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+TEST_F(RemotePlaybackTest, PlaysTheSelectedChannelsAndFollowsTheRecorder) {
+    auto engine = Engine();
+    ASSERT_GE(engine->session_id, 0);
+    ASSERT_EQ(engine->StartRemotePlayback(), 1);
+    EXPECT_EQ(window_.layout, 2);
+    EXPECT_EQ(window_.selected_viewer, 0);
+    EXPECT_TRUE(window_.timer_running);
+    EXPECT_EQ(window_.buttons, PlaybackEngine::kPlaying);
+    EXPECT_EQ(engine->stream_request,
+              "/play/mav/nvrprofilestream?id=" + std::to_string(engine->session_id) + "&avdevid=1,1,0,0&profile=1");
+    ASSERT_TRUE(WaitFor([&] { return viewers_[0].frames() > 2 && viewers_[1].frames() > 2; }, 5000));
+    EXPECT_EQ(viewers_[2].frames(), 0);
+    EXPECT_EQ(viewers_[0].camera_name(), "Front");
+    // The status poll follows the recorder's clock.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            engine->OnTimer();
+            return engine->remote_current > spec_.start_second;
+        },
+        4000));
+    EXPECT_EQ(panel_.status(), "PLAY");
+    EXPECT_GT(engine->slider_position, 0);
+    engine->OnStop();
+    EXPECT_FALSE(engine->ReceiverRunning());
+    EXPECT_EQ(window_.buttons, PlaybackEngine::kStopped);
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(RemotePlaybackTest, OneChannelAsksForTheSmallProfile) {
+    auto engine = Engine();
+    engine->channel_selected = {0, 1, 0, 0};
+    ASSERT_EQ(engine->StartRemotePlayback(), 1);
+    EXPECT_EQ(window_.layout, 1);
+    EXPECT_EQ(window_.selected_viewer, 1);
+    EXPECT_NE(engine->stream_request.find("avdevid=0,1,0,0&profile=0"), std::string::npos);
+    EXPECT_FALSE(engine->decode[0].IsRunning());
+    EXPECT_TRUE(engine->decode[1].IsRunning());
+    engine->OnStop();
+}
+
+TEST_F(RemotePlaybackTest, RefusedStarts) {
+    {
+        auto engine = Engine(fake::FaultKind::kUnavailable);
+        EXPECT_EQ(engine->StartRemotePlayback(), 0);  // 503 on the stream: silently refused
+        EXPECT_FALSE(engine->ReceiverRunning());
+        recorder_->Stop();
+    }
+    {
+        auto engine = Engine();
+        engine->session_id = -1;
+        EXPECT_EQ(engine->StartRemotePlayback(), 0);
+        engine->server.SetIp("");
+        EXPECT_EQ(engine->StartRemotePlayback(), 0);
+        recorder_->Stop();
+    }
+    EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(RemotePlaybackTest, SilentStreamIsRequestedAgain) {
+    auto engine = Engine(fake::FaultKind::kStallAfter);
+    ASSERT_EQ(engine->StartRemotePlayback(), 1);
+    const int started = recorder_->streams_started();
+    // After about 1.6 s of silence the stored request goes out again.
+    EXPECT_TRUE(WaitFor([&] { return recorder_->streams_started() > started; }, 5000));
+    const auto begun = std::chrono::steady_clock::now();
+    engine->OnStop();
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(1000));
+}
+
+TEST_F(RemotePlaybackTest, StatusReplyParsing) {
+    auto engine = Engine();
+    ASSERT_EQ(engine->PollRemoteStatus(), 1);
+    EXPECT_NE(engine->remote_playop, 1);  // nothing plays yet
+    engine->session_id = 999;  // the recorder answers 400 without the keys
+    EXPECT_EQ(engine->PollRemoteStatus(), 0);
+    engine->play_state = PlaybackEngine::kPlaying;
+    engine->OnTimer();
+    EXPECT_EQ(window_.Count(WM_CONNECTION_LOST), 1);
+    EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+}
+
+}  // namespace
