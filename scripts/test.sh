@@ -13,6 +13,7 @@ cmake --build build -j "$JOBS"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLARKSPUR_SANITIZE=ON -DLARKSPUR_BENCH=OFF >/dev/null
 cmake --build build-asan -j "$JOBS"
 (cd build-asan && ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$PWD/../scripts/lsan.supp \
   ctest -j "$JOBS" --output-on-failure)
 
 scripts/fuzz.sh "${FUZZ_SECONDS:-10}"
