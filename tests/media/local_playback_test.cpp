@@ -26,19 +26,19 @@ protected:
         setenv("SDL_DISKAUDIODELAY", "1", 1);
     }
 
-    std::unique_ptr<PlaybackEngine> Start(const SmallRecording& spec, int channel_mask = 3, int speed = 1) {
-        const std::string data = WriteSmallRecording(tmp_.path(), spec);
+    std::unique_ptr<PlaybackEngine> Start(const SmallRecording& recording, int channel_mask = 3, int speed = 1) {
+        const std::string data = WriteSmallRecording(tmp_.path(), recording);
         EXPECT_FALSE(data.empty());
         auto engine = std::make_unique<PlaybackEngine>(&window_, &panel_,
                                                        std::array<ViewerSink*, 4>{&viewers_[0], &viewers_[1],
                                                                                   &viewers_[2], &viewers_[3]});
         engine->record_source.path = data;
         engine->record_source.channel_mask = channel_mask;
-        engine->record_source.start_second = spec.start_second;
-        engine->record_source.end_second = spec.start_second + spec.seconds - 1;
-        engine->record_source.year = spec.date.year;
-        engine->record_source.month = spec.date.month;
-        engine->record_source.day = spec.date.day;
+        engine->record_source.start_second = recording.start_second;
+        engine->record_source.end_second = recording.start_second + recording.seconds - 1;
+        engine->record_source.year = recording.date.year;
+        engine->record_source.month = recording.date.month;
+        engine->record_source.day = recording.date.day;
         engine->StartLocalPlayback();
         panel_.SetSpeed(speed);
         return engine;
@@ -57,9 +57,9 @@ protected:
 };
 
 TEST_F(LocalPlaybackTest, PlaysTheRangeAndStopsAtItsEnd) {
-    SmallRecording spec;
+    SmallRecording recording;
     const auto begun = Clock::now();
-    auto engine = Start(spec);
+    auto engine = Start(recording);
     EXPECT_EQ(window_.buttons, PlaybackEngine::kPlaying);
     EXPECT_EQ(window_.slider_max, 2);
     RunToEnd(*engine, 6000);
@@ -76,7 +76,7 @@ TEST_F(LocalPlaybackTest, PlaysTheRangeAndStopsAtItsEnd) {
         EXPECT_EQ(viewers_[c].width, 176);
         const auto seconds = viewers_[c].shown_seconds();
         ASSERT_FALSE(seconds.empty());
-        EXPECT_EQ(seconds.front(), spec.start_second);
+        EXPECT_EQ(seconds.front(), recording.start_second);
     }
     EXPECT_EQ(viewers_[0].camera_name(), "Front");
     EXPECT_EQ(viewers_[1].camera_name(), "Back");
@@ -84,11 +84,11 @@ TEST_F(LocalPlaybackTest, PlaysTheRangeAndStopsAtItsEnd) {
 }
 
 TEST_F(LocalPlaybackTest, GapSecondsAreSkippedAtOnce) {
-    SmallRecording spec;
-    spec.seconds = 4;
-    spec.missing_seconds = {1, 2};
+    SmallRecording recording;
+    recording.seconds = 4;
+    recording.missing_seconds = {1, 2};
     const auto begun = Clock::now();
-    auto engine = Start(spec);
+    auto engine = Start(recording);
     RunToEnd(*engine, 6000);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
     EXPECT_LT(ms, 2600);  // two recorded seconds, the gap costs nothing
@@ -97,9 +97,9 @@ TEST_F(LocalPlaybackTest, GapSecondsAreSkippedAtOnce) {
 }
 
 TEST_F(LocalPlaybackTest, FastSpeedsQueueKeyFramesOnly) {
-    SmallRecording spec;
-    spec.seconds = 6;
-    auto engine = Start(spec, 3, 4);
+    SmallRecording recording;
+    recording.seconds = 6;
+    auto engine = Start(recording, 3, 4);
     RunToEnd(*engine, 6000);
     // H.264: one key frame per second of 5 frames; MJPEG: every frame is key, but at most one per 900 ms.
     EXPECT_LE(viewers_[1].frames(), 6);
@@ -109,8 +109,8 @@ TEST_F(LocalPlaybackTest, FastSpeedsQueueKeyFramesOnly) {
 }
 
 TEST_F(LocalPlaybackTest, NoRangeNoPlayback) {
-    SmallRecording spec;
-    auto engine = Start(spec);
+    SmallRecording recording;
+    auto engine = Start(recording);
     engine->OnStop();
     engine->record_source.start_second = 0;
     window_.buttons = -1;
@@ -120,9 +120,9 @@ TEST_F(LocalPlaybackTest, NoRangeNoPlayback) {
 }
 
 TEST_F(LocalPlaybackTest, VanishedDataFolderStops) {
-    SmallRecording spec;
-    spec.seconds = 10;
-    auto engine = Start(spec);
+    SmallRecording recording;
+    recording.seconds = 10;
+    auto engine = Start(recording);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::filesystem::rename(tmp_.Sub("avdata"), tmp_.Sub("gone"));
     ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
@@ -131,9 +131,9 @@ TEST_F(LocalPlaybackTest, VanishedDataFolderStops) {
 }
 
 TEST_F(LocalPlaybackTest, StepBackBeforeTheStartStops) {
-    SmallRecording spec;
-    spec.seconds = 10;
-    auto engine = Start(spec);
+    SmallRecording recording;
+    recording.seconds = 10;
+    auto engine = Start(recording);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     engine->StepBackward();
     ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
@@ -142,9 +142,9 @@ TEST_F(LocalPlaybackTest, StepBackBeforeTheStartStops) {
 }
 
 TEST_F(LocalPlaybackTest, PauseHoldsTheClockAndStopEndsQuickly) {
-    SmallRecording spec;
-    spec.seconds = 10;
-    auto engine = Start(spec);
+    SmallRecording recording;
+    recording.seconds = 10;
+    auto engine = Start(recording);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     engine->OnPause();
     EXPECT_EQ(window_.buttons, PlaybackEngine::kPaused);
@@ -161,10 +161,10 @@ TEST_F(LocalPlaybackTest, PauseHoldsTheClockAndStopEndsQuickly) {
 }
 
 TEST_F(LocalPlaybackTest, SelectedChannelIsHeardAtNormalSpeedOnly) {
-    SmallRecording spec;
-    spec.seconds = 2;
+    SmallRecording recording;
+    recording.seconds = 2;
     viewers_[0].selected = true;
-    auto engine = Start(spec, 1, 1);
+    auto engine = Start(recording, 1, 1);
     RunToEnd(*engine, 5000);
     std::ifstream in(tmp_.Sub("played.raw"), std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});

@@ -33,20 +33,20 @@ bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
 
 TEST(PreviewStreamEngine, LocalReaderShowsTheChosenChannel) {
     TempFolder tmp;
-    SmallRecording spec;
-    spec.seconds = 2;
-    const std::string data = WriteSmallRecording(tmp.path(), spec);
+    SmallRecording recording;
+    recording.seconds = 2;
+    const std::string data = WriteSmallRecording(tmp.path(), recording);
     ASSERT_FALSE(data.empty());
     for (int channel : {0, 1}) {
         PreviewStreamEngine engine;
         CountingTarget target;
         engine.SetTarget(&target);
         engine.record_source.path = data;
-        engine.record_source.start_second = spec.start_second;
-        engine.record_source.end_second = spec.start_second + 1;
-        engine.record_source.year = spec.date.year;
-        engine.record_source.month = spec.date.month;
-        engine.record_source.day = spec.date.day;
+        engine.record_source.start_second = recording.start_second;
+        engine.record_source.end_second = recording.start_second + 1;
+        engine.record_source.year = recording.date.year;
+        engine.record_source.month = recording.date.month;
+        engine.record_source.day = recording.date.day;
         engine.preview_channel = channel;
         engine.StartLocal();
         ASSERT_TRUE(WaitFor([&] { return target.frames > 0; }, 3000)) << channel;

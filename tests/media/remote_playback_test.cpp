@@ -18,8 +18,8 @@ namespace {
 class RemotePlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        spec_.seconds = 6;
-        ASSERT_FALSE(WriteSmallRecording(tmp_.path(), spec_).empty());
+        recording_.seconds = 6;
+        ASSERT_FALSE(WriteSmallRecording(tmp_.path(), recording_).empty());
         previous_ = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, int) {
             messages_.push_back(text);
             return platform::kIdOk;
@@ -46,17 +46,17 @@ protected:
         char reply[128] = {};
         if (engine->control_connection.Fetch("/play/getid", reply, sizeof reply) && reply[0] == 'i')
             engine->session_id = std::atoi(reply + 3);
-        engine->range_year = spec_.date.year;
-        engine->range_month = spec_.date.month;
-        engine->range_day = spec_.date.day;
-        engine->range_start = spec_.start_second;
-        engine->range_end = spec_.start_second + spec_.seconds - 1;
+        engine->range_year = recording_.date.year;
+        engine->range_month = recording_.date.month;
+        engine->range_day = recording_.date.day;
+        engine->range_start = recording_.start_second;
+        engine->range_end = recording_.start_second + recording_.seconds - 1;
         engine->channel_selected = {1, 1, 0, 0};
         return engine;
     }
 
     TempFolder tmp_;
-    SmallRecording spec_;
+    SmallRecording recording_;
     std::unique_ptr<fake::FakeRecorder> recorder_;
     FakePlaybackWindow window_;
     FakeStatusPanel panel_;
@@ -91,7 +91,7 @@ TEST_F(RemotePlaybackTest, PlaysTheSelectedChannelsAndFollowsTheRecorder) {
     ASSERT_TRUE(WaitFor(
         [&] {
             engine->OnTimer();
-            return engine->remote_current > spec_.start_second;
+            return engine->remote_current > recording_.start_second;
         },
         4000));
     EXPECT_EQ(panel_.status(), "PLAY");

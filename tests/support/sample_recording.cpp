@@ -17,27 +17,27 @@ std::vector<int16_t> SmallRecordingPcm(int i) {
     return pcm;
 }
 
-std::string WriteSmallRecording(const std::string& folder, const SmallRecording& spec) {
+std::string WriteSmallRecording(const std::string& folder, const SmallRecording& recording) {
     std::string error;
     av_log_set_level(AV_LOG_ERROR);
-    auto mjpeg = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 176, 144, spec.fps, 1, 1, &error);
-    auto h264 = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::H264, 176, 144, spec.fps,
-                                                   spec.h264_key_interval, 2, &error);
+    auto mjpeg = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 176, 144, recording.fps, 1, 1, &error);
+    auto h264 = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::H264, 176, 144, recording.fps,
+                                                   recording.h264_key_interval, 2, &error);
     if (!mjpeg || !h264) return "";
     const std::string data = folder + "/avdata";
-    const int64_t day_ms = DaysFromCivil(spec.date.year, spec.date.month, spec.date.day) * 86400000LL;
+    const int64_t day_ms = DaysFromCivil(recording.date.year, recording.date.month, recording.date.day) * 86400000LL;
     std::map<int, sample::SampleMinute> minutes;
     int frame = 0;
-    for (int i = 0; i < spec.seconds; ++i) {
-        const int second_of_day = spec.start_second + i;
-        if (spec.missing_seconds.count(i)) {
-            frame += spec.fps;
+    for (int i = 0; i < recording.seconds; ++i) {
+        const int second_of_day = recording.start_second + i;
+        if (recording.missing_seconds.count(i)) {
+            frame += recording.fps;
             continue;
         }
         sample::SampleMinute& minute = minutes[second_of_day / 60];
         minute.titles = {u"Front", u"Back", u"", u""};
         sample::SampleChannelSecond ch1, ch2;
-        for (int f = 0; f < spec.fps; ++f, ++frame) {
+        for (int f = 0; f < recording.fps; ++f, ++frame) {
             for (int c = 0; c < 2; ++c) {
                 sample::EncodedPacket packet;
                 (c == 0 ? mjpeg : h264)->Encode(frame, "CH", &packet);
@@ -45,14 +45,14 @@ std::string WriteSmallRecording(const std::string& folder, const SmallRecording&
                 sf.kind = diskformat::kKindVideo;
                 sf.codec = c == 0 ? diskformat::kCodecMjpeg : diskformat::kCodecH264;
                 sf.key = packet.key;
-                sf.time_stamp_ms = day_ms + second_of_day * 1000LL + f * 1000 / spec.fps;
+                sf.time_stamp_ms = day_ms + second_of_day * 1000LL + f * 1000 / recording.fps;
                 sf.width = 176;
                 sf.height = 144;
                 sf.data = std::move(packet.data);
                 (c == 0 ? ch1 : ch2).frames.push_back(std::move(sf));
             }
         }
-        if (spec.pcm_audio) {
+        if (recording.pcm_audio) {
             sample::SampleFrame audio;
             audio.kind = diskformat::kKindAudio;
             audio.codec = diskformat::kAudioPcm;
@@ -69,12 +69,12 @@ std::string WriteSmallRecording(const std::string& folder, const SmallRecording&
         minute.seconds[second_of_day % 60].channels[1] = std::move(ch2);
     }
     for (const auto& [minute_of_day, minute] : minutes) {
-        if (!sample::WriteMinuteFile(data, spec.date.year, spec.date.month, spec.date.day, minute_of_day / 60,
+        if (!sample::WriteMinuteFile(data, recording.date.year, recording.date.month, recording.date.day, minute_of_day / 60,
                                      minute_of_day % 60, minute, &error))
             return "";
     }
-    sample::SampleDay day{spec.date.year, spec.date.month, spec.date.day,
-                          {{spec.start_second, spec.start_second + spec.seconds - 1, '3', '1'}}, {}, {}};
+    sample::SampleDay day{recording.date.year, recording.date.month, recording.date.day,
+                          {{recording.start_second, recording.start_second + recording.seconds - 1, '3', '1'}}, {}, {}};
     if (!sample::WriteDayIndex(data, day, &error)) return "";
     return data;
 }

@@ -19,6 +19,6 @@ struct SmallRecording {
 };
 
 // Writes FOLDER/avdata; returns the data folder path (empty on failure).
-std::string WriteSmallRecording(const std::string& folder, const SmallRecording& spec);
+std::string WriteSmallRecording(const std::string& folder, const SmallRecording& recording);
 // The PCM samples the recording's channel 1 holds for offset second i.
 std::vector<int16_t> SmallRecordingPcm(int i);

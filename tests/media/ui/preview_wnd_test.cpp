@@ -17,9 +17,9 @@ char* argv_[] = {arg0_, nullptr};
 TEST(PreviewWnd, ShowsTheEnginesPictureOnlyWithAnEngine) {
     QApplication app(argc_, argv_);
     TempFolder tmp;
-    SmallRecording spec;
-    spec.seconds = 1;
-    const std::string data = WriteSmallRecording(tmp.path(), spec);
+    SmallRecording recording;
+    recording.seconds = 1;
+    const std::string data = WriteSmallRecording(tmp.path(), recording);
     ASSERT_FALSE(data.empty());
 
     PreviewStreamEngine engine;
@@ -32,11 +32,11 @@ TEST(PreviewWnd, ShowsTheEnginesPictureOnlyWithAnEngine) {
     engine.SetTarget(&window);
     window.SetEngine(&engine);
     engine.record_source.path = data;
-    engine.record_source.start_second = spec.start_second;
-    engine.record_source.end_second = spec.start_second;
-    engine.record_source.year = spec.date.year;
-    engine.record_source.month = spec.date.month;
-    engine.record_source.day = spec.date.day;
+    engine.record_source.start_second = recording.start_second;
+    engine.record_source.end_second = recording.start_second;
+    engine.record_source.year = recording.date.year;
+    engine.record_source.month = recording.date.month;
+    engine.record_source.day = recording.date.day;
     engine.preview_channel = 1;
     engine.StartLocal();
     QElapsedTimer timer;
