@@ -1,0 +1,95 @@
+#pragma once
+// The RIFF AVI file both export writers produce: a header list with the main
+// header and two stream lists (video stream 0, audio stream 1), a JUNK chunk
+// that pads the movi list to a sector boundary, one chunk per sample and an
+// idx1 index with every entry flagged key frame. Counts, lengths and sizes are
+// patched into the headers when the file is finished.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct AviStreamSpec {
+    char type[4];     // "vids" or "auds"
+    char handler[4];  // all zero for audio
+    uint32_t scale = 1;
+    uint32_t rate = 0;
+    uint32_t suggested_buffer_size = 0;
+    uint32_t quality = 0;
+    uint32_t sample_size = 0;
+    int16_t frame_right = 0;
+    int16_t frame_bottom = 0;
+    std::string name;
+    std::vector<uint8_t> format;  // strf contents
+};
+
+// The audio half of both writers' headers: format tag 7 (mu-law) or 1 (PCM),
+// scale = block align, rate = bytes per second, sample size 1. False when the
+// parameters give no usable stream (a zero block align would make every
+// reader divide by zero).
+bool MakeAudioStreamSpec(int bits_per_sample, int channels, int sample_rate, int mu_law,
+                         AviStreamSpec* spec);
+
+// A 40-byte BITMAPINFOHEADER.
+std::vector<uint8_t> MakeBitmapInfoHeader(int width, int height, int bit_count, const char compression[4],
+                                          uint32_t image_size);
+
+// round((t - first - 33.3) / 33.3) on the 33.3 ms grid of the exports, rounding
+// by adding 0.5 and truncating toward zero, kept within a range that converts
+// to an integer safely.
+int64_t AviGridSlot(int64_t stamp, int64_t first_stamp);
+
+class AviRiffFile {
+public:
+    static constexpr int kVideoStream = 0;
+    static constexpr int kAudioStream = 1;
+    // The RIFF size field counts the bytes behind its own 8 bytes in 32 bits.
+    static constexpr uint64_t kMaxFileBytes = 8 + 0xFFFFFFFFull;
+    static constexpr uint64_t kMoviAlignment = 2048;
+
+    AviRiffFile() = default;
+    ~AviRiffFile();
+    AviRiffFile(const AviRiffFile&) = delete;
+    AviRiffFile& operator=(const AviRiffFile&) = delete;
+
+    // Creates or truncates the file and writes the headers. A file whose
+    // headers cannot be written is removed again. max_file_bytes bounds the
+    // finished file, index included.
+    bool Create(const std::string& path, int width, int height, uint32_t micro_seconds_per_frame,
+                const AviStreamSpec& video, const AviStreamSpec& audio,
+                uint64_t max_file_bytes = kMaxFileBytes);
+    // One sample as one chunk. False when the file is not open, an earlier
+    // write failed, the chunk would take the file past its limit (the file
+    // stays valid without it), or the write was short.
+    bool WriteChunk(int stream, const uint8_t* data, size_t size);
+    // Writes the index and the final sizes and closes the file. After a failed
+    // write the file is cut back to the last whole chunk and still finished,
+    // but the result is false, as it is when finishing itself fails.
+    bool Finish();
+    bool IsOpen() const { return fd_ >= 0; }
+
+    uint64_t chunk_count(int stream) const { return streams_[stream].chunks; }
+    uint64_t file_bytes() const { return end_; }
+
+private:
+    struct StreamState {
+        uint64_t chunks = 0;
+        uint64_t bytes = 0;
+        uint32_t largest = 0;
+        uint32_t declared_buffer = 0;
+        uint32_t sample_size = 0;
+        uint64_t strh_at = 0;
+    };
+    bool WriteAt(uint64_t offset, const void* data, size_t size);
+    bool Patch32(uint64_t offset, uint64_t value);
+
+    int fd_ = -1;
+    std::string path_;
+    bool failed_ = false;
+    uint64_t max_bytes_ = kMaxFileBytes;
+    uint64_t end_ = 0;  // end of the last whole chunk
+    uint64_t movi_at_ = 0;
+    uint64_t avih_at_ = 0;
+    StreamState streams_[2];
+    std::vector<uint8_t> index_;
+};
