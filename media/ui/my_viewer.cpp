@@ -1,0 +1,396 @@
+#include "media/ui/my_viewer.h"
+
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <vector>
+
+#include "mainwindow/storage_location.h"
+#include "media/osd_style_record.h"
+#include "media/translate_text.h"
+#include "media/ui/gdi_paint.h"
+#include "media/ui/ui_services.h"
+#include "media/ui/viewer_grid.h"
+#include "media/view_slot_order.h"
+#include "media/watermark_writer.h"
+#include "platform/message_box.h"
+
+namespace {
+
+constexpr uint32_t kSelectionColour = 0xFFFF;  // yellow
+constexpr uint32_t kConnectingColour = 0x0000FF;  // red
+constexpr int kTextRight = 365;
+constexpr int kSecondLineBottom = 84;
+
+bool CpuHasSse2() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse2");
+#else
+    return false;
+#endif
+}
+
+QRect FromCorners(int left, int top, int right, int bottom) { return QRect(left, top, right - left, bottom - top); }
+
+QRect ToQRect(const ViewRect& r) { return QRect(r.x, r.y, r.width, r.height); }
+
+}  // namespace
+
+CMyViewer::CMyViewer(QWidget* parent) : QWidget(parent), sse2_(CpuHasSse2()) {
+    // Every pixel is painted from the back buffer; nothing needs erasing first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::ClickFocus);
+}
+
+CMyViewer::~CMyViewer() = default;
+
+void CMyViewer::SetFrameSize(int width, int height) {
+    player_.SetFrameSize(width, height);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        picture_width_ = width;
+        picture_height_ = height;
+        zoom_ = WholePicture(width, height);
+    }
+    SetEnhancement(ViewerEnhancement{});
+    has_video_ = 1;
+    connecting_ = 0;
+}
+
+int CMyViewer::ShowFrame(int length, const uint8_t* picture) {
+    if (length < 0) return 0;
+    const ViewerEnhancement e = GetEnhancement();
+    const auto picture_lock = player_.LockPicture();
+    if (!player_.CopyFrame(picture, static_cast<size_t>(length))) return 0;
+    if (e.brightness_on) player_.AdjustBrightness(e.brightness_value);
+    if (e.contrast_on) {
+        if (sse2_) {
+            player_.AdjustContrastSse2(e.contrast_value);
+        } else {
+            player_.AdjustContrast(e.contrast_value);
+        }
+    }
+    if (e.grey_on) player_.Grey();
+    return 1;
+}
+
+void CMyViewer::SetOsdDateTime(int year, int month, int day, int hour, int minute, int second) {
+    if (year == 0 || month == 0 || day == 0) return;
+    std::lock_guard<std::mutex> guard(lock_);
+    osd_.year = year;
+    osd_.month = month;
+    osd_.day = day;
+    osd_.hour = hour;
+    osd_.minute = minute;
+    osd_.second = second;
+}
+
+void CMyViewer::SetCameraName(const std::string& utf8) {
+    std::lock_guard<std::mutex> guard(lock_);
+    osd_.camera_name = utf8;
+}
+
+void CMyViewer::ClearVideo() {
+    has_video_ = 0;
+    {
+        const auto picture_lock = player_.LockPicture();
+        player_.CloseDrawHandle();
+    }
+    RequestRepaint();
+}
+
+bool CMyViewer::HasPicture() const {
+    const auto picture_lock = player_.LockPicture();
+    return player_.has_buffer();
+}
+
+bool CMyViewer::CopyPicture(int* width, int* height, std::vector<uint8_t>* top_down) const {
+    {
+        const auto picture_lock = player_.LockPicture();
+        if (!player_.has_buffer()) return false;
+        *width = player_.width();
+        *height = player_.height();
+    }
+    top_down->resize(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 3);
+    if (!player_.CopyTopDown(top_down->data(), top_down->size())) return false;
+    // A worker that resized the picture in between leaves a copy of the wrong shape.
+    const auto picture_lock = player_.LockPicture();
+    return player_.width() == *width && player_.height() == *height;
+}
+
+void CMyViewer::SetConnecting(bool connecting) { connecting_ = connecting ? 1 : 0; }
+
+void CMyViewer::RequestRepaint() {
+    QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+}
+
+void CMyViewer::SetOsdFont(const std::string& face, int height, int weight, uint32_t colour) {
+    std::lock_guard<std::mutex> guard(lock_);
+    font_face_ = face;
+    font_height_ = height;
+    font_weight_ = weight;
+    font_colour_ = colour;
+}
+
+void CMyViewer::SetOsdSwitches(int text_on, int date, int time, int channel, int camera_name) {
+    std::lock_guard<std::mutex> guard(lock_);
+    osd_.show_text = text_on;
+    osd_.show_date = date;
+    osd_.show_time = time;
+    osd_.show_channel = channel;
+    osd_.show_camera_name = camera_name;
+}
+
+void CMyViewer::ApplyOsdStyle(const OsdStyleRecord& style) {
+    SetOsdFont(style.font_face, style.font_height, style.font_weight, static_cast<uint32_t>(style.colour));
+    SetOsdSwitches(style.show_text, style.show_date, style.show_time, style.show_camera_number,
+                   style.show_camera_name);
+}
+
+OsdState CMyViewer::CurrentOsd() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return osd_;
+}
+
+void CMyViewer::Zoom(int steps) {
+    std::lock_guard<std::mutex> guard(lock_);
+    ApplyZoomSteps(zoom_, steps, picture_width_, picture_height_);
+}
+
+ZoomWindow CMyViewer::CurrentZoom() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return zoom_;
+}
+
+ViewerEnhancement CMyViewer::GetEnhancement() const {
+    return ViewerEnhancement{brightness_on_.load(), contrast_on_.load(), grey_on_.load(), brightness_value_.load(),
+                             contrast_value_.load()};
+}
+
+void CMyViewer::SetEnhancement(const ViewerEnhancement& e) {
+    brightness_on_ = e.brightness_on;
+    contrast_on_ = e.contrast_on;
+    grey_on_ = e.grey_on;
+    brightness_value_ = e.brightness_value;
+    contrast_value_ = e.contrast_value;
+}
+
+const std::string& CMyViewer::AmText() {
+    if (text_language_ != LanguageIndex.load()) {
+        text_language_ = LanguageIndex.load();
+        am_text_ = TranslateText("TXT_AM", " am");
+        pm_text_ = TranslateText("TXT_PM", " pm");
+        connecting_text_ = TranslateText("TXT_CONNECTING", "Connecting......");
+    }
+    return am_text_;
+}
+
+const std::string& CMyViewer::PmText() {
+    AmText();
+    return pm_text_;
+}
+
+const std::string& CMyViewer::ConnectingText() {
+    AmText();
+    return connecting_text_;
+}
+
+void CMyViewer::paintEvent(QPaintEvent*) {
+    const int cw = width();
+    const int ch = height();
+    if (cw <= 0 || ch <= 0 || paint_busy_) return;
+    if (back_buffer_.isNull() || back_buffer_.width() < cw || back_buffer_.height() < ch) {
+        // Screen-sized, so layout changes never reallocate; a viewer larger than the screen grows it.
+        const QSize screen = ui::ScreenSize();
+        back_buffer_ = QImage(std::max(screen.width(), cw), std::max(screen.height(), ch), QImage::Format_RGB32);
+    }
+    paint_busy_ = true;
+    {
+        QPainter painter(&back_buffer_);
+        Render(painter, cw, ch);
+    }
+    QPainter screen(this);
+    screen.drawImage(QPoint(0, 0), back_buffer_, QRect(0, 0, cw, ch));
+    paint_busy_ = false;
+}
+
+void CMyViewer::Render(QPainter& painter, int cw, int ch) {
+    const bool connecting = connecting_.load() != 0;
+    const std::string& am = AmText();
+    const std::string& pm = PmText();
+    OsdLines lines;
+    uint32_t colour;
+    std::string face;
+    int weight;
+    int m;
+    ZoomWindow zoom;
+    int picture_width;
+    int picture_height;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        m = OsdFontHeight(font_height_, layout_.load(), connecting);
+        face = font_face_;
+        weight = font_weight_;
+        lines = BuildOsdLines(osd_, view_index_.load(), am, pm);
+        colour = font_colour_;
+        zoom = zoom_;
+        picture_width = picture_width_;
+        picture_height = picture_height_;
+    }
+    painter.setFont(GdiFont(face, m, weight));
+    painter.fillRect(QRect(0, 0, cw, ch), Qt::black);
+
+    if (has_video_.load()) {
+        if (connecting) {
+            painter.setPen(ColorFromColorref(kConnectingColour));
+            painter.drawText(QRect(0, 0, cw, ch), Qt::AlignCenter | Qt::TextSingleLine,
+                             QString::fromStdString(ConnectingText()));
+        } else {
+            const ViewRect dest = PictureDestination(cw, ch, picture_width, picture_height, keep_aspect_.load() != 0);
+            player_.Draw(&painter, dest.x, dest.y, dest.width, dest.height, zoom.x, zoom.y, zoom.width,
+                         zoom.height);
+            if (const auto overview = OverviewRectangles(cw, ch, picture_width, picture_height, zoom)) {
+                DrawEtchedFlatEdge(painter, ToQRect(overview->outer));
+                DrawEtchedFlatEdge(painter, ToQRect(overview->inner));
+            }
+            painter.setPen(ColorFromColorref(colour));
+            const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip;
+            if (!lines.first.empty()) {
+                painter.drawText(FromCorners(2, 0, kTextRight, m), flags, QString::fromStdString(lines.first));
+                painter.drawText(FromCorners(2, m, kTextRight, kSecondLineBottom), flags,
+                                 QString::fromStdString(lines.second));
+            } else {
+                painter.drawText(FromCorners(2, 0, kTextRight, m), flags, QString::fromStdString(lines.second));
+            }
+        }
+    }
+
+    if (selected_.load()) {
+        QPen pen(ColorFromColorref(kSelectionColour), 2);
+        pen.setJoinStyle(Qt::MiterJoin);
+        pen.setCapStyle(Qt::SquareCap);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        const QPoint corners[] = {{1, 1}, {cw - 1, 1}, {cw - 1, ch - 1}, {1, ch - 1}, {1, 1}};
+        painter.drawPolyline(corners, 5);
+    } else {
+        DrawEtchedFlatEdge(painter, QRect(0, 0, cw, ch));
+    }
+}
+
+void CMyViewer::SelectInGrid() {
+    if (grid_) grid_->SelectViewer(view_index_.load());
+}
+
+void CMyViewer::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && host_) host_->OnViewerDoubleClick(view_index_.load());
+}
+
+void CMyViewer::mousePressEvent(QMouseEvent* event) {
+    // Qt grabs the mouse for the widget under a press until the release.
+    SelectInGrid();
+    if (event->button() == Qt::LeftButton) {
+        const QPoint at = event->position().toPoint();
+        last_x_ = at.x();
+        last_y_ = at.y();
+        dragging_ = true;
+    }
+}
+
+void CMyViewer::mouseReleaseEvent(QMouseEvent*) { dragging_ = false; }
+
+void CMyViewer::mouseMoveEvent(QMouseEvent* event) {
+    if (!dragging_) return;
+    const QPoint at = event->position().toPoint();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        PanZoom(zoom_, last_x_, last_y_, at.x(), at.y(), picture_width_, picture_height_);
+    }
+    last_x_ = at.x();
+    last_y_ = at.y();
+}
+
+void CMyViewer::wheelEvent(QWheelEvent* event) { Zoom(event->angleDelta().y() <= 0 ? -1 : 1); }
+
+bool CMyViewer::OnCommand(int id) {
+    if (id == kCommandFullScreen) {
+        if (host_) host_->ToggleFullScreen();
+        return true;
+    }
+    if (id == kCommandSnapshot) {
+        Snapshot();
+        return true;
+    }
+    if (id >= kCommandShowInView0 && id <= kCommandShowInView3) {
+        const int target = id - kCommandShowInView0;
+        ExchangeShownViews(view_index_.load(), target);
+        if (grid_) grid_->SelectViewer(target);
+        if (host_) {
+            host_->RestartRemoteStream();
+            host_->ApplyViewLayout();
+        }
+        return true;
+    }
+    return false;
+}
+
+ViewPrinter::Result CMyViewer::Print() {
+    // The client area alone: anything outside it would be no part of the view.
+    const QImage capture = grab().toImage();
+    return printer_.Print(capture, this);
+}
+
+CMyViewer::SnapshotResult CMyViewer::Snapshot() {
+    const std::string message_caption = TranslateText("MSG", "Message");
+    auto no_image = [&] {
+        platform::ShowMessageBox(TranslateText("MSG_NOIMG", "No image data"), message_caption);
+        return SnapshotResult::kNoImage;
+    };
+    if (!has_video_.load() || !HasPicture()) return no_image();
+
+    std::string folder = ReadStorageLocation();
+    if (folder.empty()) {
+        const auto chosen = ui::ChooseFolder(this, TranslateText("TIP_OPENFOLDER", "Please select a folder."));
+        if (!chosen) return SnapshotResult::kCancelled;
+        if (chosen->empty()) {
+            platform::ShowMessageBox(TranslateText("TXT_OPEN_ERROR", "It's not a data folder."),
+                                     TranslateText("MSG_ERROR", "Error"));
+            return SnapshotResult::kBadChoice;
+        }
+        folder = *chosen;
+        WriteStorageLocation(folder);
+    }
+
+    const int selected = grid_ ? grid_->SelectedIndex() : view_index_.load();
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::string name = SnapshotFileName(1 + std::max(selected, 0), local.tm_year + 1900, local.tm_mon + 1,
+                                              local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+        platform::ShowMessageBox("Not a Path!", message_caption);
+        return SnapshotResult::kNotAPath;
+    }
+
+    // The picture may have changed or gone while the folder browser was open.
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> top_down;
+    if (!has_video_.load() || !CopyPicture(&width, &height, &top_down)) return no_image();
+    const std::string path = folder + "/" + name;
+    WatermarkWriter watermark;
+    if (!snapshot_writer_.Save(path, top_down.data(), width, height) ||
+        !InsertJpegWatermark(watermark.file_copy, path)) {
+        platform::ShowMessageBox(TranslateText("MSG_SNAPSHOT_FAILED", "The snapshot could not be saved."),
+                                 TranslateText("MSG_ERROR", "Error"));
+        return SnapshotResult::kFailed;
+    }
+    return SnapshotResult::kSaved;
+}

@@ -1,0 +1,109 @@
+#include "media/ui/ui_services.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QThread>
+
+#include <cstdio>
+
+#include "platform/message_box.h"
+
+namespace ui {
+namespace {
+
+PrinterChooser g_printer_chooser;
+FolderChooser g_folder_chooser;
+ScreenSizeSource g_screen_size;
+
+PrinterChoice RunPrintDialog(QWidget* owner) {
+    PrinterChoice choice;
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPrintDialog dialog(printer.get(), owner);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    if (dialog.exec() != QDialog::Accepted) return choice;
+    choice.accepted = true;
+    choice.printer = std::move(printer);
+    return choice;
+}
+
+std::optional<std::string> RunFolderDialog(QWidget* owner, const std::string& title) {
+    QFileDialog dialog(owner, QString::fromStdString(title));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return std::string();
+    return chosen.front().toStdString();
+}
+
+QSize PrimaryScreenSize() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return QSize(1280, 1024);
+    return screen->geometry().size();
+}
+
+QMessageBox::Icon IconOf(int flags) {
+    switch (flags & 0xF0) {
+        case platform::kMbIconError: return QMessageBox::Critical;
+        case platform::kMbIconWarning: return QMessageBox::Warning;
+        case platform::kMbIconInformation: return QMessageBox::Information;
+        default: return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+PrinterChooser SetPrinterChooser(PrinterChooser chooser) {
+    std::swap(g_printer_chooser, chooser);
+    return chooser;
+}
+
+FolderChooser SetFolderChooser(FolderChooser chooser) {
+    std::swap(g_folder_chooser, chooser);
+    return chooser;
+}
+
+ScreenSizeSource SetScreenSizeSource(ScreenSizeSource source) {
+    std::swap(g_screen_size, source);
+    return source;
+}
+
+PrinterChoice ChoosePrinter(QWidget* owner) {
+    return g_printer_chooser ? g_printer_chooser(owner) : RunPrintDialog(owner);
+}
+
+std::optional<std::string> ChooseFolder(QWidget* owner, const std::string& title) {
+    return g_folder_chooser ? g_folder_chooser(owner, title) : RunFolderDialog(owner, title);
+}
+
+QSize ScreenSize() { return g_screen_size ? g_screen_size() : PrimaryScreenSize(); }
+
+void InstallQtMessageBoxHandler() {
+    platform::SetMessageBoxHandler([](const std::string& text, const std::string& caption, int flags) {
+        auto show = [text, caption, flags] {
+            QMessageBox box(IconOf(flags), QString::fromStdString(caption), QString::fromStdString(text),
+                            QMessageBox::Ok);
+            box.exec();
+        };
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) {
+            std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        } else if (QThread::currentThread() == app->thread()) {
+            show();
+        } else {
+            // Posted, not awaited: the window thread may itself be waiting for this worker.
+            QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
+        }
+        return platform::kIdOk;
+    });
+}
+
+}  // namespace ui
