@@ -1,0 +1,247 @@
+#include "sources/record_selection_engine.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "media/icmp_ping.h"
+#include "media/translate_text.h"
+#include "sources/recent_server_list.h"
+#include "sources/recorder_replies.h"
+
+namespace {
+
+constexpr int kStatusNoSession = 400;
+constexpr int kStatusBusy = 503;
+
+}  // namespace
+
+RecordSelectionEngine::RecordSelectionEngine()
+    : ping_([](const std::string& host) {
+          IcmpPingResult reply;
+          return IcmpPing(host, &reply) == 1;
+      }) {}
+
+RecordSelectionEngine::~RecordSelectionEngine() {
+    KillKeepAliveTimer();
+    connection_.Close();
+}
+
+void RecordSelectionEngine::CloseConnection() {
+    connection_.Close();
+    logged_in_ = false;
+}
+
+int RecordSelectionEngine::ConnectTo(HttpGet& http, const ServerConnectionRecord& server) const {
+    return http.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), timing_.connect_timeout_ms, 0,
+                        LeadingDecimal(server.GetPort()));
+}
+
+ServerConnectionRecord RecordSelectionEngine::KeepAliveServer() const {
+    std::lock_guard<std::mutex> lock(keep_alive_mutex_);
+    return keep_alive_id_ == std::this_thread::get_id() ? keep_alive_server_ : server_;
+}
+
+bool RecordSelectionEngine::EnsureConnected() {
+    if (connection_.IsConnected()) return true;
+    return logged_in_ && ConnectTo(connection_) == 1;
+}
+
+int RecordSelectionEngine::FetchText(HttpGet& http, const std::string& path, size_t capacity, std::string* text) {
+    std::vector<char> buffer(capacity, 0);
+    const int sent = http.Fetch(path, buffer.data(), buffer.size());
+    // Fetch leaves at least the last byte zero.
+    text->assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+    return sent;
+}
+
+LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
+    CloseConnection();
+    const std::string prefix = server_.GetServerName() + "(" + server_.GetIp() + ") ";
+    LoginOutcome outcome;
+    outcome.message = prefix + TranslateText("MSG_FAILED_CONNECT", "Connection failed!");
+    if (!ping_(server_.GetIp())) return last_login_ = outcome;
+
+    // A refused or silent recorder shows only at the first request, as the connect is lazy.
+    std::string reply;
+    http_busy_ = 1;
+    const bool reached =
+        ConnectTo(connection_) == 1 && FetchText(connection_, "/config/login", kLoginBufferSize, &reply) == 1;
+    http_busy_ = 0;
+    if (!reached) {
+        CloseConnection();
+        return last_login_ = outcome;
+    }
+    if (!IsLoginReply(reply)) {
+        CloseConnection();
+        outcome.message = prefix + "Login failed!";
+        return last_login_ = outcome;
+    }
+    logged_in_ = true;
+    StartKeepAliveTimer(timing_.first_keep_alive_ms);
+    outcome.days = MarkRecordingDays(year, month);
+    outcome.set_captions = ReadChannelNames();
+    if (recent_) recent_->Add(server_, RecentServerList::kRecorderMode);
+    outcome.message = prefix + "Login success!";
+    outcome.result = 1;
+    return last_login_ = outcome;
+}
+
+void RecordSelectionEngine::PrepareInteractiveLogin() {
+    KillKeepAliveTimer();
+    CloseConnection();
+}
+
+void RecordSelectionEngine::ObtainSessionId() {
+    HttpGet http;
+    std::string reply;
+    if (ConnectTo(http, KeepAliveServer()) == 1) {
+        SetTickConnection(&http);
+        FetchText(http, "/play/getid", kReplyBufferSize, &reply);
+    }
+    const int status = http.QueryStatusCode();
+    last_status_ = status;
+    SetTickConnection(nullptr);
+    http.Close();
+    if (status == kStatusNoSession) {
+        session_id_ = kNoSession;
+        return;
+    }
+    int id = 0;
+    if (ParseSessionIdReply(reply, &id)) session_id_ = id;
+    KeepAliveWait(timing_.session_id_pause_ms);
+}
+
+void RecordSelectionEngine::KeepAliveTick() {
+    if (http_busy_ == 1) return;
+    if (session_id_ < 0) {
+        ObtainSessionId();
+        return;
+    }
+    HttpGet http;
+    if (ConnectTo(http, KeepAliveServer()) == 1) {
+        SetTickConnection(&http);
+        std::string ignored;
+        FetchText(http, "/play/getid?id=" + std::to_string(session_id_.load()), kKeepAliveBufferSize, &ignored);
+        SetTickConnection(nullptr);
+    }
+    http.Close();
+}
+
+void RecordSelectionEngine::SetTickConnection(HttpGet* http) {
+    std::lock_guard<std::mutex> lock(keep_alive_mutex_);
+    tick_connection_ = http;
+    // A kill that came before this tick registered still ends its request.
+    if (http && keep_alive_stop_ && keep_alive_id_ == std::this_thread::get_id()) http->Abort();
+}
+
+bool RecordSelectionEngine::KeepAliveWait(int ms) {
+    std::unique_lock<std::mutex> lock(keep_alive_mutex_);
+    const bool on_timer = keep_alive_id_ == std::this_thread::get_id();
+    if (!on_timer) {
+        // Driven by the dialog itself: a plain pause.
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        return true;
+    }
+    return !keep_alive_wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return keep_alive_stop_; });
+}
+
+void RecordSelectionEngine::RunKeepAlive(int delay_ms) {
+    {
+        std::lock_guard<std::mutex> lock(keep_alive_mutex_);
+        keep_alive_id_ = std::this_thread::get_id();
+    }
+    // The next wait starts when the tick has ended, and a kill during the tick starts none.
+    for (int delay = delay_ms; KeepAliveWait(delay); delay = timing_.next_keep_alive_ms) KeepAliveTick();
+    keep_alive_running_ = 0;
+}
+
+void RecordSelectionEngine::StartKeepAliveTimer(int delay_ms) {
+    std::lock_guard<std::mutex> control(keep_alive_control_);
+    KillKeepAliveLocked();
+    {
+        std::lock_guard<std::mutex> lock(keep_alive_mutex_);
+        keep_alive_stop_ = false;
+        keep_alive_server_ = server_;
+    }
+    keep_alive_running_ = 1;
+    keep_alive_thread_ = std::thread([this, delay_ms] { RunKeepAlive(delay_ms); });
+}
+
+void RecordSelectionEngine::KillKeepAliveTimer() {
+    std::lock_guard<std::mutex> control(keep_alive_control_);
+    KillKeepAliveLocked();
+}
+
+void RecordSelectionEngine::KillKeepAliveLocked() {
+    {
+        std::lock_guard<std::mutex> lock(keep_alive_mutex_);
+        keep_alive_stop_ = true;
+        if (tick_connection_) tick_connection_->Abort();
+    }
+    keep_alive_wake_.notify_all();
+    if (keep_alive_thread_.joinable()) keep_alive_thread_.join();
+    std::lock_guard<std::mutex> lock(keep_alive_mutex_);
+    keep_alive_id_ = std::thread::id();
+    keep_alive_running_ = 0;
+}
+
+std::optional<std::vector<int>> RecordSelectionEngine::MarkRecordingDays(int year, int month) {
+    char path[96];
+    std::snprintf(path, sizeof path, "/play/recdate?recyear=%d&recmonth=%d", year, month);
+    std::string reply;
+    http_busy_ = 1;
+    const bool answered = EnsureConnected() && FetchText(connection_, path, kReplyBufferSize, &reply) == 1;
+    const int status = connection_.QueryStatusCode();
+    http_busy_ = 0;
+    // No answer is not an empty month.
+    if (!answered || status == 0 || status == kStatusBusy) return std::nullopt;
+    return ParseRecordingDays(reply);
+}
+
+bool RecordSelectionEngine::ReadChannelNames() {
+    std::string reply;
+    http_busy_ = 1;
+    const bool answered =
+        EnsureConnected() && FetchText(connection_, "/live/avdevlist", kChannelListBufferSize, &reply) == 1;
+    const int status = connection_.QueryStatusCode();
+    http_busy_ = 0;
+    if (!answered || status == 0 || status == kStatusBusy) return false;
+    const ChannelNameList list = ParseChannelNames(reply);
+    channel_names_ = list.names;
+    return list.complete;
+}
+
+DayListResult RecordSelectionEngine::RecorderDayList(int year, int month, int day) {
+    DayListResult result;
+    const int id = session_id_;
+    if (id < 0) {
+        if (last_status_ == kStatusNoSession) result.warning = "Playback is current used by another user.";
+        result.deselect_day = true;
+        return result;
+    }
+    connection_.Close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(timing_.reconnect_pause_ms));
+    ConnectTo(connection_);
+    int start = 0;
+    for (int page = 0; page < kMaxRecordPages; ++page) {
+        char path[160];
+        std::snprintf(path, sizeof path, "/play/reclist?id=%d&start=%d&recyear=%d&recmonth=%d&recday=%d", id, start,
+                      year, month, day);
+        std::string reply;
+        FetchText(connection_, path, kRecordListBufferSize, &reply);
+        RecordListPage parsed = ParseRecordListPage(reply);
+        if (!parsed.valid) {
+            result.deselect_day = true;
+            break;
+        }
+        if (parsed.total == 0) break;
+        result.segments.insert(result.segments.end(), parsed.segments.begin(), parsed.segments.end());
+        start += kRecordsPerPage;
+        // A page without records ends the list even when the total claims more.
+        if (parsed.total < start || parsed.record_lines == 0) break;
+    }
+    connection_.Close();
+    return result;
+}

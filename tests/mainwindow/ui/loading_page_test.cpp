@@ -1,0 +1,124 @@
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "mainwindow/ui/loading_page.h"
+#include "media/ui/gdi_paint.h"
+#include "tests/mainwindow/ui/control_test_support.h"
+
+namespace {
+
+using control_test::Rgb;
+
+class LoadingPageTest : public ::testing::Test {
+protected:
+    control_test::ApplicationGuard application;
+};
+
+TEST_F(LoadingPageTest, ClosesWhenTheWorkerClearsTheFlag) {
+    std::atomic<int> busy{1};
+    CLoadingPage page;
+    page.watched_flag = &busy;
+    std::thread worker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        busy = 0;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(page.DoModal(), 1);
+    const qint64 elapsed = clock.elapsed();
+    worker.join();
+    EXPECT_GE(elapsed, 180);
+    EXPECT_LT(elapsed, 2000);
+    EXPECT_LT(page.Ticks(), CLoadingPage::kDefaultTickLimit);
+}
+
+TEST_F(LoadingPageTest, ClosesAtTheTickLimitWhenTheFlagNeverDrops) {
+    std::atomic<int> busy{1};
+    CLoadingPage page;
+    page.watched_flag = &busy;
+    page.tick_limit = 6;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(page.DoModal(), 1);
+    EXPECT_EQ(page.Ticks(), 6);
+    // Seven ticks of 50 ms: six counted, the seventh closes.
+    EXPECT_GE(clock.elapsed(), 6 * CLoadingPage::kTickMs);
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(busy.load(), 1);
+}
+
+TEST_F(LoadingPageTest, FlagAlreadyClearClosesAtTheFirstTickAndNoFlagAtTheLimit) {
+    std::atomic<int> done{0};
+    CLoadingPage page;
+    page.watched_flag = &done;
+    QElapsedTimer clock;
+    clock.start();
+    page.DoModal();
+    EXPECT_EQ(page.Ticks(), 0);
+    EXPECT_LT(clock.elapsed(), 1000);
+
+    CLoadingPage unwatched;
+    unwatched.tick_limit = 3;
+    unwatched.DoModal();
+    EXPECT_EQ(unwatched.Ticks(), 3);
+}
+
+TEST_F(LoadingPageTest, EscapeDoesNotEndTheWaitEarly) {
+    std::atomic<int> busy{1};
+    CLoadingPage page;
+    page.watched_flag = &busy;
+    page.tick_limit = 8;
+    QTimer::singleShot(60, &page, [&] { page.reject(); });
+    page.DoModal();
+    EXPECT_EQ(page.Ticks(), 8);
+}
+
+TEST_F(LoadingPageTest, SingleFrameIndicatorShowsThatFrameOnEveryTick) {
+    std::atomic<int> busy{1};
+    CLoadingPage page;
+    page.watched_flag = &busy;
+    page.tick_limit = 4;
+    page.indicator_frames = {control_test::Solid(20, 20, QColor(0, 200, 0))};
+    std::vector<int> seen;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { seen.push_back(page.FrameIndex()); });
+    probe.start(20);
+    page.DoModal();
+    EXPECT_EQ(page.FrameCount(), 1);
+    ASSERT_FALSE(seen.empty());
+    for (int index : seen) EXPECT_EQ(index, 0);
+    // (300 - 20) / 5, (110 - 20) / 2.
+    EXPECT_EQ(page.IndicatorRect(), QRect(56, 45, 20, 20));
+    EXPECT_EQ(Rgb(page.grab().toImage(), 60, 50), Rgb(QColor(0, 200, 0)));
+}
+
+TEST_F(LoadingPageTest, MissingIndicatorFileGivesOurOwnSpinner) {
+    std::atomic<int> busy{1};
+    CLoadingPage page;
+    page.watched_flag = &busy;
+    page.tick_limit = 2;
+    page.indicator_path = "/nonexistent/Indicator.gif";
+    EXPECT_EQ(page.DoModal(), 1);
+    EXPECT_EQ(page.FrameCount(), CLoadingPage::kSpinnerFrames);
+    const QImage image = page.grab().toImage();
+    const QRect spinner = page.IndicatorRect();
+    EXPECT_EQ(spinner.size(), QSize(CLoadingPage::kSpinnerSize, CLoadingPage::kSpinnerSize));
+    const uint32_t background = Rgb(ColorFromColorref(CLoadingPage::kBackgroundColour));
+    EXPECT_EQ(Rgb(image, 2, 2), background);
+    int lit = 0;
+    for (int y = spinner.top(); y <= spinner.bottom(); ++y) {
+        for (int x = spinner.left(); x <= spinner.right(); ++x) lit += Rgb(image, x, y) != background;
+    }
+    EXPECT_GT(lit, 20);
+    // Frames differ, so the spinner turns.
+    const auto frames = CLoadingPage::SpinnerFrames();
+    EXPECT_NE(frames[0], frames[1]);
+}
+
+}  // namespace
