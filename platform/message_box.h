@@ -13,7 +13,10 @@ constexpr int kMbOk = 0;
 constexpr int kMbIconWarning = 0x30;
 constexpr int kMbIconError = 0x10;
 constexpr int kMbIconInformation = 0x40;
+constexpr int kMbYesNo = 0x04;
 constexpr int kIdOk = 1;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
 
 // Returns the previous handler.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);

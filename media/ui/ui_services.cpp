@@ -88,16 +88,18 @@ QSize ScreenSize() { return g_screen_size ? g_screen_size() : PrimaryScreenSize(
 
 void InstallQtMessageBoxHandler() {
     platform::SetMessageBoxHandler([](const std::string& text, const std::string& caption, int flags) {
-        auto show = [text, caption, flags] {
+        const bool yes_no = (flags & 0x0F) == platform::kMbYesNo;
+        auto show = [text, caption, flags, yes_no] {
             QMessageBox box(IconOf(flags), QString::fromStdString(caption), QString::fromStdString(text),
-                            QMessageBox::Ok);
-            box.exec();
+                            yes_no ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+            return box.exec() == QMessageBox::Yes ? platform::kIdYes : yes_no ? platform::kIdNo : platform::kIdOk;
         };
         QCoreApplication* app = QCoreApplication::instance();
         if (!app) {
             std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+            if (yes_no) return platform::kIdNo;
         } else if (QThread::currentThread() == app->thread()) {
-            show();
+            return show();
         } else {
             // Posted, not awaited: the window thread may itself be waiting for this worker.
             QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);

@@ -1,0 +1,251 @@
+#include "export/backup_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "export/disk_free_bytes.h"
+#include "platform/data_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kEntriesPerRead = 4096;
+constexpr size_t kCopyChunk = 1 << 20;
+
+// Streams the entries of an open day index to each(entry), a chunk at a time,
+// so a damaged count never sizes an allocation. False when the header or any
+// entry the count promises is missing.
+template <typename Each>
+bool ScanDayIndex(const platform::ReadOnlyFile& file, DayIndexHeader* header, Each&& each) {
+    if (file.ReadAt(0, header->bytes.data(), header->bytes.size()) != header->bytes.size()) return false;
+    const int64_t n = header->count();
+    if (n <= 0) return false;
+    const int64_t size = file.Size();
+    if (size >= 0 && n > (size - diskformat::kDayIndexHeaderSize) / diskformat::kDayIndexEntrySize) return false;
+    std::vector<DayIndexEntry> chunk(static_cast<size_t>(std::min<int64_t>(n, kEntriesPerRead)));
+    uint64_t offset = diskformat::kDayIndexHeaderSize;
+    for (int64_t done = 0; done < n;) {
+        const size_t count = static_cast<size_t>(std::min<int64_t>(n - done, kEntriesPerRead));
+        const size_t want = count * diskformat::kDayIndexEntrySize;
+        if (file.ReadAt(offset, chunk.data(), want) != want) return false;
+        for (size_t i = 0; i < count; ++i) each(chunk[i]);
+        offset += want;
+        done += static_cast<int64_t>(count);
+    }
+    return true;
+}
+
+int64_t KeptEntries(const platform::ReadOnlyFile& file, const BackupJob& job, DayIndexHeader* header) {
+    int64_t kept = 0;
+    // The entries are dated by the header, which is read before the first entry arrives.
+    const bool whole = ScanDayIndex(file, header, [&](const DayIndexEntry& entry) {
+        const int64_t date = DateKey({header->year(), header->month(), header->day()});
+        if (BackupEntryKept(job.range, job.channel_mask, date, entry)) ++kept;
+    });
+    return whole ? kept : 0;
+}
+
+// A destination file written under "<path>.part" and renamed over path on Commit.
+class PartFile {
+public:
+    explicit PartFile(std::string path) : path_(std::move(path)), part_(path_ + kBackupPartSuffix) {
+        fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    }
+    ~PartFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(part_.c_str());
+    }
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+
+    bool IsOpen() const { return fd_ >= 0; }
+
+    bool WriteAt(uint64_t offset, const void* data, size_t size) {
+        const auto* p = static_cast<const uint8_t*>(data);
+        while (size > 0) {
+            const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            p += n;
+            offset += static_cast<uint64_t>(n);
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    bool Commit() {
+        // close reports a write the file system could not finish (quota, network).
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) return false;
+        if (::rename(part_.c_str(), path_.c_str()) != 0) return false;
+        committed_ = true;
+        return true;
+    }
+
+private:
+    std::string path_;
+    std::string part_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+void MakeFolder(const std::string& path) { ::mkdir(path.c_str(), 0755); }
+
+}  // namespace
+
+uint64_t RoundUpToBlock(uint64_t bytes) {
+    const uint64_t rest = bytes % kBackupBlockBytes;
+    return rest == 0 ? bytes : bytes + (kBackupBlockBytes - rest);
+}
+
+double BackupGigabytes(uint64_t bytes) { return static_cast<double>(bytes >> 20) * 0.0009765625; }
+
+int DayIndexMatches(const std::string& path, const BackupJob& job, uint64_t* size) {
+    platform::ReadOnlyFile file;
+    if (!file.Open(path)) return 0;
+    DayIndexHeader header;
+    const int64_t kept = KeptEntries(file, job, &header);
+    if (kept < 1) return 0;
+    *size = diskformat::kDayIndexHeaderSize + static_cast<uint64_t>(kept) * diskformat::kDayIndexEntrySize;
+    return 1;
+}
+
+uint64_t RequiredSpace(const BackupJob& job) {
+    uint64_t total = 0;
+    ForEachDaySlot(job.range, [&](CivilDate date) {
+        uint64_t index_size = 0;
+        if (!DayIndexMatches(DayIndexPath(job.source, date.year, date.month, date.day), job, &index_size)) return true;
+        total += RoundUpToBlock(index_size);
+        const ClockSpan hours = HourSpan(job.range, date);
+        for (int h = hours.first; h <= hours.last; ++h) {
+            const ClockSpan minutes = MinuteSpan(job.range, date, h);
+            for (int m = minutes.first; m <= minutes.last; ++m) {
+                platform::ReadOnlyFile minute;
+                if (!minute.Open(MinuteFilePath(job.source, date.year, date.month, date.day, h, m))) continue;
+                const int64_t size = minute.Size();
+                if (size > 0) total += RoundUpToBlock(static_cast<uint64_t>(size));
+            }
+        }
+        return true;
+    });
+    return total;
+}
+
+BackupWrite RewriteDayIndex(const BackupJob& job, CivilDate date) {
+    platform::ReadOnlyFile source;
+    if (!source.Open(DayIndexPath(job.source, date.year, date.month, date.day))) return BackupWrite::kSkipped;
+    DayIndexHeader header;
+    if (KeptEntries(source, job, &header) < 1) return BackupWrite::kSkipped;
+
+    MakeFolder(job.destination);
+    char part[16];
+    std::string folder = job.destination;
+    const int values[3] = {date.year, date.month, date.day};
+    const char* formats[3] = {"/%d", "/%.2d", "/%.2d"};
+    for (int i = 0; i < 3; ++i) {
+        std::snprintf(part, sizeof part, formats[i], values[i]);
+        folder += part;
+        MakeFolder(folder);
+    }
+    PartFile out(DayIndexPath(job.destination, date.year, date.month, date.day));
+    if (!out.IsOpen()) return BackupWrite::kFailed;
+
+    // The header is written last, with the count of what was written: the
+    // source may change between the two passes.
+    const int64_t date_key = DateKey({header.year(), header.month(), header.day()});
+    int64_t written = 0;
+    bool ok = true;
+    const bool whole = ScanDayIndex(source, &header, [&](const DayIndexEntry& entry) {
+        if (!ok || !BackupEntryKept(job.range, job.channel_mask, date_key, entry)) return;
+        const DayIndexEntry rewritten = BackupEntryRewritten(job.range, job.channel_mask, date_key, entry);
+        ok = out.WriteAt(diskformat::kDayIndexHeaderSize + static_cast<uint64_t>(written) * diskformat::kDayIndexEntrySize,
+                         rewritten.bytes.data(), rewritten.bytes.size());
+        ++written;
+    });
+    if (!whole || written == 0) return BackupWrite::kSkipped;
+    diskformat::WriteI32(&header.bytes[4], static_cast<int32_t>(written));
+    if (!ok || !out.WriteAt(0, header.bytes.data(), header.bytes.size()) || !out.Commit()) return BackupWrite::kFailed;
+    return BackupWrite::kWritten;
+}
+
+BackupWrite CopyBackupFile(const std::string& source, const std::string& destination,
+                           const std::atomic<int>& running, std::vector<uint8_t>* buffer) {
+    platform::ReadOnlyFile in;
+    if (!in.Open(source)) return BackupWrite::kSkipped;
+    const int64_t size = in.Size();
+    PartFile out(destination);
+    if (!out.IsOpen()) return BackupWrite::kFailed;
+    buffer->resize(kCopyChunk);
+    uint64_t offset = 0;
+    for (;;) {
+        if (running.load() == 0) return BackupWrite::kSkipped;
+        const size_t n = in.ReadAt(offset, buffer->data(), buffer->size());
+        if (n == 0) break;
+        if (!out.WriteAt(offset, buffer->data(), n)) return BackupWrite::kFailed;
+        offset += n;
+    }
+    // A read that ends before the size the file had is an error, not its end.
+    if (size >= 0 && offset < static_cast<uint64_t>(size)) return BackupWrite::kFailed;
+    return out.Commit() ? BackupWrite::kWritten : BackupWrite::kFailed;
+}
+
+void DeleteFolderTree(const std::string& folder) {
+    std::error_code ec;
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+    for (const fs::path& path : entries) {
+        std::error_code entry_ec;
+        if (fs::is_directory(fs::symlink_status(path, entry_ec))) {
+            // Owner write permission, so a read-only folder can be emptied.
+            fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, entry_ec);
+            DeleteFolderTree(path.string());
+        }
+        fs::remove(path, entry_ec);
+    }
+}
+
+uint64_t FolderTreeBytes(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    if (ec) return 0;
+    if (fs::is_regular_file(status)) {
+        const uintmax_t size = fs::file_size(path, ec);
+        return ec ? 0 : RoundUpToBlock(size);
+    }
+    if (!fs::is_directory(status)) return 0;
+    uint64_t total = 0;
+    for (fs::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code entry_ec;
+        if (it->is_symlink(entry_ec) || !it->is_regular_file(entry_ec)) continue;
+        const uintmax_t size = it->file_size(entry_ec);
+        if (!entry_ec) total += RoundUpToBlock(size);
+    }
+    return total;
+}
+
+uint64_t GetBackupFreeBytes(const std::string& path) { return GetDiskFreeBytes(path); }
+
+bool BackupPathsOverlap(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    const fs::path pa = fs::weakly_canonical(fs::path(a), ec).lexically_normal();
+    if (ec) return false;
+    const fs::path pb = fs::weakly_canonical(fs::path(b), ec).lexically_normal();
+    if (ec) return false;
+    auto inside = [](const fs::path& inner, const fs::path& outer) {
+        auto i = inner.begin();
+        for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
+            if (o->empty()) continue;  // a trailing separator
+            if (i == inner.end() || *i != *o) return false;
+        }
+        return true;
+    };
+    return inside(pa, pb) || inside(pb, pa);
+}

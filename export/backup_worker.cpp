@@ -1,0 +1,136 @@
+#include "export/backup_worker.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "platform/data_file.h"
+
+namespace {
+
+std::string HourFolder(const std::string& root, CivilDate date, int hour) {
+    char tail[48];
+    std::snprintf(tail, sizeof tail, "/%d/%.2d/%.2d/%.2d", date.year, date.month, date.day, hour);
+    return root + tail;
+}
+
+}  // namespace
+
+BackupWorker::~BackupWorker() { Stop(); }
+
+bool BackupWorker::Start(const BackupJob& job, BackupProgressSink* sink) {
+    if (Running()) return false;
+    if (thread_.joinable()) thread_.join();
+    job_ = job;
+    tally_ = {};
+    progress_ = 0;
+    data_copied_ = 0;
+    {
+        std::lock_guard lock(sink_mutex_);
+        sink_ = sink;
+    }
+    running_ = 1;
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+void BackupWorker::Stop() {
+    {
+        std::lock_guard lock(wake_mutex_);
+        running_ = 0;
+    }
+    wake_.notify_all();
+    Wait();
+}
+
+void BackupWorker::Wait() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void BackupWorker::DetachSink() {
+    std::lock_guard lock(sink_mutex_);
+    sink_ = nullptr;
+}
+
+bool BackupWorker::Pause(int ms) {
+    std::unique_lock lock(wake_mutex_);
+    wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return running_.load() == 0; });
+    return running_.load() != 0;
+}
+
+int BackupWorker::CountHourFolders() const {
+    int count = 0;
+    ForEachDaySlot(job_.range, [&](CivilDate date) {
+        if (running_.load() == 0) return false;
+        uint64_t size = 0;
+        if (!DayIndexMatches(DayIndexPath(job_.source, date.year, date.month, date.day), job_, &size)) return true;
+        const ClockSpan hours = HourSpan(job_.range, date);
+        for (int h = hours.first; h <= hours.last; ++h) {
+            if (platform::IsFolder(HourFolder(job_.source, date, h))) ++count;
+        }
+        return true;
+    });
+    return count;
+}
+
+void BackupWorker::ReportProgress(int percent) {
+    std::lock_guard lock(sink_mutex_);
+    if (running_.load() == 0) return;
+    progress_ = percent;
+    if (!sink_) return;
+    sink_->SetBarPosition(percent);
+    if (percent > 99) sink_->StartCloseTimer();
+}
+
+void BackupWorker::Finish() {
+    std::lock_guard lock(sink_mutex_);
+    if (running_.load() == 0) return;
+    progress_ = 100;
+    if (!sink_) return;
+    sink_->SetBarPosition(100);
+    sink_->StartCloseTimer();
+}
+
+void BackupWorker::Run() {
+    const int64_t total = std::max<int64_t>(job_.range.TotalSeconds(), 1);
+    if (CountHourFolders() == 0) {
+        if (Pause(kNoDataDelayMs)) Finish();
+        running_ = 0;
+        return;
+    }
+    std::vector<uint8_t> buffer;
+    ForEachDaySlot(job_.range, [&](CivilDate date) {
+        if (!Pause(kDayPauseMs)) return false;
+        const BackupWrite index = RewriteDayIndex(job_, date);
+        if (index == BackupWrite::kFailed) ++tally_.failures;
+        if (index != BackupWrite::kWritten) return true;
+        ++tally_.days_written;
+        data_copied_ = 1;
+        const ClockSpan hours = HourSpan(job_.range, date);
+        for (int h = hours.first; h <= hours.last; ++h) {
+            if (running_.load() == 0) return false;
+            const std::string source_hour = HourFolder(job_.source, date, h);
+            if (!platform::IsFolder(source_hour)) continue;
+            ::mkdir(HourFolder(job_.destination, date, h).c_str(), 0755);
+            const ClockSpan minutes = MinuteSpan(job_.range, date, h);
+            for (int m = minutes.first; m <= minutes.last; ++m) {
+                if (running_.load() == 0) return false;
+                const std::string source = MinuteFilePath(job_.source, date.year, date.month, date.day, h, m);
+                if (platform::PathExists(source)) {
+                    const BackupWrite copy =
+                        CopyBackupFile(source, MinuteFilePath(job_.destination, date.year, date.month, date.day, h, m),
+                                       running_, &buffer);
+                    if (copy == BackupWrite::kWritten) ++tally_.files_copied;
+                    if (copy == BackupWrite::kFailed) ++tally_.failures;
+                }
+                ReportProgress(static_cast<int>(job_.range.SecondsFromStart(date, h, m) * 100 / total));
+            }
+            if (!Pause(kHourPauseMs)) return false;
+        }
+        return true;
+    });
+    // Reaching the end of the walk is completion; a stop left running_ at 0.
+    Finish();
+    running_ = 0;
+}

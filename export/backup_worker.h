@@ -1,0 +1,77 @@
+#pragma once
+// The backup's copy thread: rewrites the day indexes of the range and copies
+// its per-minute files, moving a progress value the progress window shows.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "export/backup_files.h"
+
+// The progress window as the copy thread sees it. Called on the copy thread;
+// an implementation queues the work to its window thread.
+class BackupProgressSink {
+public:
+    virtual ~BackupProgressSink() = default;
+    virtual void SetBarPosition(int percent) = 0;
+    // The window closes itself at the first tick of this 1000 ms timer.
+    virtual void StartCloseTimer() = 0;
+};
+
+struct BackupTally {
+    int days_written = 0;
+    int files_copied = 0;
+    // Destination files that could not be written (day indexes and minutes).
+    int failures = 0;
+};
+
+class BackupWorker {
+public:
+    static constexpr int kNoDataDelayMs = 1000;
+    static constexpr int kDayPauseMs = 1;
+    static constexpr int kHourPauseMs = 9;
+
+    BackupWorker() = default;
+    ~BackupWorker();
+    BackupWorker(const BackupWorker&) = delete;
+    BackupWorker& operator=(const BackupWorker&) = delete;
+
+    // False while a copy is still running. The sink, when given, must outlive
+    // the copy or be detached first.
+    bool Start(const BackupJob& job, BackupProgressSink* sink);
+    // Clears the running flag, wakes the thread's waits and joins it.
+    void Stop();
+    // Joins a thread that is ending by itself.
+    void Wait();
+    // Later calls from the copy thread go nowhere.
+    void DetachSink();
+
+    bool Running() const { return running_.load() != 0; }
+    // 0-100; 100 only after a complete walk of the range.
+    int Progress() const { return progress_.load(); }
+    // Set once a day index has been written.
+    int DataCopied() const { return data_copied_.load(); }
+    // Valid after the thread has ended.
+    BackupTally Tally() const { return tally_; }
+
+private:
+    void Run();
+    // False when the running flag fell to 0 during the wait.
+    bool Pause(int ms);
+    int CountHourFolders() const;
+    void ReportProgress(int percent);
+    void Finish();
+
+    BackupJob job_;
+    std::thread thread_;
+    std::atomic<int> running_{0};
+    std::atomic<int> progress_{0};
+    std::atomic<int> data_copied_{0};
+    BackupTally tally_;
+
+    std::mutex wake_mutex_;
+    std::condition_variable wake_;
+    std::mutex sink_mutex_;
+    BackupProgressSink* sink_ = nullptr;
+};

@@ -1,0 +1,360 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimeEdit>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <vector>
+
+#include "export/backup_files.h"
+#include "export/ui/backup_dialog.h"
+#include "export/ui/data_dump_dlg.h"
+#include "media/data_folder.h"
+#include "media/translate_text.h"
+#include "media/ui/ui_services.h"
+#include "platform/message_box.h"
+#include "tests/mainwindow/ui/control_test_support.h"
+#include "tests/support/temp_folder.h"
+#include "tools/common/avdata_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+constexpr int kMbYesNo = 0x04;
+
+struct Box {
+    std::string text;
+    std::string caption;
+    int flags;
+};
+
+template <typename T>
+T* Control(QWidget* parent, int id) {
+    for (T* child : parent->findChildren<T*>())
+        if (child->property("controlId").toInt() == id) return child;
+    return nullptr;
+}
+
+void WriteMinute(const std::string& folder, CivilDate d, int hour, int minute) {
+    sample::SampleMinute content;
+    sample::SampleChannelSecond channel;
+    sample::SampleFrame frame;
+    frame.data.assign(200, static_cast<uint8_t>(hour + minute));
+    channel.frames.push_back(frame);
+    content.seconds[0].channels[0] = channel;
+    ASSERT_TRUE(sample::WriteMinuteFile(folder, d.year, d.month, d.day, hour, minute, content, nullptr));
+}
+
+void WriteDay(const std::string& folder, CivilDate d, int from, int to) {
+    sample::SampleDay day;
+    day.year = d.year, day.month = d.month, day.day = d.day;
+    day.entries = {{from, to, '1', '1'}};
+    ASSERT_TRUE(sample::WriteDayIndex(folder, day, nullptr));
+}
+
+bool AnyPartFile(const std::string& root) {
+    std::error_code ec;
+    if (!fs::exists(root, ec)) return false;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.path().string().ends_with(kBackupPartSuffix)) return true;
+    return false;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+constexpr CivilDate kDay{2012, 3, 5};
+
+class BackupDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        control_test::EnsureApplication();
+        previous_box_ = platform::SetMessageBoxHandler([this](const std::string& text, const std::string& caption,
+                                                              int flags) {
+            boxes.push_back({text, caption, flags});
+            if ((flags & 0x0F) == kMbYesNo) return answer_yes ? kIdYes : kIdNo;
+            return platform::kIdOk;
+        });
+        previous_screen_ = ui::SetScreenSizeSource([] { return QSize(1280, 1024); });
+        previous_chooser_ = ui::SetFolderChooser([this](QWidget*, const std::string& title) {
+            chooser_titles.push_back(title);
+            return chooser_answer;
+        });
+        source = tmp.Sub("src/avdata");
+        WriteDay(source, kDay, 10 * 3600, 12 * 3600);
+        for (int m = 0; m < 3; ++m) WriteMinute(source, kDay, 10, m);
+        destination = tmp.Sub("dst");
+        fs::create_directories(destination);
+        dialog = std::make_unique<CBackupDialog>();
+        dialog->source_folder = source;
+        dialog->OnInitDialog();
+        dialog->show();
+    }
+
+    void TearDown() override {
+        dialog.reset();
+        platform::SetMessageBoxHandler(previous_box_);
+        ui::SetScreenSizeSource(previous_screen_);
+        ui::SetFolderChooser(previous_chooser_);
+    }
+
+    // A range on kDay, channel 1, into destination.
+    void Fill(int from_h, int from_m, int to_h, int to_m, CivilDate day = kDay) {
+        const QDate date(day.year, day.month, day.day);
+        Control<QDateEdit>(dialog.get(), CBackupDialog::kStartDateId)->setDate(date);
+        Control<QDateEdit>(dialog.get(), CBackupDialog::kEndDateId)->setDate(date);
+        Control<QTimeEdit>(dialog.get(), CBackupDialog::kStartTimeId)->setTime(QTime(from_h, from_m));
+        Control<QTimeEdit>(dialog.get(), CBackupDialog::kEndTimeId)->setTime(QTime(to_h, to_m));
+        dialog->ChannelBox(0)->setChecked(true);
+        Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)->setText(QString::fromStdString(destination));
+    }
+
+    void ClickStart() { Control<QPushButton>(dialog.get(), CBackupDialog::kStartId)->click(); }
+
+    std::string Copied(int hour, int minute) const {
+        return MinuteFilePath(destination + "/avdata", kDay.year, kDay.month, kDay.day, hour, minute);
+    }
+
+    TempFolder tmp;
+    std::string source;
+    std::string destination;
+    std::unique_ptr<CBackupDialog> dialog;
+    std::vector<Box> boxes;
+    bool answer_yes = false;
+    std::optional<std::string> chooser_answer;
+    std::vector<std::string> chooser_titles;
+
+private:
+    platform::MessageBoxHandler previous_box_;
+    ui::ScreenSizeSource previous_screen_;
+    ui::FolderChooser previous_chooser_;
+};
+
+}  // namespace
+
+TEST_F(BackupDialogTest, OpensCentredWithTodayAndTheWholeDay) {
+    EXPECT_EQ(dialog->geometry(), QRect(640 - 210, 512 - 215, 420, 420));
+    const QDate today = QDate::currentDate();
+    EXPECT_EQ(Control<QDateEdit>(dialog.get(), CBackupDialog::kStartDateId)->date(), today);
+    EXPECT_EQ(Control<QDateEdit>(dialog.get(), CBackupDialog::kEndDateId)->date(), today);
+    EXPECT_EQ(Control<QTimeEdit>(dialog.get(), CBackupDialog::kStartTimeId)->time(), QTime(0, 0));
+    EXPECT_EQ(Control<QTimeEdit>(dialog.get(), CBackupDialog::kEndTimeId)->time(), QTime(23, 59));
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(dialog->ChannelBox(i)->text(), QString("CH0%1").arg(i + 1));
+        EXPECT_FALSE(dialog->ChannelBox(i)->isChecked());
+        EXPECT_EQ(dialog->ChannelBox(i)->property("controlId").toInt(), CBackupDialog::kChannelBoxId);
+    }
+    EXPECT_EQ(Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)->maxLength(), 512);
+}
+
+TEST_F(BackupDialogTest, BrowseFillsTheDestinationThroughTheChooser) {
+    QLineEdit* edit = Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId);
+    chooser_answer = "/media/usb";
+    Control<QPushButton>(dialog.get(), CBackupDialog::kBrowseId)->click();
+    EXPECT_EQ(edit->text(), "/media/usb");
+    ASSERT_EQ(chooser_titles.size(), 1u);
+    EXPECT_EQ(chooser_titles[0], TranslateText("TXT_OPEN_TIPMSG", "Please select a folder"));
+
+    chooser_answer = std::nullopt;  // cancelled
+    dialog->OnBrowse();
+    chooser_answer = "";  // a choice without a path
+    dialog->OnBrowse();
+    EXPECT_EQ(edit->text(), "/media/usb");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, TranslateText("MSG_ERR_NOFOLDER", "It's not a data folder."));
+    EXPECT_EQ(boxes[0].caption, TranslateText("MSG", "Message"));
+}
+
+TEST_F(BackupDialogTest, RefusedStartsShowTheirMessageAndCopyNothing) {
+    struct Case {
+        const char* name;
+        std::function<void()> spoil;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"end before start",
+         [&] { Control<QTimeEdit>(dialog.get(), CBackupDialog::kEndTimeId)->setTime(QTime(9, 59)); },
+         TranslateText("TIMERANGE_ERROR", "Please set correct start/end time.")},
+        {"end date before start date",
+         [&] { Control<QDateEdit>(dialog.get(), CBackupDialog::kEndDateId)->setDate(QDate(2012, 3, 4)); },
+         TranslateText("TIMERANGE_ERROR", "Please set correct start/end time.")},
+        {"no channel", [&] { dialog->ChannelBox(0)->setChecked(false); },
+         TranslateText("MSG_ERR_CH", "No selected channel.")},
+        {"no source", [&] { dialog->source_folder.clear(); },
+         TranslateText("MSG_ERR_SRCPATH", "Please select a source path.")},
+        {"no destination", [&] { Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)->clear(); },
+         TranslateText("MSG_ERR_DESPATH", "Please select a destination path.")},
+        {"destination would cover the source",
+         [&] {
+             Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)
+                 ->setText(QString::fromStdString(tmp.Sub("src/")));
+         },
+         TranslateText("MSG_ERR_DESPATH", "Please select a destination path.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.clear();
+        dialog->source_folder = source;
+        Fill(10, 0, 10, 1);
+        c.spoil();
+        ClickStart();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.message);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_FALSE(fs::exists(destination + "/avdata"));
+        EXPECT_TRUE(fs::exists(MinuteFilePath(source, 2012, 3, 5, 10, 0)));
+    }
+}
+
+TEST_F(BackupDialogTest, CompleteBackupClosesWithOk) {
+    Fill(10, 1, 10, 2);
+    QElapsedTimer clock;
+    clock.start();
+    ClickStart();  // runs the progress window until it closes itself
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(dialog->worker().Progress(), 100);
+    EXPECT_EQ(dialog->progress_dialog(), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); }, 5000));
+    EXPECT_EQ(dialog->result(), 1);
+    EXPECT_GE(clock.elapsed(), 1900);  // one second in the progress window, one before closing
+    EXPECT_FALSE(fs::exists(Copied(10, 0)));
+    for (int m : {1, 2}) {
+        std::ifstream a(Copied(10, m), std::ios::binary), b(MinuteFilePath(source, 2012, 3, 5, 10, m), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), std::string(std::istreambuf_iterator<char>(b), {}));
+    }
+    DayIndexEntry entries[2];
+    EXPECT_EQ(ReadRecordList(destination + "/avdata", 2012, 3, 5, entries, 2), 1);
+}
+
+TEST_F(BackupDialogTest, CoverQuestionDecidesOverTheOldBackup) {
+    const std::string old = destination + "/avdata/old.txt";
+    ASSERT_TRUE(sample::WriteFileBytes(old, {1, 2}, nullptr));
+    Fill(10, 0, 10, 0);
+    answer_yes = false;
+    ClickStart();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, TranslateText("MSG_COVER", "There is some other document on this path, cover it?"));
+    EXPECT_EQ(boxes[0].flags & 0x0F, kMbYesNo);
+    EXPECT_TRUE(fs::exists(old));
+    EXPECT_FALSE(fs::exists(Copied(10, 0)));
+
+    answer_yes = true;
+    ClickStart();
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_TRUE(fs::exists(Copied(10, 0)));
+    ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); }, 5000));
+    EXPECT_EQ(dialog->result(), 1);
+}
+
+TEST_F(BackupDialogTest, NotEnoughSpaceKeepsTheOldBackup) {
+    // A sparse 8 TiB minute file: far more than the test disk holds.
+    const std::string huge = MinuteFilePath(source, 2012, 3, 5, 11, 0);
+    ASSERT_TRUE(sample::WriteFileBytes(huge, {}, nullptr));
+    ASSERT_EQ(::truncate(huge.c_str(), 8ll << 40), 0);
+    const std::string old = destination + "/avdata/old.txt";
+    ASSERT_TRUE(sample::WriteFileBytes(old, {1, 2}, nullptr));
+    Fill(10, 0, 11, 0);
+    answer_yes = true;
+    ClickStart();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].caption, TranslateText("MSG_NOENOUGHSPACE", "Not Enough Disk Space"));
+    const std::string gb = TranslateText("UNIT_GB", "GB");
+    EXPECT_NE(boxes[1].text.find(TranslateText("MSG_NEED_SPACE", "Required Space") + ": 8192.00 " + gb + "\n\n"),
+              std::string::npos)
+        << boxes[1].text;
+    EXPECT_EQ(boxes[1].text.rfind(TranslateText("MSG_FREE_SPACE", "Free Space") + ": ", 0), 0u);
+    EXPECT_TRUE(fs::exists(old));
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+TEST_F(BackupDialogTest, NoDataShowsMessageAndStaysOpen) {
+    Fill(10, 0, 10, 30, {2013, 1, 1});
+    ClickStart();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, TranslateText("MSG_NODATA", "No backup data"));
+    control_test::Pump(1200);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(fs::exists(destination + "/avdata"));
+}
+
+TEST_F(BackupDialogTest, AbortStopsTheCopyAndKeepsTheDialog) {
+    const CivilDate day{2012, 3, 6};
+    WriteDay(source, day, 0, 86399);
+    for (int h = 0; h < 24; ++h) WriteMinute(source, day, h, 0);
+    Fill(0, 0, 23, 59, day);
+    QTimer::singleShot(0, dialog.get(), [&] {
+        ASSERT_NE(dialog->progress_dialog(), nullptr);
+        Control<QPushButton>(dialog->progress_dialog(), DataDumpDlg::kAbortId)->click();
+    });
+    ClickStart();
+    EXPECT_LT(dialog->worker().Progress(), 100);
+    EXPECT_FALSE(dialog->worker().Running());
+    for (const Box& box : boxes) EXPECT_EQ(box.text, TranslateText("MSG_NODATA", "No backup data"));
+    control_test::Pump(1200);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(AnyPartFile(destination));
+    EXPECT_FALSE(fs::exists(MinuteFilePath(destination + "/avdata", 2012, 3, 6, 23, 0)));
+}
+
+TEST_F(BackupDialogTest, EnterEndsWithoutCopyingAndCancelGivesTwo) {
+    Fill(10, 0, 10, 2);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(dialog.get(), &enter);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(dialog->result(), 1);
+    EXPECT_FALSE(fs::exists(destination + "/avdata"));
+
+    dialog->show();
+    Control<QPushButton>(dialog.get(), CBackupDialog::kCancelId)->click();
+    EXPECT_EQ(dialog->result(), 2);
+}
+
+TEST(BackupProgressTest, ClosesOneSecondAfterTheTimerStartsOrAtOnceOnAbort) {
+    control_test::EnsureApplication();
+    {
+        DataDumpDlg progress;
+        QElapsedTimer clock;
+        QTimer::singleShot(0, &progress, [&] {
+            EXPECT_EQ(progress.BarPosition(), 0);
+            clock.start();
+            progress.SetBarPosition(100);
+            progress.StartCloseTimer();
+        });
+        EXPECT_EQ(progress.DoModal(), 1);
+        EXPECT_GE(clock.elapsed(), 900);
+        EXPECT_LT(clock.elapsed(), 3000);
+        EXPECT_EQ(progress.BarPosition(), 100);
+        EXPECT_EQ(progress.windowTitle().toStdString(), TranslateText("TITLE_BACKUP", "Backup"));
+    }
+    {
+        DataDumpDlg progress;
+        QTimer::singleShot(0, &progress, [&] { Control<QPushButton>(&progress, DataDumpDlg::kAbortId)->click(); });
+        EXPECT_EQ(progress.DoModal(), 1);
+    }
+    {
+        DataDumpDlg progress;
+        QTimer::singleShot(0, &progress, [&] {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QCoreApplication::sendEvent(&progress, &escape);
+        });
+        EXPECT_EQ(progress.DoModal(), 2);
+    }
+}
