@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+cmake --build build -j "$(nproc)" --target larkspur avdata-sample skin_pictures lang_files
 DATA=${1:-$PWD/sample}
 if [ ! -d "$DATA/avdata" ] && [ "$(basename "$DATA")" != "avdata" ] && [ -x build/bin/avdata-sample ]; then
   echo "making a sample recording in $DATA/avdata ..."
