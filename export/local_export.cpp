@@ -1,0 +1,538 @@
+#include "export/local_export.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+#include "export/disk_free_bytes.h"
+#include "export/export_osd.h"
+#include "media/minute_file.h"
+#include "media/wave_out_player.h"
+
+namespace {
+
+constexpr int kNoAudioCodec = diskformat::kAudioPcm;
+constexpr int kNoAudioBits = 16;
+constexpr int kNoAudioChannels = 1;
+constexpr int kNoAudioRate = 8000;
+constexpr int kAacRateFallback = 16000;
+constexpr int kG726BitRate = 32000;
+constexpr int kAviFrameRate = 30;
+constexpr int kOriginalQuality = 100;
+constexpr int kTitleOffset = 20;
+
+int32_t LowWord(int64_t stamp) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(stamp))); }
+int32_t HighWord(int64_t stamp) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(stamp) >> 32)); }
+
+bool IsVideoCodec(int codec) {
+    return codec == diskformat::kCodecMjpeg || codec == diskformat::kCodecMpeg4 || codec == diskformat::kCodecH264;
+}
+
+int64_t MillisecondOfDay(const LocalExportRecord& r) {
+    return (static_cast<int64_t>(r.hour) * 3600 + r.minute * 60 + r.second) * 1000;
+}
+
+void SleepMs(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+}  // namespace
+
+void AmplifyG726Pcm(uint8_t* pcm, size_t bytes) {
+    for (size_t i = 0; i + 1 < bytes; i += 2) {
+        const auto sample = static_cast<int16_t>(pcm[i] | (pcm[i + 1] << 8));
+        const int louder = std::clamp(sample * 4, -32768, 32767);
+        pcm[i] = static_cast<uint8_t>(louder & 0xFF);
+        pcm[i + 1] = static_cast<uint8_t>((louder >> 8) & 0xFF);
+    }
+}
+
+LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) { tracker_.Reset(); }
+
+LocalExport::~LocalExport() {
+    writer_running_.store(0);
+    reader_running_.store(0);
+    WakeThreads();
+    if (reader_.joinable()) reader_.join();
+    if (writer_.joinable()) writer_.join();
+    queue_.Clear();
+    avi_writer_.Close();
+    recompress_writer_.Reset();
+    asf_writer_.Close();
+}
+
+void LocalExport::Configure(const RecordSource& source, int cue_in, int cue_out, const std::string& output_folder) {
+    source_ = source;
+    cue_in_ = cue_in;
+    cue_out_ = cue_out;
+    output_folder_ = output_folder;
+    while (output_folder_.size() > 1 && (output_folder_.back() == '/' || output_folder_.back() == '\\'))
+        output_folder_.pop_back();
+}
+
+std::string LocalExport::MakeBaseName(int channel, const std::tm& now) {
+    char name[64];
+    std::snprintf(name, sizeof name, "CH%.2d_%d%.2d%.2d-%d%.2d%.2d", channel + 1, now.tm_year + 1900, now.tm_mon + 1,
+                  now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+    return name;
+}
+
+std::string LocalExport::ExportChannelTitle(const uint8_t* title_field, int channel) {
+    std::u16string title;
+    for (int i = 0; i < diskformat::kTitleChars; ++i) {
+        const uint8_t* word = title_field + 4 * i;
+        const auto unit = static_cast<char16_t>(word[0] | (word[1] << 8));
+        if (unit == 0) break;
+        title.push_back(unit);
+    }
+    return "CH" + std::to_string(channel + 1) + "-" + Utf16ToUtf8(title);
+}
+
+void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, const std::tm& now,
+                               LocalExportProgressSink* sink) {
+    channel_ = std::clamp(channel, 0, diskformat::kChannels - 1);
+    base_name_ = MakeBaseName(channel_, now);
+    part_counter_ = 0;
+    // A name left from the previous channel must not be taken for this one's last part.
+    current_file_name_.clear();
+    quality_ = quality;
+    format_ = format;
+    osd_ = osd ? 1 : 0;
+    output_open_ = 0;
+    sink_ = sink;
+    progress_.store(0);
+    video_seen_.store(0);
+    audio_seen_.store(0);
+    if (!reader_.joinable()) {
+        reader_running_.store(1);
+        reader_ = std::thread(&LocalExport::ExportReaderThread, this);
+    }
+    if (!writer_.joinable()) {
+        writer_running_.store(1);
+        writer_ = std::thread(&LocalExport::ExportWriterThread, this);
+    }
+}
+
+void LocalExport::EndChannel(int result) {
+    writer_running_.store(0);
+    reader_running_.store(0);
+    WakeThreads();
+    if (reader_.joinable()) reader_.join();
+    if (writer_.joinable()) writer_.join();
+    SleepMs(timings_.teardown_ms);
+    video_decoder_.Close();
+    audio_decoder_.Release();
+    audio_state_ = 0;
+    queue_.Clear();
+    CloseOutput();
+    if (result != 1) DeleteLastPart();
+    SleepMs(timings_.after_channel_ms);
+    sink_ = nullptr;
+}
+
+bool LocalExport::Pause(const std::atomic<int>& flag, int ms) {
+    if (ms > 0) {
+        std::unique_lock<std::mutex> lock(wake_mutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(ms), [&flag] { return flag.load() == 0; });
+    }
+    return flag.load() != 0;
+}
+
+void LocalExport::WakeThreads() {
+    { std::lock_guard<std::mutex> lock(wake_mutex_); }
+    wake_.notify_all();
+}
+
+void LocalExport::ExportReaderThread() {
+    const int c = channel_;
+    const int start_minute = cue_in_ / 60 * 60;
+    const int last_minute = cue_out_ / 60 * 60;
+    bool waiting_for_key = true;
+    MinuteFile file;
+    ChannelSecondBlock block;
+    for (int m = start_minute; m <= last_minute && reader_running_.load(); m += 60) {
+        if (!Pause(reader_running_, timings_.reader_minute_ms)) break;
+        const bool last = m == last_minute;
+        if (!file.OpenPath(MinuteFilePath(source_.path, source_.year, source_.month, source_.day, m / 3600,
+                                          (m % 3600) / 60)))
+            continue;
+        // Only the cue-in minute starts late: a missing first file must not cut the next minute short.
+        const int first_second = m == start_minute ? cue_in_ % 60 : 0;
+        bool range_ended = false;
+        for (int s = first_second; s < diskformat::kSecondsPerMinute && reader_running_.load(); ++s) {
+            while (queue_.GetCount() >= kQueuePerSecond && Pause(reader_running_, timings_.reader_queue_ms)) {
+            }
+            if (last && s > cue_out_ % 60) {
+                range_ended = true;
+                break;
+            }
+            // Presence as playback judges it: a block at offset 0 from the base is a valid block.
+            if (!file.index().Second(s).ChannelPresent(c)) continue;
+            int64_t position = 0;
+            if (!file.ReadBlock(s, c, &block, &position)) continue;
+            const int used = block.UsedCount();
+            for (int i = 0; i < used && reader_running_.load(); ++i) {
+                const MinuteFrameEntry entry = block.Entry(i);
+                while (queue_.GetCount() >= kQueuePerEntry && Pause(reader_running_, timings_.reader_queue_ms)) {
+                }
+                if (entry.kind == diskformat::kKindVideo) {
+                    if (waiting_for_key && entry.key != 1) continue;
+                    waiting_for_key = false;
+                } else if (entry.kind == diskformat::kKindAudio) {
+                    if (waiting_for_key) continue;
+                } else {
+                    continue;
+                }
+                auto record = std::make_unique<LocalExportRecord>();
+                record->entry = entry;
+                record->hour = m / 3600;
+                record->minute = (m % 3600) / 60;
+                record->second = s;
+                std::memcpy(record->title.data(), &block.bytes[kTitleOffset + 64 * c], record->title.size());
+                // A damaged length or position, or a short read, drops the entry.
+                if (!file.ReadFrameData(entry, position, &record->payload)) continue;
+                if (!reader_running_.load()) break;
+                if (entry.kind == diskformat::kKindAudio && !audio_seen_.load()) {
+                    audio_codec_.store(entry.codec);
+                    audio_bits_.store(entry.bits);
+                    audio_channels_.store(entry.channels);
+                    audio_rate_.store(entry.sample_rate);
+                    audio_seen_.store(1);
+                } else if (entry.kind == diskformat::kKindVideo && !video_seen_.load()) {
+                    video_codec_.store(entry.codec);
+                    video_width_.store(entry.width);
+                    video_height_.store(entry.height);
+                    video_seen_.store(1);
+                }
+                queue_.Push(std::move(record));
+            }
+        }
+        file.Close();
+        if (range_ended) break;
+        Pause(reader_running_, timings_.reader_file_gap_ms);
+    }
+    // The writer takes the cleared flag as the end of the records.
+    reader_running_.store(0);
+    WakeThreads();
+}
+
+bool LocalExport::WaitForFirstRecords() {
+    if (!Pause(writer_running_, timings_.writer_start_ms)) return false;
+    while (queue_.GetCount() == 0) {
+        if (!reader_running_.load()) {
+            // The reader pushes before it clears its flag: look once more.
+            if (queue_.GetCount() != 0) break;
+            EndProgressDialog();
+            return false;
+        }
+        if (!Pause(writer_running_, timings_.writer_empty_ms)) return false;
+    }
+    while (queue_.GetCount() < kStartRecords && writer_running_.load() &&
+           !(video_seen_.load() && audio_seen_.load()) && reader_running_.load())
+        Pause(writer_running_, timings_.writer_fill_ms);
+    // A reader that has already finished leaves its records to be written, so
+    // a short range still gives a file.
+    return writer_running_.load() != 0;
+}
+
+void LocalExport::ExportWriterThread() {
+    tracker_.Reset();
+    first_time_ = current_time_ = 0;
+    bool first_record = true;
+    int reported = -1;
+    if (writer_running_.load() && WaitForFirstRecords()) {
+        OpenFirstPart();
+        while (writer_running_.load()) {
+            Pause(writer_running_, timings_.writer_loop_ms);
+            std::unique_ptr<LocalExportRecord> record = queue_.Pop();
+            if (!record) {
+                if (!reader_running_.load() && queue_.GetCount() == 0) {
+                    progress_.store(100);
+                    if (sink_) sink_->SetProgress(100);
+                    EndProgressDialog();
+                    break;
+                }
+                continue;
+            }
+            if (first_record) {
+                first_time_ = current_time_ = MillisecondOfDay(*record);
+                first_record = false;
+            }
+            TrackRecord(*record);
+            if (tracker_.AnyFlag()) ChangePart(*record);
+            WriteRecord(*record);
+            ReportProgress();
+            if (sink_ && progress_.load() != reported) {
+                reported = progress_.load();
+                sink_->SetProgress(reported);
+            }
+            record.reset();
+            if (free_bytes_(output_folder_) < kMinFreeBytes) {
+                space_ok_.store(0);
+                reader_running_.store(0);
+                writer_running_.store(0);
+                WakeThreads();
+                EndProgressDialog();
+                break;
+            }
+        }
+    }
+    mu_law_scratch_.clear();
+    mu_law_scratch_.shrink_to_fit();
+    Pause(writer_running_, timings_.writer_end_ms);
+}
+
+void LocalExport::OpenFirstPart() {
+    part_video_codec_ = video_codec_.load();
+    part_width_ = video_width_.load();
+    part_height_ = video_height_.load();
+    if (audio_seen_.load()) {
+        part_audio_codec_ = audio_codec_.load();
+        part_audio_bits_ = audio_bits_.load();
+        part_audio_channels_ = audio_channels_.load();
+        part_audio_rate_ = audio_rate_.load();
+    } else {
+        part_audio_codec_ = kNoAudioCodec;
+        part_audio_bits_ = kNoAudioBits;
+        part_audio_channels_ = kNoAudioChannels;
+        part_audio_rate_ = kNoAudioRate;
+    }
+    OpenPart();
+}
+
+void LocalExport::OpenPart() {
+    if (IsVideoCodec(part_video_codec_)) {
+        const std::string path = MakeOutputPath();
+        OpenOutput(path, part_video_codec_ - diskformat::kCodecMjpeg + 1, part_width_, part_height_, part_audio_codec_,
+                   part_audio_bits_, part_audio_channels_, part_audio_rate_);
+    }
+    AllocatePicture(part_width_, part_height_);
+    if (sink_) sink_->SetCaption(current_file_name_);
+}
+
+void LocalExport::AllocatePicture(int width, int height) {
+    picture_.clear();
+    picture_width_ = picture_height_ = 0;
+    // Only the decoding formats draw into it; a size from a damaged entry sizes nothing.
+    if (format_ == kFormatOriginal || width <= 0 || height <= 0 || width > kMaxPictureSide ||
+        height > kMaxPictureSide)
+        return;
+    picture_.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 3, 0);
+    picture_width_ = width;
+    picture_height_ = height;
+}
+
+void LocalExport::TrackRecord(const LocalExportRecord& record) {
+    const MinuteFrameEntry& e = record.entry;
+    if (e.kind == diskformat::kKindVideo) {
+        tracker_.CheckVideoFormat(e.codec, e.width, e.height);
+        part_video_codec_ = e.codec;
+        part_width_ = e.width;
+        part_height_ = e.height;
+        current_time_ = MillisecondOfDay(record);
+        tracker_.CheckTime(LowWord(e.time_stamp_full), HighWord(e.time_stamp_full));
+    } else {
+        tracker_.CheckAudioFormat(e.codec, e.bits, e.sample_rate, e.channels);
+        part_audio_codec_ = e.codec;
+        part_audio_bits_ = e.bits;
+        part_audio_channels_ = e.channels;
+        part_audio_rate_ = e.sample_rate;
+    }
+}
+
+void LocalExport::ChangePart(const LocalExportRecord& record) {
+    const bool video_change = tracker_.video_change != 0;
+    const bool audio_change = tracker_.audio_change != 0;
+    CloseOutput();
+    watermark_state_ = WatermarkWriter{};
+    if (video_change) video_decoder_.Close();
+    if (audio_change) {
+        audio_decoder_.Release();
+        audio_state_ = 0;
+    }
+    picture_.clear();
+    tracker_.Reset();
+    // Only video stamps run the part's clock; an audio record's stamp would
+    // make the next picture look like a jump.
+    if (record.entry.kind == diskformat::kKindVideo)
+        tracker_.CheckTime(LowWord(record.entry.time_stamp_full), HighWord(record.entry.time_stamp_full));
+    OpenPart();
+}
+
+void LocalExport::WriteRecord(const LocalExportRecord& record) {
+    if (record.entry.kind == diskformat::kKindVideo)
+        WriteVideo(record);
+    else
+        WriteAudio(record);
+}
+
+void LocalExport::WriteVideo(const LocalExportRecord& record) {
+    const MinuteFrameEntry& e = record.entry;
+    const uint8_t* data = record.payload.data();
+    const size_t length = record.payload.size();
+    if (format_ == kFormatOriginal) {
+        if (avi_writer_.IsOpen()) avi_writer_.WriteVideoFrame(data, static_cast<int>(length), e.time_stamp_full);
+        Pause(writer_running_, timings_.writer_frame_ms);
+        return;
+    }
+    static constexpr int kDecoderIds[] = {kCodecIdMjpeg, kCodecIdMpeg4, kCodecIdH264};
+    if (IsVideoCodec(e.codec)) decoder_index_ = e.codec - diskformat::kCodecMjpeg;
+    if (!video_decoder_.IsOpen() && !video_decoder_.OpenVideo(kDecoderIds[decoder_index_], e.width, e.height)) return;
+    if (picture_.empty()) return;
+    size_t picture_size = 0;
+    if (!video_decoder_.DecodeVideo(data, length, picture_.data(), picture_.size(), &picture_size)) return;
+    const int width = video_decoder_.width();
+    const int height = video_decoder_.height();
+    uint8_t flip = 1;
+    if (osd_) {
+        char when[64];
+        std::snprintf(when, sizeof when, "%d/%.2d/%.2d %.2d:%.2d:%.2d", source_.year, source_.month, source_.day,
+                      record.hour, record.minute, record.second);
+        DrawExportOsd(picture_.data(), width, height, ExportChannelTitle(record.title.data(), channel_), when);
+        flip = 0;
+    }
+    if (format_ == kFormatMsVideo1) {
+        if (recompress_writer_.IsOpen())
+            recompress_writer_.WriteVideoFrame(picture_.data(), flip, LowWord(e.time_stamp_full), width, height);
+    } else {
+        asf_writer_.WriteVideoFrame(picture_.data(), static_cast<int>(picture_size), width, height,
+                                    LowWord(e.time_stamp_full), flip);
+    }
+}
+
+void LocalExport::WriteAudio(const LocalExportRecord& record) {
+    const MinuteFrameEntry& e = record.entry;
+    const uint8_t* data = record.payload.data();
+    const size_t length = record.payload.size();
+    switch (e.codec) {
+        case diskformat::kAudioAac:
+            if (audio_state_ != 1) {
+                int rate = kAacRateFallback;
+                if (format_ != kFormatOriginal && length >= 4) {
+                    const int adts = AacAdtsSampleRate(data, length);
+                    if (adts > 0) rate = adts;
+                }
+                audio_state_ = audio_decoder_.OpenAudio(rate, e.sample_rate, e.channels, kCodecIdAac) ? 1 : 0;
+            }
+            if (audio_state_ == 1) WriteAacAudio(data, length);
+            break;
+        case diskformat::kAudioG726:
+            if (audio_state_ != 1)
+                audio_state_ = audio_decoder_.OpenAudio(kG726BitRate, e.sample_rate, e.channels, kCodecIdG726) ? 1 : 0;
+            if (audio_state_ == 1) WriteG726Audio(data, length);
+            break;
+        case diskformat::kAudioG711A:
+        case diskformat::kAudioG711B:
+            if (format_ == kFormatAsf) {
+                // The scratch buffer holds what one packet of 16 ms pieces ever needs; more is cut.
+                mu_law_scratch_.resize(kMuLawScratchBytes);
+                const int count = static_cast<int>(std::min(length, kMuLawScratchBytes / 2));
+                int out_count = 0;
+                if (MuLawToPcm16(mu_law_scratch_.data(), count, data, &out_count))
+                    WriteAudioSample(mu_law_scratch_.data(), static_cast<size_t>(out_count));
+            } else {
+                WriteAudioSample(data, length);
+            }
+            break;
+        case diskformat::kAudioPcm:
+            WriteAudioSample(data, length);
+            break;
+        default:
+            break;
+    }
+}
+
+void LocalExport::WriteAacAudio(const uint8_t* data, size_t length) {
+    size_t out_bytes = 0;
+    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output())
+        WriteAudioSample(audio_decoder_.audio_output(), out_bytes);
+}
+
+void LocalExport::WriteG726Audio(const uint8_t* data, size_t length) {
+    audio_scratch_.assign(data, data + length);
+    for (uint8_t& b : audio_scratch_) b = static_cast<uint8_t>((b << 4) | (b >> 4));
+    size_t out_bytes = 0;
+    if (!audio_decoder_.DecodeAudio(audio_scratch_.data(), audio_scratch_.size(), &out_bytes) || out_bytes == 0 ||
+        !audio_decoder_.audio_output())
+        return;
+    const uint8_t* pcm = audio_decoder_.audio_output();
+    audio_scratch_.assign(pcm, pcm + out_bytes);
+    AmplifyG726Pcm(audio_scratch_.data(), audio_scratch_.size());
+    WriteAudioSample(audio_scratch_.data(), audio_scratch_.size());
+}
+
+void LocalExport::WriteAudioSample(const uint8_t* data, size_t length) {
+    const int n = static_cast<int>(length);
+    if (format_ == kFormatOriginal) {
+        avi_writer_.WriteAudio(data, n);
+    } else if (format_ == kFormatMsVideo1) {
+        if (recompress_writer_.IsOpen()) recompress_writer_.WriteAudio(data, n);
+    } else {
+        asf_writer_.WriteAudio(data, n);
+    }
+}
+
+void LocalExport::ReportProgress() {
+    const int64_t span = static_cast<int64_t>(cue_out_) - cue_in_;
+    int64_t percent = span > 0 ? ((current_time_ - first_time_) / 10) / span : 100;
+    progress_.store(static_cast<int>(std::clamp<int64_t>(percent, 0, 100)));
+}
+
+void LocalExport::EndProgressDialog() {
+    if (sink_) sink_->EndDialog();
+}
+
+std::string LocalExport::MakeOutputPath() {
+    const char* extension = format_ == kFormatAsf ? "asf" : "avi";
+    if (part_counter_ <= 0)
+        current_file_name_ = base_name_ + "." + extension;
+    else
+        current_file_name_ = base_name_ + "_" + std::to_string(part_counter_) + "." + extension;
+    ++part_counter_;
+    return output_folder_ + "/" + current_file_name_;
+}
+
+bool LocalExport::OpenOutput(const std::string& path, int video_code, int width, int height, int audio_codec,
+                             int bits_per_sample, int channels, int sample_rate) {
+    if (output_open_) return false;
+    if (audio_codec < diskformat::kAudioAac || audio_codec > diskformat::kAudioPcm) return false;
+    const int mu_law = audio_codec == diskformat::kAudioG711A || audio_codec == diskformat::kAudioG711B ? 1 : 0;
+    bool ok = false;
+    if (format_ == kFormatOriginal)
+        ok = avi_writer_.Open(path, width, height, kOriginalQuality, kAviFrameRate, bits_per_sample, channels,
+                              sample_rate, mu_law, video_code);
+    else if (format_ == kFormatMsVideo1)
+        ok = recompress_writer_.Open(path, quality_, kAviFrameRate, bits_per_sample, channels, sample_rate, mu_law,
+                                     width, height);
+    else
+        ok = asf_writer_.Open(path, width, height, sample_rate, channels, bits_per_sample) != 0;
+    output_open_ = ok ? 1 : 0;
+    return ok;
+}
+
+void LocalExport::CloseOutput() {
+    if (output_open_ != 1) return;
+    if (format_ == kFormatOriginal)
+        avi_writer_.Close();
+    else if (format_ == kFormatMsVideo1)
+        recompress_writer_.Close();
+    else
+        asf_writer_.Close();
+    if (watermark_.load()) AppendWatermarkTrailer(output_folder_ + "/" + current_file_name_);
+    output_open_ = 0;
+}
+
+void LocalExport::DeleteLastPart() {
+    namespace fs = std::filesystem;
+    if (current_file_name_.empty() || current_file_name_.find('/') != std::string::npos) return;
+    std::error_code ec;
+    const fs::path folder(output_folder_);
+    const fs::path file = folder / current_file_name_;
+    // Only our own regular file: never a link's target, never anything outside the folder.
+    if (!fs::is_regular_file(fs::symlink_status(file, ec))) return;
+    const fs::path real_folder = fs::weakly_canonical(folder, ec);
+    if (ec || fs::weakly_canonical(file.parent_path(), ec) != real_folder || ec) return;
+    fs::remove(file, ec);
+}

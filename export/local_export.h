@@ -1,0 +1,213 @@
+#pragma once
+// The export of a cue range from the disk copy into AVI part files, one
+// channel at a time: a reader thread walks the minute files and queues their
+// entries, a writer thread writes them through the writer of the chosen
+// format and starts a new part whenever the part tracker asks for one.
+// CAviDialog2 owns one and drives it around its progress dialog's modal run.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "export/asf_writer.h"
+#include "export/avi_recompress_writer.h"
+#include "export/avi_writer.h"
+#include "export/export_part_tracker.h"
+#include "export/local_export_record.h"
+#include "media/data_folder.h"
+#include "media/data_queue.h"
+#include "media/media_decoder.h"
+#include "media/watermark_writer.h"
+
+// The progress dialog as the writer thread sees it. Called on the writer
+// thread; an implementation queues the work to its window thread.
+class LocalExportProgressSink {
+public:
+    virtual ~LocalExportProgressSink() = default;
+    virtual void SetProgress(int percent) = 0;
+    // After each part opens, with the file name without folder.
+    virtual void SetCaption(const std::string& file_name) = 0;
+    // The dialog ends itself with result 1 at the first tick of an 800 ms timer.
+    virtual void EndDialog() = 0;
+};
+
+// Pauses of the threads and the tear-down, in milliseconds. Every wait of a
+// thread ends early once its run flag is cleared.
+struct LocalExportTimings {
+    int reader_minute_ms = 30;
+    int reader_queue_ms = 15;
+    int reader_file_gap_ms = 2;
+    int writer_start_ms = 15;
+    int writer_empty_ms = 50;
+    int writer_fill_ms = 30;
+    int writer_loop_ms = 1;
+    int writer_frame_ms = 1;
+    int writer_end_ms = 200;
+    int teardown_ms = 1500;
+    int after_channel_ms = 1000;
+    int after_export_ms = 500;
+};
+
+// Decoded G.726 comes out a quarter as loud as recorded: every 16-bit
+// little-endian sample times four, held at the 16-bit limits rather than
+// wrapping round into clicks.
+void AmplifyG726Pcm(uint8_t* pcm, size_t bytes);
+
+class LocalExport {
+public:
+    static constexpr int kFormatMsVideo1 = 0;
+    static constexpr int kFormatOriginal = 1;
+    static constexpr int kFormatAsf = 2;
+    static constexpr uint64_t kMinFreeBytes = 52428800;
+    // The reader pauses while this many records wait (checked per second and per entry).
+    static constexpr size_t kQueuePerSecond = 15;
+    static constexpr size_t kQueuePerEntry = 35;
+    // The writer waits for this many records, or both first captures, before opening.
+    static constexpr size_t kStartRecords = 10;
+    static constexpr size_t kMuLawScratchBytes = 32768;
+
+    using FreeBytesFunction = std::function<uint64_t(const std::string& path)>;
+
+    LocalExport();
+    ~LocalExport();
+    LocalExport(const LocalExport&) = delete;
+    LocalExport& operator=(const LocalExport&) = delete;
+
+    // Before the first channel. cue_in and cue_out are seconds of the source's day.
+    void Configure(const RecordSource& source, int cue_in, int cue_out, const std::string& output_folder);
+    void SetTimings(const LocalExportTimings& timings) { timings_ = timings; }
+    const LocalExportTimings& timings() const { return timings_; }
+    // Tests put a fake in place of the drive's free-space query.
+    void SetFreeBytesFunction(FreeBytesFunction function) { free_bytes_ = std::move(function); }
+    // Read when each part closes, as the check box stands at that moment.
+    void SetWatermark(bool on) { watermark_.store(on ? 1 : 0); }
+
+    // Start of an export (the OK command): space-ok back to 1.
+    void BeginExport() { space_ok_.store(1); }
+    // Starts channel c's reader and writer. format 0-2; quality 85, 80 or 77;
+    // now gives the base name's time. The sink must outlive EndChannel.
+    void BeginChannel(int channel, int format, int quality, bool osd, const std::tm& now,
+                      LocalExportProgressSink* sink);
+    // After the progress dialog's modal run with its result: stops and joins
+    // both threads, closes decoders and the part (with its trailer), empties
+    // the queue. A result other than 1 deletes the channel's last part.
+    void EndChannel(int result);
+
+    bool space_ok() const { return space_ok_.load() != 0; }
+    bool reader_running() const { return reader_running_.load() != 0; }
+    bool writer_running() const { return writer_running_.load() != 0; }
+    int progress() const { return progress_.load(); }
+    const std::string& output_folder() const { return output_folder_; }
+    // Valid between channel runs.
+    const std::string& base_name() const { return base_name_; }
+    const std::string& current_file_name() const { return current_file_name_; }
+    int part_counter() const { return part_counter_; }
+
+    // "CH%.2d_%d%.2d%.2d-%d%.2d%.2d": channel index + 1 and the local time now.
+    static std::string MakeBaseName(int channel, const std::tm& now);
+    // "CH%d-" with channel index + 1 and the title: one character from the
+    // low 16 bits of each of the field's 16 words, up to the first zero.
+    static std::string ExportChannelTitle(const uint8_t* title_field, int channel);
+
+private:
+    void ExportReaderThread();
+    void ExportWriterThread();
+    // False when the writer should finish (run flag cleared or nothing to write).
+    bool WaitForFirstRecords();
+    void OpenFirstPart();
+    void TrackRecord(const LocalExportRecord& record);
+    void ChangePart(const LocalExportRecord& record);
+    void OpenPart();
+    void WriteRecord(const LocalExportRecord& record);
+    void WriteVideo(const LocalExportRecord& record);
+    void WriteAudio(const LocalExportRecord& record);
+    void WriteAacAudio(const uint8_t* data, size_t length);
+    void WriteG726Audio(const uint8_t* data, size_t length);
+    void WriteAudioSample(const uint8_t* data, size_t length);
+    void ReportProgress();
+    void EndProgressDialog();
+    void AllocatePicture(int width, int height);
+
+    std::string MakeOutputPath();
+    bool OpenOutput(const std::string& path, int video_code, int width, int height, int audio_codec,
+                    int bits_per_sample, int channels, int sample_rate);
+    void CloseOutput();
+    void DeleteLastPart();
+
+    // False when flag fell to 0 during the wait.
+    bool Pause(const std::atomic<int>& flag, int ms);
+    void WakeThreads();
+
+    LocalExportTimings timings_;
+    FreeBytesFunction free_bytes_;
+
+    RecordSource source_;
+    int cue_in_ = 0;
+    int cue_out_ = 0;
+    std::string output_folder_;
+    std::string base_name_;
+    int part_counter_ = 0;
+    std::string current_file_name_;
+
+    int format_ = kFormatMsVideo1;
+    int quality_ = 80;
+    int osd_ = 0;
+    int channel_ = 0;
+    std::atomic<int> watermark_{0};
+
+    DataQueue<LocalExportRecord> queue_;
+    std::thread reader_;
+    std::thread writer_;
+    std::atomic<int> reader_running_{0};
+    std::atomic<int> writer_running_{0};
+    std::atomic<int> space_ok_{1};
+    std::mutex wake_mutex_;
+    std::condition_variable wake_;
+
+    // Written by the reader before it pushes the record they describe.
+    std::atomic<int> video_seen_{0};
+    std::atomic<int> video_codec_{0};
+    std::atomic<int> video_width_{0};
+    std::atomic<int> video_height_{0};
+    std::atomic<int> audio_seen_{0};
+    std::atomic<int> audio_codec_{0};
+    std::atomic<int> audio_bits_{0};
+    std::atomic<int> audio_channels_{0};
+    std::atomic<int> audio_rate_{0};
+
+    // Writer thread only while it runs; the dialog's thread after the join.
+    MediaDecoder video_decoder_;
+    int decoder_index_ = 0;
+    MediaDecoder audio_decoder_;
+    int audio_state_ = 0;
+    std::vector<uint8_t> picture_;
+    int picture_width_ = 0;
+    int picture_height_ = 0;
+    std::vector<uint8_t> audio_scratch_;
+    std::vector<uint8_t> mu_law_scratch_;
+    AviRecompressWriter recompress_writer_;
+    AviWriter avi_writer_;
+    AsfWriter asf_writer_;
+    int output_open_ = 0;
+    ExportPartTracker tracker_;
+    WatermarkWriter watermark_state_;
+    // The parameters the next part opens with: the last ones the records showed.
+    int part_video_codec_ = 0;
+    int part_width_ = 0;
+    int part_height_ = 0;
+    int part_audio_codec_ = 0;
+    int part_audio_bits_ = 0;
+    int part_audio_channels_ = 0;
+    int part_audio_rate_ = 0;
+    int64_t first_time_ = 0;
+    int64_t current_time_ = 0;
+
+    LocalExportProgressSink* sink_ = nullptr;
+    std::atomic<int> progress_{0};
+};

@@ -1,0 +1,596 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "checker/avi_reader.h"
+#include "checker/msvc16_decoder.h"
+#include "checker/watermark_checks.h"
+#include "export/export_osd.h"
+#include "export/local_export.h"
+#include "media/disk_format.h"
+#include "tests/export/avi_test_support.h"
+#include "tests/support/sample_recording.h"
+#include "tests/support/temp_folder.h"
+#include "tools/common/avdata_writer.h"
+#include "tools/common/sample_media.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class RecordingSink : public LocalExportProgressSink {
+public:
+    void SetProgress(int percent) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        progress.push_back(percent);
+    }
+    void SetCaption(const std::string& file_name) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        captions.push_back(file_name);
+    }
+    void EndDialog() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++ends;
+        ended_.notify_all();
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        progress.clear();
+        captions.clear();
+        ends = 0;
+    }
+    bool WaitEnd(int ms) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return ended_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return ends > 0; });
+    }
+
+    std::vector<int> progress;
+    std::vector<std::string> captions;
+    int ends = 0;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+};
+
+LocalExportTimings FastTimings() {
+    LocalExportTimings t;
+    t.reader_minute_ms = 0;
+    t.reader_file_gap_ms = 0;
+    t.writer_start_ms = 0;
+    t.writer_end_ms = 0;
+    t.teardown_ms = 0;
+    t.after_channel_ms = 0;
+    t.after_export_ms = 0;
+    return t;
+}
+
+struct AviSummary {
+    bool opened = false;
+    int codec = -2;
+    int width = 0, height = 0;
+    int audio_format = -1;
+    int audio_bits = 0;
+    int frames = 0;  // video chunks with data (not the writer's gap fillers)
+    int audio_chunks = 0;
+    std::vector<std::string> payload_texts;  // leading text of each frame
+    std::vector<std::vector<uint8_t>> audio;
+};
+
+AviSummary ReadAvi(const std::string& path) {
+    AviSummary s;
+    AviReader reader;
+    if (!reader.Open(path)) return s;
+    s.opened = true;
+    s.codec = reader.codec();
+    s.width = reader.width();
+    s.height = reader.height();
+    s.audio_format = reader.audio_format();
+    s.audio_bits = reader.audio_bits_per_sample();
+    bool failed = false;
+    for (const auto& chunk : avitest::Chunks(reader, &failed)) {
+        if (chunk.kind == AviReader::kChunkVideo && !chunk.data.empty()) {
+            ++s.frames;
+            s.payload_texts.emplace_back(chunk.data.begin(),
+                                         chunk.data.begin() + static_cast<long>(std::min<size_t>(8, chunk.data.size())));
+        } else if (chunk.kind == AviReader::kChunkAudio) {
+            ++s.audio_chunks;
+            s.audio.push_back(chunk.data);
+        }
+    }
+    EXPECT_FALSE(failed) << path;
+    return s;
+}
+
+std::set<std::string> FilesIn(const std::string& folder) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) names.insert(e.path().filename().string());
+    return names;
+}
+
+const std::tm kNow = [] {
+    std::tm t{};
+    t.tm_year = 2013 - 1900;
+    t.tm_mon = 4;
+    t.tm_mday = 13;
+    t.tm_hour = 9;
+    t.tm_min = 15;
+    t.tm_sec = 2;
+    return t;
+}();
+const std::string kBase = "CH01_20130513-91502";
+
+// A frame whose payload names its time, so the file shows which entries it holds.
+sample::SampleFrame FakeFrame(int second_of_day, int index, bool key, int64_t stamp, int width = 176, int height = 144) {
+    sample::SampleFrame f;
+    f.kind = diskformat::kKindVideo;
+    f.codec = diskformat::kCodecMjpeg;
+    f.key = key ? 1 : 0;
+    f.time_stamp_ms = stamp;
+    f.width = width;
+    f.height = height;
+    char text[16];
+    std::snprintf(text, sizeof text, "%.2d%.2d%.2d-%d", second_of_day / 3600, (second_of_day / 60) % 60,
+                  second_of_day % 60, index);
+    f.data.assign(text, text + 8);
+    f.data.resize(200, 0xAB);
+    return f;
+}
+
+sample::SampleFrame PcmAudio(int samples = 800) {
+    sample::SampleFrame a;
+    a.kind = diskformat::kKindAudio;
+    a.codec = diskformat::kAudioPcm;
+    a.bits = 16;
+    a.sample_rate = 8000;
+    a.channels = 1;
+    a.data.assign(static_cast<size_t>(samples) * 2, 0x11);
+    return a;
+}
+
+class LocalExportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        out = tmp.Sub("out");
+        fs::create_directories(out);
+        data = tmp.Sub("avdata");
+        exporter.SetTimings(FastTimings());
+        exporter.SetFreeBytesFunction([this](const std::string&) { return free_bytes; });
+    }
+
+    // The fake recording: `seconds` seconds from `start` on channel 1, one
+    // frame each (key every second), stamps 1000 ms apart.
+    void WriteFakeRange(int start, int seconds, const std::function<void(int, sample::SampleChannelSecond&)>& edit = {}) {
+        std::map<int, sample::SampleMinute> minutes;
+        for (int i = 0; i < seconds; ++i) {
+            const int t = start + i;
+            sample::SampleMinute& m = minutes[t / 60];
+            m.titles = {u"Gate", u"", u"", u""};
+            sample::SampleChannelSecond ch;
+            ch.frames.push_back(FakeFrame(t, 0, true, 1000000 + 1000LL * t));
+            if (edit) edit(t, ch);
+            m.seconds[static_cast<size_t>(t % 60)].channels[0] = std::move(ch);
+        }
+        for (const auto& [minute, content] : minutes)
+            ASSERT_TRUE(sample::WriteMinuteFile(data, kDay.year, kDay.month, kDay.day, minute / 60, minute % 60, content,
+                                                nullptr));
+    }
+
+    RecordSource Source() const {
+        RecordSource s;
+        s.path = data;
+        s.year = kDay.year;
+        s.month = kDay.month;
+        s.day = kDay.day;
+        return s;
+    }
+
+    // One channel run to its end, as the dialog drives it.
+    void Run(int channel, int format, int cue_in, int cue_out, int result = 1, bool osd = false) {
+        exporter.Configure(Source(), cue_in, cue_out, out);
+        exporter.BeginExport();
+        exporter.BeginChannel(channel, format, 80, osd, kNow, &sink);
+        EXPECT_TRUE(sink.WaitEnd(30000));
+        exporter.EndChannel(result);
+    }
+
+    static constexpr CivilDate kDay{2012, 3, 5};
+    TempFolder tmp;
+    std::string out;
+    std::string data;
+    LocalExport exporter;
+    RecordingSink sink;
+    uint64_t free_bytes = 1ULL << 40;
+};
+
+TEST_F(LocalExportTest, NamesFollowTheChannelAndTheStartTime) {
+    EXPECT_EQ(LocalExport::MakeBaseName(0, kNow), kBase);
+    std::tm evening = kNow;
+    evening.tm_hour = 21;
+    evening.tm_min = 5;
+    evening.tm_sec = 9;
+    EXPECT_EQ(LocalExport::MakeBaseName(3, evening), "CH04_20130513-210509");
+
+    uint8_t field[64] = {};
+    const char16_t title[] = u"Gate\u00e9";
+    for (int i = 0; i < 5; ++i) {
+        field[4 * i] = static_cast<uint8_t>(title[i] & 0xFF);
+        field[4 * i + 1] = static_cast<uint8_t>(title[i] >> 8);
+        field[4 * i + 2] = 0x7F;  // the high half is not the export's
+    }
+    EXPECT_EQ(LocalExport::ExportChannelTitle(field, 1), "CH2-Gate\xC3\xA9");
+    for (int i = 0; i < 16; ++i) field[4 * i] = 'A', field[4 * i + 1] = 0;
+    EXPECT_EQ(LocalExport::ExportChannelTitle(field, 0), "CH1-" + std::string(16, 'A'));
+}
+
+TEST_F(LocalExportTest, SampleRecordingInBothFormatsWithAndWithoutWatermark) {
+    SmallRecording rec;
+    data = WriteSmallRecording(tmp.path(), rec);
+    ASSERT_FALSE(data.empty());
+    const int from = rec.start_second, to = rec.start_second + rec.seconds - 1;
+    struct Case {
+        int channel, format;
+        bool watermark;
+        int codec;
+        int frames;  // -1: at least one
+        int audio_chunks;
+    };
+    // Channel 1's first audio entry comes before the second's first picture, so it is not exported.
+    const Case cases[] = {
+        {0, LocalExport::kFormatOriginal, true, AviReader::kCodecMjpeg, 15, 2},
+        {0, LocalExport::kFormatMsVideo1, false, AviReader::kCodecMsvc, -1, 2},
+        {1, LocalExport::kFormatOriginal, false, AviReader::kCodecH264, 15, 0},
+        {1, LocalExport::kFormatMsVideo1, true, AviReader::kCodecMsvc, -1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "channel " << c.channel << " format " << c.format);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        exporter.SetWatermark(c.watermark);
+        Run(c.channel, c.format, from, to);
+        const std::string name = LocalExport::MakeBaseName(c.channel, kNow) + ".avi";
+        ASSERT_EQ(FilesIn(out), std::set<std::string>{name});
+        const AviSummary avi = ReadAvi(out + "/" + name);
+        ASSERT_TRUE(avi.opened);
+        EXPECT_EQ(avi.codec, c.codec);
+        EXPECT_EQ(avi.width, 176);
+        EXPECT_EQ(avi.height, 144);
+        if (c.frames >= 0)
+            EXPECT_EQ(avi.frames, c.frames);
+        else
+            EXPECT_GT(avi.frames, 0);
+        EXPECT_EQ(avi.audio_chunks, c.audio_chunks);
+        if (c.audio_chunks) {
+            EXPECT_EQ(avi.audio_format, AviReader::kAudioPcm);
+            EXPECT_EQ(avi.audio[0].size(), 8000u);
+        }
+        EXPECT_EQ(CheckAviTrailer(out + "/" + name), c.watermark);
+        EXPECT_EQ(sink.captions, std::vector<std::string>{name});
+        EXPECT_EQ(sink.progress.back(), 100);
+        EXPECT_EQ(sink.ends, 1);
+        EXPECT_TRUE(exporter.space_ok());
+    }
+}
+
+TEST_F(LocalExportTest, NothingBeforeTheFirstKeyFrameIsExported) {
+    SmallRecording rec;
+    rec.h264_key_interval = 7;  // keys at frames 0, 7, 14
+    data = WriteSmallRecording(tmp.path(), rec);
+    ASSERT_FALSE(data.empty());
+    // From the second second: H.264 frames 5 and 6 wait for the key at 7.
+    Run(1, LocalExport::kFormatOriginal, rec.start_second + 1, rec.start_second + 2);
+    AviSummary avi = ReadAvi(out + "/" + LocalExport::MakeBaseName(1, kNow) + ".avi");
+    EXPECT_EQ(avi.frames, 8);
+
+    // Channel 1 from the same second: that second's audio precedes its first picture.
+    sink.Clear();
+    Run(0, LocalExport::kFormatOriginal, rec.start_second + 1, rec.start_second + 2);
+    avi = ReadAvi(out + "/" + kBase + ".avi");
+    EXPECT_EQ(avi.frames, 10);
+    EXPECT_EQ(avi.audio_chunks, 1);
+}
+
+TEST_F(LocalExportTest, RangeEdgesAreInclusiveAcrossMinuteFiles) {
+    const int h9 = 9 * 3600;
+    WriteFakeRange(h9, 180);
+    struct Case {
+        int cue_in, cue_out;
+        bool drop_first_minute;
+        std::string first, last;
+        int frames;
+    };
+    const Case cases[] = {
+        {h9 + 30, h9 + 130, false, "090030-0", "090210-0", 101},
+        {h9 + 59, h9 + 60, false, "090059-0", "090100-0", 2},
+        // Without 09:00 the next minute is read whole.
+        {h9 + 30, h9 + 130, true, "090100-0", "090210-0", 71},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.first);
+        if (c.drop_first_minute) fs::remove(MinuteFilePath(data, kDay.year, kDay.month, kDay.day, 9, 0));
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        Run(0, LocalExport::kFormatOriginal, c.cue_in, c.cue_out);
+        ASSERT_EQ(FilesIn(out).size(), 1u);
+        const AviSummary avi = ReadAvi(out + "/" + kBase + ".avi");
+        ASSERT_EQ(avi.frames, c.frames);
+        EXPECT_EQ(avi.payload_texts.front(), c.first);
+        EXPECT_EQ(avi.payload_texts.back(), c.last);
+    }
+}
+
+TEST_F(LocalExportTest, SizeChangeStartsTheNextPartAndEveryPartCarriesTheTrailer) {
+    const int t0 = 14 * 3600;
+    WriteFakeRange(t0, 10, [t0](int t, sample::SampleChannelSecond& ch) {
+        if (t >= t0 + 5) ch.frames[0] = FakeFrame(t, 0, true, 1000000 + 1000LL * t, 352, 288);
+        ch.frames.push_back(PcmAudio());
+    });
+    exporter.SetWatermark(true);
+    Run(0, LocalExport::kFormatOriginal, t0, t0 + 9);
+    EXPECT_EQ(FilesIn(out), (std::set<std::string>{kBase + ".avi", kBase + "_1.avi"}));
+    const AviSummary first = ReadAvi(out + "/" + kBase + ".avi");
+    const AviSummary second = ReadAvi(out + "/" + kBase + "_1.avi");
+    EXPECT_EQ(first.width, 176);
+    EXPECT_EQ(first.frames, 5);
+    EXPECT_EQ(first.audio_chunks, 5);
+    EXPECT_EQ(second.width, 352);
+    EXPECT_EQ(second.frames, 5);
+    EXPECT_EQ(second.payload_texts.front(), "140005-0");
+    EXPECT_EQ(second.audio_chunks, 5);
+    EXPECT_TRUE(CheckAviTrailer(out + "/" + kBase + ".avi"));
+    EXPECT_TRUE(CheckAviTrailer(out + "/" + kBase + "_1.avi"));
+    EXPECT_EQ(sink.captions, (std::vector<std::string>{kBase + ".avi", kBase + "_1.avi"}));
+}
+
+TEST_F(LocalExportTest, DamagedEntriesAreDroppedAndTheRestWritten) {
+    const int t0 = 14 * 3600;
+    WriteFakeRange(t0, 4, [t0](int t, sample::SampleChannelSecond& ch) {
+        ch.frames.push_back(FakeFrame(t, 1, false, 1000000 + 1000LL * t + 500));
+        if (t == t0 + 1) ch.frames[1].length_override = 1500000;  // runs past the end of the file
+        if (t == t0 + 2) ch.frames[1].offset_override = 0x7FFFFF00;
+        if (t == t0 + 3) ch.used_count_override = 1000;  // held to the block's 60 slots
+    });
+    Run(0, LocalExport::kFormatOriginal, t0, t0 + 3);
+    const AviSummary avi = ReadAvi(out + "/" + kBase + ".avi");
+    EXPECT_EQ(avi.payload_texts,
+              (std::vector<std::string>{"140000-0", "140000-1", "140001-0", "140002-0", "140003-0", "140003-1"}));
+}
+
+TEST_F(LocalExportTest, RangeWithoutDataOrWithoutOutputFolderEndsWithoutAFile) {
+    const int t0 = 14 * 3600;
+    WriteFakeRange(t0, 3);
+    Run(2, LocalExport::kFormatOriginal, t0, t0 + 2);
+    EXPECT_EQ(sink.ends, 1);
+    EXPECT_TRUE(sink.captions.empty());
+    EXPECT_TRUE(FilesIn(out).empty());
+
+    // The part cannot be created: its records are dropped, the run still ends.
+    sink.Clear();
+    exporter.Configure(Source(), t0, t0 + 2, tmp.Sub("missing"));
+    exporter.BeginChannel(0, LocalExport::kFormatOriginal, 80, false, kNow, &sink);
+    EXPECT_TRUE(sink.WaitEnd(30000));
+    exporter.EndChannel(1);
+    EXPECT_FALSE(fs::exists(tmp.Sub("missing")));
+}
+
+TEST_F(LocalExportTest, LowFreeSpaceStopsTheChannelAndKeepsItsFile) {
+    const int t0 = 14 * 3600;
+    WriteFakeRange(t0, 10);
+    exporter.SetWatermark(true);
+    free_bytes = LocalExport::kMinFreeBytes;
+    Run(0, LocalExport::kFormatOriginal, t0, t0 + 9);
+    EXPECT_TRUE(exporter.space_ok());
+    EXPECT_EQ(ReadAvi(out + "/" + kBase + ".avi").frames, 10);
+
+    fs::remove_all(out);
+    fs::create_directories(out);
+    sink.Clear();
+    free_bytes = LocalExport::kMinFreeBytes - 1;
+    Run(0, LocalExport::kFormatOriginal, t0, t0 + 9);
+    EXPECT_FALSE(exporter.space_ok());
+    EXPECT_FALSE(exporter.reader_running());
+    const AviSummary avi = ReadAvi(out + "/" + kBase + ".avi");
+    EXPECT_EQ(avi.frames, 1);
+    EXPECT_TRUE(CheckAviTrailer(out + "/" + kBase + ".avi"));
+}
+
+TEST_F(LocalExportTest, CancelDeletesOnlyTheChannelsOwnLastPart) {
+    const int t0 = 14 * 3600;
+    WriteFakeRange(t0, 10, [t0](int t, sample::SampleChannelSecond& ch) {
+        if (t >= t0 + 5) ch.frames[0] = FakeFrame(t, 0, true, 1000000 + 1000LL * t, 352, 288);
+    });
+    Run(0, LocalExport::kFormatOriginal, t0, t0 + 9, 2);
+    EXPECT_EQ(FilesIn(out), std::set<std::string>{kBase + ".avi"});
+
+    // A channel cancelled before it opened anything leaves the earlier channel's file alone.
+    sink.Clear();
+    Run(2, LocalExport::kFormatOriginal, t0, t0 + 9, 2);
+    EXPECT_EQ(FilesIn(out), std::set<std::string>{kBase + ".avi"});
+
+    // A link standing where the last part was is not followed.
+    fs::remove_all(out);
+    fs::create_directories(out);
+    sink.Clear();
+    Run(0, LocalExport::kFormatOriginal, t0, t0 + 4, 1);
+    const std::string kept = tmp.Sub("kept.avi");
+    fs::rename(out + "/" + kBase + ".avi", kept);
+    fs::create_symlink(kept, out + "/" + kBase + ".avi");
+    exporter.EndChannel(2);
+    EXPECT_TRUE(fs::exists(kept));
+    EXPECT_TRUE(fs::is_symlink(out + "/" + kBase + ".avi"));
+}
+
+TEST_F(LocalExportTest, AudioCodecsReachTheFileAsTheirFormatsSay) {
+    struct Case {
+        sample::SampleAudioCodec codec;
+        uint8_t disk_codec;
+        int format;
+        int audio_format;
+        int bits;
+    };
+    const Case cases[] = {
+        {sample::SampleAudioCodec::MuLaw, diskformat::kAudioG711A, LocalExport::kFormatOriginal, AviReader::kAudioMuLaw, 8},
+        {sample::SampleAudioCodec::MuLaw, diskformat::kAudioG711B, LocalExport::kFormatMsVideo1, AviReader::kAudioMuLaw, 8},
+        {sample::SampleAudioCodec::Aac, diskformat::kAudioAac, LocalExport::kFormatOriginal, AviReader::kAudioPcm, 16},
+        {sample::SampleAudioCodec::G726, diskformat::kAudioG726, LocalExport::kFormatOriginal, AviReader::kAudioPcm, 16},
+    };
+    // The fake pictures are no JPEG; the re-encoding case only looks at the sound.
+    av_log_set_level(AV_LOG_QUIET);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.disk_codec));
+        std::string error;
+        auto encoder = sample::SampleAudioEncoder::Create(c.codec, &error);
+        ASSERT_TRUE(encoder) << error;
+        const int t0 = 14 * 3600;
+        fs::remove_all(data);
+        WriteFakeRange(t0, 3, [&](int, sample::SampleChannelSecond& ch) {
+            for (int ms = 0; ms < 1000;) {
+                sample::EncodedPacket packet;
+                int duration = 0;
+                ASSERT_TRUE(encoder->EncodeNext(&packet, &duration));
+                sample::SampleFrame a;
+                a.kind = diskformat::kKindAudio;
+                a.codec = c.disk_codec;
+                a.bits = encoder->bits_per_sample();
+                a.sample_rate = encoder->sample_rate();
+                a.channels = encoder->channels();
+                a.data = packet.data;
+                ch.frames.push_back(std::move(a));
+                ms += std::max(duration, 1);
+            }
+        });
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        Run(0, c.format, t0, t0 + 2);
+        const AviSummary avi = ReadAvi(out + "/" + kBase + ".avi");
+        ASSERT_TRUE(avi.opened);
+        EXPECT_EQ(avi.audio_format, c.audio_format);
+        EXPECT_EQ(avi.audio_bits, c.bits);
+        ASSERT_GT(avi.audio_chunks, 0);
+        if (c.disk_codec == diskformat::kAudioAac || c.disk_codec == diskformat::kAudioG726) {
+            // The tone is back at its recorded level (G.726 after its fourfold gain).
+            int peak = 0;
+            for (const auto& chunk : avi.audio)
+                for (size_t i = 0; i + 1 < chunk.size(); i += 2)
+                    peak = std::max(peak, std::abs(static_cast<int16_t>(chunk[i] | (chunk[i + 1] << 8))));
+            EXPECT_GT(peak, sample::kSampleTonePeak * 6 / 10);
+            EXPECT_LT(peak, sample::kSampleTonePeak * 14 / 10);
+        }
+    }
+}
+
+TEST_F(LocalExportTest, OsdTextLandsAtTheTopLeftOfTheExportedPicture) {
+    SmallRecording rec;
+    data = WriteSmallRecording(tmp.path(), rec);
+    ASSERT_FALSE(data.empty());
+    // First picture of a re-encoded export, top row first, blue-green-red.
+    auto first_picture = [&](bool osd) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        Run(0, LocalExport::kFormatMsVideo1, rec.start_second, rec.start_second, 1, osd);
+        AviReader reader;
+        EXPECT_TRUE(reader.Open(out + "/" + kBase + ".avi"));
+        bool failed = false;
+        const auto chunks = avitest::Chunks(reader, &failed);
+        std::vector<uint16_t> rgb(176 * 144);
+        std::vector<uint8_t> bgr(176 * 144 * 3);
+        for (const auto& chunk : chunks)
+            if (chunk.kind == AviReader::kChunkVideo && !chunk.data.empty()) {
+                EXPECT_TRUE(DecodeMsvc16(rgb.data(), chunk.data.data(), chunk.data.size(), 176, 144));
+                break;
+            }
+        Rgb555ToBgr24(bgr.data(), rgb.data(), 176, 144);
+        return bgr;
+    };
+    const std::vector<uint8_t> plain = first_picture(false);
+    const std::vector<uint8_t> captioned = first_picture(true);
+    auto at = [](const std::vector<uint8_t>& p, int x, int y) { return &p[(static_cast<size_t>(y) * 176 + x) * 3]; };
+    // The C of "CH1-Front": its top stroke is white, the outline left of its side dark.
+    const uint8_t* stroke = at(captioned, kExportOsdLeft + kExportOsdDot + 1, 4 + 1);
+    EXPECT_GT(stroke[0] + stroke[1] + stroke[2], 3 * 220);
+    const uint8_t* outline = at(captioned, kExportOsdLeft - 1, 4 + 3 * kExportOsdDot + 1);
+    EXPECT_LT(outline[0] + outline[1] + outline[2], 3 * 40);
+    // The bottom rows carry no text, and the picture is the right way up there too.
+    for (int x = 0; x < 176; x += 8)
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(at(captioned, x, 140)[c], at(plain, x, 140)[c], 24) << x;
+}
+
+TEST(G726Gain, FourTimesWithSaturation) {
+    const int16_t in[] = {0, 100, -100, 8191, 8192, -8192, -8193, 20000, -20000, 32767, -32768};
+    const int16_t expected[] = {0, 400, -400, 32764, 32767, -32768, -32768, 32767, -32768, 32767, -32768};
+    std::vector<uint8_t> pcm;
+    for (int16_t v : in) {
+        pcm.push_back(static_cast<uint8_t>(v & 0xFF));
+        pcm.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
+    }
+    pcm.push_back(0x55);  // an odd trailing byte stays as it is
+    AmplifyG726Pcm(pcm.data(), pcm.size());
+    for (size_t i = 0; i < std::size(in); ++i)
+        EXPECT_EQ(static_cast<int16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)), expected[i]) << in[i];
+    EXPECT_EQ(pcm.back(), 0x55);
+}
+
+TEST(ExportOsd, TextIsDrawnAtTheTopLeftAndThePictureLeftBottomRowFirst) {
+    const int w = 200, h = 100;
+    std::vector<uint8_t> picture(static_cast<size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w * 3; ++x) picture[static_cast<size_t>(y) * w * 3 + x] = static_cast<uint8_t>(100 + y % 50);
+    const std::vector<uint8_t> before = picture;
+    DrawExportOsd(picture.data(), w, h, "C1", "9");
+    // Pixel (x, y) of the picture as seen, now stored bottom row first.
+    auto seen = [&](int x, int y) { return &picture[(static_cast<size_t>(h - 1 - y) * w + x) * 3]; };
+    auto original = [&](int x, int y) { return &before[(static_cast<size_t>(y) * w + x) * 3]; };
+    auto check_glyph = [&](char c, int left, int top) {
+        const uint8_t* glyph = ExportOsdGlyph(static_cast<char32_t>(c));
+        for (int row = 0; row < 7; ++row)
+            for (int col = 0; col < 5; ++col) {
+                const uint8_t* p = seen(left + col * kExportOsdDot + 1, top + 4 + row * kExportOsdDot + 1);
+                if (glyph[row] & (0x10 >> col))
+                    EXPECT_EQ(p[0] + p[1] + p[2], 3 * 255) << c << " " << row << "," << col;
+                else
+                    EXPECT_LT(p[0], 255) << c << " " << row << "," << col;
+            }
+    };
+    check_glyph('C', kExportOsdLeft, 0);
+    check_glyph('1', kExportOsdLeft + kExportOsdAdvance, 0);
+    check_glyph('9', kExportOsdLeft, kExportOsdLineHeight);
+    // The outline: dark just left of the C's stroke.
+    EXPECT_EQ(seen(kExportOsdLeft - 1, 4 + 3 * kExportOsdDot)[0], 0);
+    // Below the second line and right of the text nothing changed.
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool text_area = (y < kExportOsdLineHeight && x < kExportOsdLeft + 2 * kExportOsdAdvance + 2) ||
+                                   (y < 2 * kExportOsdLineHeight && x < kExportOsdLeft + kExportOsdAdvance + 2);
+            if (!text_area) {
+                ASSERT_EQ(std::memcmp(seen(x, y), original(x, y), 3), 0) << x << "," << y;
+            }
+        }
+
+    // Pictures smaller than a line, and text past the right edge, are clipped.
+    std::vector<uint8_t> small(10 * 5 * 3, 7);
+    DrawExportOsd(small.data(), 10, 5, "WWWWWWWWWWWWWWW", "\xE6\x97\xA5 unknown");
+    DrawExportOsd(nullptr, 10, 5, "A", "B");
+    EXPECT_EQ(ExportOsdGlyph(U'\u65E5'), ExportOsdGlyph(U'?'));
+}
+
+}  // namespace
