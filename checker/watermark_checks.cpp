@@ -64,8 +64,8 @@ private:
     bool View(uint64_t at, uint64_t n, const uint8_t** p, size_t* got) {
         if (!Holds(at, n)) return false;
         if (at < buffer_at_ || at >= buffer_at_ + filled_) {
-            if (buffer_.empty()) buffer_.resize(kBufferSize);
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(kBufferSize, size_ - at));
+            if (buffer_.empty()) buffer_.resize(static_cast<size_t>(std::min<uint64_t>(kBufferSize, size_)));
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), size_ - at));
             filled_ = file_.ReadAt(at, buffer_.data(), want);
             buffer_at_ = at;
             if (filled_ != want) {

@@ -1,0 +1,34 @@
+// The JPEG watermark check on arbitrary bytes; then, taking the bytes as an
+// encoder's output, the watermark inserted into them must always check.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "checker/verification.h"
+#include "checker/watermark_checks.h"
+#include "media/watermark_writer.h"
+
+namespace {
+const std::string& TempPath() {
+    static const std::string path = "/tmp/jpeg_check_fuzz_" + std::to_string(getpid()) + ".jpg";
+    return path;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FILE* f = std::fopen(TempPath().c_str(), "wb");
+    if (!f) return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    const bool raw = CheckJpegWatermark(TempPath());
+    if ((VerifyFile(TempPath()) == "V") != raw) __builtin_trap();
+
+    std::vector<uint8_t> copy;
+    const bool inserted = InsertJpegWatermark(copy, TempPath());
+    if (inserted != (size >= 2)) __builtin_trap();
+    if (inserted && (copy.size() != size + 8 || !CheckJpegWatermark(TempPath()))) __builtin_trap();
+    return 0;
+}
