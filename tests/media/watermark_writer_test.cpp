@@ -156,6 +156,26 @@ TEST(JpegWatermark, BlockLayoutAndRepeatedInsertion) {
     EXPECT_TRUE(CheckJpegWatermark(path));
 }
 
+TEST(JpegWatermark, CheckBytesDoNotDependOnHowTheFileIsRead) {
+    // The checker streams the file in blocks; any split must give the writer's whole-file result.
+    std::mt19937 rng(9);
+    for (size_t n : {0u, 1u, 2u, 99u, 150u, 201u, 202u, 203u, 1000u, 70000u}) {
+        const std::vector<uint8_t> region = RandomBytes(n, static_cast<uint32_t>(n) + 1);
+        JpegCheckBytes whole(n);
+        whole.Add(region.data(), region.size());
+        for (size_t piece : {size_t{1}, size_t{7}, size_t{100}, size_t{4096}}) {
+            JpegCheckBytes split(n);
+            for (size_t at = 0; at < n;) {
+                const size_t take = std::min(n - at, piece + rng() % piece);
+                split.Add(region.data() + at, take);
+                at += take;
+            }
+            EXPECT_EQ(split.c1(), whole.c1()) << n << "/" << piece;
+            EXPECT_EQ(split.c2(), whole.c2()) << n << "/" << piece;
+        }
+    }
+}
+
 TEST(JpegWatermark, SingleByteTampersFail) {
     TempFolder dir;
     JpegSnapshotWriter writer;
