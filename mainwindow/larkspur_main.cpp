@@ -1,11 +1,15 @@
 #include <QApplication>
-#include <QMainWindow>
+
+#include <cstdlib>
+
+#include "mainwindow/ui/playback_app.h"
+#include "media/ui/ui_services.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle("Larkspur");
-    window.resize(1024, 768);
-    window.show();
-    return app.exec();
+    QApplication application(argc, argv);
+    ui::InstallQtMessageBoxHandler();
+    CKestrelPlaybackApp app;
+    if (const char* folder = std::getenv("LARKSPUR_DATA_FOLDER")) app.initial_data_folder = folder;
+    app.InitInstance();
+    return app.ExitInstance();
 }

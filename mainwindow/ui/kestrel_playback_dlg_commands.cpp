@@ -1,0 +1,281 @@
+// The main dialog's commands: Open, Power, the viewer commands, the cue marks
+// and the commands that run a further dialog.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "mainwindow/storage_location.h"
+#include "mainwindow/ui/kestrel_playback_dlg.h"
+#include "mainwindow/ui/my_button.h"
+#include "platform/message_box.h"
+#include "media/translate_text.h"
+#include "media/ui/info_box.h"
+#include "media/ui/ui_services.h"
+
+using namespace kestrel_id;
+
+void CKestrelPlaybackDlg::Wait(std::chrono::milliseconds ms) {
+    // The workers' repaints queue meanwhile and are painted afterwards.
+    std::this_thread::sleep_for(ms);
+}
+
+void CKestrelPlaybackDlg::OnOpen() {
+    PlaybackEngine& engine = *engine_;
+    EnableButton(kAviExport, true);
+
+    RecordSelectionRequest request;
+    request.owner = this;
+    request.preview = &preview_;
+    request.source_mode = engine.source_mode;
+    request.last_session_id = engine.session_id > 0 ? engine.session_id : -1;
+    request.data_folder = !engine.record_source.path.empty() ? engine.record_source.path : initial_data_folder;
+    request.year = engine.record_source.year;
+    request.month = engine.record_source.month;
+    request.day = engine.record_source.day;
+    request.session_id = &engine.session_id;
+    request.server = &engine.server;
+    request.selection = &selection;
+
+    OnStop();
+    KillStatusTimer();
+    preview_.StopThreads();
+
+    RecordSelectionResult chosen;
+    if (hooks.run_record_selection) chosen = hooks.run_record_selection(request);
+    preview_.Stop();
+    if (chosen.result == kDialogOk) {
+        Wait(std::chrono::milliseconds(200));
+        for (CDecodeProcess& worker : engine.decode) worker.enabled = 1;
+        engine.source_mode = chosen.source_mode;
+        if (engine.source_mode == 1) {
+            StartRecorderPlayback();
+        } else {
+            engine.StopPlayback();
+            const RecordSource& source = chosen.source;
+            if (source.start_second != 0 && source.end_second != 0) {
+                engine.record_source = source;
+                engine.range_start = source.start_second;
+                engine.range_end = source.end_second;
+                engine.range_length = source.end_second - source.start_second;
+                engine.range_year = source.year;
+                engine.range_month = source.month;
+                engine.range_day = source.day;
+                int first = 0;
+                int count = 0;
+                for (int c = 3; c >= 0; --c) {
+                    if (source.channel_mask >> c & 1) {
+                        first = c;
+                        ++count;
+                    }
+                }
+                SelectViewer(first);
+                if (count == 1) {
+                    OnView1x1();
+                    engine.selected_count = 1;
+                } else {
+                    ShowQuadView();
+                    engine.selected_count = 4;
+                }
+                Wait(open_settle_wait);
+                engine.StartLocalPlayback();
+            }
+        }
+    }
+    EnableButton(kBackup, engine.source_mode != 1);
+}
+
+void CKestrelPlaybackDlg::StartRecorderPlayback() {
+    PlaybackEngine& engine = *engine_;
+    engine.stream_connection.Close();
+    engine.control_connection.Close();
+    const ServerConnectionRecord& server = engine.server;
+    if (!engine.control_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), 3000, 0,
+                                           std::atoi(server.GetPort().c_str())))
+        return;
+    Wait(std::chrono::milliseconds(50));
+    if (!engine.CheckRemoteSession()) return;
+    Wait(std::chrono::milliseconds(50));
+    if (!engine.PollRemoteStatus()) return;
+    const int start = engine.remote_time[3] * 3600 + engine.remote_time[4] * 60 + engine.remote_time[5];
+    const int end = selection[6] * 3600 + selection[7] * 60 + selection[8];
+    engine.range_start = start;
+    engine.range_end = end;
+    engine.range_length = end - start;
+    engine.remote_current = start;
+    engine.range_year = selection[0];
+    engine.range_month = selection[1];
+    engine.range_day = selection[2];
+    for (int c = 0; c < 4; ++c) engine.channel_selected[static_cast<size_t>(c)] = selection[static_cast<size_t>(9 + c)];
+    if (engine.range_length > 0) engine.StartRemotePlayback();
+}
+
+void CKestrelPlaybackDlg::OnPower() {
+    engine_->StopPlayback();
+    Wait(power_wait);
+    QDialog::done(QDialog::Accepted);
+}
+
+void CKestrelPlaybackDlg::OnSnapShot() {
+    if (CMyViewer* viewer = SelectedViewer()) viewer->Snapshot();
+}
+
+void CKestrelPlaybackDlg::OnPrint() {
+    CMyViewer* viewer = SelectedViewer();
+    // Viewer 0's print covers the whole 2x2 grid.
+    if (viewer && viewer->layout() == 2) viewer = grid_.Viewer(0);
+    if (viewer) viewer->Print();
+}
+
+void CKestrelPlaybackDlg::OnMinimize() { showMinimized(); }
+
+int CKestrelPlaybackDlg::CurrentSecond() const {
+    const PlaybackEngine& engine = *engine_;
+    if (engine.source_mode == 1) return engine.remote_time[3] * 3600 + engine.remote_time[4] * 60 + engine.remote_time[5];
+    const RecordSource& source = engine.record_source;
+    const int scale = source.end_second - source.start_second > 10000 ? 10 : 1;
+    return source.start_second + engine.slider_position * scale;
+}
+
+void CKestrelPlaybackDlg::SetCueMark(bool in) {
+    Wait(std::chrono::milliseconds(100));
+    const int second = CurrentSecond();
+    if (in) {
+        panel_.SetCueIn(second);
+    } else {
+        panel_.SetCueOut(second);
+    }
+}
+
+void CKestrelPlaybackDlg::OnCueIn() { SetCueMark(true); }
+void CKestrelPlaybackDlg::OnCueOut() { SetCueMark(false); }
+
+void CKestrelPlaybackDlg::OnZoomIn() {
+    if (CMyViewer* viewer = SelectedViewer()) viewer->Zoom(4);
+}
+
+void CKestrelPlaybackDlg::OnZoomOut() {
+    if (CMyViewer* viewer = SelectedViewer()) viewer->Zoom(-4);
+}
+
+void CKestrelPlaybackDlg::RunSettings() {
+    if (!hooks.run_settings) return;
+    const std::array<OsdStyleRecord*, 4> styles{&osd_styles_[0], &osd_styles_[1], &osd_styles_[2], &osd_styles_[3]};
+    if (hooks.run_settings(this, styles) != kDialogOk) return;
+    for (int k = 0; k < 4; ++k) {
+        if (CMyViewer* viewer = grid_.Viewer(k)) viewer->ApplyOsdStyle(osd_styles_[static_cast<size_t>(k)]);
+    }
+    RegisterTooltips(true);
+    switch (engine_->play_state.load()) {
+        case PlaybackEngine::kPlaying: panel_.SetStatusText(TranslateText("STATUS_PLAY", "PLAY")); break;
+        case PlaybackEngine::kPaused: panel_.SetStatusText(TranslateText("STATUS_PAUSE", "PAUSE")); break;
+        default: panel_.SetStatusText(TranslateText("STATUS_STOP", "STOP")); break;
+    }
+}
+
+int CKestrelPlaybackDlg::ChooseFolder() {
+    std::error_code error;
+    const std::string stored = ReadStorageLocation();
+    if (!stored.empty() && std::filesystem::is_directory(stored, error)) return 1;
+    const auto chosen = ui::ChooseFolder(this, TranslateText("TIP_OPENFOLDER", "Please select a folder."));
+    if (!chosen) return 0;
+    if (chosen->empty()) {
+        platform::ShowMessageBox(TranslateText("TXT_OPEN_ERROR", "It's not a data folder."),
+                                 TranslateText("MSG_ERROR", "Error"));
+        return 0;
+    }
+    WriteStorageLocation(*chosen);
+    return 1;
+}
+
+void CKestrelPlaybackDlg::RunExport() {
+    PlaybackEngine& engine = *engine_;
+    const int cue_in = panel_.CueIn();
+    const int cue_out = panel_.CueOut();
+    if (cue_in < 0 || cue_out < 0) {
+        platform::ShowMessageBox(
+            TranslateText("CUE_ERROR", "Please use CUE control to set up start/end time and then retry again."),
+            TranslateText("MSG", "Message"));
+        return;
+    }
+    if (cue_out <= cue_in) {
+        platform::ShowMessageBox(TranslateText("TIMERANGE_ERROR", "Cuein Time must be early than Cueout Time."),
+                                 TranslateText("MSG", "Message"));
+        return;
+    }
+    KillStatusTimer();
+    OnPause();
+    Wait(std::chrono::milliseconds(100));
+    if (!ChooseFolder()) {
+        if (engine.source_mode == 1) {
+            engine.status_timer_running = true;
+            StartStatusTimer();
+        }
+        OnPlay();
+        return;
+    }
+    int channel = -1;
+    for (int i = 0; i < 4; ++i) {
+        if (CMyViewer* viewer = grid_.Viewer(i); viewer && viewer->IsSelected()) channel = i;
+    }
+    const PostToMainDialog post = [this](uint32_t message, intptr_t wparam, intptr_t lparam) {
+        PostMessage(message, wparam, lparam);
+    };
+    if (engine.source_mode != 1) {
+        FolderExportRequest request{this, channel, cue_in, cue_out, engine.record_source, post};
+        if (hooks.run_folder_export) hooks.run_folder_export(request);
+    } else {
+        // The receiver must have ended before its connection is closed; the export ends stopped anyway.
+        engine.StopPlayback();
+        RecorderExportRequest request;
+        request.owner = this;
+        request.channel_index = channel;
+        request.cue_in = cue_in;
+        request.cue_out = cue_out;
+        request.year = engine.remote_time[0];
+        request.month = engine.remote_time[1];
+        request.day = engine.remote_time[2];
+        request.source = engine.record_source;
+        request.server = engine.server;
+        request.source_mode = engine.source_mode;
+        for (int c = 0; c < 4; ++c)
+            request.channels[static_cast<size_t>(c)] = selection[static_cast<size_t>(9 + c)] == 1 ? 1 : 0;
+        request.out_hour = cue_out / 3600;
+        request.out_minute = cue_out / 60 % 60;
+        request.out_second = cue_out % 60;
+        char text[96];
+        std::snprintf(text, sizeof text, "%d,%d,%d,%.2d,%.2d,%.2d", request.year, request.month, request.day,
+                      cue_in / 3600, cue_in / 60 % 60, cue_in % 60);
+        request.start_text = text;
+        std::snprintf(text, sizeof text, "%d,%d,%d,%.2d,%.2d,%.2d", request.year, request.month, request.day,
+                      request.out_hour, request.out_minute, request.out_second);
+        request.end_text = text;
+        request.session_id = engine.session_id;
+        request.duration = cue_out - cue_in;
+        request.post_message = post;
+        if (hooks.run_recorder_export) hooks.run_recorder_export(request);
+
+        const ServerConnectionRecord& server = engine.server;
+        engine.stream_connection.Close();
+        if (engine.stream_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), 3000, 0,
+                                             std::atoi(server.GetPort().c_str()))) {
+            std::snprintf(text, sizeof text, "/play/mav/nvrprofilestream?id=%d&avdevid=%d,%d,%d,%d&profile=%d",
+                          engine.session_id, selection[9], selection[10], selection[11], selection[12], 0);
+            engine.stream_connection.SendRequest(text);
+        }
+        engine.stream_connection.Close();
+    }
+    panel_.SetCueIn(-1);
+    panel_.SetCueOut(-1);
+    OnStop();
+}
+
+void CKestrelPlaybackDlg::OnAdjustImage() {
+    if (hooks.run_adjust_image) hooks.run_adjust_image(this, SelectedViewer());
+}
+
+void CKestrelPlaybackDlg::OnBackup() {
+    OnPause();
+    if (hooks.run_backup) hooks.run_backup(this, engine_->record_source.path);
+}

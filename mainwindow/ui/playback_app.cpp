@@ -1,0 +1,114 @@
+#include "mainwindow/ui/playback_app.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+
+#include "export/ui/avi_dialog2.h"
+#include "mainwindow/ui/image_adjust_dlg.h"
+#include "mainwindow/ui/kestrel_playback_dlg.h"
+#include "mainwindow/ui/setting_dlg.h"
+#include "sources/ui/select_dlg.h"
+#include "platform/message_box.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsProcessId(const std::string& name) {
+    if (name.empty()) return false;
+    for (char c : name) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    }
+    return name != "0";
+}
+
+}  // namespace
+
+int CountProcessesNamed(const std::string& base_name, const std::string& proc_root) {
+    std::error_code error;
+    fs::directory_iterator it(proc_root, error);
+    if (error) return 0;
+    int count = 0;
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+        if (error) break;
+        if (!IsProcessId(it->path().filename().string())) continue;
+        std::error_code link_error;
+        const fs::path exe = fs::read_symlink(it->path() / "exe", link_error);
+        // Another user's or a vanished process: not counted.
+        if (link_error) continue;
+        if (exe.filename().string() == base_name) ++count;
+    }
+    return count;
+}
+
+std::string OwnExecutableName() {
+    std::error_code error;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : exe.filename().string();
+}
+
+KestrelDialogHooks StandardDialogHooks() {
+    KestrelDialogHooks hooks;
+    hooks.run_record_selection = [](const RecordSelectionRequest& request) {
+        CSelectDlg dialog(request.owner);
+        dialog.source_mode = request.source_mode;
+        dialog.session_id = request.last_session_id;
+        if (request.server) dialog.server_record = *request.server;
+        dialog.record_source.path = request.data_folder;
+        dialog.record_source.year = request.year;
+        dialog.record_source.month = request.month;
+        dialog.record_source.day = request.day;
+        dialog.preview_engine = request.preview;
+        RecordSelectionResult chosen;
+        chosen.result = dialog.exec();
+        if (chosen.result == kDialogOk) {
+            if (request.session_id) *request.session_id = dialog.session_id;
+            if (request.server) *request.server = dialog.server_record;
+            if (request.selection) std::copy(dialog.selection_block.begin(), dialog.selection_block.end(), request.selection->begin());
+            chosen.source_mode = dialog.source_mode;
+            chosen.source = dialog.record_source;
+        }
+        return chosen;
+    };
+    hooks.run_folder_export = [](const FolderExportRequest& request) {
+        CAviDialog2 dialog(request.owner);
+        dialog.view_index = request.channel_index;
+        dialog.cue_in_second = request.cue_in;
+        dialog.cue_out_second = request.cue_out;
+        dialog.record_source = &request.source;
+        dialog.message_sink = request.post_message;
+        return dialog.DoModal();
+    };
+    hooks.run_settings = [](QWidget* owner, const std::array<OsdStyleRecord*, 4>& styles) {
+        CSettingDlg dialog(owner);
+        dialog.osd_styles = styles;
+        return dialog.DoModal();
+    };
+    hooks.run_adjust_image = [](QWidget* owner, CMyViewer* viewer) {
+        CAdjustImage dialog(owner);
+        dialog.viewer = viewer;
+        return dialog.DoModal();
+    };
+    return hooks;
+}
+
+bool CKestrelPlaybackApp::InitInstance() {
+    const std::string own = OwnExecutableName();
+    if (!own.empty() && CountProcessesNamed(own) > 1) {
+        refused_ = true;
+        platform::ShowMessageBox("Playback manager is running!");
+        return false;
+    }
+    CKestrelPlaybackDlg dialog;
+    dialog.hooks.run_record_selection = hooks.run_record_selection;
+    dialog.hooks.run_folder_export = hooks.run_folder_export;
+    dialog.hooks.run_recorder_export = hooks.run_recorder_export;
+    dialog.hooks.run_settings = hooks.run_settings;
+    dialog.hooks.run_adjust_image = hooks.run_adjust_image;
+    if (hooks.run_backup) dialog.hooks.run_backup = hooks.run_backup;
+    dialog.initial_data_folder = initial_data_folder;
+    dialog.DoModal();
+    return false;
+}

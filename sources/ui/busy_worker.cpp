@@ -1,0 +1,23 @@
+#include "sources/ui/busy_worker.h"
+
+#include <chrono>
+#include <thread>
+
+#include "mainwindow/ui/loading_page.h"
+
+void BusyWorker::Run(QWidget* owner, int tick_limit, const std::function<void()>& work) {
+    busy_ = 1;
+    const int pause = pause_ms;
+    std::thread worker([this, &work, pause] {
+        work();
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        busy_ = 0;
+    });
+    CLoadingPage page(owner);
+    page.tick_limit = tick_limit;
+    page.watched_flag = &busy_;
+    page.DoModal();
+    // At the tick limit the worker may still be connecting; its results are not read before it ends.
+    worker.join();
+    busy_ = 0;
+}

@@ -1,0 +1,246 @@
+#include "sources/ui/nas_dialog.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include <filesystem>
+#include <vector>
+
+#include "media/translate_text.h"
+#include "platform/message_box.h"
+#include "sources/ui/control_ids.h"
+#include "sources/ui/share_connection.h"
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QString& text) { return text.toStdString(); }
+
+}  // namespace
+
+CNasDialog::CNasDialog(QWidget* parent) : QWidget(parent) {
+    resize(kWidth, kHeight);
+    struct Row {
+        int label_id, edit_id;
+        const char* label;
+        const char* hint;
+        QLineEdit** edit;
+    };
+    const Row rows[] = {{kServerLabel, kServerEdit, "Samba Server", "(ex: 192.168.0.240)", &server_edit_},
+                        {kEntryLabel, kEntryEdit, "Samba Entry", "(ex: folder1\\folder2\\folder3)", &entry_edit_},
+                        {kUserLabel, kUserEdit, "User Name", nullptr, &user_edit_},
+                        {kPasswordLabel, kPasswordEdit, "Password", nullptr, &password_edit_}};
+    int y = 15;
+    for (const Row& row : rows) {
+        SetControlId(new QLabel(row.label, this), row.label_id)->setGeometry(270, y, 90, 22);
+        *row.edit = SetControlId(new QLineEdit(this), row.edit_id);
+        (*row.edit)->setGeometry(365, y, 150, 22);
+        y += 24;
+        if (row.hint) {
+            (new QLabel(row.hint, this))->setGeometry(270, y, 245, 20);
+            y += 22;
+        }
+        y += 6;
+    }
+    password_edit_->setEchoMode(QLineEdit::Password);
+    save_password_box_ = SetControlId(new QCheckBox("Save Password", this), kSavePassword);
+    save_password_box_->setGeometry(365, y, 150, 22);
+    test_button_ = SetControlId(new QPushButton("Test Connection", this), kTestButton);
+    test_button_->setGeometry(365, y + 30, 150, 26);
+    add_button_ = SetControlId(new QPushButton("Add", this), kAddButton);
+    add_button_->setGeometry(270, 320, 75, 26);
+    delete_button_ = SetControlId(new QPushButton("Delete", this), kDeleteButton);
+    delete_button_->setGeometry(355, 320, 75, 26);
+    edit_button_ = SetControlId(new QPushButton("Edit", this), kEditButton);
+    edit_button_->setGeometry(440, 320, 75, 26);
+    list_ = SetControlId(new QListWidget(this), kShareList);
+    list_->setGeometry(10, 15, 245, 330);
+
+    connect(test_button_, &QPushButton::clicked, this, [this] { OnTestConnection(); });
+    connect(add_button_, &QPushButton::clicked, this, [this] { OnAdd(); });
+    connect(delete_button_, &QPushButton::clicked, this, [this] { OnDelete(); });
+    connect(edit_button_, &QPushButton::clicked, this, [this] { OnEdit(); });
+    connect(list_, &QListWidget::currentRowChanged, this, [this] { OnListSelChange(); });
+}
+
+bool CNasDialog::StoreExists() const {
+    std::error_code error;
+    return std::filesystem::exists(store_file, error);
+}
+
+void CNasDialog::OnInitDialog() {
+    FindControl<QLabel>(this, kPasswordLabel)->setText(Q(TranslateText("TXT_PWD", "Password")));
+    FindControl<QLabel>(this, kUserLabel)->setText(Q(TranslateText("TXT_USER", "User")));
+    FindControl<QLabel>(this, kEntryLabel)->setText(Q(TranslateText("TXT_SAMBA_ENTRY", "Samba Entry")));
+    FindControl<QLabel>(this, kServerLabel)->setText(Q(TranslateText("TXT_SAMBA_SERVER", "Samba Server")));
+    add_button_->setText(Q(TranslateText("BTN_ADD", "Add")));
+    edit_button_->setText(Q(TranslateText("BTN_EDIT", "Edit")));
+    delete_button_->setText(Q(TranslateText("BTN_DELETE", "Delete")));
+    test_button_->setText(Q(TranslateText("BTN_TEST_CONNECT", "Test Connection")));
+    save_password_box_->setText(Q(TranslateText("CHECK_SAVE_PWD", "Save Password")));
+    SetEntryLoaded(0);
+    if (!StoreExists()) platform::ShowMessageBox("The database does not exist.", "Error");
+    NasShareStore store(store_file);
+    SQLite::Table table = store.SelectAll();
+    const QSignalBlocker quiet(list_);
+    for (int row = 0; row < table.RowCount(); ++row) {
+        table.SetCurrentRow(row);
+        const std::string* ip = table.GetValue("ip");
+        list_->addItem(Q(ip ? *ip : std::string()));
+    }
+}
+
+void CNasDialog::ReadFields() {
+    server_ = S(server_edit_->text());
+    entry_ = S(entry_edit_->text());
+    user_ = S(user_edit_->text());
+    password_ = S(password_edit_->text());
+    save_password_ = save_password_box_->isChecked() ? 1 : 0;
+}
+
+void CNasDialog::WriteFields() {
+    server_edit_->setText(Q(server_));
+    entry_edit_->setText(Q(entry_));
+    user_edit_->setText(Q(user_));
+    password_edit_->setText(Q(password_));
+    save_password_box_->setChecked(save_password_ == 1);
+}
+
+void CNasDialog::SetEntryLoaded(int loaded) {
+    entry_loaded_ = loaded;
+    add_button_->setEnabled(loaded == 0);
+    delete_button_->setEnabled(loaded != 0);
+    edit_button_->setEnabled(loaded != 0);
+}
+
+void CNasDialog::OnAdd() {
+    ReadFields();
+    if (server_.empty()) return;
+    // Before any store is opened: opening creates the file, which would hide that it was missing.
+    if (!StoreExists()) {
+        platform::ShowMessageBox("The database does not exist.", "Error");
+        return;
+    }
+    {
+        NasShareStore store(store_file);
+        if (store.SelectByIp(server_).GetIp() == server_) {
+            platform::ShowMessageBox("The IP address exists", "Warning");
+            return;
+        }
+    }
+    ServerConnectionRecord record;
+    record.SetIp(server_);
+    record.SetServerName(entry_);
+    record.SetUser(user_);
+    record.SetSaveEnable(save_password_ ? "1" : "0");
+    record.SetPassword(save_password_ ? password_ : "");
+    NasShareStore store(store_file);
+    // A line the store does not hold would vanish on the next opening.
+    if (store.Insert(record) != 0) return;
+    list_->addItem(Q(server_));
+}
+
+void CNasDialog::OnListSelChange() {
+    QListWidgetItem* item = list_->currentItem();
+    if (!item) return;
+    const std::string line = S(item->text());
+    NasShareStore store(store_file);
+    const ServerConnectionRecord record = store.SelectByIp(line);
+    if (record.GetIp() != line) return;
+    server_ = line;
+    password_ = record.GetPassword();
+    user_ = record.GetUser();
+    entry_ = record.GetServerName();
+    save_password_ = record.GetSaveEnable() == "1" ? 1 : 0;
+    WriteFields();
+    SetEntryLoaded(1);
+}
+
+void CNasDialog::OnEdit() {
+    ReadFields();
+    const int row = list_->currentRow();
+    if (row < 0) return;
+    const std::string old_line = S(list_->item(row)->text());
+    if (!old_line.empty()) {
+        ServerConnectionRecord record;
+        record.SetIp(server_);
+        record.SetUser(user_);
+        record.SetPassword(password_);
+        record.SetServerName(entry_);
+        record.SetSaveEnable(save_password_ == 1 ? "1" : "0");
+        NasShareStore store(store_file);
+        if (store.Replace(old_line, record) == 0) {
+            const QSignalBlocker quiet(list_);
+            list_->item(row)->setText(Q(server_));
+        }
+    }
+    SetEntryLoaded(0);
+}
+
+void CNasDialog::OnDelete() {
+    ReadFields();
+    const int row = list_->currentRow();
+    if (row >= 0) {
+        // The line's own address: the server edit may have been changed since the line was picked.
+        NasShareStore store(store_file);
+        if (store.DeleteByIp(S(list_->item(row)->text())) == 0) {
+            const QSignalBlocker quiet(list_);
+            delete list_->takeItem(row);
+            list_->setCurrentRow(-1);
+            server_.clear();
+            entry_.clear();
+            user_.clear();
+            password_.clear();
+            save_password_ = 0;
+            WriteFields();
+        }
+    }
+    SetEntryLoaded(0);
+}
+
+void CNasDialog::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton || event->button() == Qt::MiddleButton) SetEntryLoaded(0);
+    QWidget::mousePressEvent(event);
+}
+
+void CNasDialog::EnableControls(int enable) {
+    if (enable) {
+        SetEntryLoaded(entry_loaded_);
+    } else {
+        add_button_->setEnabled(false);
+        delete_button_->setEnabled(false);
+        edit_button_->setEnabled(false);
+    }
+    for (QWidget* w : std::vector<QWidget*>{test_button_, save_password_box_, list_, server_edit_, entry_edit_,
+                                             user_edit_, password_edit_})
+        w->setEnabled(enable != 0);
+}
+
+std::string CNasDialog::SharePath(const std::string& server, const std::string& entry) {
+    return "\\\\" + server + "\\" + entry;
+}
+
+int CNasDialog::NasConnectionTest() { return share::TestShare(SharePath(server_, entry_), user_, password_); }
+
+void CNasDialog::OnTestConnection() {
+    ReadFields();
+    if (server_.empty()) {
+        platform::ShowMessageBox("The samba server field is empty!", "Error");
+        return;
+    }
+    EnableControls(0);
+    PostWindowMessage(this, notify, WM_ENABLE_BUTTONS, 0, 0);
+    test_result_ = 0;
+    worker.Run(this, kTestTickLimit, [this] { test_result_ = NasConnectionTest(); });
+    const std::string text =
+        SharePath(server_, entry_) + "  " +
+        (test_result_ == 1 ? TranslateText("MSG_SUCCESS_CONNECT", "Connection success!")
+                           : TranslateText("MSG_FAILED_CONNECT", "Connection failed!"));
+    platform::ShowMessageBox(text, test_result_ == 1 ? "Message" : "Error");
+    EnableControls(1);
+    PostWindowMessage(this, notify, WM_ENABLE_BUTTONS, 1, 0);
+}

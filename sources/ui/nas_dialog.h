@@ -1,0 +1,89 @@
+#pragma once
+// The Remote Manager's share page: the shares of "shared.db" (server address,
+// entry path, user, password), Add / Delete / Edit, and a reachability test
+// behind the busy window.
+#include <QWidget>
+
+#include <string>
+
+#include "mainwindow/ui/window_message.h"
+#include "media/server_connection_record.h"
+#include "sources/nas_share_store.h"
+#include "sources/ui/busy_worker.h"
+
+class QCheckBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+class CNasDialog : public QWidget {
+    Q_OBJECT
+public:
+    enum ControlId {
+        kServerEdit = 1010,
+        kUserEdit = 1011,
+        kPasswordEdit = 1012,
+        kEntryEdit = 1013,
+        kSavePassword = 1014,
+        kAddButton = 1057,
+        kDeleteButton = 1060,
+        kEditButton = 1061,
+        kShareList = 1062,
+        kServerLabel = 1063,
+        kUserLabel = 1064,
+        kPasswordLabel = 1065,
+        kTestButton = 1072,
+        kEntryLabel = 1076,
+    };
+    static constexpr int kWidth = 530;
+    static constexpr int kHeight = 372;
+    static constexpr int kTestTickLimit = 520;
+
+    explicit CNasDialog(QWidget* parent = nullptr);
+
+    // Before OnInitDialog.
+    std::string store_file = NasShareStore::kFileName;
+    // Receives WM_ENABLE_BUTTONS.
+    WindowMessageSink notify;
+    BusyWorker worker;
+
+    void OnInitDialog();
+    void OnTestConnection();
+    void OnAdd();
+    void OnDelete();
+    void OnEdit();
+    void OnListSelChange();
+
+    // "\\" server "\" entry.
+    static std::string SharePath(const std::string& server, const std::string& entry);
+    // Runs on the worker: 1 when the share can be reached.
+    int NasConnectionTest();
+    int EntryLoaded() const { return entry_loaded_; }
+    int TestResult() const { return test_result_; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void ReadFields();
+    void WriteFields();
+    void SetEntryLoaded(int loaded);
+    void EnableControls(int enable);
+    bool StoreExists() const;
+
+    QLineEdit* server_edit_ = nullptr;
+    QLineEdit* entry_edit_ = nullptr;
+    QLineEdit* user_edit_ = nullptr;
+    QLineEdit* password_edit_ = nullptr;
+    QCheckBox* save_password_box_ = nullptr;
+    QPushButton* test_button_ = nullptr;
+    QPushButton* add_button_ = nullptr;
+    QPushButton* delete_button_ = nullptr;
+    QPushButton* edit_button_ = nullptr;
+    QListWidget* list_ = nullptr;
+
+    std::string server_, user_, password_, entry_;
+    int save_password_ = 0;
+    int entry_loaded_ = 0;
+    int test_result_ = 0;
+};

@@ -1,0 +1,334 @@
+#include "sources/ui/server_dlg.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+
+#include <filesystem>
+#include <vector>
+
+#include "mainwindow/ui/loading_page.h"
+#include "media/http_get.h"
+#include "media/icmp_ping.h"
+#include "media/translate_text.h"
+#include "platform/message_box.h"
+#include "sources/recorder_replies.h"
+#include "sources/ui/control_ids.h"
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 3000;
+constexpr size_t kDateTimeBufferSize = 512;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QString& text) { return text.toStdString(); }
+
+std::string ValueOf(const SQLite::Table& table, const char* column) {
+    const std::string* value = table.GetValue(column);
+    return value ? *value : std::string();
+}
+
+}  // namespace
+
+CServerDlg::CServerDlg(QWidget* parent) : QWidget(parent) {
+    resize(kWidth, kHeight);
+    struct Row {
+        int label_id, edit_id;
+        const char* label;
+        QLineEdit** edit;
+    };
+    const Row rows[] = {{kServerLabel, kServerEdit, "Server", &server_edit_},
+                        {kIpLabel, kIpEdit, "IP Address", &ip_edit_},
+                        {kPortLabel, kPortEdit, "Port", &port_edit_},
+                        {kUserLabel, kUserEdit, "User Name", &user_edit_},
+                        {kPasswordLabel, kPasswordEdit, "Password", &password_edit_}};
+    int y = 15;
+    for (const Row& row : rows) {
+        auto* label = SetControlId(new QLabel(row.label, this), row.label_id);
+        label->setGeometry(270, y, 90, 22);
+        *row.edit = SetControlId(new QLineEdit(this), row.edit_id);
+        (*row.edit)->setGeometry(365, y, 150, 22);
+        y += 32;
+    }
+    password_edit_->setEchoMode(QLineEdit::Password);
+    save_password_box_ = SetControlId(new QCheckBox("Save Password", this), kSavePassword);
+    save_password_box_->setGeometry(365, y, 150, 22);
+    test_button_ = SetControlId(new QPushButton("Test Connection", this), kTestButton);
+    test_button_->setGeometry(365, y + 32, 150, 26);
+    add_button_ = SetControlId(new QPushButton("Add", this), kAddButton);
+    add_button_->setGeometry(270, 320, 75, 26);
+    delete_button_ = SetControlId(new QPushButton("Delete", this), kDeleteButton);
+    delete_button_->setGeometry(355, 320, 75, 26);
+    edit_button_ = SetControlId(new QPushButton("Edit", this), kEditButton);
+    edit_button_->setGeometry(440, 320, 75, 26);
+    list_ = SetControlId(new QListWidget(this), kServerList);
+    list_->setGeometry(10, 15, 245, 330);
+
+    connect(test_button_, &QPushButton::clicked, this, [this] { OnTestConnection(); });
+    connect(add_button_, &QPushButton::clicked, this, [this] { OnAdd(); });
+    connect(delete_button_, &QPushButton::clicked, this, [this] { OnDelete(); });
+    connect(edit_button_, &QPushButton::clicked, this, [this] { OnEdit(); });
+    connect(list_, &QListWidget::currentRowChanged, this, [this] { OnListSelChange(); });
+}
+
+void CServerDlg::OnInitDialog() {
+    FindControl<QLabel>(this, kPasswordLabel)->setText(Q(TranslateText("TXT_PWD", "Password")));
+    FindControl<QLabel>(this, kUserLabel)->setText(Q(TranslateText("TXT_USER", "User")));
+    FindControl<QLabel>(this, kPortLabel)->setText(Q(TranslateText("TXT_PORT", "Port")));
+    FindControl<QLabel>(this, kServerLabel)->setText(Q(TranslateText("TXT_SERVER", "Server")));
+    FindControl<QLabel>(this, kIpLabel)->setText(Q(TranslateText("TXT_IPADDR", "IP Address")));
+    add_button_->setText(Q(TranslateText("BTN_ADD", "Add")));
+    edit_button_->setText(Q(TranslateText("BTN_EDIT", "Edit")));
+    delete_button_->setText(Q(TranslateText("BTN_DELETE", "Delete")));
+    test_button_->setText(Q(TranslateText("BTN_TEST_CONNECT", "Test Connection")));
+    save_password_box_->setText(Q(TranslateText("CHECK_SAVE_PWD", "Save Password")));
+    SetEntryLoaded(0);
+    server_edit_->setText("Merlin");
+    port_edit_->setText("80");
+    FillServerList();
+}
+
+bool CServerDlg::StoreExists() const {
+    std::error_code error;
+    return std::filesystem::exists(store_file, error);
+}
+
+void CServerDlg::FillServerList() {
+    if (!StoreExists()) platform::ShowMessageBox("The database does not exist.", "Message");
+    CServerManager store(store_file);
+    SQLite::Table table = store.SelectAll();
+    const QSignalBlocker quiet(list_);
+    for (int row = 0; row < table.RowCount(); ++row) {
+        table.SetCurrentRow(row);
+        list_->addItem(Q(ListLine(ValueOf(table, "server"), ValueOf(table, "ip"))));
+    }
+}
+
+void CServerDlg::ReadFields() {
+    server_ = S(server_edit_->text());
+    ip_ = S(ip_edit_->text());
+    port_ = S(port_edit_->text());
+    user_ = S(user_edit_->text());
+    password_ = S(password_edit_->text());
+    save_password_ = save_password_box_->isChecked() ? 1 : 0;
+}
+
+void CServerDlg::WriteFields() {
+    server_edit_->setText(Q(server_));
+    ip_edit_->setText(Q(ip_));
+    port_edit_->setText(Q(port_));
+    user_edit_->setText(Q(user_));
+    password_edit_->setText(Q(password_));
+    save_password_box_->setChecked(save_password_ == 1);
+}
+
+void CServerDlg::ClearFields() {
+    server_.clear();
+    ip_.clear();
+    port_.clear();
+    user_.clear();
+    password_.clear();
+    save_password_ = 0;
+    WriteFields();
+}
+
+void CServerDlg::SetEntryLoaded(int loaded) {
+    entry_loaded_ = loaded;
+    add_button_->setEnabled(loaded == 0);
+    delete_button_->setEnabled(loaded != 0);
+    edit_button_->setEnabled(loaded != 0);
+}
+
+void CServerDlg::GetRecord(ServerConnectionRecord* record) const {
+    record->SetIp(S(ip_edit_->text()));
+    record->SetPort(S(port_edit_->text()));
+    record->SetUser(S(user_edit_->text()));
+    record->SetPassword(S(password_edit_->text()));
+    record->SetServerName(S(server_edit_->text()));
+}
+
+bool CServerDlg::ParseListEntry(const std::string& line, std::string* server, std::string* ip) {
+    const size_t open = line.find('(');
+    if (open == std::string::npos || open == 0) return false;
+    *server = line.substr(0, open);
+    std::string rest = line.substr(open);
+    const auto paren = [](char c) { return c == '(' || c == ')'; };
+    size_t first = 0;
+    while (first < rest.size() && paren(rest[first])) ++first;
+    size_t last = rest.size();
+    while (last > first && paren(rest[last - 1])) --last;
+    *ip = rest.substr(first, last - first);
+    return true;
+}
+
+bool CServerDlg::IpExists(const std::string& ip) {
+    CServerManager store(store_file);
+    return store.SelectByIp(ip).GetIp() == ip;
+}
+
+int CServerDlg::AddToStore() {
+    ServerConnectionRecord record;
+    record.SetServerName(server_);
+    record.SetIp(ip_);
+    record.SetPort(port_);
+    record.SetUser(user_);
+    record.SetSaveEnable(save_password_ ? "1" : "0");
+    record.SetPassword(save_password_ ? password_ : "");
+    CServerManager store(store_file);
+    return store.Insert(record);
+}
+
+void CServerDlg::OnAdd() {
+    ReadFields();
+    if (ip_.empty()) return;
+    // Before any store is opened: opening creates the file, which would hide that it was missing.
+    if (!StoreExists()) {
+        platform::ShowMessageBox("The database does not exist.", "Error");
+        return;
+    }
+    if (IpExists(ip_)) {
+        platform::ShowMessageBox("The IP address exists", "Warning");
+        return;
+    }
+    // A line the store does not hold would vanish on the next opening.
+    if (AddToStore() != 0) return;
+    list_->addItem(Q(ListLine(server_, ip_)));
+}
+
+void CServerDlg::OnListSelChange() {
+    QListWidgetItem* item = list_->currentItem();
+    if (!item) return;
+    std::string server, ip;
+    if (!ParseListEntry(S(item->text()), &server, &ip)) return;
+    CServerManager store(store_file);
+    const ServerConnectionRecord record = store.SelectByIp(ip);
+    if (record.GetIp() != ip) return;
+    server_ = server;
+    ip_ = ip;
+    port_ = record.GetPort();
+    password_ = record.GetPassword();
+    user_ = record.GetUser();
+    save_password_ = record.GetSaveEnable() == "1" ? 1 : 0;
+    WriteFields();
+    SetEntryLoaded(1);
+}
+
+void CServerDlg::OnEdit() {
+    ReadFields();
+    const int row = list_->currentRow();
+    if (row < 0) return;
+    std::string old_server, old_ip;
+    if (!ParseListEntry(S(list_->item(row)->text()), &old_server, &old_ip)) return;
+    if (!old_ip.empty()) {
+        ServerConnectionRecord record;
+        record.SetIp(ip_);
+        record.SetPort(port_);
+        record.SetUser(user_);
+        record.SetPassword(password_);
+        record.SetServerName(server_);
+        record.SetSaveEnable(save_password_ == 1 ? "1" : "0");
+        CServerManager store(store_file);
+        // One change, so a failed insert does not lose the old entry.
+        if (store.Replace(old_ip, record) == 0) {
+            const QSignalBlocker quiet(list_);
+            list_->item(row)->setText(Q(ListLine(server_, ip_)));
+        }
+    }
+    SetEntryLoaded(0);
+}
+
+void CServerDlg::OnDelete() {
+    ReadFields();
+    const int row = list_->currentRow();
+    if (row >= 0) {
+        // The line's own address: the IP edit may have been changed since the line was picked.
+        std::string server, ip;
+        const bool parsed = ParseListEntry(S(list_->item(row)->text()), &server, &ip);
+        int result = 0;
+        if (parsed) {
+            CServerManager store(store_file);
+            result = store.DeleteByIp(ip);
+        }
+        if (result == 0) {
+            const QSignalBlocker quiet(list_);
+            delete list_->takeItem(row);
+            list_->setCurrentRow(-1);
+            ClearFields();
+        }
+    }
+    SetEntryLoaded(0);
+}
+
+void CServerDlg::mousePressEvent(QMouseEvent* event) {
+    SetEntryLoaded(0);
+    QWidget::mousePressEvent(event);
+}
+
+void CServerDlg::EnableControls(int enable) {
+    if (enable) {
+        SetEntryLoaded(entry_loaded_);
+    } else {
+        add_button_->setEnabled(false);
+        delete_button_->setEnabled(false);
+        edit_button_->setEnabled(false);
+    }
+    for (QWidget* w : std::vector<QWidget*>{test_button_, save_password_box_, list_, server_edit_, ip_edit_,
+                                             port_edit_, user_edit_, password_edit_})
+        w->setEnabled(enable != 0);
+}
+
+void CServerDlg::OnTestConnection() {
+    ReadFields();
+    if (ip_.empty()) {
+        platform::ShowMessageBox("The ip field is empty!", "Error");
+        return;
+    }
+    if (user_.empty()) {
+        platform::ShowMessageBox("The user name field is empty!", "Error");
+        return;
+    }
+    if (port_.empty()) {
+        platform::ShowMessageBox("The port number field is empty!", "Error");
+        return;
+    }
+    EnableControls(0);
+    PostWindowMessage(this, notify, WM_ENABLE_BUTTONS, 0, 0);
+    test_result_ = 0;
+    worker.Run(this, CLoadingPage::kDefaultTickLimit, [this] { test_result_ = TestConnection(); });
+    platform::ShowMessageBox(test_result_text_, test_result_ == 1 ? "Message" : "Error");
+    EnableControls(1);
+    PostWindowMessage(this, notify, WM_ENABLE_BUTTONS, 1, 0);
+}
+
+int CServerDlg::TestConnection() {
+    const std::string prefix = server_ + "(" + ip_ + ") ";
+    const std::string failed = prefix + TranslateText("MSG_FAILED_CONNECT", "Connection failed!");
+    bool answered = false;
+    if (ping) {
+        answered = ping(ip_);
+    } else {
+        IcmpPingResult reply;
+        answered = IcmpPing(ip_, &reply) == 1;
+    }
+    if (!answered) {
+        test_result_text_ = failed;
+        return 0;
+    }
+    HttpGet http;
+    if (http.Connect(ip_, user_, password_, kConnectTimeoutMs, 0, LeadingDecimal(port_)) != 1) {
+        test_result_text_ = failed;
+        return 0;
+    }
+    std::vector<char> buffer(kDateTimeBufferSize, 0);
+    http.Fetch("/config/datetime", buffer.data(), buffer.size());
+    http.Close();
+    if (std::string(buffer.data(), 4) == "date") {
+        test_result_text_ = prefix + TranslateText("MSG_SUCCESS_CONNECT", "Connection success!");
+        return 1;
+    }
+    test_result_text_ = failed;
+    return 0;
+}

@@ -1,0 +1,106 @@
+#pragma once
+// The Remote Manager's recorder list page: the recorders of "server.db", five
+// entry fields, Add / Delete / Edit, and a connection test behind the busy window.
+#include <QWidget>
+
+#include <functional>
+#include <string>
+
+#include "mainwindow/ui/window_message.h"
+#include "media/server_connection_record.h"
+#include "sources/server_manager.h"
+#include "sources/ui/busy_worker.h"
+
+class QCheckBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+class CServerDlg : public QWidget {
+    Q_OBJECT
+public:
+    enum ControlId {
+        kServerEdit = 1010,
+        kIpEdit = 1011,
+        kPortEdit = 1012,
+        kUserEdit = 1013,
+        kPasswordEdit = 1014,
+        kSavePassword = 1015,
+        kTestButton = 1016,
+        kAddButton = 1017,
+        kDeleteButton = 1018,
+        kEditButton = 1019,
+        kServerLabel = 1021,
+        kIpLabel = 1022,
+        kPortLabel = 1023,
+        kUserLabel = 1024,
+        kPasswordLabel = 1025,
+        kServerList = 1026,
+    };
+    static constexpr int kWidth = 530;
+    static constexpr int kHeight = 372;
+
+    explicit CServerDlg(QWidget* parent = nullptr);
+
+    // Before OnInitDialog.
+    std::string store_file = CServerManager::kFileName;
+    // Receives WM_ENABLE_BUTTONS.
+    WindowMessageSink notify;
+    // Stands in for the ICMP echo; empty: the real echo.
+    std::function<bool(const std::string& host)> ping;
+    BusyWorker worker;
+
+    void OnInitDialog();
+    void OnTestConnection();
+    void OnAdd();
+    void OnDelete();
+    void OnEdit();
+    void OnListSelChange();
+    void FillServerList();
+
+    // The five edits into record (IP address, port, user, password, server name).
+    void GetRecord(ServerConnectionRecord* record) const;
+    // Server name and IP address of a list line; false when the line has no "(" after its first character.
+    static bool ParseListEntry(const std::string& line, std::string* server, std::string* ip);
+    static std::string ListLine(const std::string& server, const std::string& ip) {
+        return server + "(" + ip + ")";
+    }
+
+    // Runs on the worker: 1 when the recorder answers ping and "/config/datetime".
+    int TestConnection();
+    int EntryLoaded() const { return entry_loaded_; }
+    int TestResult() const { return test_result_; }
+    const std::string& TestResultText() const { return test_result_text_; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void ReadFields();
+    void WriteFields();
+    void ClearFields();
+    void SetEntryLoaded(int loaded);
+    void EnableControls(int enable);
+    bool StoreExists() const;
+    bool IpExists(const std::string& ip);
+    // 0 when stored.
+    int AddToStore();
+
+    QLineEdit* server_edit_ = nullptr;
+    QLineEdit* ip_edit_ = nullptr;
+    QLineEdit* port_edit_ = nullptr;
+    QLineEdit* user_edit_ = nullptr;
+    QLineEdit* password_edit_ = nullptr;
+    QCheckBox* save_password_box_ = nullptr;
+    QPushButton* test_button_ = nullptr;
+    QPushButton* add_button_ = nullptr;
+    QPushButton* delete_button_ = nullptr;
+    QPushButton* edit_button_ = nullptr;
+    QListWidget* list_ = nullptr;
+
+    std::string server_, ip_, port_, user_, password_;
+    int save_password_ = 0;
+    int entry_loaded_ = 0;
+    int test_result_ = 0;
+    std::string test_result_text_;
+};
