@@ -1,11 +1,10 @@
 #include <QApplication>
-#include <QMainWindow>
+
+#include "checker/ui/watermark_app.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle("Halyard");
-    window.resize(800, 600);
-    window.show();
-    return app.exec();
+    CWatermarkApp watermark_app;
+    watermark_app.InitInstance();
+    return 0;
 }

@@ -1,0 +1,35 @@
+#pragma once
+// The still-image box of the checker's preview area: the clicked JPEG,
+// squeezed into a fixed 226 x 165 area whatever the box's own size.
+#include <QImage>
+#include <QWidget>
+
+#include <string>
+
+class CImgBox : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kControlId = 1017;
+    static constexpr int kDrawWidth = 226;
+    static constexpr int kDrawHeight = 165;
+
+    explicit CImgBox(QWidget* parent = nullptr);
+
+    // False (and the box empty) when the file is not a readable image.
+    bool Load(const std::string& path);
+    void Clear();
+
+    bool HasImage() const { return !image_.isNull(); }
+    // The loaded picture as 24-bit colour, whatever depth the file had.
+    const QImage& image() const { return image_; }
+    // What a paint of the box shows.
+    QImage Render() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void Paint(QPainter& painter) const;
+
+    QImage image_;
+};

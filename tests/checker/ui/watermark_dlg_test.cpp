@@ -1,0 +1,336 @@
+// The checker's main dialog offscreen: listing, verification marks and
+// counters, AVI preview and still image, on fixtures written by our writers.
+#include <gtest/gtest.h>
+
+#include <QTreeWidget>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "checker/avi_preview.h"
+#include "checker/checker_files.h"
+#include "checker/ui/checker_viewer.h"
+#include "checker/ui/img_box.h"
+#include "checker/ui/watermark_dlg.h"
+#include "export/avi_recompress_writer.h"
+#include "mainwindow/ui/my_button.h"
+#include "media/jpeg_snapshot_writer.h"
+#include "media/ui/ui_services.h"
+#include "media/watermark_writer.h"
+#include "platform/message_box.h"
+#include "tests/mainwindow/ui/control_test_support.h"
+#include "tests/support/temp_folder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A flat picture of one colour (blue, green, red), top row first.
+std::vector<uint8_t> Picture(int w, int h, uint8_t b, uint8_t g, uint8_t r) {
+    std::vector<uint8_t> p(static_cast<size_t>(w) * h * 3);
+    for (size_t i = 0; i < p.size(); i += 3) {
+        p[i] = b;
+        p[i + 1] = g;
+        p[i + 2] = r;
+    }
+    return p;
+}
+
+void WriteJpeg(const std::string& path, bool watermark) {
+    JpegSnapshotWriter writer;
+    const std::vector<uint8_t> pic = Picture(64, 48, 0, 0, 255);
+    ASSERT_TRUE(writer.Save(path, pic.data(), 64, 48));
+    if (watermark) {
+        std::vector<uint8_t> copy;
+        ASSERT_TRUE(InsertJpegWatermark(copy, path));
+    }
+}
+
+void WriteAvi(const std::string& path, bool trailer, int frames = 8) {
+    AviRecompressWriter writer;
+    ASSERT_TRUE(writer.Open(path, 100, 15, 16, 1, 8000, 0, 64, 48));
+    const std::vector<uint8_t> pic = Picture(64, 48, 255, 0, 0);
+    for (int i = 0; i < frames; ++i) ASSERT_TRUE(writer.WriteVideoFrame(pic.data(), 1, i * 67, 64, 48));
+    ASSERT_TRUE(writer.Close());
+    if (trailer) {
+        ASSERT_TRUE(AppendWatermarkTrailer(path));
+    }
+}
+
+// Flips a byte in the middle, where the JPEG check covers it.
+void Tamper(const std::string& path) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    const auto size = fs::file_size(path);
+    f.seekg(static_cast<std::streamoff>(size / 2));
+    char c = 0;
+    f.read(&c, 1);
+    c = static_cast<char>(c ^ 0x5A);
+    f.seekp(static_cast<std::streamoff>(size / 2));
+    f.write(&c, 1);
+}
+
+template <typename Pred>
+bool WaitFor(Pred pred, int ms = 5000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (pred()) return true;
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return pred();
+}
+
+int RowOf(QTreeWidget* list, const QString& name) {
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (list->topLevelItem(i)->text(0) == name) return i;
+    return -1;
+}
+
+class WatermarkDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetMessageBoxHandler([this](const std::string& text, const std::string& caption, int) {
+            boxes.push_back(caption + ": " + text);
+            return platform::kIdOk;
+        });
+    }
+    void TearDown() override {
+        platform::SetMessageBoxHandler(nullptr);
+        ui::SetFolderChooser(nullptr);
+        SetCheckerFileChooser(nullptr);
+    }
+    void AddFolder(CWatermarkDlg& dlg, const std::string& folder) {
+        ui::SetFolderChooser([folder](QWidget*, const std::string&) { return std::optional<std::string>(folder); });
+        dlg.OnAddFolder();
+    }
+    QString Mark(CWatermarkDlg& dlg, const char* name) {
+        const int row = RowOf(dlg.list(), name);
+        return row < 0 ? QString("missing") : dlg.list()->topLevelItem(row)->text(1);
+    }
+
+    control_test::ApplicationGuard app;
+    TempFolder temp;
+    std::vector<std::string> boxes;
+};
+
+TEST_F(WatermarkDlgTest, AddFolderListsJpegAndAviFilesOnceAtTheTop) {
+    fs::create_directories(temp.Sub("a/b"));
+    WriteJpeg(temp.Sub("one.jpg"), true);
+    WriteAvi(temp.Sub("a/two.avi"), true, 2);
+    WriteJpeg(temp.Sub("a/b/three.jpg"), false);
+    WriteJpeg(temp.Sub("a/b/one.jpg"), true);  // same name in another folder: skipped
+    WriteJpeg(temp.Sub("upper.JPG"), true);    // the extension test is case-sensitive
+    std::ofstream(temp.Sub("note.txt")) << "x";
+
+    CWatermarkDlg dlg;
+    EXPECT_FALSE(dlg.select_all_button()->isEnabled());
+    EXPECT_FALSE(dlg.verify_button()->isEnabled());
+    AddFolder(dlg, temp.path());
+    QTreeWidget* list = dlg.list();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_GE(RowOf(list, "one.jpg"), 0);
+    EXPECT_GE(RowOf(list, "two.avi"), 0);
+    EXPECT_GE(RowOf(list, "three.jpg"), 0);
+    EXPECT_EQ(list->topLevelItem(RowOf(list, "two.avi"))->text(2).toStdString(), temp.Sub("a"));
+    EXPECT_TRUE(dlg.select_all_button()->isEnabled());
+
+    // A file added later lands on top.
+    WriteJpeg(temp.Sub("late.jpg"), true);
+    SetCheckerFileChooser([&](QWidget*) { return std::vector<std::string>{temp.Sub("late.jpg")}; });
+    dlg.OnAddFile();
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "late.jpg");
+    EXPECT_TRUE(dlg.img_box()->HasImage());
+
+    // Removing every row disables Select all and zeroes the counters.
+    dlg.OnSelectAll();
+    dlg.OnRemove();
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_FALSE(dlg.select_all_button()->isEnabled());
+    EXPECT_EQ(dlg.CheckedText(), "0");
+    EXPECT_EQ(dlg.PassedText(), "0");
+}
+
+TEST(CheckerFolderScan, FollowsSubFoldersFifteenLevelsDeep) {
+    TempFolder temp;
+    std::string dir = temp.path();
+    for (int depth = 1; depth <= 16; ++depth) {
+        dir += "/d";
+        fs::create_directories(dir);
+        std::ofstream(dir + "/f" + std::to_string(depth) + ".avi") << "x";
+    }
+    const std::vector<std::string> found = ScanCheckFolder(temp.path());
+    EXPECT_EQ(found.size(), 15u);
+    for (const std::string& p : found) EXPECT_EQ(p.find("f16.avi"), std::string::npos);
+}
+
+TEST(CheckerFolderScan, SplitFilePathGivesNameAndFolder) {
+    struct Case {
+        const char* path;
+        const char* name;
+        const char* folder;
+    } cases[] = {
+        {"/pics/snap.jpg", "snap.jpg", "/pics"},
+        {"/snap.jpg", "snap.jpg", ""},
+        {"/pics//snaps.jpg", "snaps.jpg", "/pics"},
+        {"/spans/snap.jpg", "snap.jpg", "/spans"},  // folder letters that occur in the name stay
+    };
+    for (const Case& c : cases) {
+        std::string name, folder;
+        EXPECT_EQ(SplitFilePath(c.path, &name, &folder), 1);
+        EXPECT_EQ(name, c.name) << c.path;
+        EXPECT_EQ(folder, c.folder) << c.path;
+        EXPECT_EQ(fs::path(JoinFilePath(folder, name)).lexically_normal(), fs::path(c.path).lexically_normal());
+    }
+}
+
+TEST_F(WatermarkDlgTest, VerifyMarksGoodAndTamperedFilesAndCounts) {
+    WriteJpeg(temp.Sub("good.jpg"), true);
+    WriteJpeg(temp.Sub("bad.jpg"), true);
+    Tamper(temp.Sub("bad.jpg"));
+    WriteJpeg(temp.Sub("plain.jpg"), false);
+    WriteAvi(temp.Sub("good.avi"), true);
+    WriteAvi(temp.Sub("plain.avi"), false);
+    CWatermarkDlg dlg;
+    AddFolder(dlg, temp.path());
+    ASSERT_EQ(dlg.list()->topLevelItemCount(), 5);
+
+    // Nothing chosen since start: no result, but the completion message all the same.
+    dlg.OnVerify();
+    EXPECT_EQ(dlg.CheckedText(), "0");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Message: The verification process is completed.");
+
+    dlg.OnSelectAll();
+    EXPECT_TRUE(dlg.verify_button()->isEnabled());
+    dlg.OnVerify();
+    EXPECT_EQ(Mark(dlg, "good.jpg"), "V");
+    EXPECT_EQ(Mark(dlg, "bad.jpg"), "X");
+    EXPECT_EQ(Mark(dlg, "plain.jpg"), "X");
+    EXPECT_EQ(Mark(dlg, "good.avi"), "V");
+    EXPECT_EQ(Mark(dlg, "plain.avi"), "X");
+    EXPECT_EQ(dlg.CheckedText(), "5");
+    EXPECT_EQ(dlg.PassedText(), "2");
+    EXPECT_TRUE(dlg.list()->selectedItems().isEmpty());
+    EXPECT_FALSE(dlg.verify_button()->isEnabled());
+    EXPECT_EQ(boxes.size(), 2u);
+
+    // A file gone since it was listed is "X"; earlier results stay counted.
+    fs::remove(temp.Sub("good.jpg"));
+    const int row = RowOf(dlg.list(), "good.jpg");
+    dlg.OnListClick(row);
+    dlg.OnVerify();
+    EXPECT_EQ(Mark(dlg, "good.jpg"), "X");
+    EXPECT_EQ(dlg.CheckedText(), "5");
+    EXPECT_EQ(dlg.PassedText(), "1");
+}
+
+// Mostly the colour (b, g, r) within a tolerance for the 16-bit coding.
+bool MostlyColour(const QImage& image, int b, int g, int r) {
+    int hits = 0, total = 0;
+    for (int y = 2; y < image.height() - 2; y += 4)
+        for (int x = 2; x < image.width() - 2; x += 4) {
+            const QColor c = image.pixelColor(x, y);
+            ++total;
+            if (std::abs(c.blue() - b) < 24 && std::abs(c.green() - g) < 24 && std::abs(c.red() - r) < 24) ++hits;
+        }
+    return total > 0 && hits * 10 >= total * 9;
+}
+
+TEST_F(WatermarkDlgTest, ClickOnVideoOneAviPreviewsItsPictures) {
+    WriteAvi(temp.Sub("clip.avi"), true, 30);
+    CWatermarkDlg dlg;
+    dlg.show();
+    AddFolder(dlg, temp.path());
+    dlg.OnListClick(RowOf(dlg.list(), "clip.avi"));
+    EXPECT_TRUE(dlg.viewer_grid()->isVisible());
+    EXPECT_FALSE(dlg.img_box()->isVisible());
+    EXPECT_EQ(dlg.preview().state(), 1);
+    CCheckerViewer* viewer = dlg.viewer_grid()->Viewer(0);
+    ASSERT_TRUE(WaitFor([&] { return viewer->frames_shown() > 0; }));
+    EXPECT_EQ(dlg.preview().decoder_handle(), AviPreview::kOwnDecoder);
+    EXPECT_EQ(dlg.preview().library_calls(), 0);
+    EXPECT_TRUE(MostlyColour(viewer->Render(), 255, 0, 0));
+
+    // Stopping leaves the viewer black.
+    dlg.StopAviPreview();
+    EXPECT_EQ(dlg.preview().state(), 0);
+    EXPECT_TRUE(MostlyColour(viewer->Render(), 0, 0, 0));
+}
+
+TEST_F(WatermarkDlgTest, StopReturnsQuicklyFromASlowFile) {
+    // One picture a second: a stop must not wait out the pacing.
+    AviRecompressWriter writer;
+    ASSERT_TRUE(writer.Open(temp.Sub("slow.avi"), 100, 1, 16, 1, 8000, 0, 64, 48));
+    const std::vector<uint8_t> pic = Picture(64, 48, 0, 255, 0);
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(writer.WriteVideoFrame(pic.data(), 1, i * 1000, 64, 48));
+    ASSERT_TRUE(writer.Close());
+    CCheckerViewer viewer;
+    AviPreview preview(&viewer);
+    ASSERT_TRUE(preview.StartAviPreview(temp.Sub("slow.avi")));
+    ASSERT_TRUE(WaitFor([&] { return preview.pictures_shown() > 0; }));
+    const auto t0 = std::chrono::steady_clock::now();
+    preview.StopAviPreview();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+    EXPECT_FALSE(preview.StartAviPreview(temp.Sub("missing.avi")));
+    EXPECT_EQ(preview.state(), 0);
+}
+
+TEST_F(WatermarkDlgTest, ClickOnJpegShowsItInTheImageBox) {
+    WriteJpeg(temp.Sub("snap.jpg"), true);
+    CWatermarkDlg dlg;
+    dlg.show();
+    AddFolder(dlg, temp.path());
+    dlg.OnListClick(RowOf(dlg.list(), "snap.jpg"));
+    EXPECT_TRUE(dlg.img_box()->isVisible());
+    EXPECT_FALSE(dlg.viewer_grid()->isVisible());
+    ASSERT_TRUE(dlg.img_box()->HasImage());
+    EXPECT_EQ(dlg.img_box()->image().size(), QSize(64, 48));
+    // Squeezed into 226 x 165 whatever the box's size; black after Clear.
+    const QImage shown = dlg.img_box()->Render().copy(0, 0, CImgBox::kDrawWidth, CImgBox::kDrawHeight);
+    EXPECT_TRUE(MostlyColour(shown, 0, 0, 255));
+    dlg.img_box()->Clear();
+    EXPECT_TRUE(MostlyColour(dlg.img_box()->Render().copy(0, 0, 226, 165), 0, 0, 0));
+}
+
+TEST(AviPreviewPacing, WaitsTheFrameTimeLessDecodeAndTwoMilliseconds) {
+    struct Case {
+        double fps;
+        int elapsed;
+        int wait;
+    } cases[] = {{25.0, 10, 28}, {25.0, 38, 0}, {25.0, 37, 1}, {3.0, 0, 331}, {25.0, 100, 0}, {0.0, 0, 0}};
+    for (const Case& c : cases) EXPECT_EQ(PreviewWaitMs(c.fps, c.elapsed), c.wait) << c.fps << " " << c.elapsed;
+}
+
+TEST(AviPreviewPacing, Mpeg4ChunksNeedAVopStartNearTheirBeginning) {
+    auto chunk = [](size_t size, int at) {
+        std::vector<uint8_t> v(size, 0x11);
+        if (at >= 0) {
+            v[at] = 0;
+            v[at + 1] = 0;
+            v[at + 2] = 1;
+            v[at + 3] = 0xB6;
+        }
+        return v;
+    };
+    struct Case {
+        size_t size;
+        int at;
+        bool decode;
+    } cases[] = {{99, 0, false}, {100, 0, true}, {103, 99, true}, {104, 100, false}, {200, -1, false}};
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> v = chunk(c.size, c.at);
+        EXPECT_EQ(Mpeg4ChunkHasVop(v.data(), v.size()), c.decode) << c.size << " " << c.at;
+    }
+    // A code cut by the end of a 100-byte chunk is not read past it.
+    std::vector<uint8_t> cut(100, 0x11);
+    cut[98] = 0;
+    cut[99] = 0;
+    EXPECT_FALSE(Mpeg4ChunkHasVop(cut.data(), cut.size()));
+}
+
+}  // namespace
