@@ -1,0 +1,540 @@
+#include "export/remote_export.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "export/disk_free_bytes.h"
+#include "export/export_osd.h"
+#include "media/disk_format.h"
+
+namespace {
+
+using namespace streamformat;
+
+constexpr int kKindG711 = 3;
+constexpr int kKindG711Second = 4;
+constexpr int kKindAac = 5;
+constexpr int kKindG726 = 6;
+constexpr int kKindPcm = 7;
+constexpr int kNoAudioBits = 16;
+constexpr int kNoAudioChannels = 1;
+constexpr int kNoAudioRate = 8000;
+constexpr int kAacRateFallback = 16000;
+constexpr int kG726BitRate = 32000;
+constexpr int kAviFrameRate = 30;
+constexpr int kEndOfStream = 2;
+
+int32_t I32At(const uint8_t* p, int offset) {
+    uint32_t v = 0;
+    std::memcpy(&v, p + offset, 4);
+    return static_cast<int32_t>(v);
+}
+
+int U16At(const uint8_t* p, int offset) { return p[offset] | (p[offset + 1] << 8); }
+
+void SleepMs(int ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+bool IsAcceptedAudioKind(int kind) { return kind == kKindG711 || kind == kKindAac || kind == kKindG726 || kind == kKindPcm; }
+
+}  // namespace
+
+RemoteExport::RemoteExport() : free_bytes_(GetDiskFreeBytes) { tracker_.Reset(); }
+
+RemoteExport::~RemoteExport() {
+    download_running_.store(0);
+    writer_running_.store(0);
+    http_.Abort();
+    WakeThreads();
+    if (download_.joinable()) download_.join();
+    if (writer_.joinable()) writer_.join();
+    http_.Close();
+    CloseOutput();
+    queue_.Clear();
+}
+
+void RemoteExport::Configure(const RemoteExportSettings& settings) {
+    settings_ = settings;
+    std::string& folder = settings_.output_folder;
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+}
+
+std::string RemoteExport::MakeBaseName(int channel, const std::tm& now) {
+    char name[80];
+    std::snprintf(name, sizeof name, "CH%.2d_%d%.2d%.2d-%d%.2d%.2d", channel + 1, now.tm_year + 1900, now.tm_mon + 1,
+                  now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+    return name;
+}
+
+std::string RemoteExport::RequestTimeText(int year, int month, int day, int second) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%d,%d,%d,%.2d,%.2d,%.2d", year, month, day, second / 3600, second / 60 % 60,
+                  second % 60);
+    return text;
+}
+
+std::string RemoteExport::BackupRequest(int session_id, int channel, const std::string& start_text,
+                                        const std::string& end_text) {
+    return "/play/backup?id=" + std::to_string(session_id) + "&avdevid=" + std::to_string(channel) +
+           "&starttime=" + start_text + "&endtime=" + end_text;
+}
+
+std::string RemoteExport::StreamRequest(int session_id, int channel) {
+    std::string list;
+    for (int c = 0; c < 4; ++c) list += c == 0 ? (c == channel ? "1" : "0") : (c == channel ? ",1" : ",0");
+    return "/play/mav/nvrprofilestream?id=" + std::to_string(session_id) + "&avdevid=" + list + "&profile=0&mode=1";
+}
+
+std::string RemoteExport::OsdTitleText(const uint8_t* field, int width_code) {
+    const int step = width_code == 1 ? 1 : width_code == 2 ? 2 : 4;
+    std::u16string title;
+    for (int i = 0; i + step <= kTitleSize; i += step) {
+        const auto unit = static_cast<char16_t>(step == 1 ? field[i] : field[i] | (field[i + 1] << 8));
+        if (unit == 0) break;
+        title.push_back(unit);
+    }
+    return Utf16ToUtf8(title);
+}
+
+int32_t RemoteExport::PacketTimeMs(const uint8_t* header) {
+    return static_cast<int32_t>(StreamTimeMs(static_cast<uint32_t>(I32At(header, kOffSeconds)),
+                                             static_cast<uint32_t>(I32At(header, kOffMicroseconds))));
+}
+
+void RemoteExport::BeginChannel(int channel, const std::tm& now, RemoteExportProgressSink* sink) {
+    channel_ = std::clamp(channel, 0, 3);
+    base_name_ = MakeBaseName(channel_, now);
+    part_counter_ = 0;
+    current_file_name_.clear();
+    const RemoteExportSettings& s = settings_;
+    backup_request_ = BackupRequest(s.session_id, channel_, RequestTimeText(s.year, s.month, s.day, s.cue_in),
+                                    RequestTimeText(s.year, s.month, s.day, s.cue_out));
+    stream_request_ = StreamRequest(s.session_id, channel_);
+    sink_ = sink;
+    download_running_.store(1);
+    writer_running_.store(1);
+    stream_state_.store(0);
+    if (!download_.joinable()) download_ = std::thread(&RemoteExport::DownloadThread, this);
+    if (!writer_.joinable()) writer_ = std::thread(&RemoteExport::WriterThread, this);
+}
+
+void RemoteExport::EndChannel() {
+    download_running_.store(0);
+    http_.Abort();
+    WakeThreads();
+    if (download_.joinable()) download_.join();
+    stream_state_.store(kEndOfStream);
+    http_.Close();
+    writer_running_.store(0);
+    WakeThreads();
+    if (writer_.joinable()) writer_.join();
+    CloseOutput();
+    SleepMs(timings_.teardown_ms);
+    queue_.Clear();
+    picture_.clear();
+    picture_.shrink_to_fit();
+    audio_buffer_.clear();
+    audio_buffer_.shrink_to_fit();
+    video_decoder_.Close();
+    audio_decoder_.Release();
+    audio_state_ = 0;
+    sink_ = nullptr;
+}
+
+bool RemoteExport::Pause(const std::atomic<int>& flag, int ms) {
+    if (ms > 0) {
+        std::unique_lock<std::mutex> lock(wake_mutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(ms), [&flag] { return flag.load() == 0; });
+    }
+    return flag.load() != 0;
+}
+
+void RemoteExport::WakeThreads() {
+    { std::lock_guard<std::mutex> lock(wake_mutex_); }
+    wake_.notify_all();
+}
+
+// A refusal (any status but 200) counts as a failed request: the recorder's
+// error text would otherwise be taken for the start of the stream.
+bool RemoteExport::ConnectAndRequest() {
+    http_.Connect(settings_.host, settings_.user, settings_.password, timings_.connect_timeout_ms, 0, settings_.port);
+    http_.SetReceiveTimeout(timings_.receive_timeout_ms);
+    char reply[kReplySize] = {};
+    if (!http_.Fetch(backup_request_, reply, sizeof reply) || http_.QueryStatusCode() != 200) return false;
+    if (!Pause(download_running_, timings_.between_requests_ms)) return false;
+    std::memset(reply, 0, sizeof reply);
+    if (!http_.Fetch(stream_request_, reply, sizeof reply) || http_.QueryStatusCode() != 200) return false;
+    return Pause(download_running_, timings_.between_requests_ms);
+}
+
+void RemoteExport::Rerequest() {
+    while (download_running_.load()) {
+        if (http_.SendRequest(stream_request_) && http_.QueryStatusCode() == 200) return;
+        for (int i = 0; i < timings_.resend_steps && Pause(download_running_, timings_.resend_step_ms); ++i) {
+        }
+    }
+}
+
+void RemoteExport::DownloadThread() {
+    StreamPacketParser parser;
+    bool connected = false;
+    if (Pause(download_running_, timings_.download_start_ms)) {
+        for (int attempt = 0; download_running_.load() && attempt < kMaxAttempts; ++attempt) {
+            if (ConnectAndRequest()) {
+                connected = true;
+                break;
+            }
+            http_.Close();
+            Pause(download_running_, timings_.retry_ms);
+        }
+    }
+    if (!connected) {
+        if (download_running_.load()) {
+            // Given up: the writer ends without a file and leaves the progress dialog to the user.
+            download_running_.store(0);
+            writer_running_.store(0);
+            WakeThreads();
+        }
+        http_.Close();
+        return;
+    }
+    video_seen_.store(0);
+    audio_seen_.store(0);
+    std::vector<uint8_t> buffer(kReadSize);
+    int idle = 0;
+    while (download_running_.load()) {
+        Pause(download_running_, timings_.download_loop_ms);
+        if (const uint8_t* payload = parser.NextPacket()) {
+            QueuePacket(parser, payload);
+            continue;
+        }
+        size_t n = 0;
+        if (!http_.ReadAvailable(buffer.data(), buffer.size(), &n)) {
+            if (!download_running_.load()) break;
+            Rerequest();
+            parser.Reset();
+        } else if (n > 0) {
+            idle = 0;
+            parser.Feed(buffer.data(), n);
+        } else {
+            Pause(download_running_, timings_.idle_read_ms);
+            if (++idle > kMaxIdleReads) {
+                Rerequest();
+                idle = 0;
+                parser.Reset();
+            }
+        }
+    }
+    WakeThreads();
+    http_.Close();
+}
+
+void RemoteExport::QueuePacket(StreamPacketParser& parser, const uint8_t* payload) {
+    const int kind = parser.kind();
+    const uint8_t* header = parser.GetHeader();
+    if (kind < 0 || kind > kKindPcm || !header) return;
+    auto item = std::make_unique<StreamFrameItem>();
+    item->kind = kind;
+    item->payload.assign(payload, payload + parser.payload_size());
+    item->stream_state = I32At(header, kOffMarker);
+    if (IsVideoPacketKind(kind)) {
+        item->media_class = 1;
+        item->video_header = std::make_unique<std::array<uint8_t, kVideoHeaderSize>>();
+        std::memcpy(item->video_header->data(), header, kVideoHeaderSize);
+        const int width = U16At(header, kOffWidth);
+        const int height = U16At(header, kOffHeight);
+        if (!video_seen_.load()) {
+            first_video_kind_.store(kind);
+            first_width_.store(width);
+            first_height_.store(height);
+            video_seen_.store(1);
+        }
+        stream_state_.store(item->stream_state);
+        if (width != 0 && height != 0) queue_.Push(std::move(item));
+    } else {
+        item->media_class = 0;
+        item->audio_header = std::make_unique<std::array<uint8_t, kAudioHeaderSize>>();
+        std::memcpy(item->audio_header->data(), header, kAudioHeaderSize);
+        if (!audio_seen_.load()) {
+            first_audio_kind_.store(kind);
+            first_audio_bits_.store(I32At(header, kOffBitsPerSample));
+            first_audio_channels_.store(U16At(header, kOffAudioChannels));
+            first_audio_rate_.store(I32At(header, kOffSampleRate));
+            audio_seen_.store(1);
+        }
+        stream_state_.store(item->stream_state);
+        queue_.Push(std::move(item));
+    }
+    if (queue_.GetCount() > kQueueThrottle) Pause(download_running_, timings_.queue_full_ms);
+    if (stream_state_.load() == kEndOfStream) {
+        download_running_.store(0);
+        WakeThreads();
+    }
+}
+
+bool RemoteExport::WaitForFirstPackets() {
+    while (queue_.GetCount() == 0) {
+        if (!writer_running_.load()) return false;
+        // The download queues before it clears its flag: look once more.
+        if ((stream_state_.load() != 0 || !download_running_.load()) && queue_.GetCount() == 0) {
+            writer_running_.store(0);
+            Finish();
+            return false;
+        }
+        Pause(writer_running_, timings_.writer_empty_ms);
+    }
+    while (queue_.GetCount() < kStartPackets && writer_running_.load() &&
+           !(video_seen_.load() && audio_seen_.load()) && stream_state_.load() == 0 && download_running_.load())
+        Pause(writer_running_, timings_.writer_fill_ms);
+    // The file needs the picture size: wait for the first video packet while the stream lasts.
+    while (!video_seen_.load() && writer_running_.load() && download_running_.load())
+        Pause(writer_running_, timings_.writer_fill_ms);
+    if (!writer_running_.load()) return false;
+    if (!video_seen_.load()) {
+        writer_running_.store(0);
+        Finish();
+        return false;
+    }
+    // A stream that ended while the writer waited still has its packets written.
+    return true;
+}
+
+void RemoteExport::WriterThread() {
+    tracker_.Reset();
+    accumulated_seconds_ = 0;
+    video_kind_ = width_ = height_ = -1;
+    if (!writer_running_.load() || !WaitForFirstPackets()) return;
+
+    video_kind_ = first_video_kind_.load();
+    width_ = first_width_.load();
+    height_ = first_height_.load();
+    if (audio_seen_.load()) {
+        audio_kind_ = first_audio_kind_.load();
+        audio_bits_ = first_audio_bits_.load();
+        audio_channels_ = first_audio_channels_.load();
+        audio_rate_ = first_audio_rate_.load();
+    } else {
+        audio_kind_ = kKindPcm;
+        audio_bits_ = kNoAudioBits;
+        audio_channels_ = kNoAudioChannels;
+        audio_rate_ = kNoAudioRate;
+    }
+    if (!OpenPart()) {
+        writer_running_.store(0);
+        download_running_.store(0);
+        http_.Abort();
+        WakeThreads();
+        Finish();
+        return;
+    }
+
+    const int total = settings_.cue_out - settings_.cue_in;
+    while (writer_running_.load()) {
+        Pause(writer_running_, timings_.writer_loop_ms);
+        std::unique_ptr<StreamFrameItem> item = queue_.Pop();
+        if (!item) {
+            if (!download_running_.load() && queue_.GetCount() == 0) {
+                Finish();
+                break;
+            }
+            continue;
+        }
+        if (item->stream_state == kEndOfStream) {
+            writer_running_.store(0);
+            Finish();
+            break;
+        }
+        if (free_bytes_(settings_.output_folder) < kMinFreeBytes) {
+            space_ok_.store(0);
+            writer_running_.store(0);
+            Finish();
+            break;
+        }
+        const uint8_t* header =
+            item->media_class == 1 ? item->video_header->data() : item->audio_header ? item->audio_header->data() : nullptr;
+        if (!header) continue;
+        const int32_t time_ms = PacketTimeMs(header);
+        TrackItem(*item, time_ms);
+        if (tracker_.AnyFlag()) RollOver(time_ms);
+        if (item->media_class == 1) {
+            WriteVideo(*item);
+            const int64_t elapsed = (tracker_.current_stamp - tracker_.start_stamp) / 1000 + accumulated_seconds_;
+            if (sink_) sink_->SetProgress(static_cast<int>(elapsed), total);
+        } else {
+            WriteAudio(*item);
+        }
+    }
+}
+
+void RemoteExport::TrackItem(const StreamFrameItem& item, int32_t time_ms) {
+    if (item.media_class == 1) {
+        const uint8_t* h = item.video_header->data();
+        const int width = U16At(h, kOffWidth);
+        const int height = U16At(h, kOffHeight);
+        if (video_kind_ >= 0 && width_ >= 0 && height_ >= 0 &&
+            (item.kind != video_kind_ || width != width_ || height != height_))
+            tracker_.video_change = 1;
+        video_kind_ = item.kind;
+        width_ = width;
+        height_ = height;
+        tracker_.CheckTime(time_ms, 0);
+    } else {
+        const uint8_t* h = item.audio_header->data();
+        audio_kind_ = item.kind;
+        audio_bits_ = I32At(h, kOffBitsPerSample);
+        audio_channels_ = U16At(h, kOffAudioChannels);
+        audio_rate_ = I32At(h, kOffSampleRate);
+        tracker_.CheckAudioFormat(audio_kind_, audio_bits_, audio_rate_, audio_channels_);
+    }
+}
+
+void RemoteExport::RollOver(int32_t time_ms) {
+    const bool video_change = tracker_.video_change != 0;
+    const bool audio_change = tracker_.audio_change != 0;
+    CloseOutput();
+    if (video_change) video_decoder_.Close();
+    if (audio_change) {
+        audio_decoder_.Release();
+        audio_state_ = 0;
+    }
+    accumulated_seconds_ += (tracker_.current_stamp - tracker_.start_stamp) / 1000;
+    tracker_.Reset();
+    tracker_.CheckTime(time_ms, 0);
+    OpenPart();
+}
+
+bool RemoteExport::OpenPart() {
+    if (part_counter_ == 0)
+        current_file_name_ = base_name_ + ".avi";
+    else
+        current_file_name_ = base_name_ + "_" + std::to_string(part_counter_) + ".avi";
+    ++part_counter_;
+    const bool ok = OpenOutput(settings_.output_folder + "/" + current_file_name_);
+    if (ok && !settings_.original_format) {
+        picture_.clear();
+        if (width_ > 0 && height_ > 0 && width_ <= kMaxPictureSide && height_ <= kMaxPictureSide)
+            picture_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
+    }
+    if (ok && audio_buffer_.empty()) audio_buffer_.assign(kAudioBufferSize, 0);
+    return ok;
+}
+
+bool RemoteExport::OpenOutput(const std::string& path) {
+    if (writer_open_) return false;
+    if (sink_) sink_->ShowFileName(current_file_name_);
+    watermark_state_ = WatermarkWriter{};
+    if (!IsAcceptedAudioKind(audio_kind_)) return false;
+    const int mu_law = audio_kind_ == kKindG711 ? 1 : 0;
+    bool ok = false;
+    if (settings_.original_format)
+        ok = avi_writer_.Open(path, width_, height_, settings_.quality, kAviFrameRate, audio_bits_, audio_channels_,
+                              audio_rate_, mu_law, video_kind_ + 1);
+    else
+        ok = recompress_writer_.Open(path, settings_.quality, kAviFrameRate, audio_bits_, audio_channels_, audio_rate_,
+                                     mu_law, width_, height_);
+    writer_open_ = ok ? 1 : 0;
+    return ok;
+}
+
+void RemoteExport::CloseOutput() {
+    if (!writer_open_) return;
+    if (settings_.original_format)
+        avi_writer_.Close();
+    else
+        recompress_writer_.Close();
+    if (watermark_.load()) AppendWatermarkTrailer(settings_.output_folder + "/" + current_file_name_);
+    writer_open_ = 0;
+}
+
+void RemoteExport::WriteVideo(const StreamFrameItem& item) {
+    const uint8_t* h = item.video_header->data();
+    const int32_t time_ms = PacketTimeMs(h);
+    if (settings_.original_format) {
+        if (avi_writer_.IsOpen())
+            avi_writer_.WriteVideoFrame(item.payload.data(), static_cast<int>(item.payload.size()), time_ms);
+        return;
+    }
+    if (picture_.empty()) return;
+    static constexpr int kDecoderIds[] = {kCodecIdMjpeg, kCodecIdMpeg4, kCodecIdH264};
+    if (!video_decoder_.IsOpen()) {
+        const int width = U16At(h, kOffWidth);
+        const int height = U16At(h, kOffHeight);
+        if (!video_decoder_.OpenVideo(kDecoderIds[item.kind], width, height)) {
+            Pause(writer_running_, timings_.decoder_retry_ms);
+            if (!video_decoder_.OpenVideo(kDecoderIds[item.kind], width, height)) return;
+        }
+    }
+    size_t picture_size = 0;
+    if (!video_decoder_.DecodeVideo(item.payload.data(), item.payload.size(), picture_.data(), picture_.size(),
+                                    &picture_size))
+        return;
+    if (!recompress_writer_.IsOpen() || !writer_open_ || !writer_running_.load()) return;
+    const int width = video_decoder_.width();
+    const int height = video_decoder_.height();
+    uint8_t flip = 1;
+    if (settings_.osd) {
+        char when[64];
+        std::snprintf(when, sizeof when, "%d/%.2d/%.2d %.2d:%.2d:%.2d", U16At(h, kOffDate), U16At(h, kOffDate + 2),
+                      U16At(h, kOffDate + 4), U16At(h, kOffDate + 6), U16At(h, kOffDate + 8), U16At(h, kOffDate + 10));
+        DrawExportOsd(picture_.data(), width, height, OsdTitleText(h + kOffTitle, I32At(h, kOffCharWidth)), when);
+        // DrawExportOsd leaves the rows bottom first.
+        flip = 0;
+    }
+    recompress_writer_.WriteVideoFrame(picture_.data(), flip, time_ms, width, height);
+}
+
+void RemoteExport::WriteAudioBytes(const uint8_t* data, size_t length) {
+    if (!writer_open_ || !writer_running_.load()) return;
+    if (settings_.original_format)
+        avi_writer_.WriteAudio(data, static_cast<int>(length));
+    else
+        recompress_writer_.WriteAudio(data, static_cast<int>(length));
+}
+
+void RemoteExport::DecodeAndWriteAudio(const uint8_t* data, size_t length) {
+    size_t out_bytes = 0;
+    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output())
+        WriteAudioBytes(audio_decoder_.audio_output(), out_bytes);
+}
+
+void RemoteExport::WriteAudio(const StreamFrameItem& item) {
+    const uint8_t* data = item.payload.data();
+    const size_t length = item.payload.size();
+    switch (item.kind) {
+        case kKindG711:
+        case kKindPcm:
+            WriteAudioBytes(data, length);
+            break;
+        case kKindAac:
+            if (audio_state_ != 1) {
+                int rate = kAacRateFallback;
+                if (length >= 4) {
+                    const int adts = AacAdtsSampleRate(data, length);
+                    if (adts > 0) rate = adts;
+                }
+                audio_state_ = audio_decoder_.OpenAudio(rate, audio_rate_, audio_channels_, kCodecIdAac) ? 1 : 2;
+            }
+            if (audio_state_ == 1) DecodeAndWriteAudio(data, length);
+            break;
+        case kKindG726:
+            if (!writer_running_.load()) break;
+            if (audio_state_ != 1)
+                audio_state_ = audio_decoder_.OpenAudio(kG726BitRate, audio_rate_, audio_channels_, kCodecIdG726) ? 1 : 2;
+            if (audio_state_ == 1) {
+                swapped_.assign(data, data + length);
+                for (uint8_t& b : swapped_) b = static_cast<uint8_t>((b << 4) | (b >> 4));
+                DecodeAndWriteAudio(swapped_.data(), swapped_.size());
+            }
+            break;
+        case kKindG711Second:
+        default:
+            break;
+    }
+}
+
+void RemoteExport::Finish() {
+    if (sink_) sink_->Finish();
+}

@@ -1,0 +1,216 @@
+#pragma once
+// The export of a time range from the recorder into AVI part files, one
+// channel at a time: a download thread asks the recorder for the channel's
+// backup stream and queues its packets, a writer thread writes them through
+// the writer of the chosen format and starts a new part whenever the part
+// tracker asks for one. CAviExportDlg owns one and drives it around its
+// progress dialog's modal run.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "export/avi_recompress_writer.h"
+#include "export/avi_writer.h"
+#include "export/export_part_tracker.h"
+#include "media/data_queue.h"
+#include "media/http_get.h"
+#include "media/media_decoder.h"
+#include "media/stream_packet_parser.h"
+#include "media/watermark_writer.h"
+
+// The progress dialog as the writer thread sees it; called on the writer
+// thread, so an implementation queues the work to its window thread.
+class RemoteExportProgressSink {
+public:
+    virtual ~RemoteExportProgressSink() = default;
+    // When a part opens, with the file name without folder.
+    virtual void ShowFileName(const std::string& file_name) = 0;
+    virtual void SetProgress(int elapsed_seconds, int total_seconds) = 0;
+    // Bar to 100 %; the dialog ends itself about a second later with result 1.
+    virtual void Finish() = 0;
+};
+
+// Pauses of the threads and the tear-down, in milliseconds. Every wait of a
+// thread ends early once its run flag is cleared.
+struct RemoteExportTimings {
+    int download_start_ms = 500;
+    int between_requests_ms = 500;
+    int retry_ms = 1000;
+    int idle_read_ms = 100;
+    int resend_step_ms = 100;
+    int resend_steps = 50;
+    int queue_full_ms = 30;
+    int download_loop_ms = 1;
+    int writer_empty_ms = 50;
+    int writer_fill_ms = 2;
+    int writer_loop_ms = 1;
+    int decoder_retry_ms = 5;
+    int teardown_ms = 1500;
+    int connect_timeout_ms = 30000;
+    int receive_timeout_ms = HttpGet::kReceiveTimeoutMs;
+};
+
+struct RemoteExportSettings {
+    std::string host;
+    std::string user;
+    std::string password;
+    int port = 0;
+    int session_id = 0;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int cue_in = 0;   // second of the day
+    int cue_out = 0;  // second of the day
+    std::string output_folder;
+    bool original_format = false;  // false: re-encoded to Microsoft Video 1
+    int quality = 80;              // 85, 80 or 77
+    bool osd = false;
+};
+
+class RemoteExport {
+public:
+    static constexpr uint64_t kMinFreeBytes = 52428800;
+    static constexpr size_t kStartPackets = 30;
+    static constexpr size_t kQueueThrottle = 20;
+    static constexpr int kMaxAttempts = 3;
+    static constexpr int kMaxIdleReads = 15;
+    static constexpr size_t kReadSize = 8192;
+    static constexpr size_t kReplySize = 10;
+    static constexpr size_t kAudioBufferSize = 32768;
+    // Larger pictures are skipped rather than sizing a buffer by a damaged header.
+    static constexpr int kMaxPictureSide = 4096;
+
+    using FreeBytesFunction = std::function<uint64_t(const std::string& path)>;
+
+    RemoteExport();
+    ~RemoteExport();
+    RemoteExport(const RemoteExport&) = delete;
+    RemoteExport& operator=(const RemoteExport&) = delete;
+
+    void Configure(const RemoteExportSettings& settings);
+    const RemoteExportSettings& settings() const { return settings_; }
+    void SetTimings(const RemoteExportTimings& timings) { timings_ = timings; }
+    void SetFreeBytesFunction(FreeBytesFunction function) { free_bytes_ = std::move(function); }
+    // Read when each part closes, as the check box stands at that moment.
+    void SetWatermark(bool on) { watermark_.store(on ? 1 : 0); }
+
+    void BeginExport() { space_ok_.store(1); }
+    // Starts channel c's download and writer threads; now gives the base
+    // name's time. The sink must outlive EndChannel.
+    void BeginChannel(int channel, const std::tm& now, RemoteExportProgressSink* sink);
+    // After the progress dialog's modal run: stops and joins both threads,
+    // closes the connection, the part (with its trailer) and the decoders and
+    // empties the queue.
+    void EndChannel();
+
+    bool space_ok() const { return space_ok_.load() != 0; }
+    bool download_running() const { return download_running_.load() != 0; }
+    bool writer_running() const { return writer_running_.load() != 0; }
+    int stream_state() const { return stream_state_.load(); }
+    // Valid between channel runs.
+    const std::string& base_name() const { return base_name_; }
+    int part_counter() const { return part_counter_; }
+
+    // "CH%.2d_%d%.2d%.2d-%d%.2d%.2d": channel index + 1 and the local time now.
+    static std::string MakeBaseName(int channel, const std::tm& now);
+    // "%d,%d,%d,%.2d,%.2d,%.2d" of the day and a second of it.
+    static std::string RequestTimeText(int year, int month, int day, int second);
+    static std::string BackupRequest(int session_id, int channel, const std::string& start_text,
+                                     const std::string& end_text);
+    static std::string StreamRequest(int session_id, int channel);
+    // The camera title of a video header's 64-byte field, as UTF-8. Width
+    // code 1: one byte a character, 2: two bytes, else four; each character is
+    // its first two bytes (low first) or its only byte; a zero ends it.
+    static std::string OsdTitleText(const uint8_t* field, int width_code);
+    // The packet's time in milliseconds: seconds at offset 20 and the
+    // microseconds within that second at offset 24, 32 bits wrapping.
+    static int32_t PacketTimeMs(const uint8_t* header);
+
+private:
+    void DownloadThread();
+    bool ConnectAndRequest();
+    void Rerequest();
+    void QueuePacket(StreamPacketParser& parser, const uint8_t* payload);
+
+    void WriterThread();
+    bool WaitForFirstPackets();
+    void TrackItem(const StreamFrameItem& item, int32_t time_ms);
+    void RollOver(int32_t time_ms);
+    bool OpenPart();
+    void WriteVideo(const StreamFrameItem& item);
+    void WriteAudio(const StreamFrameItem& item);
+    void WriteAudioBytes(const uint8_t* data, size_t length);
+    void DecodeAndWriteAudio(const uint8_t* data, size_t length);
+    void Finish();
+
+    bool OpenOutput(const std::string& path);
+    void CloseOutput();
+
+    // False when flag fell to 0 during the wait.
+    bool Pause(const std::atomic<int>& flag, int ms);
+    void WakeThreads();
+
+    RemoteExportSettings settings_;
+    RemoteExportTimings timings_;
+    FreeBytesFunction free_bytes_;
+    std::atomic<int> watermark_{0};
+
+    int channel_ = 0;
+    std::string base_name_;
+    int part_counter_ = 0;
+    std::string current_file_name_;
+    std::string backup_request_;
+    std::string stream_request_;
+
+    HttpGet http_;
+    DataQueue<StreamFrameItem> queue_;
+    std::thread download_;
+    std::thread writer_;
+    std::atomic<int> download_running_{0};
+    std::atomic<int> writer_running_{0};
+    std::atomic<int> space_ok_{1};
+    std::atomic<int> stream_state_{0};
+    std::mutex wake_mutex_;
+    std::condition_variable wake_;
+
+    // Written by the download thread before it queues the packet they describe.
+    std::atomic<int> video_seen_{0};
+    std::atomic<int> first_video_kind_{0};
+    std::atomic<int> first_width_{0};
+    std::atomic<int> first_height_{0};
+    std::atomic<int> audio_seen_{0};
+    std::atomic<int> first_audio_kind_{0};
+    std::atomic<int> first_audio_bits_{0};
+    std::atomic<int> first_audio_channels_{0};
+    std::atomic<int> first_audio_rate_{0};
+
+    // Writer thread only while it runs; the owner's thread after the join.
+    int video_kind_ = -1;
+    int width_ = -1;
+    int height_ = -1;
+    int audio_kind_ = 0;
+    int audio_bits_ = 0;
+    int audio_channels_ = 0;
+    int audio_rate_ = 0;
+    MediaDecoder video_decoder_;
+    MediaDecoder audio_decoder_;
+    int audio_state_ = 0;
+    std::vector<uint8_t> picture_;
+    std::vector<uint8_t> audio_buffer_;
+    std::vector<uint8_t> swapped_;
+    AviWriter avi_writer_;
+    AviRecompressWriter recompress_writer_;
+    int writer_open_ = 0;
+    ExportPartTracker tracker_;
+    WatermarkWriter watermark_state_;
+    int64_t accumulated_seconds_ = 0;
+
+    RemoteExportProgressSink* sink_ = nullptr;
+};
