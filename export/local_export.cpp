@@ -40,15 +40,6 @@ void SleepMs(int ms) {
 
 }  // namespace
 
-void AmplifyG726Pcm(uint8_t* pcm, size_t bytes) {
-    for (size_t i = 0; i + 1 < bytes; i += 2) {
-        const auto sample = static_cast<int16_t>(pcm[i] | (pcm[i + 1] << 8));
-        const int louder = std::clamp(sample * 4, -32768, 32767);
-        pcm[i] = static_cast<uint8_t>(louder & 0xFF);
-        pcm[i + 1] = static_cast<uint8_t>((louder >> 8) & 0xFF);
-    }
-}
-
 LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) { tracker_.Reset(); }
 
 LocalExport::~LocalExport() {
@@ -452,7 +443,7 @@ void LocalExport::WriteAacAudio(const uint8_t* data, size_t length) {
 
 void LocalExport::WriteG726Audio(const uint8_t* data, size_t length) {
     audio_scratch_.assign(data, data + length);
-    for (uint8_t& b : audio_scratch_) b = static_cast<uint8_t>((b << 4) | (b >> 4));
+    SwapG726Nibbles(audio_scratch_.data(), audio_scratch_.size());
     size_t out_bytes = 0;
     if (!audio_decoder_.DecodeAudio(audio_scratch_.data(), audio_scratch_.size(), &out_bytes) || out_bytes == 0 ||
         !audio_decoder_.audio_output())

@@ -19,6 +19,7 @@
 #include "export/avi_recompress_writer.h"
 #include "export/avi_writer.h"
 #include "export/export_part_tracker.h"
+#include "media/g726_audio.h"
 #include "export/local_export_record.h"
 #include "media/data_folder.h"
 #include "media/data_queue.h"
@@ -54,10 +55,6 @@ struct LocalExportTimings {
     int after_export_ms = 500;
 };
 
-// Decoded G.726 comes out a quarter as loud as recorded: every 16-bit
-// little-endian sample times four, held at the 16-bit limits rather than
-// wrapping round into clicks.
-void AmplifyG726Pcm(uint8_t* pcm, size_t bytes);
 
 class LocalExport {
 public:

@@ -1,4 +1,5 @@
 #include "export/remote_export.h"
+#include "media/g726_audio.h"
 
 #include <algorithm>
 #include <chrono>
@@ -525,7 +526,7 @@ void RemoteExport::WriteAudio(const StreamFrameItem& item) {
                 audio_state_ = audio_decoder_.OpenAudio(kG726BitRate, audio_rate_, audio_channels_, kCodecIdG726) ? 1 : 2;
             if (audio_state_ == 1) {
                 swapped_.assign(data, data + length);
-                for (uint8_t& b : swapped_) b = static_cast<uint8_t>((b << 4) | (b >> 4));
+                SwapG726Nibbles(swapped_.data(), swapped_.size());
                 DecodeAndWriteAudio(swapped_.data(), swapped_.size());
             }
             break;

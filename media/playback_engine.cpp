@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "media/g726_audio.h"
 #include "media/media_decoder.h"
 
 PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::array<ViewerSink*, 4> viewers)
@@ -63,20 +64,12 @@ void PlaybackEngine::DispatchAudio(std::unique_ptr<AudioRecord> record) {
                     audio_decoder_->OpenAudio(32000, record->sample_rate, record->channels, kCodecIdG726);
                 if (!audio_decoder_open) return;
             }
-            // The recorder packs the two codewords of a byte the other way round.
-            std::vector<uint8_t> swapped(payload.size());
-            std::transform(payload.begin(), payload.end(), swapped.begin(),
-                           [](uint8_t b) { return static_cast<uint8_t>(b << 4 | b >> 4); });
+            std::vector<uint8_t> swapped(payload);
+            SwapG726Nibbles(swapped.data(), swapped.size());
             size_t bytes = 0;
             if (!audio_decoder_->DecodeAudio(swapped.data(), swapped.size(), &bytes) || bytes == 0) break;
-            // Four times louder, as the recorder's own player; held to the 16-bit range instead of wrapping.
             std::vector<uint8_t> louder(audio_decoder_->audio_output(), audio_decoder_->audio_output() + bytes);
-            for (size_t i = 0; i + 1 < louder.size(); i += 2) {
-                const int v = static_cast<int16_t>(louder[i] | (louder[i + 1] << 8)) * 4;
-                const auto clamped = static_cast<uint16_t>(static_cast<int16_t>(std::clamp(v, -32768, 32767)));
-                louder[i] = static_cast<uint8_t>(clamped);
-                louder[i + 1] = static_cast<uint8_t>(clamped >> 8);
-            }
+            AmplifyG726Pcm(louder.data(), louder.size());
             audio_player.Write(static_cast<int>(louder.size()), louder.data());
             break;
         }
