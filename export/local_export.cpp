@@ -123,18 +123,9 @@ void LocalExport::EndChannel(int result) {
     sink_ = nullptr;
 }
 
-bool LocalExport::Pause(const std::atomic<int>& flag, int ms) {
-    if (ms > 0) {
-        std::unique_lock<std::mutex> lock(wake_mutex_);
-        wake_.wait_for(lock, std::chrono::milliseconds(ms), [&flag] { return flag.load() == 0; });
-    }
-    return flag.load() != 0;
-}
+bool LocalExport::Pause(const std::atomic<int>& flag, int ms) { return wake_.Pause(flag, ms); }
 
-void LocalExport::WakeThreads() {
-    { std::lock_guard<std::mutex> lock(wake_mutex_); }
-    wake_.notify_all();
-}
+void LocalExport::WakeThreads() { wake_.WakeAll(); }
 
 void LocalExport::ExportReaderThread() {
     const int c = channel_;

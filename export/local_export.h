@@ -19,6 +19,7 @@
 #include "export/avi_recompress_writer.h"
 #include "export/avi_writer.h"
 #include "export/export_part_tracker.h"
+#include "export/thread_wake.h"
 #include "media/g726_audio.h"
 #include "export/local_export_record.h"
 #include "media/data_folder.h"
@@ -164,8 +165,7 @@ private:
     std::atomic<int> reader_running_{0};
     std::atomic<int> writer_running_{0};
     std::atomic<int> space_ok_{1};
-    std::mutex wake_mutex_;
-    std::condition_variable wake_;
+    ThreadWake wake_;
 
     // Written by the reader before it pushes the record they describe.
     std::atomic<int> video_seen_{0};

@@ -145,18 +145,9 @@ void RemoteExport::EndChannel() {
     sink_ = nullptr;
 }
 
-bool RemoteExport::Pause(const std::atomic<int>& flag, int ms) {
-    if (ms > 0) {
-        std::unique_lock<std::mutex> lock(wake_mutex_);
-        wake_.wait_for(lock, std::chrono::milliseconds(ms), [&flag] { return flag.load() == 0; });
-    }
-    return flag.load() != 0;
-}
+bool RemoteExport::Pause(const std::atomic<int>& flag, int ms) { return wake_.Pause(flag, ms); }
 
-void RemoteExport::WakeThreads() {
-    { std::lock_guard<std::mutex> lock(wake_mutex_); }
-    wake_.notify_all();
-}
+void RemoteExport::WakeThreads() { wake_.WakeAll(); }
 
 // A refusal (any status but 200) counts as a failed request: the recorder's
 // error text would otherwise be taken for the start of the stream.

@@ -19,6 +19,7 @@
 #include "export/avi_recompress_writer.h"
 #include "export/avi_writer.h"
 #include "export/export_part_tracker.h"
+#include "export/thread_wake.h"
 #include "media/data_queue.h"
 #include "media/http_get.h"
 #include "media/media_decoder.h"
@@ -177,8 +178,7 @@ private:
     std::atomic<int> writer_running_{0};
     std::atomic<int> space_ok_{1};
     std::atomic<int> stream_state_{0};
-    std::mutex wake_mutex_;
-    std::condition_variable wake_;
+    ThreadWake wake_;
 
     // Written by the download thread before it queues the packet they describe.
     std::atomic<int> video_seen_{0};

@@ -24,13 +24,10 @@ int NasShareStore::DeleteByIp(const std::string& ip) {
 }
 
 int NasShareStore::Replace(const std::string& old_ip, const ServerConnectionRecord& record) {
-    int result = database_.Exec("begin;");
-    if (result != 0) return result;
-    result = DeleteByIp(old_ip);
-    if (result == 0) result = Insert(record);
-    if (result == 0) result = database_.Exec("commit;");
-    if (result != 0) database_.Exec("rollback;");
-    return result;
+    return database_.Transaction([&] {
+        const int result = DeleteByIp(old_ip);
+        return result != 0 ? result : Insert(record);
+    });
 }
 
 ServerConnectionRecord NasShareStore::SelectByIp(const std::string& ip) {

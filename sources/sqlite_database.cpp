@@ -51,6 +51,15 @@ int Database::Exec(const std::string& sql) {
     return Fail(result);
 }
 
+int Database::Transaction(const std::function<int()>& body) {
+    int result = Exec("begin;");
+    if (result != 0) return result;
+    result = body();
+    if (result == 0) result = Exec("commit;");
+    if (result != 0) Exec("rollback;");
+    return result;
+}
+
 int Database::Exec(const std::string& sql, const std::vector<std::string>& values) {
     if (!handle_) return Fail(SQLITE_ERROR);
     return Fail(RunBound(sql, values, nullptr));

@@ -2,6 +2,7 @@
 // One SQLite connection. Statements come in two forms: fixed SQL text, and SQL
 // with "?" placeholders plus the values to bind to them. Any text that came
 // from a user goes through the second form only, never into the SQL itself.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ public:
     int Exec(const std::string& sql);
     // Runs one statement with each "?" bound, in order, to a text value.
     int Exec(const std::string& sql, const std::vector<std::string>& values);
+    // Runs body inside a transaction: committed when it returns 0, else rolled back. Returns body's result.
+    int Transaction(const std::function<int()>& body);
 
     // A failed query gives an empty table; the cause is in LastError().
     Table Query(const std::string& sql);
