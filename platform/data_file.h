@@ -30,6 +30,8 @@ public:
     ReadOnlyFile(ReadOnlyFile&& other) noexcept;
     ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
 
+    // Regular files only: a folder, FIFO, socket or device is refused without
+    // blocking.
     bool Open(const std::string& path);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 namespace fs = std::filesystem;
 
@@ -47,6 +53,38 @@ TEST(DataFile, ReadAtIsShortAtEndAndZeroPastIt) {
     platform::ReadOnlyFile folder;
     EXPECT_FALSE(folder.Open(dir.string()));
     EXPECT_FALSE(folder.Open((dir / "missing").string()));
+    fs::remove_all(dir);
+}
+
+// A FIFO in a disk copy would hang whoever opens it for reading until a
+// writer comes; every reader of the data folder goes through Open.
+TEST(DataFile, NonRegularFilesAreRefusedWithoutBlocking) {
+    fs::path dir = MakeTree();
+    const std::string fifo = (dir / "REC00.db").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    auto opened = std::async(std::launch::async, [&fifo] {
+        platform::ReadOnlyFile file;
+        return file.Open(fifo);
+    });
+    if (opened.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        // Release the blocked open so the test can end, then fail.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) ::close(writer);
+        opened.wait();
+        FAIL() << "opening a FIFO blocked";
+    }
+    EXPECT_FALSE(opened.get());
+    for (const char* device : {"/dev/null", "/dev/zero"}) {
+        platform::ReadOnlyFile file;
+        EXPECT_FALSE(file.Open(device)) << device;
+    }
+    // A link to a regular file is still that file.
+    fs::create_symlink(dir / "c.db", dir / "c_link.db");
+    platform::ReadOnlyFile linked;
+    ASSERT_TRUE(linked.Open((dir / "c_link.db").string()));
+    char buf[4] = {};
+    EXPECT_EQ(linked.ReadAt(0, buf, 4), 4u);
+    EXPECT_EQ(std::string(buf, 4), "0123");
     fs::remove_all(dir);
 }
 
