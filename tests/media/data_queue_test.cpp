@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -42,25 +43,96 @@ TEST(DataQueue, DestructionFreesWhatIsQueued) {
     EXPECT_EQ(live.load(), 0);
 }
 
-TEST(DataQueue, OneProducerOneConsumerKeepOrder) {
+// A bounded producer and a consumer that both block on the queue: order kept,
+// the bound held, nothing lost or leaked.
+TEST(DataQueue, BlockingProducerAndConsumerKeepOrderAndBound) {
     std::atomic<int> live{0};
     DataQueue<Counted> queue;
     constexpr int kCount = 20000;
+    constexpr size_t kLimit = 8;
+    const auto far = DataQueue<Counted>::Clock::now() + std::chrono::seconds(30);
+    std::atomic<size_t> most{0};
     std::thread producer([&] {
-        for (int i = 0; i < kCount; ++i) queue.Push(std::make_unique<Counted>(i, &live));
+        for (int i = 0; i < kCount; ++i) {
+            ASSERT_TRUE(queue.WaitForSpace(kLimit, far));
+            queue.Push(std::make_unique<Counted>(i, &live));
+            size_t count = queue.GetCount();
+            if (count > most.load()) most.store(count);
+        }
     });
     int expected = 0;
     while (expected < kCount) {
-        if (auto record = queue.Pop()) {
-            ASSERT_EQ(record->value, expected);
-            ++expected;
-        } else {
-            std::this_thread::yield();
-        }
+        ASSERT_TRUE(queue.WaitForRecord(far));
+        auto record = queue.Pop();
+        ASSERT_NE(record, nullptr);
+        ASSERT_EQ(record->value, expected);
+        ++expected;
     }
     producer.join();
+    EXPECT_LE(most.load(), kLimit);
     EXPECT_EQ(queue.GetCount(), 0u);
     EXPECT_EQ(live.load(), 0);
+}
+
+TEST(DataQueue, WaitsEndOnDeadlineWakeAndStop) {
+    using Clock = DataQueue<int>::Clock;
+    DataQueue<int> queue;
+    // Nothing comes: the deadline ends the wait.
+    EXPECT_FALSE(queue.WaitForRecord(Clock::now() + std::chrono::milliseconds(20)));
+    EXPECT_TRUE(queue.WaitForSpace(1, Clock::now()));
+
+    // Wake ends a wait that has no deadline, once.
+    std::atomic<int> entered{0};
+    std::thread waiter([&] {
+        entered.store(1);
+        EXPECT_FALSE(queue.WaitForRecord(Clock::time_point::max()));
+        entered.store(2);
+    });
+    while (entered.load() != 2) {
+        queue.Wake();
+        std::this_thread::yield();
+    }
+    waiter.join();
+
+    // Stop is sticky until Resume, and leaves the records alone.
+    queue.Push(std::make_unique<int>(1));
+    queue.Stop();
+    EXPECT_TRUE(queue.IsStopped());
+    EXPECT_FALSE(queue.WaitForSpace(1, Clock::time_point::max()));
+    EXPECT_FALSE(queue.WaitUntil(Clock::time_point::max(), [](size_t count) { return count > 5; }));
+    EXPECT_EQ(queue.GetCount(), 1u);
+    queue.Resume();
+    EXPECT_FALSE(queue.IsStopped());
+    EXPECT_FALSE(queue.WaitForSpace(1, Clock::now() + std::chrono::milliseconds(10)));
+}
+
+// A flag set before Wake is seen by a waiter that checks it in its condition,
+// however the two threads interleave: the wait never runs to its far deadline.
+TEST(DataQueue, FlagSetBeforeWakeIsNeverMissed) {
+    using Clock = DataQueue<int>::Clock;
+    for (int round = 0; round < 200; ++round) {
+        DataQueue<int> queue;
+        std::atomic<int> ended{0};
+        std::thread waiter([&] {
+            EXPECT_TRUE(queue.WaitUntil(Clock::now() + std::chrono::seconds(30),
+                                        [&](size_t count) { return count > 0 || ended.load() != 0; }));
+        });
+        ended.store(1);
+        queue.Wake();
+        waiter.join();
+    }
+}
+
+// Another thread's push ends a wait for a record, and a pop one for space.
+TEST(DataQueue, PushAndPopWakeWaiters) {
+    using Clock = DataQueue<int>::Clock;
+    DataQueue<int> queue;
+    std::thread consumer([&] { EXPECT_TRUE(queue.WaitForRecord(Clock::now() + std::chrono::seconds(30))); });
+    queue.Push(std::make_unique<int>(1));
+    consumer.join();
+    std::thread producer([&] { EXPECT_TRUE(queue.WaitForSpace(1, Clock::now() + std::chrono::seconds(30))); });
+    EXPECT_NE(queue.Pop(), nullptr);
+    producer.join();
 }
 
 }  // namespace
