@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need; does nothing when all are present.
 set -euo pipefail
 PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libavcodec-dev libavutil-dev
-libswscale-dev libswresample-dev libsqlite3-dev libcurl4-openssl-dev libturbojpeg0-dev libsdl2-dev
+libswscale-dev libswresample-dev libavformat-dev libsqlite3-dev libcurl4-openssl-dev libturbojpeg0-dev libsdl2-dev
 libgtest-dev libbenchmark-dev fonts-liberation2 zlib1g-dev ffmpeg clang libclang-rt-14-dev libcpp-httplib-dev"
 missing=""
 for p in $PACKAGES; do

@@ -8,7 +8,6 @@
 
 #include "checker/avi_reader.h"
 #include "checker/watermark_checks.h"
-#include "export/asf_writer.h"
 #include "export/avi_riff_file.h"
 #include "export/disk_free_bytes.h"
 #include "media/watermark_writer.h"
@@ -393,18 +392,6 @@ TEST(AviRiffFile, ChunksThatWouldPassTheSizeLimitAreRefused) {
     EXPECT_EQ(Chunks(reader, &failed).size(), 4u);
     EXPECT_FALSE(failed);
     EXPECT_EQ(TopLevel(ReadAll(path)).index.size(), 4u);
-}
-
-TEST(AsfWriter, ReportsFailureAndWritesNothing) {
-    TempFolder dir;
-    const std::string path = dir.Sub("out.asf");
-    AsfWriter w;
-    EXPECT_EQ(w.Open(path, 320, 240, 8000, 1, 16), 0);
-    const std::vector<uint8_t> picture(320 * 240 * 3);
-    w.WriteVideoFrame(picture.data(), static_cast<int>(picture.size()), 320, 240, 0, 1);
-    w.WriteAudio(picture.data(), 100);
-    w.Close();
-    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST(DiskFree, ExistingFolderHasRoomAndAMissingOneCountsAsFull) {
