@@ -106,8 +106,10 @@ void CSelectDlg::CreateControls() {
     font.setStyleHint(QFont::SansSerif);
     setFont(font);
 
+    // No handle and a width from its buttons: a button pushed into the
+    // overflow menu could neither be clicked nor reached by Tab.
     auto* toolbar = new QToolBar(this);
-    toolbar->setGeometry(0, 0, 100, 44);
+    toolbar->setMovable(false);
     toolbar->setIconSize(QSize(32, 32));
     remote_tool_ = SetControlId(new QToolButton(toolbar), kRemoteManagerTool);
     remote_tool_->setIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
@@ -129,6 +131,7 @@ void CSelectDlg::CreateControls() {
     folder_tool->setFixedSize(40, 40);
     connect(folder_tool, &QToolButton::clicked, this, [this] { OnChooseFolder(); });
     toolbar->addWidget(folder_tool);
+    toolbar->setGeometry(QRect(QPoint(0, 0), toolbar->sizeHint()));
 
     // Kept from the older layout, hidden and disabled.
     auto* server_button = SetControlId(new CMyButton(this, kServerButton), kServerButton);

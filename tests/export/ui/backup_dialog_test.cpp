@@ -21,7 +21,6 @@
 #include "export/ui/backup_dialog.h"
 #include "export/ui/data_dump_dlg.h"
 #include "media/data_folder.h"
-#include "media/translate_text.h"
 #include "media/ui/ui_services.h"
 #include "platform/message_box.h"
 #include "tests/mainwindow/ui/control_test_support.h"
@@ -171,7 +170,7 @@ TEST_F(BackupDialogTest, BrowseFillsTheDestinationThroughTheChooser) {
     Control<QPushButton>(dialog.get(), CBackupDialog::kBrowseId)->click();
     EXPECT_EQ(edit->text(), "/media/usb");
     ASSERT_EQ(chooser_titles.size(), 1u);
-    EXPECT_EQ(chooser_titles[0], TranslateText("TXT_OPEN_TIPMSG", "Please select a folder"));
+    EXPECT_EQ(chooser_titles[0], "Please select a folder");
 
     chooser_answer = std::nullopt;  // cancelled
     dialog->OnBrowse();
@@ -179,8 +178,8 @@ TEST_F(BackupDialogTest, BrowseFillsTheDestinationThroughTheChooser) {
     dialog->OnBrowse();
     EXPECT_EQ(edit->text(), "/media/usb");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, TranslateText("MSG_ERR_NOFOLDER", "It's not a data folder."));
-    EXPECT_EQ(boxes[0].caption, TranslateText("MSG", "Message"));
+    EXPECT_EQ(boxes[0].text, "It's not a data folder.");
+    EXPECT_EQ(boxes[0].caption, "Message");
 }
 
 TEST_F(BackupDialogTest, RefusedStartsShowTheirMessageAndCopyNothing) {
@@ -192,22 +191,22 @@ TEST_F(BackupDialogTest, RefusedStartsShowTheirMessageAndCopyNothing) {
     const Case cases[] = {
         {"end before start",
          [&] { Control<QTimeEdit>(dialog.get(), CBackupDialog::kEndTimeId)->setTime(QTime(9, 59)); },
-         TranslateText("TIMERANGE_ERROR", "Please set correct start/end time.")},
+         "Please set correct start/end time."},
         {"end date before start date",
          [&] { Control<QDateEdit>(dialog.get(), CBackupDialog::kEndDateId)->setDate(QDate(2012, 3, 4)); },
-         TranslateText("TIMERANGE_ERROR", "Please set correct start/end time.")},
+         "Please set correct start/end time."},
         {"no channel", [&] { dialog->ChannelBox(0)->setChecked(false); },
-         TranslateText("MSG_ERR_CH", "No selected channel.")},
+         "No selected channel."},
         {"no source", [&] { dialog->source_folder.clear(); },
-         TranslateText("MSG_ERR_SRCPATH", "Please select a source path.")},
+         "Please select a source path."},
         {"no destination", [&] { Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)->clear(); },
-         TranslateText("MSG_ERR_DESPATH", "Please select a destination path.")},
+         "Please select a destination path."},
         {"destination would cover the source",
          [&] {
              Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)
                  ->setText(QString::fromStdString(tmp.Sub("src/")));
          },
-         TranslateText("MSG_ERR_DESPATH", "Please select a destination path.")},
+         "Please select a destination path."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -251,7 +250,7 @@ TEST_F(BackupDialogTest, CoverQuestionDecidesOverTheOldBackup) {
     answer_yes = false;
     ClickStart();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, TranslateText("MSG_COVER", "There is some other document on this path, cover it?"));
+    EXPECT_EQ(boxes[0].text, "There is some other document on this path, cover it?");
     EXPECT_EQ(boxes[0].flags & 0x0F, kMbYesNo);
     EXPECT_TRUE(fs::exists(old));
     EXPECT_FALSE(fs::exists(Copied(10, 0)));
@@ -275,12 +274,11 @@ TEST_F(BackupDialogTest, NotEnoughSpaceKeepsTheOldBackup) {
     answer_yes = true;
     ClickStart();
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[1].caption, TranslateText("MSG_NOENOUGHSPACE", "Not Enough Disk Space"));
-    const std::string gb = TranslateText("UNIT_GB", "GB");
-    EXPECT_NE(boxes[1].text.find(TranslateText("MSG_NEED_SPACE", "Required Space") + ": 8192.00 " + gb + "\n\n"),
+    EXPECT_EQ(boxes[1].caption, "Not Enough Disk Space");
+    EXPECT_NE(boxes[1].text.find("Required Space: 8192.00 GB\n\n"),
               std::string::npos)
         << boxes[1].text;
-    EXPECT_EQ(boxes[1].text.rfind(TranslateText("MSG_FREE_SPACE", "Free Space") + ": ", 0), 0u);
+    EXPECT_EQ(boxes[1].text.rfind("Free Space: ", 0), 0u);
     EXPECT_TRUE(fs::exists(old));
     EXPECT_TRUE(dialog->isVisible());
 }
@@ -289,7 +287,7 @@ TEST_F(BackupDialogTest, NoDataShowsMessageAndStaysOpen) {
     Fill(10, 0, 10, 30, {2013, 1, 1});
     ClickStart();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, TranslateText("MSG_NODATA", "No backup data"));
+    EXPECT_EQ(boxes[0].text, "No backup data");
     control_test::Pump(1200);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(fs::exists(destination + "/avdata"));
@@ -307,7 +305,7 @@ TEST_F(BackupDialogTest, AbortStopsTheCopyAndKeepsTheDialog) {
     ClickStart();
     EXPECT_LT(dialog->worker().Progress(), 100);
     EXPECT_FALSE(dialog->worker().Running());
-    for (const Box& box : boxes) EXPECT_EQ(box.text, TranslateText("MSG_NODATA", "No backup data"));
+    for (const Box& box : boxes) EXPECT_EQ(box.text, "No backup data");
     control_test::Pump(1200);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(AnyPartFile(destination));
@@ -342,7 +340,7 @@ TEST(BackupProgressTest, ClosesOneSecondAfterTheTimerStartsOrAtOnceOnAbort) {
         EXPECT_GE(clock.elapsed(), 900);
         EXPECT_LT(clock.elapsed(), 3000);
         EXPECT_EQ(progress.BarPosition(), 100);
-        EXPECT_EQ(progress.windowTitle().toStdString(), TranslateText("TITLE_BACKUP", "Backup"));
+        EXPECT_EQ(progress.windowTitle().toStdString(), "Backup");
     }
     {
         DataDumpDlg progress;

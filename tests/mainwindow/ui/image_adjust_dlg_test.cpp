@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "mainwindow/ui/image_adjust_dlg.h"
-#include "media/translate_text.h"
 #include "media/ui/my_viewer.h"
 #include "tests/mainwindow/ui/control_test_support.h"
 #include "tests/media/ui/viewer_test_support.h"
@@ -21,7 +20,6 @@ T* Control(QWidget* parent, int id) {
     return nullptr;
 }
 
-QString Text(const char* key, const char* def) { return QString::fromStdString(TranslateText(key, def)); }
 
 class AdjustImageTest : public ::testing::Test {
 protected:
@@ -37,18 +35,18 @@ TEST_F(AdjustImageTest, InitShowsTheViewerAndWritesNothingBack) {
     viewer.SetEnhancement({1, 0, 1, 150, -25});
     dialog.OnInitDialog();
 
-    EXPECT_EQ(dialog.windowTitle(), Text("TITLE_ADJUST_TOOL", "Image Enhancement Tool"));
+    EXPECT_EQ(dialog.windowTitle(), "Image Enhancement Tool");
     ASSERT_NE(Control<QPushButton>(&dialog, CAdjustImage::kOkId), nullptr);
-    EXPECT_EQ(Control<QPushButton>(&dialog, CAdjustImage::kOkId)->text(), Text("BTN_OK", "OK"));
-    EXPECT_EQ(Control<QPushButton>(&dialog, CAdjustImage::kDefaultId)->text(), Text("BTN_DEFAULT", "Default"));
-    EXPECT_EQ(Control<QGroupBox>(&dialog, CAdjustImage::kGroupId)->title(), Text("TXT_IMAGE", "Image"));
+    EXPECT_EQ(Control<QPushButton>(&dialog, CAdjustImage::kOkId)->text(), "OK");
+    EXPECT_EQ(Control<QPushButton>(&dialog, CAdjustImage::kDefaultId)->text(), "Default");
+    EXPECT_EQ(Control<QGroupBox>(&dialog, CAdjustImage::kGroupId)->title(), "Image");
 
     auto* brightness = Control<QCheckBox>(&dialog, CAdjustImage::kBrightnessId);
     auto* contrast = Control<QCheckBox>(&dialog, CAdjustImage::kContrastId);
     auto* grey = Control<QCheckBox>(&dialog, CAdjustImage::kGreyId);
     ASSERT_TRUE(brightness && contrast && grey);
-    EXPECT_EQ(brightness->text(), Text("CHK_BRIGHTNESS", "Brightness"));
-    EXPECT_EQ(grey->text(), Text("CHK_GRAY", "Gray Scale"));
+    EXPECT_EQ(brightness->text(), "Brightness");
+    EXPECT_EQ(grey->text(), "Gray Scale");
     EXPECT_TRUE(brightness->isChecked());
     EXPECT_FALSE(contrast->isChecked());
     EXPECT_TRUE(grey->isChecked());

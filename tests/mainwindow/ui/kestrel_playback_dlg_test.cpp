@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "media/translate_text.h"
 #include "mainwindow/ui/bmp_button.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/my_button.h"
@@ -259,7 +258,7 @@ TEST_F(KestrelDlgTest, ExportChecksTheMarksAndClearsThemAfterTheExport) {
     panel.SetCueOut(3600);
     dlg_->OnExportAvi();
     ASSERT_EQ(boxes_.size(), 2u);
-    EXPECT_EQ(boxes_[1].text, TranslateText("TIMERANGE_ERROR", "Cuein Time must be early than Cueout Time."));
+    EXPECT_EQ(boxes_[1].text, "Cuein Time must be early than Cueout Time.");
     EXPECT_TRUE(chooser_owners_.empty());
 
     // A cancelled folder choice keeps the marks.

@@ -35,7 +35,6 @@ T* Control(QWidget* parent, int id) {
     return nullptr;
 }
 
-QString Text(const char* key, const char* def) { return QString::fromStdString(TranslateText(key, def)); }
 
 // The main dialog's records at start.
 OsdStyleRecord StartRecord() {
@@ -106,20 +105,20 @@ protected:
 
 TEST_F(SettingDlgTest, OpensOnTheOsdPageShowingTheFirstRecord) {
     WriteSettingFile("[setting]\nlocation=/srv/clips\n");
-    LanguageIndex = 2;
+    LanguageIndex = 2;  // Traditional Chinese: the texts below are its file's
     records[1].colour = 0x0000FF;  // only the first record is shown
     records[1].show_date = 0;
     dialog.OnInitDialog();
 
-    EXPECT_EQ(dialog.windowTitle(), Text("TITLE_SETTING", "Setting"));
-    EXPECT_EQ(Control<QPushButton>(&dialog, CSettingDlg::kOkId)->text(), Text("BTN_OK", "OK"));
-    EXPECT_EQ(Control<QPushButton>(&dialog, CSettingDlg::kCancelId)->text(), Text("BTN_CANCEL", "Cancel"));
+    EXPECT_EQ(dialog.windowTitle(), "設定");
+    EXPECT_EQ(Control<QPushButton>(&dialog, CSettingDlg::kOkId)->text(), "確定");
+    EXPECT_EQ(Control<QPushButton>(&dialog, CSettingDlg::kCancelId)->text(), "取消");
     QTabBar* tabs = Control<QTabBar>(&dialog, CSettingDlg::kTabId);
     ASSERT_NE(tabs, nullptr);
     ASSERT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(0), "OSD");
-    EXPECT_EQ(tabs->tabText(1), Text("TXT_LANGUAGE", "Language"));
-    EXPECT_EQ(tabs->tabText(2), Text("TXT_STORAGE", "Storage"));
+    EXPECT_EQ(tabs->tabText(1), "語言");
+    EXPECT_EQ(tabs->tabText(2), "儲存裝置");
     EXPECT_EQ(dialog.CurrentPage(), 0);
     EXPECT_FALSE(dialog.Page(0)->isHidden());
     EXPECT_TRUE(dialog.Page(1)->isHidden());
@@ -132,7 +131,7 @@ TEST_F(SettingDlgTest, OpensOnTheOsdPageShowingTheFirstRecord) {
     QWidget* osd = dialog.Page(0);
     EXPECT_EQ(Control<QComboBox>(osd, COsdPage::kFontListId)->currentText(), "Arial Bold");
     EXPECT_EQ(Control<QComboBox>(osd, COsdPage::kSizeListId)->currentText(), "20");
-    EXPECT_EQ(Control<QComboBox>(osd, COsdPage::kColourListId)->currentText(), Text("Yellow", "Yellow"));
+    EXPECT_EQ(Control<QComboBox>(osd, COsdPage::kColourListId)->currentText(), "黃色");
     EXPECT_EQ(Control<QComboBox>(osd, COsdPage::kSizeListId)->count(), 9);
     for (int id : {COsdPage::kTextOnId, COsdPage::kCameraNameId, COsdPage::kCameraNumberId, COsdPage::kDateId,
                    COsdPage::kTimeId}) {
@@ -140,17 +139,17 @@ TEST_F(SettingDlgTest, OpensOnTheOsdPageShowingTheFirstRecord) {
         EXPECT_TRUE(Control<QCheckBox>(osd, id)->isChecked()) << id;
     }
     EXPECT_EQ(Control<QCheckBox>(osd, COsdPage::kTextOnId)->geometry(), QRect(20, 15, 160, 20));
-    EXPECT_EQ(Control<QLabel>(osd, COsdPage::kFontLabelId)->text(), Text("TXT_FONT", "Font") + ":");
-    EXPECT_EQ(Control<QGroupBox>(osd, COsdPage::kInformationGroupId)->title(), Text("TXT_INFORMATION", "Information"));
+    EXPECT_EQ(Control<QLabel>(osd, COsdPage::kFontLabelId)->text(), "字型:");
+    EXPECT_EQ(Control<QGroupBox>(osd, COsdPage::kInformationGroupId)->title(), "資訊");
 
     QComboBox* languages = Control<QComboBox>(dialog.Page(1), CLanguagePage::kLanguageListId);
     ASSERT_EQ(languages->count(), 3);
     EXPECT_EQ(languages->itemText(0), "English");
     EXPECT_EQ(languages->currentIndex(), 2);
-    EXPECT_EQ(Control<QLabel>(dialog.Page(1), CLanguagePage::kLabelId)->text(), Text("TXT_LANGUAGE", "Language") + ":");
+    EXPECT_EQ(Control<QLabel>(dialog.Page(1), CLanguagePage::kLabelId)->text(), "語言:");
 
     EXPECT_EQ(Control<QLineEdit>(dialog.Page(2), CStoragePage::kLocationId)->text(), "/srv/clips");
-    EXPECT_EQ(Control<QLabel>(dialog.Page(2), CStoragePage::kLabelId)->text(), Text("TXT_LOCATION", "Location") + ":");
+    EXPECT_EQ(Control<QLabel>(dialog.Page(2), CStoragePage::kLabelId)->text(), "位置:");
 }
 
 TEST_F(SettingDlgTest, ChangingTabsShowsOnlyThatPage) {
@@ -327,15 +326,15 @@ TEST_F(SettingDlgTest, BrowseFillsTheEditOrSaysTheChoiceIsNoFolder) {
     browse->click();
     EXPECT_EQ(page.LocationEdit()->text(), "/old");
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, TranslateText("TXT_OPEN_ERROR", "It's not a data folder."));
-    EXPECT_EQ(boxes[0].caption, TranslateText("MSG_ERROR", "Error"));
+    EXPECT_EQ(boxes[0].text, "It's not a data folder.");
+    EXPECT_EQ(boxes[0].caption, "Error");
     EXPECT_EQ(boxes[0].flags, platform::kMbOk);
 
     chooser_answer = std::string("/media/new");
     browse->click();
     EXPECT_EQ(page.LocationEdit()->text(), "/media/new");
     ASSERT_EQ(chooser_titles.size(), 3u);
-    EXPECT_EQ(chooser_titles[0], TranslateText("TIP_OPENFOLDER", "Please select a folder."));
+    EXPECT_EQ(chooser_titles[0], "Please select a folder.");
     // Browsing alone stores nothing.
     EXPECT_EQ(ReadStorageLocationIn(program.path()), "/old");
 }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QToolButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -12,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <fstream>
 #include <thread>
 
@@ -188,6 +192,48 @@ TEST_F(SelectDlgTest, RefusedFoldersAndPickerChecks) {
     // The accepted range went to the time line, which snapped it to the recording.
     EXPECT_EQ(dlg_.time_line()->SelectionStart(), kStart);
     EXPECT_EQ(dlg_.record_source.start_second, kStart);
+}
+
+// Both toolbar buttons lie in the open, so a click lands on them and Tab
+// stops on them, whatever width the style gives the toolbar.
+TEST_F(SelectDlgTest, ToolbarButtonsAreReachableByMouseAndTab) {
+    dlg_.OnInitDialog();
+    dlg_.show();
+    QApplication::setActiveWindow(&dlg_);
+    control_test::DeliverPosted();
+    for (int id : {CSelectDlg::kRemoteManagerTool, CSelectDlg::kFolderTool}) {
+        SCOPED_TRACE(id);
+        auto* tool = FindControl<QToolButton>(&dlg_, id);
+        ASSERT_NE(tool, nullptr);
+        EXPECT_TRUE(tool->isVisible());
+        const QPoint centre = tool->mapTo(&dlg_, tool->rect().center());
+        EXPECT_EQ(dlg_.childAt(centre), tool);
+    }
+    int chooser_calls = 0;
+    ui::SetFolderChooser([&](QWidget*, const std::string&) {
+        ++chooser_calls;
+        return std::optional<std::string>(data_);
+    });
+    // A click where the user sees the folder tool.
+    auto* folder_tool = FindControl<QToolButton>(&dlg_, CSelectDlg::kFolderTool);
+    QWidget* under = dlg_.childAt(folder_tool->mapTo(&dlg_, folder_tool->rect().center()));
+    ASSERT_NE(under, nullptr);
+    control_test::Click(under, under->mapFrom(&dlg_, folder_tool->mapTo(&dlg_, folder_tool->rect().center())));
+    EXPECT_EQ(chooser_calls, 1);
+    EXPECT_EQ(dlg_.record_source.path, data_);
+
+    // Tab from OK round the whole dialog passes both tools.
+    FindControl<QPushButton>(&dlg_, CSelectDlg::kOk)->setFocus();
+    std::set<int> visited;
+    for (int i = 0; i < 40; ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        visited.insert(focus->property("controlId").toInt());
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(focus, &tab);
+    }
+    EXPECT_TRUE(visited.count(CSelectDlg::kRemoteManagerTool));
+    EXPECT_TRUE(visited.count(CSelectDlg::kFolderTool));
 }
 
 TEST_F(SelectDlgTest, RecorderLoginDaysRecordsAndSession) {
