@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
-# Builds Larkspur and starts it. Without a data folder on the command line it
-# makes a few minutes of sample recording first (once) and names its folder.
+# Builds Larkspur, Halyard and the tools, then starts Larkspur in its program
+# folder (build/bin), where its settings, recent recorders and stores live.
+# Without a data folder on the command line it makes a few minutes of sample
+# recording first (once) and names the folder to choose in Open.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+ROOT=$PWD
 scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target larkspur avdata-sample skin_pictures lang_files
-DATA=${1:-$PWD/sample}
-if [ ! -d "$DATA/avdata" ] && [ "$(basename "$DATA")" != "avdata" ] && [ -x build/bin/avdata-sample ]; then
-  echo "making a sample recording in $DATA/avdata ..."
-  build/bin/avdata-sample "$DATA" --minutes 3
+cmake --build build -j "$(nproc)" --target larkspur halyard fake-recorder watermark-check avdata-sample \
+  avdata-dump skin_pictures lang_files program_data_files
+DATA=${1:-$ROOT/sample}
+DATA=$(realpath -m "$DATA")
+# Open accepts the "avdata" folder itself.
+if [ "$(basename "$DATA")" != "avdata" ]; then DATA=$DATA/avdata; fi
+if [ ! -d "$DATA" ] && [ $# -eq 0 ]; then
+  echo "making a sample recording in $DATA ..."
+  build/bin/avdata-sample "$(dirname "$DATA")" --minutes 3
 fi
-[ -d "$DATA" ] && echo "data folder: $DATA (open it with Open in Larkspur)"
+if [ -d "$DATA" ]; then
+  echo "data folder: $DATA (choose it with Open, then the folder button of \"View Record Files\")"
+else
+  echo "no data folder at $DATA" >&2
+fi
 export LARKSPUR_DATA_FOLDER="$DATA"
-exec build/bin/larkspur
+cd build/bin
+exec ./larkspur

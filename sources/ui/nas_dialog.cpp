@@ -13,6 +13,7 @@
 #include "media/translate_text.h"
 #include "platform/message_box.h"
 #include "sources/ui/control_ids.h"
+#include "sources/ui/store_failure.h"
 #include "sources/ui/share_connection.h"
 
 namespace {
@@ -83,9 +84,11 @@ void CNasDialog::OnInitDialog() {
     test_button_->setText(Q(TranslateText("BTN_TEST_CONNECT", "Test Connection")));
     save_password_box_->setText(Q(TranslateText("CHECK_SAVE_PWD", "Save Password")));
     SetEntryLoaded(0);
-    if (!StoreExists()) platform::ShowMessageBox("The database does not exist.", "Error");
+    const bool exists = StoreExists();
+    if (!exists) platform::ShowMessageBox("The database does not exist.", "Error");
     NasShareStore store(store_file);
     SQLite::Table table = store.SelectAll();
+    if (exists && store.LastError() != 0) ShowStoreReadFailure();
     const QSignalBlocker quiet(list_);
     for (int row = 0; row < table.RowCount(); ++row) {
         table.SetCurrentRow(row);
@@ -140,7 +143,10 @@ void CNasDialog::OnAdd() {
     record.SetPassword(save_password_ ? password_ : "");
     NasShareStore store(store_file);
     // A line the store does not hold would vanish on the next opening.
-    if (store.Insert(record) != 0) return;
+    if (store.Insert(record) != 0) {
+        ShowStoreWriteFailure();
+        return;
+    }
     list_->addItem(Q(server_));
 }
 
@@ -176,6 +182,8 @@ void CNasDialog::OnEdit() {
         if (store.Replace(old_line, record) == 0) {
             const QSignalBlocker quiet(list_);
             list_->item(row)->setText(Q(server_));
+        } else {
+            ShowStoreWriteFailure();
         }
     }
     SetEntryLoaded(0);
@@ -197,6 +205,8 @@ void CNasDialog::OnDelete() {
             password_.clear();
             save_password_ = 0;
             WriteFields();
+        } else {
+            ShowStoreWriteFailure();
         }
     }
     SetEntryLoaded(0);

@@ -17,6 +17,7 @@
 #include "platform/message_box.h"
 #include "sources/recorder_replies.h"
 #include "sources/ui/control_ids.h"
+#include "sources/ui/store_failure.h"
 
 namespace {
 
@@ -97,9 +98,11 @@ bool CServerDlg::StoreExists() const {
 }
 
 void CServerDlg::FillServerList() {
-    if (!StoreExists()) platform::ShowMessageBox("The database does not exist.", "Message");
+    const bool exists = StoreExists();
+    if (!exists) platform::ShowMessageBox("The database does not exist.", "Message");
     CServerManager store(store_file);
     SQLite::Table table = store.SelectAll();
+    if (exists && store.LastError() != 0) ShowStoreReadFailure();
     const QSignalBlocker quiet(list_);
     for (int row = 0; row < table.RowCount(); ++row) {
         table.SetCurrentRow(row);
@@ -194,7 +197,10 @@ void CServerDlg::OnAdd() {
         return;
     }
     // A line the store does not hold would vanish on the next opening.
-    if (AddToStore() != 0) return;
+    if (AddToStore() != 0) {
+        ShowStoreWriteFailure();
+        return;
+    }
     list_->addItem(Q(ListLine(server_, ip_)));
 }
 
@@ -235,6 +241,8 @@ void CServerDlg::OnEdit() {
         if (store.Replace(old_ip, record) == 0) {
             const QSignalBlocker quiet(list_);
             list_->item(row)->setText(Q(ListLine(server_, ip_)));
+        } else {
+            ShowStoreWriteFailure();
         }
     }
     SetEntryLoaded(0);
@@ -257,6 +265,8 @@ void CServerDlg::OnDelete() {
             delete list_->takeItem(row);
             list_->setCurrentRow(-1);
             ClearFields();
+        } else {
+            ShowStoreWriteFailure();
         }
     }
     SetEntryLoaded(0);

@@ -20,6 +20,7 @@
 #include "media/view_slot_order.h"
 #include "platform/message_box.h"
 #include "tests/mainwindow/ui/control_test_support.h"
+#include "tests/support/program_folder_copy.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
 #include "tools/common/fake_recorder.h"
@@ -69,6 +70,8 @@ protected:
     bool Enabled(int id) const { return dlg_->Control(id)->isEnabled(); }
 
     control_test::ApplicationGuard app_;
+    // Whatever a command stores lands in this copy, not beside the test program.
+    ProgramFolderCopy program_;
     std::unique_ptr<CKestrelPlaybackDlg> dlg_;
     std::vector<Box> boxes_;
     std::vector<QWidget*> chooser_owners_;

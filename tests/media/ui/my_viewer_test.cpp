@@ -16,6 +16,7 @@
 #include "media/osd_style_record.h"
 #include "media/ui/gdi_paint.h"
 #include "tests/media/ui/viewer_test_support.h"
+#include "tests/support/program_folder_copy.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -246,7 +247,6 @@ class SnapshotTest : public MyViewerTest {
 protected:
     void SetUp() override {
         MyViewerTest::SetUp();
-        if (!ReadStorageLocation().empty()) GTEST_SKIP() << "a storage folder is set beside the test program";
         ui::SetFolderChooser([this](QWidget*, const std::string& title) {
             titles.push_back(title);
             return choice;
@@ -259,6 +259,8 @@ protected:
         return names;
     }
 
+    // Its setting file starts with no storage folder, as shipped.
+    ProgramFolderCopy program;
     TempFolder folder;
     std::optional<std::string> choice;
     std::vector<std::string> titles;

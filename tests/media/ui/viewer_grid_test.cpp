@@ -11,6 +11,7 @@
 #include "media/ui/my_viewer.h"
 #include "media/view_slot_order.h"
 #include "tests/media/ui/viewer_test_support.h"
+#include "tests/support/program_folder_copy.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -203,7 +204,7 @@ TEST_F(ViewerGridTest, MouseSelectsPansAndDoubleClicks) {
 }
 
 TEST_F(ViewerGridTest, SnapshotIsNamedAfterTheSelectedView) {
-    if (!ReadStorageLocation().empty()) GTEST_SKIP() << "a storage folder is set beside the test program";
+    ProgramFolderCopy program;
     TempFolder folder;
     ui::SetFolderChooser([&](QWidget*, const std::string&) { return std::optional<std::string>(folder.path()); });
     grid.Viewer(0)->SetFrameSize(16, 16);

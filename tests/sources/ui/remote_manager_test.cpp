@@ -10,6 +10,7 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
 
 #include "sources/nas_share_store.h"
 #include "sources/server_manager.h"
@@ -162,6 +163,40 @@ TEST_F(ServerPageTest, AddSelectEditDeleteKeepListAndStoreTogether) {
     again.store_file = file_;
     again.OnInitDialog();
     EXPECT_EQ(Lines(FindControl<QListWidget>(&again, CServerDlg::kServerList)), Lines(List()));
+}
+
+// A store whose statements fail says so; the list never shows what was not stored.
+TEST_F(ServerPageTest, FailedStatementsAreReportedNotShownAsDone) {
+    // A file without the table: nothing can be listed or added.
+    ASSERT_TRUE(sel_test::CreateStore(file_, "create table other(x text);"));
+    Open();
+    EXPECT_EQ(boxes_.Take(), (Boxes{{"The database could not be read.", "Error"}}));
+    Type("Shop", "10.0.0.5", "80", "admin", "pw", true);
+    page_.OnAdd();
+    EXPECT_EQ(boxes_.Take(), (Boxes{{"The database could not be changed.", "Error"}}));
+    EXPECT_EQ(List()->count(), 0);
+
+    // A store that refuses changes (as a read-only or full one does): Edit and Delete keep the line.
+    std::filesystem::remove(file_);
+    ASSERT_TRUE(sel_test::CreateStore(file_, std::string(sel_test::kServerTable) +
+                                                 "insert into server values('1','Depot','10.0.0.1','80','op','pw');"
+                                                 "create trigger no_delete before delete on server"
+                                                 " begin select raise(abort, 'refused'); end;"));
+    CServerDlg page;
+    page.store_file = file_;
+    page.OnInitDialog();
+    auto* list = FindControl<QListWidget>(&page, CServerDlg::kServerList);
+    ASSERT_EQ(Lines(list), QStringList{"Depot(10.0.0.1)"});
+    list->setCurrentRow(0);
+    FindControl<QLineEdit>(&page, CServerDlg::kServerEdit)->setText("Renamed");
+    page.OnEdit();
+    EXPECT_EQ(boxes_.Take(), (Boxes{{"The database could not be changed.", "Error"}}));
+    EXPECT_EQ(Lines(list), QStringList{"Depot(10.0.0.1)"});
+    list->setCurrentRow(0);
+    page.OnDelete();
+    EXPECT_EQ(boxes_.Take(), (Boxes{{"The database could not be changed.", "Error"}}));
+    EXPECT_EQ(Lines(list), QStringList{"Depot(10.0.0.1)"});
+    EXPECT_EQ(Stored("10.0.0.1").GetServerName(), "Depot");
 }
 
 TEST(ServerPageLines, ParseListEntry) {
@@ -365,6 +400,16 @@ TEST_F(SharePageTest, StoreRoundTrip) {
     again.store_file = file_;
     again.OnInitDialog();
     EXPECT_EQ(Lines(FindControl<QListWidget>(&again, CNasDialog::kShareList)), QStringList{"192.168.0.241"});
+}
+
+TEST_F(SharePageTest, FailedStatementsAreReportedNotShownAsDone) {
+    std::ofstream(file_) << "this is no database, though it has the name of one";
+    page_.OnInitDialog();
+    EXPECT_EQ(boxes_.Take(), (Boxes{{"The database could not be read.", "Error"}}));
+    Type("nas", "rec", "guest", "pw", true);
+    page_.OnAdd();
+    EXPECT_EQ(boxes_.Take(), (Boxes{{"The database could not be changed.", "Error"}}));
+    EXPECT_EQ(List()->count(), 0);
 }
 
 TEST_F(SharePageTest, MissingStoreAndConnectionTest) {
