@@ -65,7 +65,7 @@ function(larkspur_tests)
     add_test(NAME ${name} COMMAND ${name})
     set(env "LARKSPUR_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "SDL_AUDIODRIVER=disk" "SDL_DISKAUDIOFILE=/dev/null")
     if(rel MATCHES "/ui/")
-      target_link_libraries(${name} PRIVATE larkspur_ui)
+      target_link_libraries(${name} PRIVATE larkspur_ui Qt6::Test)
       set_target_properties(${name} PROPERTIES AUTOMOC ON)
       # Qt and fontconfig keep caches for the life of the process.
       list(APPEND env "QT_QPA_PLATFORM=offscreen" "ASAN_OPTIONS=detect_leaks=0")

@@ -10,6 +10,7 @@
 #include "checker/ui/checker_viewer.h"
 #include "checker/ui/img_box.h"
 #include "checker/verification.h"
+#include "mainwindow/ui/about_dlg.h"
 #include "mainwindow/ui/loading_page.h"
 #include "mainwindow/ui/my_button.h"
 #include "media/translate_text.h"
@@ -116,7 +117,12 @@ CWatermarkDlg::~CWatermarkDlg() {
     if (verify_thread_.joinable()) verify_thread_.join();
 }
 
+void CWatermarkDlg::OnSysCommand(int command) {
+    if (CSystemMenu::IsAboutCommand(command)) RunAboutBox(this, "About Halyard", "Halyard V1.0.00");
+}
+
 void CWatermarkDlg::OnInitDialog() {
+    system_menu_ = new CSystemMenu(this, "About Halyard(&A)...", [this](int command) { OnSysCommand(command); });
     setWindowTitle(Tr("TITLE_HALYARD", "Halyard"));
     add_file_->setToolTip(Tr("TIP_ADDFILE", "新增檔案"));
     remove_->setToolTip(Tr("TIP_REMOVE", "移除檔案"));

@@ -15,6 +15,7 @@
 class CCheckerViewerGrid;
 class CImgBox;
 class CMyButton;
+class CSystemMenu;
 class QLabel;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -51,6 +52,10 @@ public:
     // A click on row (-1: empty space).
     void OnListClick(int row);
 
+    // A command of the window's own menu; the About item's opens the About box.
+    void OnSysCommand(int command);
+    CSystemMenu* system_menu() const { return system_menu_; }
+
     void StartAviPreview(const std::string& path);
     void StopAviPreview();
 
@@ -83,6 +88,7 @@ private:
     QLabel* passed_ = nullptr;
     CImgBox* img_box_ = nullptr;
     CCheckerViewerGrid* grid_ = nullptr;
+    CSystemMenu* system_menu_ = nullptr;
 
     int current_item_ = -1;
     bool selecting_ = false;  // our own selection changes, not the user's

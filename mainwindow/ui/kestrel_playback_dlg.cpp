@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "export/ui/backup_dialog.h"
+#include "mainwindow/ui/about_dlg.h"
 #include "mainwindow/ui/bmp_button.h"
 #include "mainwindow/ui/my_button.h"
 #include "mainwindow/ui/my_slider.h"
@@ -278,6 +279,7 @@ void CKestrelPlaybackDlg::OnInitDialog() {
     if (initialised_) return;
     initialised_ = true;
     ResetViewSlotOrder();
+    system_menu_ = new CSystemMenu(this, "About Larkspur(&A)...", [this](int command) { OnSysCommand(command); });
     LanguageIndex = 0;
     setWindowTitle("Larkspur");
     background_image_ = LoadSkinImage(skin::kBackgroundFile);
@@ -311,6 +313,10 @@ void CKestrelPlaybackDlg::OnInitDialog() {
         style.colour = 0xFFFF;
         style.show_text = style.show_time = style.show_date = style.show_camera_name = style.show_camera_number = 1;
     }
+}
+
+void CKestrelPlaybackDlg::OnSysCommand(int command) {
+    if (CSystemMenu::IsAboutCommand(command)) RunAboutBox(this, "About Larkspur", "Larkspur V1.1.00");
 }
 
 int CKestrelPlaybackDlg::DoModal() {

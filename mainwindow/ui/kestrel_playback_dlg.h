@@ -29,6 +29,7 @@ class CInfoBox;
 class CMyButton;
 class CMySlider;
 class CMyStatic;
+class CSystemMenu;
 
 // Control ids of the main dialog.
 namespace kestrel_id {
@@ -99,6 +100,10 @@ public:
     void ToggleFullScreen() override;
     void RestartRemoteStream() override;
     void ApplyViewLayout() override;
+
+    // A command of the window's own menu; the About item's opens the About box.
+    void OnSysCommand(int command);
+    CSystemMenu* system_menu() const { return system_menu_; }
 
     // Window messages, on the window thread.
     void OnWndMsg(uint32_t message, intptr_t wparam, intptr_t lparam);
@@ -210,6 +215,7 @@ private:
     CMySlider* time_slider_ = nullptr;
     CMySlider* volume_slider_ = nullptr;
     CMyStatic* version_label_ = nullptr;
+    CSystemMenu* system_menu_ = nullptr;
     QTimer status_timer_;
     QImage background_image_;
     BackgroundRect background_;
