@@ -33,7 +33,7 @@ int32_t SecondTarget(int speed, bool first_second) {
 }  // namespace
 
 void PlaybackEngine::StartLocalPlayback() {
-    if (record_source.start_second == 0 || record_source.end_second == 0) return;
+    if (!IsPlayRange(record_source.start_second, record_source.end_second)) return;
     range_start = record_source.start_second;
     range_end = record_source.end_second;
     range_length = range_end - range_start;

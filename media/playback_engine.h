@@ -53,8 +53,15 @@ public:
     void DispatchAudio(std::unique_ptr<AudioRecord> record);
     void CloseAudioDecoder();
 
+    // A range of the day to play: it may start at midnight (second 0); an end
+    // not after its start is no range.
+    static bool IsPlayRange(int start_second, int end_second) {
+        return start_second >= 0 && end_second > start_second;
+    }
+
     // Transport (window thread).
     void OnPlay();
+    // From stopped it does nothing: there is nothing to pause.
     void OnPause();
     void OnStop();
     void OnStepForward();

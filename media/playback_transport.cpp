@@ -36,7 +36,7 @@ void PlaybackEngine::ShowPlayStatus() {
 }
 
 void PlaybackEngine::OnPlay() {
-    if (range_start == 0 || range_end == 0) return;
+    if (!IsPlayRange(range_start, range_end)) return;
     window_->SetTransportButtons(kPlaying);
     Play();
 }
@@ -62,6 +62,8 @@ void PlaybackEngine::Play() {
 }
 
 void PlaybackEngine::OnPause() {
+    // A paused state with nothing running would make the next Play show "PLAY" and start nothing.
+    if (play_state == kStopped) return;
     Pause();
     window_->SetTransportButtons(kPaused);
 }

@@ -133,7 +133,7 @@ void CAviDialog2::OnInitDialog() {
         start_time_->setText(QString::fromStdString(TimeText(cue_in_second)));
         end_time_->setText(QString::fromStdString(TimeText(cue_out_second)));
     }
-    output_folder_ = ReadStorageLocation();
+    output_folder_ = !chosen_folder.empty() ? chosen_folder : ReadStorageLocation();
     // Without a stored folder the exports land in the user's home folder.
     if (output_folder_.empty()) output_folder_ = QDir::homePath().toStdString();
     while (output_folder_.size() > 1 && (output_folder_.back() == '/' || output_folder_.back() == '\\'))

@@ -48,6 +48,9 @@ public:
     int cue_in_second = 0;
     int cue_out_second = 0;
     const RecordSource* record_source = nullptr;
+    // The folder the main dialog's storage chooser settled on for this export;
+    // empty: the stored storage folder.
+    std::string chosen_folder;
     // The main dialog's posted messages (WM_DISK_FULL).
     WindowMessageSink message_sink;
 

@@ -145,7 +145,9 @@ public:
     void OnBackup();
     void RunSettings();
     void RunExport();
+    // 1 when a storage folder is known or chosen (then in chosen_folder()), 0 otherwise.
     int ChooseFolder();
+    const std::string& chosen_folder() const { return chosen_folder_; }
 
     // Esc and the cancel command never end this dialog; only Power does.
     void reject() override {}
@@ -225,4 +227,6 @@ private:
     int layout_busy_ = 0;
     bool initialised_ = false;
     std::array<OsdStyleRecord, 4> osd_styles_;
+    // The last ChooseFolder's folder: without a settings file it is known nowhere else.
+    std::string chosen_folder_;
 };

@@ -54,7 +54,7 @@ void CKestrelPlaybackDlg::OnOpen() {
         } else {
             engine.StopPlayback();
             const RecordSource& source = chosen.source;
-            if (source.start_second != 0 && source.end_second != 0) {
+            if (PlaybackEngine::IsPlayRange(source.start_second, source.end_second)) {
                 engine.record_source = source;
                 engine.range_start = source.start_second;
                 engine.range_end = source.end_second;
@@ -175,9 +175,13 @@ void CKestrelPlaybackDlg::RunSettings() {
 }
 
 int CKestrelPlaybackDlg::ChooseFolder() {
+    chosen_folder_.clear();
     std::error_code error;
     const std::string stored = ReadStorageLocation();
-    if (!stored.empty() && std::filesystem::is_directory(stored, error)) return 1;
+    if (!stored.empty() && std::filesystem::is_directory(stored, error)) {
+        chosen_folder_ = stored;
+        return 1;
+    }
     const auto chosen = ui::ChooseFolder(this, TranslateText("TIP_OPENFOLDER", "Please select a folder."));
     if (!chosen) return 0;
     if (chosen->empty()) {
@@ -185,7 +189,9 @@ int CKestrelPlaybackDlg::ChooseFolder() {
                                  TranslateText("MSG_ERROR", "Error"));
         return 0;
     }
+    // Remembered when the settings file exists; used for this export either way.
     WriteStorageLocation(*chosen);
+    chosen_folder_ = *chosen;
     return 1;
 }
 
@@ -204,6 +210,7 @@ void CKestrelPlaybackDlg::RunExport() {
                                  TranslateText("MSG", "Message"));
         return;
     }
+    const bool was_playing = engine.play_state == PlaybackEngine::kPlaying;
     KillStatusTimer();
     OnPause();
     Wait(std::chrono::milliseconds(100));
@@ -212,7 +219,8 @@ void CKestrelPlaybackDlg::RunExport() {
             engine.status_timer_running = true;
             StartStatusTimer();
         }
-        OnPlay();
+        // Back to what it was: Play from paused or stopped would start what the user had not.
+        if (was_playing) OnPlay();
         return;
     }
     int channel = -1;
@@ -223,7 +231,7 @@ void CKestrelPlaybackDlg::RunExport() {
         PostMessage(message, wparam, lparam);
     };
     if (engine.source_mode != 1) {
-        FolderExportRequest request{this, channel, cue_in, cue_out, engine.record_source, post};
+        FolderExportRequest request{this, channel, cue_in, cue_out, engine.record_source, chosen_folder_, post};
         if (hooks.run_folder_export) hooks.run_folder_export(request);
     } else {
         // The receiver must have ended before its connection is closed; the export ends stopped anyway.
@@ -253,6 +261,7 @@ void CKestrelPlaybackDlg::RunExport() {
         request.end_text = text;
         request.session_id = engine.session_id;
         request.duration = cue_out - cue_in;
+        request.output_folder = chosen_folder_;
         request.post_message = post;
         if (hooks.run_recorder_export) hooks.run_recorder_export(request);
 

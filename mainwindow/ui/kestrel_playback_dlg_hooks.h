@@ -49,6 +49,8 @@ struct FolderExportRequest {
     int channel_index = -1;
     int cue_in = 0, cue_out = 0;
     RecordSource source;
+    // Where the files go: the folder the storage chooser settled on.
+    std::string output_folder;
     PostToMainDialog post_message;
 };
 
@@ -66,6 +68,8 @@ struct RecorderExportRequest {
     std::string start_text, end_text;
     int session_id = -1;
     int duration = 0;
+    // Where the files go: the folder the storage chooser settled on.
+    std::string output_folder;
     PostToMainDialog post_message;
 };
 

@@ -78,6 +78,7 @@ KestrelDialogHooks StandardDialogHooks() {
         dialog.cue_in_second = request.cue_in;
         dialog.cue_out_second = request.cue_out;
         dialog.record_source = &request.source;
+        dialog.chosen_folder = request.output_folder;
         dialog.message_sink = request.post_message;
         return dialog.DoModal();
     };

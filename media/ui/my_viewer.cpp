@@ -340,11 +340,22 @@ bool CMyViewer::OnCommand(int id) {
     return false;
 }
 
-ViewPrinter::Result CMyViewer::Print() {
-    // The client area alone: anything outside it would be no part of the view.
-    const QImage capture = grab().toImage();
-    return printer_.Print(capture, this);
+QImage CMyViewer::PrintCapture() {
+    QWidget* parent = parentWidget();
+    const int n = layout();
+    if (grid_ && parent && (n == 2 || n == 3)) {
+        // The views as they are shown side by side, whichever slot each is in.
+        QRect area;
+        for (int i = 0; i < 4; ++i) {
+            const CMyViewer* viewer = grid_->Viewer(i);
+            if (viewer && viewer->isVisible() && viewer->parentWidget() == parent) area |= viewer->geometry();
+        }
+        if (!area.isEmpty()) return parent->grab(area).toImage();
+    }
+    return grab().toImage();
 }
+
+ViewPrinter::Result CMyViewer::Print() { return printer_.Print(PrintCapture(), this); }
 
 CMyViewer::SnapshotResult CMyViewer::Snapshot() {
     const std::string message_caption = TranslateText("MSG", "Message");

@@ -76,6 +76,9 @@ public:
     void Zoom(int steps);
     ZoomWindow CurrentZoom() const;
     ViewPrinter::Result Print();
+    // What Print puts on the page: the viewer's client area, or in a 2x2 or
+    // 3x3 layout the area of every shown viewer of its grid.
+    QImage PrintCapture();
     SnapshotResult Snapshot();
     // Commands 10, 12 and 13-16; false for any other id.
     bool OnCommand(int id);

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QScreen>
 #include <QThread>
 
@@ -22,6 +23,12 @@ ScreenSizeSource g_screen_size;
 
 PrinterChoice RunPrintDialog(QWidget* owner) {
     PrinterChoice choice;
+    // Without an installed printer Qt would still offer a dialog and a file printer
+    // that prints nowhere; the caller says "No printer found!" instead.
+    if (QPrinterInfo::availablePrinterNames().isEmpty()) {
+        choice.accepted = true;
+        return choice;
+    }
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     QPrintDialog dialog(printer.get(), owner);
     dialog.setOption(QAbstractPrintDialog::PrintToFile, false);

@@ -111,12 +111,19 @@ TEST_F(LocalPlaybackTest, FastSpeedsQueueKeyFramesOnly) {
 TEST_F(LocalPlaybackTest, NoRangeNoPlayback) {
     SmallRecording recording;
     auto engine = Start(recording);
-    engine->OnStop();
-    engine->record_source.start_second = 0;
-    window_.buttons = -1;
-    engine->StartLocalPlayback();
-    EXPECT_FALSE(engine->ReaderRunning());
-    EXPECT_EQ(window_.buttons, -1);
+    // No range: nothing chosen (both 0), or an end not after the start. A start of 0 is midnight, a range.
+    const int start = recording.start_second;
+    const std::pair<int, int> none[] = {{0, 0}, {start, start}, {start, start - 1}};
+    for (const auto& [from, to] : none) {
+        SCOPED_TRACE(std::to_string(from) + "-" + std::to_string(to));
+        engine->OnStop();
+        engine->record_source.start_second = from;
+        engine->record_source.end_second = to;
+        window_.buttons = -1;
+        engine->StartLocalPlayback();
+        EXPECT_FALSE(engine->ReaderRunning());
+        EXPECT_EQ(window_.buttons, -1);
+    }
 }
 
 TEST_F(LocalPlaybackTest, VanishedDataFolderStops) {

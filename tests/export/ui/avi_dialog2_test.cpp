@@ -16,8 +16,10 @@
 #include "checker/watermark_checks.h"
 #include "export/ui/avi_dialog2.h"
 #include "export/ui/avi_dump_dlg2.h"
+#include "mainwindow/storage_location.h"
 #include "media/playback_sinks.h"
 #include "tests/mainwindow/ui/control_test_support.h"
+#include "tests/support/program_folder_copy.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
 
@@ -144,6 +146,19 @@ TEST_F(AviDialog2Test, ControlsTextsAndFormatSwitch) {
     if (expected.empty()) expected = QDir::homePath().toStdString();
     while (expected.size() > 1 && expected.back() == '/') expected.pop_back();
     EXPECT_EQ(fresh.output_folder(), expected);
+}
+
+TEST_F(AviDialog2Test, TheFolderChosenForThisExportWinsOverTheStoredOne) {
+    ProgramFolderCopy program;
+    TempFolder stored, chosen;
+    ASSERT_TRUE(WriteStorageLocation(stored.path()));
+    CAviDialog2 plain;
+    plain.OnInitDialog();
+    EXPECT_EQ(plain.output_folder(), stored.path());
+    CAviDialog2 handed;
+    handed.chosen_folder = chosen.path() + "/";
+    handed.OnInitDialog();
+    EXPECT_EQ(handed.output_folder(), chosen.path());
 }
 
 TEST_F(AviDialog2Test, NoChannelCheckedEndsWithoutWriting) {

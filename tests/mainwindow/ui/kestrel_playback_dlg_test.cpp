@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QPrinter>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -285,9 +286,42 @@ TEST_F(KestrelDlgTest, ExportChecksTheMarksAndClearsThemAfterTheExport) {
     EXPECT_EQ(exports[0].channel_index, 2);
     EXPECT_EQ(exports[0].cue_in, 3600);
     EXPECT_EQ(exports[0].cue_out, 3700);
+    EXPECT_EQ(exports[0].output_folder, out.path());
     EXPECT_EQ(panel.CueIn(), -1);
     EXPECT_EQ(panel.CueOut(), -1);
     EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+}
+
+TEST_F(KestrelDlgTest, TheExportGoesToTheFolderChosenOrStored) {
+    SetUpScreen(1280, 1024);
+    std::vector<std::string> folders;
+    dlg_->hooks.run_folder_export = [&](const FolderExportRequest& r) {
+        folders.push_back(r.output_folder);
+        return kDialogOk;
+    };
+    auto export_range = [&] {
+        dlg_->status_panel().SetCueIn(100);
+        dlg_->status_panel().SetCueOut(200);
+        dlg_->OnExportAvi();
+    };
+    TempFolder first, second;
+
+    // The shipped setting is remembered: the next export asks no more.
+    folder_answer_ = first.path();
+    export_range();
+    folder_answer_ = second.path();
+    export_range();
+    EXPECT_EQ(chooser_owners_.size(), 1u);
+    EXPECT_EQ(folders, (std::vector<std::string>{first.path(), first.path()}));
+
+    // Without the settings file the choice serves that one export, and the next one asks again.
+    std::filesystem::remove(program_.Sub("lang/setting.ini"));
+    folders.clear();
+    export_range();
+    folder_answer_ = first.path();
+    export_range();
+    EXPECT_EQ(chooser_owners_.size(), 3u);
+    EXPECT_EQ(folders, (std::vector<std::string>{second.path(), first.path()}));
 }
 
 TEST_F(KestrelDlgTest, SettingsPushStylesIntoTheViewersAndRenewTooltips) {
@@ -396,6 +430,109 @@ TEST_F(KestrelDlgTest, OpenPlaysTheChosenFolderRangeIntoTheViewers) {
     dlg_->OnOpen();
     EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
     EXPECT_FALSE(dlg_->engine().ReaderRunning());
+}
+
+// A day recorded from midnight: its range starts at second 0 and must play;
+// a range whose end is not after its start is none.
+TEST_F(KestrelDlgTest, ARangeFromMidnightPlaysAndAnEmptyRangeStartsNothing) {
+    SetUpScreen(1280, 1024);
+    TempFolder tmp;
+    SmallRecording recording;
+    recording.start_second = 0;
+    const std::string data = WriteSmallRecording(tmp.path(), recording);
+    ASSERT_FALSE(data.empty());
+    int end = 2;
+    dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
+        RecordSelectionResult chosen;
+        chosen.result = kDialogOk;
+        chosen.source.path = data;
+        chosen.source.channel_mask = 1;
+        chosen.source.start_second = 0;
+        chosen.source.end_second = end;
+        chosen.source.year = recording.date.year;
+        chosen.source.month = recording.date.month;
+        chosen.source.day = recording.date.day;
+        return chosen;
+    };
+    dlg_->OnOpen();
+    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_TRUE(dlg_->engine().ReaderRunning());
+    QElapsedTimer clock;
+    clock.start();
+    while (!dlg_->grid().Viewer(0)->HasVideo() && clock.elapsed() < 8000) control_test::Pump(20);
+    EXPECT_TRUE(dlg_->grid().Viewer(0)->HasVideo());
+
+    // Play after Stop starts the same range again.
+    dlg_->OnStop();
+    dlg_->OnPlay();
+    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_TRUE(dlg_->engine().ReaderRunning());
+
+    end = 0;
+    dlg_->OnOpen();
+    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_FALSE(dlg_->engine().ReaderRunning());
+}
+
+// Backup pauses what plays; it and a cancelled export folder choice leave
+// the play state true to what runs.
+TEST_F(KestrelDlgTest, BackupAndACancelledExportKeepThePlayStateTrue) {
+    SetUpScreen(1280, 1024);
+    TempFolder tmp;
+    SmallRecording recording;
+    recording.seconds = 3;
+    const std::string data = WriteSmallRecording(tmp.path(), recording);
+    ASSERT_FALSE(data.empty());
+    dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
+        RecordSelectionResult chosen;
+        chosen.result = kDialogOk;
+        chosen.source.path = data;
+        chosen.source.channel_mask = 1;
+        chosen.source.start_second = recording.start_second;
+        chosen.source.end_second = recording.start_second + 2;
+        chosen.source.year = recording.date.year;
+        chosen.source.month = recording.date.month;
+        chosen.source.day = recording.date.day;
+        return chosen;
+    };
+    int backups = 0;
+    dlg_->hooks.run_backup = [&](QWidget*, const std::string&) { return ++backups, 2; };
+    dlg_->hooks.run_folder_export = [](const FolderExportRequest&) -> int {
+        ADD_FAILURE() << "the folder choice was cancelled";
+        return 2;
+    };
+    auto state = [&] { return dlg_->engine().play_state.load(); };
+    auto status = [&] { return dlg_->info_box()->CurrentTexts().state; };
+    auto cancelled_export = [&] {
+        dlg_->status_panel().SetCueIn(recording.start_second);
+        dlg_->status_panel().SetCueOut(recording.start_second + 1);
+        dlg_->OnExportAvi();  // the chooser answers "cancelled"
+    };
+
+    dlg_->OnOpen();
+    dlg_->OnStop();
+    // From stopped: both leave it stopped, and Play then really plays.
+    dlg_->OnBackup();
+    EXPECT_EQ(backups, 1);
+    cancelled_export();
+    EXPECT_EQ(state(), PlaybackEngine::kStopped);
+    EXPECT_EQ(status(), "STOP");
+    EXPECT_FALSE(Enabled(kPause));
+    dlg_->OnPlay();
+    EXPECT_EQ(state(), PlaybackEngine::kPlaying);
+    EXPECT_TRUE(dlg_->engine().ReaderRunning());
+    EXPECT_EQ(status(), "PLAY");
+
+    // From playing: the cancelled export plays on, the backup leaves it paused.
+    cancelled_export();
+    EXPECT_EQ(state(), PlaybackEngine::kPlaying);
+    dlg_->OnBackup();
+    EXPECT_EQ(state(), PlaybackEngine::kPaused);
+    EXPECT_EQ(status(), "PAUSE");
+    // From paused: the cancelled export leaves it paused.
+    cancelled_export();
+    EXPECT_EQ(state(), PlaybackEngine::kPaused);
+    EXPECT_TRUE(dlg_->engine().ReaderRunning());
 }
 
 TEST_F(KestrelDlgTest, OpenOnARecorderStartsAtItsPositionOrNotAtAll) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QPrinter>
+#include <QPrinterInfo>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -97,6 +100,20 @@ TEST_F(ViewPrinterTest, ViewerPrintsWhatItShows) {
     EXPECT_EQ(viewer.Print(), ViewPrinter::Result::kPrinted);
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(Count(ReadText(pdf), R"(/Type\s*/Page(?!s))"), 1u);
+}
+
+TEST(ViewPrinterNoPrinter, TheRealChooserSaysNoPrinterFound) {
+    viewer_test::UiRecorder recorder;
+    if (!QPrinterInfo::availablePrinterNames().isEmpty()) GTEST_SKIP() << "a printer is installed here";
+    CMyViewer viewer;
+    viewer.resize(64, 48);
+    // A print dialog that opens anyway must fail the test, not hang it.
+    QTimer::singleShot(3000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    EXPECT_EQ(viewer.Print(), ViewPrinter::Result::kNoPrinter);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "No printer found!");
 }
 
 }  // namespace

@@ -214,6 +214,33 @@ TEST_F(ViewerGridTest, SnapshotIsNamedAfterTheSelectedView) {
     EXPECT_EQ(entry.path().filename().string().substr(0, 5), "CH03_");
 }
 
+// In 2x2 the print covers the four views as shown, whichever viewer prints.
+TEST_F(ViewerGridTest, PrintIn2x2CapturesTheWholeGrid) {
+    const uint32_t colours[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00};
+    grid.ApplyLayout(2);
+    for (int i = 0; i < 4; ++i) {
+        CMyViewer* viewer = grid.Viewer(i);
+        viewer->SetFrameSize(16, 16);
+        const auto picture = viewer_test::SolidPicture(16, 16, colours[i]);
+        ASSERT_EQ(viewer->ShowFrame(static_cast<int>(picture.size()), picture.data()), 1);
+    }
+    parent.resize(1280, 1021);
+    parent.show();
+    QRect all;
+    for (int i = 0; i < 4; ++i) all |= Geometry(i);
+    for (int printing : {0, 3}) {
+        SCOPED_TRACE(printing);
+        const QImage capture = grid.Viewer(printing)->PrintCapture();
+        ASSERT_EQ(capture.size(), all.size());
+        for (int i = 0; i < 4; ++i) {
+            const QPoint centre = Geometry(i).center() - all.topLeft();
+            EXPECT_EQ(viewer_test::Pixel(capture, centre.x(), centre.y()), colours[i]) << "view " << i;
+        }
+    }
+    grid.ApplyLayout(1);
+    EXPECT_EQ(grid.Viewer(0)->PrintCapture().size(), Geometry(0).size());
+}
+
 TEST(ViewerGridLifetime, ParentDestroyedFirst) {
     viewer_test::UiRecorder recorder;
     auto parent = std::make_unique<QWidget>();
