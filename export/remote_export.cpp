@@ -115,6 +115,7 @@ void RemoteExport::BeginChannel(int channel, const std::tm& now, RemoteExportPro
                                     RequestTimeText(s.year, s.month, s.day, s.cue_out));
     stream_request_ = StreamRequest(s.session_id, channel_);
     sink_ = sink;
+    download_gave_up_.store(0);
     download_running_.store(1);
     writer_running_.store(1);
     stream_state_.store(0);
@@ -147,7 +148,18 @@ void RemoteExport::EndChannel() {
 
 bool RemoteExport::Pause(const std::atomic<int>& flag, int ms) { return wake_.Pause(flag, ms); }
 
-void RemoteExport::WakeThreads() { wake_.WakeAll(); }
+void RemoteExport::WakeThreads() {
+    wake_.WakeAll();
+    queue_.Wake();
+}
+
+// Marked before the flags fall, so a writer that sees the download gone never takes it for the end of the stream.
+void RemoteExport::GiveUp() {
+    download_gave_up_.store(1);
+    download_running_.store(0);
+    writer_running_.store(0);
+    WakeThreads();
+}
 
 // A refusal (any status but 200) counts as a failed request: the recorder's
 // error text would otherwise be taken for the start of the stream.
@@ -162,12 +174,18 @@ bool RemoteExport::ConnectAndRequest() {
     return Pause(download_running_, timings_.between_requests_ms);
 }
 
-void RemoteExport::Rerequest() {
-    while (download_running_.load()) {
-        if (http_.SendRequest(stream_request_) && http_.QueryStatusCode() == 200) return;
+bool RemoteExport::Rerequest() {
+    for (int failures = 0; download_running_.load();) {
+        if (http_.SendRequest(stream_request_) && http_.QueryStatusCode() == 200) return true;
+        // A recorder that has gone away would otherwise keep the progress window up for ever.
+        if (++failures >= kMaxResends) {
+            GiveUp();
+            return false;
+        }
         for (int i = 0; i < timings_.resend_steps && Pause(download_running_, timings_.resend_step_ms); ++i) {
         }
     }
+    return true;
 }
 
 void RemoteExport::DownloadThread() {
@@ -184,12 +202,8 @@ void RemoteExport::DownloadThread() {
         }
     }
     if (!connected) {
-        if (download_running_.load()) {
-            // Given up: the writer ends without a file and leaves the progress dialog to the user.
-            download_running_.store(0);
-            writer_running_.store(0);
-            WakeThreads();
-        }
+        // Given up: the writer ends without a file and without finishing the progress dialog.
+        if (download_running_.load()) GiveUp();
         http_.Close();
         return;
     }
@@ -205,8 +219,7 @@ void RemoteExport::DownloadThread() {
         }
         size_t n = 0;
         if (!http_.ReadAvailable(buffer.data(), buffer.size(), &n)) {
-            if (!download_running_.load()) break;
-            Rerequest();
+            if (!download_running_.load() || !Rerequest()) break;
             parser.Reset();
         } else if (n > 0) {
             idle = 0;
@@ -214,7 +227,7 @@ void RemoteExport::DownloadThread() {
         } else {
             Pause(download_running_, timings_.idle_read_ms);
             if (++idle > kMaxIdleReads) {
-                Rerequest();
+                if (!Rerequest()) break;
                 idle = 0;
                 parser.Reset();
             }
@@ -228,6 +241,11 @@ void RemoteExport::QueuePacket(StreamPacketParser& parser, const uint8_t* payloa
     const int kind = parser.kind();
     const uint8_t* header = parser.GetHeader();
     if (kind < 0 || kind > kKindPcm || !header) return;
+    // Re-encoding is slower than the recorder sends: the queue holds at most kQueueLimit packets.
+    while (download_running_.load() &&
+           !queue_.WaitForSpace(kQueueLimit, DataQueue<StreamFrameItem>::Clock::now() + std::chrono::milliseconds(100))) {
+    }
+    if (!download_running_.load()) return;
     auto item = std::make_unique<StreamFrameItem>();
     item->kind = kind;
     item->payload.assign(payload, payload + parser.payload_size());
@@ -260,14 +278,21 @@ void RemoteExport::QueuePacket(StreamPacketParser& parser, const uint8_t* payloa
         stream_state_.store(item->stream_state);
         queue_.Push(std::move(item));
     }
-    if (queue_.GetCount() > kQueueThrottle) Pause(download_running_, timings_.queue_full_ms);
+    // Past the throttle level the download gives the writer up to queue_full_ms to catch up.
+    if (queue_.GetCount() > kQueueThrottle)
+        queue_.WaitForSpace(kQueueThrottle + 1, DataQueue<StreamFrameItem>::Clock::now() +
+                                                    std::chrono::milliseconds(timings_.queue_full_ms));
     if (stream_state_.load() == kEndOfStream) {
         download_running_.store(0);
         WakeThreads();
     }
 }
 
+// The waits block on the queue: every packet queued, and every clearing of a
+// flag (WakeThreads), ends them early.
 bool RemoteExport::WaitForFirstPackets() {
+    using Clock = DataQueue<StreamFrameItem>::Clock;
+    auto until = [](int ms) { return Clock::now() + std::chrono::milliseconds(std::max(ms, 1)); };
     while (queue_.GetCount() == 0) {
         if (!writer_running_.load()) return false;
         // The download queues before it clears its flag: look once more.
@@ -276,14 +301,18 @@ bool RemoteExport::WaitForFirstPackets() {
             Finish();
             return false;
         }
-        Pause(writer_running_, timings_.writer_empty_ms);
+        queue_.WaitForRecord(until(timings_.writer_empty_ms));
     }
-    while (queue_.GetCount() < kStartPackets && writer_running_.load() &&
-           !(video_seen_.load() && audio_seen_.load()) && stream_state_.load() == 0 && download_running_.load())
-        Pause(writer_running_, timings_.writer_fill_ms);
+    auto filling = [this] {
+        return writer_running_.load() && !(video_seen_.load() && audio_seen_.load()) && stream_state_.load() == 0 &&
+               download_running_.load();
+    };
+    while (queue_.GetCount() < kStartPackets && filling())
+        queue_.WaitUntil(until(timings_.writer_fill_ms), [](size_t n) { return n >= kStartPackets; });
     // The file needs the picture size: wait for the first video packet while the stream lasts.
+    const size_t seen = queue_.GetCount();
     while (!video_seen_.load() && writer_running_.load() && download_running_.load())
-        Pause(writer_running_, timings_.writer_fill_ms);
+        queue_.WaitUntil(until(timings_.writer_fill_ms), [seen](size_t n) { return n != seen; });
     if (!writer_running_.load()) return false;
     if (!video_seen_.load()) {
         writer_running_.store(0);
@@ -295,6 +324,12 @@ bool RemoteExport::WaitForFirstPackets() {
 }
 
 void RemoteExport::WriterThread() {
+    struct EndNotice {
+        RemoteExportProgressSink* sink;
+        ~EndNotice() {
+            if (sink) sink->WriterEnded();
+        }
+    } end_notice{sink_};
     tracker_.Reset();
     accumulated_seconds_ = 0;
     video_kind_ = width_ = height_ = -1;
@@ -325,13 +360,13 @@ void RemoteExport::WriterThread() {
 
     const int total = settings_.cue_out - settings_.cue_in;
     while (writer_running_.load()) {
-        Pause(writer_running_, timings_.writer_loop_ms);
         std::unique_ptr<StreamFrameItem> item = queue_.Pop();
         if (!item) {
             if (!download_running_.load() && queue_.GetCount() == 0) {
                 Finish();
                 break;
             }
+            queue_.WaitForRecord(DataQueue<StreamFrameItem>::Clock::now() + std::chrono::milliseconds(100));
             continue;
         }
         if (item->stream_state == kEndOfStream) {
@@ -527,6 +562,7 @@ void RemoteExport::WriteAudio(const StreamFrameItem& item) {
     }
 }
 
+// A download that gave up leaves the channel incomplete: the dialog is not told it finished.
 void RemoteExport::Finish() {
-    if (sink_) sink_->Finish();
+    if (sink_ && !download_gave_up_.load()) sink_->Finish();
 }

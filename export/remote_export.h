@@ -36,6 +36,9 @@ public:
     virtual void SetProgress(int elapsed_seconds, int total_seconds) = 0;
     // Bar to 100 %; the dialog ends itself about a second later with result 1.
     virtual void Finish() = 0;
+    // The writer thread has returned, whether or not it finished the dialog
+    // (a download that gave up never finishes it).
+    virtual void WriterEnded() {}
 };
 
 // Pauses of the threads and the tear-down, in milliseconds. Every wait of a
@@ -51,7 +54,6 @@ struct RemoteExportTimings {
     int download_loop_ms = 1;
     int writer_empty_ms = 50;
     int writer_fill_ms = 2;
-    int writer_loop_ms = 1;
     int decoder_retry_ms = 5;
     int teardown_ms = 1500;
     int connect_timeout_ms = 30000;
@@ -80,6 +82,11 @@ public:
     static constexpr uint64_t kMinFreeBytes = 52428800;
     static constexpr size_t kStartPackets = 30;
     static constexpr size_t kQueueThrottle = 20;
+    // The download waits for the writer while this many packets are queued
+    // (more than the writer waits for before its first file).
+    static constexpr size_t kQueueLimit = 120;
+    // Failed re-sends of the stream request in a row before the download gives up.
+    static constexpr int kMaxResends = 5;
     static constexpr int kMaxAttempts = 3;
     static constexpr int kMaxIdleReads = 15;
     static constexpr size_t kReadSize = 8192;
@@ -112,9 +119,13 @@ public:
     void EndChannel();
 
     bool space_ok() const { return space_ok_.load() != 0; }
+    // The recorder stopped answering: before the stream began, or after
+    // kMaxResends failed re-sends. The channel is not complete.
+    bool download_gave_up() const { return download_gave_up_.load() != 0; }
     bool download_running() const { return download_running_.load() != 0; }
     bool writer_running() const { return writer_running_.load() != 0; }
     int stream_state() const { return stream_state_.load(); }
+    size_t queued() const { return queue_.GetCount(); }
     // Valid between channel runs.
     const std::string& base_name() const { return base_name_; }
     int part_counter() const { return part_counter_; }
@@ -137,7 +148,9 @@ public:
 private:
     void DownloadThread();
     bool ConnectAndRequest();
-    void Rerequest();
+    // False when the download gave up.
+    bool Rerequest();
+    void GiveUp();
     void QueuePacket(StreamPacketParser& parser, const uint8_t* payload);
 
     void WriterThread();
@@ -178,6 +191,7 @@ private:
     std::atomic<int> writer_running_{0};
     std::atomic<int> space_ok_{1};
     std::atomic<int> stream_state_{0};
+    std::atomic<int> download_gave_up_{0};
     ThreadWake wake_;
 
     // Written by the download thread before it queues the packet they describe.

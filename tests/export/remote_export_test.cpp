@@ -38,6 +38,15 @@ public:
         ++finishes;
         finished_.notify_all();
     }
+    void WriterEnded() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++writer_ends;
+        finished_.notify_all();
+    }
+    bool WaitWriterEnded(int ms) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return finished_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return writer_ends > 0; });
+    }
     bool WaitFinish(int ms) {
         std::unique_lock<std::mutex> lock(mutex_);
         return finished_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return finishes > 0; });
@@ -46,6 +55,7 @@ public:
     int last_elapsed = -1;
     int last_total = -1;
     int finishes = 0;
+    int writer_ends = 0;
 
 private:
     std::mutex mutex_;
@@ -83,9 +93,10 @@ RemoteExportTimings FastTimings() {
 
 class RemoteExportTest : public ::testing::Test {
 protected:
-    void Start(fake::Fault fault = {}) {
-        SmallRecording rec;
-        ASSERT_FALSE(WriteSmallRecording(tmp_.path(), rec).empty());
+    void Start(fake::Fault fault = {}, int seconds = 3, int fps = 5) {
+        rec_.seconds = seconds;
+        rec_.fps = fps;
+        ASSERT_FALSE(WriteSmallRecording(tmp_.path(), rec_).empty());
         std::string error;
         fake::FakeRecorderOptions options;
         options.data_folder = tmp_.path();
@@ -100,7 +111,7 @@ protected:
         fs::create_directories(out_);
     }
     RemoteExportSettings Settings(bool original) const {
-        SmallRecording rec;
+        const SmallRecording& rec = rec_;
         RemoteExportSettings s;
         s.host = "127.0.0.1";
         s.user = "admin";
@@ -118,6 +129,7 @@ protected:
         return s;
     }
 
+    SmallRecording rec_;
     TempFolder tmp_;
     std::string out_ = tmp_.Sub("out");
     fake::FakeRecorder recorder_;
@@ -281,11 +293,109 @@ TEST_F(RemoteExportTest, RefusingRecorderGivesUpWithoutAFile) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(exporter.download_running());
     EXPECT_FALSE(exporter.writer_running());
-    // The progress dialog is left for the user to close.
-    EXPECT_FALSE(sink.WaitFinish(200));
+    // Never taken for a finished channel.
+    EXPECT_TRUE(sink.WaitWriterEnded(5000));
+    EXPECT_TRUE(exporter.download_gave_up());
+    EXPECT_EQ(sink.finishes, 0);
     exporter.EndChannel();
     EXPECT_TRUE(FilesIn(out_).empty());
     EXPECT_EQ(recorder_.streams_started(), 0);
+}
+
+TEST_F(RemoteExportTest, RecorderThatStopsMidExportGivesUpWithItsFileClosed) {
+    // The writer is held back, so the download waits and the recorder, still
+    // sending (more than the sockets hold), cuts the stream.
+    Start({fake::FaultKind::kDropAfter, 1}, 60, 25);
+    RemoteExport exporter;
+    RemoteExportTimings t = FastTimings();
+    t.resend_steps = 2;
+    t.resend_step_ms = 10;
+    t.receive_timeout_ms = 300;
+    exporter.SetTimings(t);
+    exporter.Configure(Settings(true));
+    exporter.SetWatermark(true);
+    exporter.BeginExport();
+    // The writer is held back so the stream is still running when it is cut.
+    std::mutex hold;
+    hold.lock();
+    struct SlowSink : RecordingSink {
+        std::mutex* hold;
+        void SetProgress(int elapsed, int total) override {
+            std::lock_guard<std::mutex> wait(*hold);
+            RecordingSink::SetProgress(elapsed, total);
+        }
+    } slow;
+    slow.hold = &hold;
+    exporter.BeginChannel(0, kNow, &slow);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    hold.unlock();
+    ASSERT_TRUE(slow.WaitWriterEnded(20000));
+    EXPECT_TRUE(exporter.download_gave_up());
+    EXPECT_EQ(slow.finishes, 0);
+    exporter.EndChannel();
+    // What arrived is in a whole, closed file.
+    const std::string path = out_ + "/CH01_20130504-93005.avi";
+    AviReader reader;
+    ASSERT_EQ(reader.Open(path), 1);
+    bool failed = false;
+    int frames = 0;
+    for (const auto& chunk : avitest::Chunks(reader, &failed))
+        if (chunk.kind == AviReader::kChunkVideo && !chunk.data.empty()) ++frames;
+    EXPECT_FALSE(failed);
+    EXPECT_GT(frames, 0);
+    EXPECT_LT(frames, 1500);
+    reader.Close();
+    EXPECT_TRUE(CheckAviTrailer(path));
+}
+
+TEST_F(RemoteExportTest, DownloadWaitsForASlowWriterWithABoundedQueue) {
+    Start({}, 30);
+    RemoteExport exporter;
+    RemoteExportTimings t = FastTimings();
+    t.queue_full_ms = 0;
+    exporter.SetTimings(t);
+    exporter.Configure(Settings(true));
+    exporter.BeginExport();
+    std::mutex hold;
+    hold.lock();
+    struct SlowSink : RecordingSink {
+        std::mutex* hold;
+        void SetProgress(int elapsed, int total) override {
+            std::lock_guard<std::mutex> wait(*hold);
+            RecordingSink::SetProgress(elapsed, total);
+        }
+    } slow;
+    slow.hold = &hold;
+    exporter.BeginChannel(0, kNow, &slow);
+    size_t most = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(800);
+    while (std::chrono::steady_clock::now() < until) {
+        most = std::max(most, exporter.queued());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    // 180 packets are on their way; the download holds them back at the bound.
+    EXPECT_EQ(most, RemoteExport::kQueueLimit);
+    hold.unlock();
+    ASSERT_TRUE(slow.WaitFinish(20000));
+    exporter.EndChannel();
+    AviReader reader;
+    ASSERT_EQ(reader.Open(out_ + "/CH01_20130504-93005.avi"), 1);
+    bool failed = false;
+    // Pictures 200 ms apart fill about six slots of the file's 30 per second:
+    // a picture lost to the bound would leave twelve.
+    int frames = 0, slots_since = -1, widest = 0;
+    for (const auto& chunk : avitest::Chunks(reader, &failed)) {
+        if (chunk.kind != AviReader::kChunkVideo) continue;
+        if (slots_since >= 0) ++slots_since;
+        if (chunk.data.empty()) continue;
+        widest = std::max(widest, slots_since);
+        slots_since = 0;
+        ++frames;
+    }
+    EXPECT_FALSE(failed);
+    EXPECT_LT(widest, 11);
+    // The request step still drops the stream's first piece (a picture or two), never more.
+    EXPECT_GE(frames, 145);
 }
 
 }  // namespace
