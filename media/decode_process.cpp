@@ -23,6 +23,10 @@ int32_t PacingInterval(int32_t fps, int32_t speed, int32_t previous) {
     return static_cast<int32_t>(std::abs(speed) * 997.0 / fps);
 }
 
+namespace {
+int DecoderId(int32_t codec) { return codec == 2 ? kCodecIdH264 : codec == 1 ? kCodecIdMpeg4 : kCodecIdMjpeg; }
+}  // namespace
+
 CDecodeProcess::CDecodeProcess() : decoder_(std::make_unique<MediaDecoder>()) {}
 
 CDecodeProcess::~CDecodeProcess() {
@@ -33,18 +37,11 @@ CDecodeProcess::~CDecodeProcess() {
 void CDecodeProcess::Start() {
     if (thread_.joinable()) return;
     run = 1;
-    thread_done_ = false;
+    queue_.Resume();
     thread_ = std::thread([this] { ThreadProc(); });
 }
 
-void CDecodeProcess::ThreadProc() {
-    DecodeLoop();
-    {
-        std::lock_guard<std::mutex> guard(done_lock_);
-        thread_done_ = true;
-    }
-    done_cv_.notify_all();
-}
+void CDecodeProcess::ThreadProc() { DecodeLoop(); }
 
 int32_t CDecodeProcess::frame_rate() const {
     std::lock_guard<std::mutex> guard(counter_lock_);
@@ -59,16 +56,21 @@ void CDecodeProcess::PushFrame(std::unique_ptr<FrameRecord> record) {
     counter_.Tick();
 }
 
+void CDecodeProcess::RequestFlush() {
+    flush_request = 1;
+    queue_.Wake();
+}
+
+void CDecodeProcess::SetSpeed(int new_speed) {
+    if (speed.exchange(new_speed) != new_speed) queue_.Wake();
+}
+
 void CDecodeProcess::Stop() {
     has_picture = 0;
     run = 0;
-    if (thread_.joinable()) {
-        // Every wait in the loop watches run, so the thread ends within a few ms.
-        std::unique_lock<std::mutex> guard(done_lock_);
-        done_cv_.wait_for(guard, std::chrono::milliseconds(2000), [this] { return thread_done_.load(); });
-        guard.unlock();
-        thread_.join();
-    }
+    // Every wait of the thread is a wait on its queue, so this ends it at once.
+    queue_.Stop();
+    if (thread_.joinable()) thread_.join();
     queue_.Clear();
     CloseDecoder();
     ClearViewer();
@@ -104,38 +106,83 @@ void CDecodeProcess::ShowPicture(int width, int height, const uint8_t* picture) 
     viewer->RequestRepaint();
 }
 
-void CDecodeProcess::Nap(int32_t ms) { InterruptibleSleep(ms, &run); }
+void CDecodeProcess::Pace(int32_t fps) {
+    using Clock = std::chrono::steady_clock;
+    // Behind by more than 20 pictures: catch up at the decoder's own pace.
+    if (queue_.GetCount() > 20) {
+        due_ = Clock::now();
+        return;
+    }
+    for (;;) {
+        const int current_speed = speed;
+        interval_ = PacingInterval(fps, current_speed, interval_);
+        const Clock::time_point due = due_ + std::chrono::milliseconds(interval_);
+        if (Clock::now() >= due) break;
+        queue_.WaitUntil(due, [&](size_t) { return run != 1 || speed != current_speed; });
+        if (run != 1) return;
+        if (speed == current_speed && Clock::now() >= due) break;
+    }
+    // Lateness within one interval keeps the cadence; a picture later than that
+    // starts a new count rather than rushing the next ones.
+    const Clock::time_point due = due_ + std::chrono::milliseconds(interval_);
+    const Clock::time_point now = Clock::now();
+    due_ = now - due > std::chrono::milliseconds(interval_) ? now : due;
+}
+
+void CDecodeProcess::DecodeAndShow(const FrameRecord& record) {
+    size_t size = 0;
+    int produced = decoder_->DecodeVideo(record.payload.data(), record.payload.size(), picture_.data(),
+                                         picture_.size(), &size);
+    const int coded_width = decoder_->refused_width();
+    const int coded_height = decoder_->refused_height();
+    if (!produced && coded_width > 0 && coded_height > 0 &&
+        (coded_width != open_width_ || coded_height != open_height_)) {
+        // The stream's pictures are not the size the records declare: reopen
+        // at the coded size, as a size change does, and decode this one again.
+        CloseDecoder();
+        ClearViewer();
+        open_width_ = coded_width;
+        open_height_ = coded_height;
+        picture_.assign(static_cast<size_t>(open_width_) * open_height_ * 3 + 16, 0);
+        decoder_open_ = decoder_->OpenVideo(DecoderId(record.codec), open_width_, open_height_);
+        if (!decoder_open_) return;
+        produced = decoder_->DecodeVideo(record.payload.data(), record.payload.size(), picture_.data(),
+                                         picture_.size(), &size);
+    }
+    if (produced == 1 && run == 1) {
+        has_picture = 1;
+        ShowPicture(open_width_, open_height_, picture_.data());
+    }
+}
 
 void CDecodeProcess::DecodeLoop() {
+    using Clock = DataQueue<FrameRecord>::Clock;
     active = 1;
-    timer_.Start();
+    due_ = Clock::now();
     flush_request = 0;
-    Nap(5);
     interval_ = 33;
     int last_width = -1, last_height = -1, last_codec = -1;
     bool need_key = false;
     while (run == 1) {
         if (active == 0) {
-            Nap(3);
+            queue_.WaitUntil(Clock::time_point::max(), [&](size_t) { return active != 0 || run != 1; });
             continue;
         }
         if (flush_request == 1) {
             flush_request = 0;
             queue_.Clear();
-            Nap(50);
             need_key = true;
         }
         std::unique_ptr<FrameRecord> record = queue_.Pop();
         if (!record) {
             has_picture = 0;
-            Nap(queue_.GetCount() > 0 ? 2 : 5);
-            timer_.Start();
+            queue_.WaitUntil(Clock::time_point::max(),
+                             [&](size_t count) { return count > 0 || run != 1 || flush_request == 1; });
+            // The first picture after a pause in the stream is shown at once.
+            due_ = Clock::now();
             continue;
         }
-        if (enabled == 0) {
-            Nap(30);
-            continue;
-        }
+        if (enabled == 0) continue;
         if (viewer) viewer->SetOsdDateTime(record->year, record->month, record->day, record->hour, record->minute,
                                            record->second);
         if (record->has_text == 1 && record->kind == FrameRecord::kKindPicture) SetOsdTitle(*record);
@@ -164,39 +211,18 @@ void CDecodeProcess::DecodeLoop() {
         if (record->width != last_width || record->height != last_height || record->codec != last_codec) {
             CloseDecoder();
             ClearViewer();
-            Nap(1);
             picture_.clear();
             last_width = record->width;
             last_height = record->height;
             last_codec = record->codec;
+            open_width_ = record->width;
+            open_height_ = record->height;
         }
-        if (picture_.empty()) picture_.assign(static_cast<size_t>(record->width) * record->height * 3 + 16, 0);
-        if (!decoder_open_) {
-            const int id = record->codec == 2 ? kCodecIdH264 : record->codec == 1 ? kCodecIdMpeg4 : kCodecIdMjpeg;
-            decoder_open_ = decoder_->OpenVideo(id, record->width, record->height);
-            Nap(5);
-        }
+        if (picture_.empty()) picture_.assign(static_cast<size_t>(open_width_) * open_height_ * 3 + 16, 0);
+        if (!decoder_open_) decoder_open_ = decoder_->OpenVideo(DecoderId(record->codec), open_width_, open_height_);
         if (viewer) viewer->SetConnecting(false);
-        if (record->codec >= 0 && record->codec <= 2 && decoder_open_) {
-            size_t size = 0;
-            if (decoder_->DecodeVideo(record->payload.data(), record->payload.size(), picture_.data(),
-                                      picture_.size(), &size) == 1 &&
-                run == 1) {
-                has_picture = 1;
-                ShowPicture(record->width, record->height, picture_.data());
-            }
-        }
-        if (record->has_text == 0) {
-            const int32_t t = timer_.ElapsedMs();
-            if (t >= interval_) {
-                Nap(1);
-            } else if (queue_.GetCount() > 20) {
-                Nap(2);
-            } else {
-                Nap(interval_ - t);
-            }
-            timer_.Start();
-        }
+        if (record->codec >= 0 && record->codec <= 2 && decoder_open_) DecodeAndShow(*record);
+        if (record->has_text == 0) Pace(record->fps);
     }
     queue_.Clear();
     CloseDecoder();

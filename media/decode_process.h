@@ -2,7 +2,7 @@
 // Per-channel video worker: pops coded frames, decodes them, hands pictures to
 // the channel's viewer and paces local playback by frame rate and speed.
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -13,7 +13,6 @@
 #include "media/frame_rate_counter.h"
 #include "media/media_records.h"
 #include "media/osd_style_record.h"
-#include "media/performance_timer.h"
 #include "media/playback_sinks.h"
 
 class MediaDecoder;
@@ -30,6 +29,10 @@ public:
     bool IsRunning() const { return thread_.joinable(); }
     // Null is ignored; while not running the record is dropped.
     void PushFrame(std::unique_ptr<FrameRecord> record);
+    // Asks the thread to empty its queue and wait for a key frame.
+    void RequestFlush();
+    // A new play speed; a picture waiting for its time is re-timed at once.
+    void SetSpeed(int new_speed);
     void Stop();
     void CloseDecoder();
     void ClearViewer();
@@ -54,21 +57,27 @@ public:
 private:
     void ThreadProc();
     void DecodeLoop();
-    // Sleeps ms unless run drops to 0 meanwhile.
-    void Nap(int32_t ms);
+    // Decodes into the picture buffer and shows the picture; reopens once at
+    // the coded size when the decoder refuses the declared one.
+    void DecodeAndShow(const FrameRecord& record);
+    // Holds the picture until its time at the current speed; a speed change
+    // re-times it, a stop ends the wait.
+    void Pace(int32_t fps);
 
     std::thread thread_;
-    std::atomic<bool> thread_done_{false};
-    std::mutex done_lock_;
-    std::condition_variable done_cv_;
     DataQueue<FrameRecord> queue_;
     std::vector<uint8_t> picture_;
     mutable std::mutex counter_lock_;
     FrameRateCounter counter_;
-    PerformanceTimer timer_;
+    // When the last paced picture was due; the next is due an interval later.
+    std::chrono::steady_clock::time_point due_;
     std::unique_ptr<MediaDecoder> decoder_;
     int decoder_open_ = 0;
     int32_t interval_ = 33;
+    // Decoder and picture buffer size: the records' size, or the coded size
+    // when the stream's pictures differ from what the records declare.
+    int open_width_ = 0;
+    int open_height_ = 0;
 };
 
 // The key-frame test the worker uses to recover after dropping frames.

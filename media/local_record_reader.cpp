@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "media/minute_file.h"
-#include "media/performance_timer.h"
 #include "media/playback_engine.h"
 #include "platform/data_file.h"
 
@@ -38,10 +37,8 @@ void PlaybackEngine::StartLocalPlayback() {
     range_end = record_source.end_second;
     range_length = range_end - range_start;
     running = 0;
-    if (reader_.joinable()) {
-        WaitReader(3000);
-        reader_.join();
-    }
+    WakeReader();
+    if (reader_.joinable()) reader_.join();
     running = 1;
     play_state = kPlaying;
     panel_->SetStatusText("PLAY");
@@ -50,58 +47,59 @@ void PlaybackEngine::StartLocalPlayback() {
         CDecodeProcess& worker = decode[static_cast<size_t>(i)];
         worker.channel = i;
         worker.viewer = viewers_[static_cast<size_t>(i)];
+        worker.SetSpeed(1);
         if ((record_source.channel_mask >> i & 1) && worker.viewer && !worker.IsRunning()) {
             worker.has_picture = 0;
             worker.Start();
         }
     }
+    // The reader opens the device with its first sound, so the old one goes first.
+    if (device_open) {
+        audio_player.Close();
+        device_open = 0;
+        CloseAudioDecoder();
+    }
+    const int serial = ++playback_serial_;
     reader_done_ = false;
-    reader_ = std::thread([this] {
-        LocalRecordReader();
+    reader_ = std::thread([this, serial] {
+        LocalRecordReader(serial);
         {
             std::lock_guard<std::mutex> guard(reader_lock_);
             reader_done_ = true;
         }
         reader_cv_.notify_all();
     });
-    if (device_open) {
-        audio_player.Close();
-        device_open = 0;
-        CloseAudioDecoder();
-    }
     const int length = record_source.end_second - record_source.start_second;
     slider_max = length > 10000 ? length / 10 : length;
     window_->SetTimeSlider(slider_max, slider_max / 5, 0);
     window_->SetTransportButtons(kPlaying);
 }
 
-bool PlaybackEngine::WaitReader(int timeout_ms) {
-    std::unique_lock<std::mutex> guard(reader_lock_);
-    return reader_cv_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [this] { return reader_done_.load(); });
-}
-
 bool PlaybackEngine::ReaderMayWait() const {
     return running && play_state != kStopped && !reposition_request && position_valid && step == 1;
 }
 
-bool PlaybackEngine::ReaderSleep(int32_t ms) {
-    // Slow speeds wait up to 32 s per second; any command ends the wait.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (ReaderMayWait()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= end) return true;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(5)));
-    }
-    return false;
+void PlaybackEngine::WakeReader() {
+    { std::lock_guard<std::mutex> guard(reader_lock_); }
+    reader_cv_.notify_all();
 }
 
-void PlaybackEngine::StopFromReader() {
+void PlaybackEngine::ReaderWait(Clock::time_point deadline, const std::function<bool()>& done) {
+    std::unique_lock<std::mutex> guard(reader_lock_);
+    reader_cv_.wait_until(guard, deadline, done);
+}
+
+void PlaybackEngine::SetWorkersSpeed(int speed) {
+    for (CDecodeProcess& worker : decode) worker.SetSpeed(speed);
+}
+
+void PlaybackEngine::StopFromReader(int serial) {
     play_state = kStopped;
     running = 0;
-    window_->PostMessage(WM_STOP_REQUESTED, 0, 0);
+    window_->PostMessage(WM_STOP_REQUESTED, serial, 0);
 }
 
-void PlaybackEngine::LocalRecordReader() {
+void PlaybackEngine::LocalRecordReader(int serial) {
     const RecordSource src = record_source;
     const int scale = SliderScale();
     int current = src.start_second;
@@ -111,7 +109,7 @@ void PlaybackEngine::LocalRecordReader() {
     step = 1;
     int step_counter = 0;
     int32_t last_stamp[4] = {0, 0, 0, 0};
-    PerformanceTimer pace;
+    Clock::time_point second_mark = Clock::now();
     MinuteFile file;
 
     while (running) {
@@ -120,7 +118,7 @@ void PlaybackEngine::LocalRecordReader() {
             break;
         }
         if (slider_busy == 1) {
-            InterruptibleSleep(30, &running);
+            ReaderWait(Clock::now() + std::chrono::milliseconds(30), [this] { return slider_busy != 1 || !running; });
             continue;
         }
         if (position_valid == 0) {
@@ -133,7 +131,7 @@ void PlaybackEngine::LocalRecordReader() {
         bool file_open = false;
         if (channel_on[0] || channel_on[1] || channel_on[2] || channel_on[3]) {
             if (!platform::IsFolder(src.path)) {
-                StopFromReader();
+                StopFromReader(serial);
                 break;
             }
             file_open = file.Open(src.path, src.year, src.month, src.day, current / 3600, current / 60 % 60);
@@ -141,7 +139,7 @@ void PlaybackEngine::LocalRecordReader() {
         if (current > src.end_second || current < src.start_second) {
             panel_->SetDateText(DateText(src.year, src.month, src.day));
             panel_->SetTimeText(ClockText(src.start_second));
-            StopFromReader();
+            StopFromReader(serial);
             break;
         }
 
@@ -151,7 +149,7 @@ void PlaybackEngine::LocalRecordReader() {
                 step = 1;
             }
             const int speed = panel_->GetSpeed();
-            for (CDecodeProcess& worker : decode) worker.speed = speed;
+            SetWorkersSpeed(speed);
 
             const SecondIndexEntry second = file_open ? file.Second(s) : SecondIndexEntry{};
             bool takes_part[4] = {};
@@ -186,13 +184,13 @@ void PlaybackEngine::LocalRecordReader() {
                 for (int i = 0; i < used; ++i) video_count[c] += blocks[c].Entry(i).kind == diskformat::kKindVideo;
             }
             if (folder_gone) {
-                StopFromReader();
+                StopFromReader(serial);
                 break;
             }
             if (speed == 1) {
                 for (int c = 0; c < 4; ++c) {
                     if (video_count[c] > 0) continue;
-                    decode[static_cast<size_t>(c)].flush_request = 1;
+                    decode[static_cast<size_t>(c)].RequestFlush();
                     ViewerSink* v = viewers_[static_cast<size_t>(c)];
                     if (v && v->HasVideo()) v->ClearVideo();
                 }
@@ -259,11 +257,23 @@ void PlaybackEngine::LocalRecordReader() {
                     }
                 }
                 if (folder_gone) break;
-                if (speed <= 1 && took_video) InterruptibleSleep(6 * std::abs(speed), &running);
-                while (play_state == kPaused && running && step == 1 && !reposition_request) {
-                    InterruptibleSleep(30, &running);
+                // The pass wait follows the speed as it is now, so a change
+                // from a slow speed takes effect within the pass.
+                if (took_video) {
+                    const Clock::time_point pass_start = Clock::now();
+                    for (int now_speed = panel_->GetSpeed(); now_speed <= 1 && ReaderMayWait();
+                         now_speed = panel_->GetSpeed()) {
+                        const Clock::time_point end = pass_start + std::chrono::milliseconds(6 * std::abs(now_speed));
+                        if (Clock::now() >= end) break;
+                        ReaderWait(end, [&] { return panel_->GetSpeed() != now_speed || !ReaderMayWait(); });
+                    }
+                }
+                if (play_state == kPaused && running && step == 1 && !reposition_request) {
                     for (ViewerSink* v : viewers_)
                         if (v) v->RequestRepaint();
+                    ReaderWait(Clock::time_point::max(), [this] {
+                        return play_state != kPaused || !running || step != 1 || reposition_request;
+                    });
                     if (play_state == kStopped) {
                         slider_position = 0;
                         window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
@@ -272,15 +282,20 @@ void PlaybackEngine::LocalRecordReader() {
                 if (step != 1 || play_state == kStopped || reposition_request || !running) break;
             }
             if (folder_gone) {
-                StopFromReader();
+                StopFromReader(serial);
                 break;
             }
 
             if (step == 1) {
-                const int32_t target = SecondTarget(speed, first_second);
-                const int32_t elapsed = pace.ElapsedMs();
-                if (elapsed < target) ReaderSleep(target - elapsed);
-                pace.Start();
+                // Measured from the end of the last second's wait, at the speed
+                // as it is now: a new speed re-times the second at once.
+                for (int now_speed = panel_->GetSpeed(); ReaderMayWait(); now_speed = panel_->GetSpeed()) {
+                    const Clock::time_point end =
+                        second_mark + std::chrono::milliseconds(SecondTarget(now_speed, first_second));
+                    if (Clock::now() >= end) break;
+                    ReaderWait(end, [&] { return panel_->GetSpeed() != now_speed || !ReaderMayWait(); });
+                }
+                second_mark = Clock::now();
             }
             if (play_state == kStopped || reposition_request || !running) {
                 reposition_request = 0;
@@ -310,8 +325,6 @@ void PlaybackEngine::LocalRecordReader() {
             first_second = false;
         }
         file.Close();
-        if (!running) break;
-        InterruptibleSleep(2, &running);
     }
     play_state = kStopped;
     panel_->SetStatusText("STOP");

@@ -9,8 +9,11 @@ PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::
     : window_(window), panel_(panel), viewers_(viewers), audio_decoder_(std::make_unique<MediaDecoder>()) {}
 
 PlaybackEngine::~PlaybackEngine() {
+    // An owner that never stopped playback still gets both threads joined here.
     running = 0;
+    WakeReader();
     if (reader_.joinable()) reader_.join();
+    StopReceiver();
     for (CDecodeProcess& worker : decode) worker.Stop();
     audio_player.Close();
     CloseAudioDecoder();

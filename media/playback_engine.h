@@ -5,7 +5,9 @@
 // recording sinks instead of windows.
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "media/server_connection_record.h"
 #include "media/decode_process.h"
 #include "media/media_records.h"
+#include "media/performance_timer.h"
 #include "media/playback_sinks.h"
 #include "media/wave_out_player.h"
 
@@ -34,7 +37,8 @@ public:
 
     // Local source (modes 0 and 2).
     void StartLocalPlayback();
-    void LocalRecordReader();
+    // The reader thread of the playback numbered serial.
+    void LocalRecordReader(int serial);
     bool ReaderRunning() const { return reader_.joinable() && !reader_done_; }
 
     // Recorder source (mode 1).
@@ -80,6 +84,9 @@ public:
     void OnMute();
     // Window messages the engine posted to itself through the dialog.
     void HandleMessage(uint32_t message, intptr_t wparam, intptr_t lparam);
+    // Called after changing any flag or the speed the local reader waits on,
+    // so its waits re-check at once.
+    void WakeReader();
 
     RecordSource record_source;
     int source_mode = 0;
@@ -131,11 +138,15 @@ private:
     int SelectedChannel() const;
     void ShowPlayStatus();
     // The data folder vanished under the reader: stop from the window thread.
-    void StopFromReader();
-    bool WaitReader(int timeout_ms);
-    // Interruptible reader sleep; false when the reader should stop waiting.
-    bool ReaderSleep(int32_t ms);
+    void StopFromReader(int serial);
+    using Clock = std::chrono::steady_clock;
+    // Blocks until the deadline or until done() holds; WakeReader re-checks it.
+    void ReaderWait(Clock::time_point deadline, const std::function<bool()>& done);
     bool ReaderMayWait() const;
+    // The speed as the workers pace by it; re-times pictures waiting for their turn.
+    void SetWorkersSpeed(int speed);
+    // After a local speed change.
+    void ApplySpeed();
 
     PlaybackWindow* window_;
     StatusPanel* panel_;
@@ -156,4 +167,6 @@ private:
     std::atomic<bool> reader_done_{true};
     std::mutex reader_lock_;
     std::condition_variable reader_cv_;
+    // Counts local playbacks; a stop request of an earlier one is ignored.
+    std::atomic<int> playback_serial_{0};
 };

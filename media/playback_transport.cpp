@@ -1,7 +1,5 @@
 // Transport of the local source: the main dialog's Play, Pause, Stop, step,
 // speed and slider handlers, steering the reader through shared flags.
-#include <thread>
-
 #include "media/playback_engine.h"
 #include "media/translate_text.h"
 #include "platform/message_box.h"
@@ -13,7 +11,7 @@ std::string WithId(const char* path, int id) { return std::string(path) + std::t
 }  // namespace
 
 void PlaybackEngine::FlushAll() {
-    for (CDecodeProcess& worker : decode) worker.flush_request = 1;
+    for (CDecodeProcess& worker : decode) worker.RequestFlush();
 }
 
 void PlaybackEngine::ClearViewersShowingPicture() {
@@ -59,6 +57,7 @@ void PlaybackEngine::Play() {
         FlushAll();
     }
     ShowPlayStatus();
+    WakeReader();
 }
 
 void PlaybackEngine::OnPause() {
@@ -77,6 +76,8 @@ void PlaybackEngine::Pause() {
     play_state = kPaused;
     panel_->SetStatusText("PAUSE");
     panel_->SetSpeed(1);
+    SetWorkersSpeed(1);
+    WakeReader();
 }
 
 void PlaybackEngine::OnStop() {
@@ -86,10 +87,9 @@ void PlaybackEngine::OnStop() {
 
 void PlaybackEngine::StopPlayback() {
     running = 0;
-    if (reader_.joinable()) {
-        WaitReader(3000);
-        reader_.join();
-    }
+    // Every wait of the reader re-checks running when woken, so the join is short.
+    WakeReader();
+    if (reader_.joinable()) reader_.join();
     if (source_mode == 1) remote_current = range_start;
     StopReceiver();
     for (CDecodeProcess& worker : decode) worker.Stop();
@@ -104,7 +104,6 @@ void PlaybackEngine::StopPlayback() {
     audio_queue.Clear();
     slider_position = 0;
     window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     panel_->SetCueMarks(-1, -1);
 }
 
@@ -120,6 +119,7 @@ void PlaybackEngine::StepForward() {
     FlushAll();
     if (source_mode != 1) {
         step = 60;
+        WakeReader();
         return;
     }
     const int jump = remote_current - range_start + 60;
@@ -135,6 +135,7 @@ void PlaybackEngine::StepBackward() {
     FlushAll();
     if (source_mode != 1) {
         step = -60;
+        WakeReader();
         return;
     }
     const int jump = remote_current - range_start - 60;
@@ -163,6 +164,7 @@ void PlaybackEngine::SpeedUp() {
     } else if (v >= -32 && v <= -3) {
         panel_->SetSpeed(v / 2);
     }
+    ApplySpeed();
 }
 
 void PlaybackEngine::SpeedDown() {
@@ -180,6 +182,13 @@ void PlaybackEngine::SpeedDown() {
     } else if (v >= -31 && v <= -1) {
         panel_->SetSpeed(2 * v);
     }
+    ApplySpeed();
+}
+
+void PlaybackEngine::ApplySpeed() {
+    // The reader samples the speed once a second; the pictures follow a change now.
+    SetWorkersSpeed(panel_->GetSpeed());
+    WakeReader();
 }
 
 void PlaybackEngine::OnSpeedUp() {
@@ -201,6 +210,7 @@ void PlaybackEngine::OnHScroll(int position) {
     position_valid = 0;
     if (source_mode == 1) SendTimeSlider();
     slider_busy = 0;
+    WakeReader();
 }
 
 void PlaybackEngine::OnMute() {
@@ -215,9 +225,10 @@ void PlaybackEngine::OnMute() {
     }
 }
 
-void PlaybackEngine::HandleMessage(uint32_t message, intptr_t, intptr_t) {
+void PlaybackEngine::HandleMessage(uint32_t message, intptr_t wparam, intptr_t) {
     if (message == WM_STOP_REQUESTED) {
-        OnStop();
+        // Posted by a reader that has ended since: a playback started after it plays on.
+        if (wparam == playback_serial_.load() && source_mode != 1) OnStop();
     } else if (message == WM_STREAM_LOST) {
         OnStop();
         StopStatusTimer();
@@ -231,5 +242,6 @@ void PlaybackEngine::HandleMessage(uint32_t message, intptr_t, intptr_t) {
         window_->SetTransportButtons(play_state.load());
     } else if (message == WM_SLIDER_RELEASED) {
         slider_busy = 0;
+        WakeReader();
     }
 }

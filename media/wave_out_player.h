@@ -31,6 +31,8 @@ public:
     int block_size() const { return block_size_; }
     int queued() const;
     int staged() const { return static_cast<int>(staged_); }
+    // Close returns before the device is shut down; this waits for that.
+    void FinishClosing() { device_.FinishClosing(); }
     // For tests: waits until every sent block has been played or timeout_ms passed.
     bool WaitDrained(int timeout_ms) const;
 

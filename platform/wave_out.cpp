@@ -33,45 +33,56 @@ int16_t MuLawToLinear(uint8_t value) {
     return static_cast<int16_t>((u & 0x80) ? 0x84 - magnitude : magnitude - 0x84);
 }
 
-WaveOutDevice::~WaveOutDevice() { Close(); }
+WaveOutDevice::~WaveOutDevice() {
+    Close();
+    FinishClosing();
+}
+
+void WaveOutDevice::FinishClosing() {
+    if (closing_.joinable()) closing_.join();
+}
 
 bool WaveOutDevice::Open(const WaveFormat& format, DoneCallback done) {
     Close();
+    FinishClosing();
     const bool mulaw = format.tag == kWaveFormatMuLaw && format.bits_per_sample == 8;
     const bool pcm = format.tag == kWaveFormatPcm && (format.bits_per_sample == 8 || format.bits_per_sample == 16);
     if ((!mulaw && !pcm) || format.channels < 1 || format.channels > 8 || format.samples_per_sec < 1000 ||
         format.samples_per_sec > 384000)
         return false;
     if (!InitAudio()) return false;
+    auto stream = std::make_unique<Stream>();
+    stream->format = format;
+    stream->done = std::move(done);
     SDL_AudioSpec want{};
     want.freq = format.samples_per_sec;
     want.format = AUDIO_S16SYS;
     want.channels = static_cast<Uint8>(format.channels);
     want.samples = 1024;
     want.callback = &WaveOutDevice::Callback;
-    want.userdata = this;
+    want.userdata = stream.get();
     SDL_AudioSpec have{};
     const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (id == 0) {
         QuitAudio();
         return false;
     }
-    format_ = format;
-    done_ = std::move(done);
-    device_ = id;
+    stream->id = id;
+    stream_ = std::move(stream);
     SDL_PauseAudioDevice(id, 0);
     return true;
 }
 
 bool WaveOutDevice::Write(int block, const uint8_t* data, size_t size) {
-    if (!device_ || (!data && size)) return false;
+    if (!stream_ || (!data && size)) return false;
+    const WaveFormat& format = stream_->format;
     Block b;
     b.index = block;
-    if (format_.bits_per_sample == 8) {
+    if (format.bits_per_sample == 8) {
         b.samples.resize(size);
         for (size_t i = 0; i < size; ++i) {
-            b.samples[i] = format_.tag == kWaveFormatMuLaw ? MuLawToLinear(data[i])
-                                                           : static_cast<int16_t>((data[i] - 128) << 8);
+            b.samples[i] = format.tag == kWaveFormatMuLaw ? MuLawToLinear(data[i])
+                                                          : static_cast<int16_t>((data[i] - 128) << 8);
         }
     } else {
         b.samples.resize(size / 2);
@@ -79,67 +90,73 @@ bool WaveOutDevice::Write(int block, const uint8_t* data, size_t size) {
             b.samples[i] = static_cast<int16_t>(data[2 * i] | (data[2 * i + 1] << 8));
         }
     }
-    std::lock_guard<std::mutex> guard(lock_);
-    blocks_.push_back(std::move(b));
+    std::lock_guard<std::mutex> guard(stream_->lock);
+    stream_->blocks.push_back(std::move(b));
     return true;
 }
 
-void WaveOutDevice::Callback(void* self, uint8_t* stream, int len) {
-    static_cast<WaveOutDevice*>(self)->Fill(stream, len);
+void WaveOutDevice::Callback(void* stream, uint8_t* out, int len) {
+    Fill(*static_cast<Stream*>(stream), out, len);
 }
 
-void WaveOutDevice::Fill(uint8_t* stream, int len) {
-    auto* out = reinterpret_cast<int16_t*>(stream);
+void WaveOutDevice::Fill(Stream& stream, uint8_t* bytes, int len) {
+    auto* out = reinterpret_cast<int16_t*>(bytes);
     size_t want = static_cast<size_t>(len) / 2;
     const int32_t gain = static_cast<int32_t>(g_volume.load() & 0xFFFF);
     std::vector<int> finished;
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        while (want > 0 && !blocks_.empty()) {
-            Block& b = blocks_.front();
+        std::lock_guard<std::mutex> guard(stream.lock);
+        while (want > 0 && !stream.blocks.empty()) {
+            Block& b = stream.blocks.front();
             while (want > 0 && b.played < b.samples.size()) {
                 *out++ = static_cast<int16_t>(static_cast<int32_t>(b.samples[b.played++]) * gain / 0xFFFF);
                 --want;
             }
             if (b.played >= b.samples.size()) {
                 finished.push_back(b.index);
-                blocks_.pop_front();
+                stream.blocks.pop_front();
             }
         }
     }
     while (want-- > 0) *out++ = 0;
-    if (done_) {
-        for (int index : finished) done_(index);
+    // The device lock, held round this callback, keeps Close from clearing done meanwhile.
+    if (stream.done) {
+        for (int index : finished) stream.done(index);
     }
 }
 
 void WaveOutDevice::Reset() {
-    if (!device_) return;
+    if (!stream_) return;
     std::deque<Block> dropped;
-    SDL_LockAudioDevice(device_);
+    SDL_LockAudioDevice(stream_->id);
     {
-        std::lock_guard<std::mutex> guard(lock_);
-        dropped.swap(blocks_);
+        std::lock_guard<std::mutex> guard(stream_->lock);
+        dropped.swap(stream_->blocks);
     }
-    SDL_UnlockAudioDevice(device_);
-    if (done_) {
-        for (const Block& b : dropped) done_(b.index);
+    SDL_UnlockAudioDevice(stream_->id);
+    if (stream_->done) {
+        for (const Block& b : dropped) stream_->done(b.index);
     }
 }
 
 void WaveOutDevice::Close() {
-    if (!device_) return;
+    if (!stream_) return;
     Reset();
-    SDL_CloseAudioDevice(device_);
-    device_ = 0;
-    done_ = nullptr;
-    QuitAudio();
+    SDL_LockAudioDevice(stream_->id);
+    stream_->done = nullptr;
+    SDL_UnlockAudioDevice(stream_->id);
+    FinishClosing();
+    closing_ = std::thread([stream = std::move(stream_)] {
+        SDL_CloseAudioDevice(stream->id);
+        QuitAudio();
+    });
 }
 
 size_t WaveOutDevice::PendingBytes() const {
-    std::lock_guard<std::mutex> guard(lock_);
+    if (!stream_) return 0;
+    std::lock_guard<std::mutex> guard(stream_->lock);
     size_t samples = 0;
-    for (const Block& b : blocks_) samples += b.samples.size() - b.played;
+    for (const Block& b : stream_->blocks) samples += b.samples.size() - b.played;
     return samples * 2;
 }
 

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -34,12 +36,17 @@ public:
 
     // False when no sound device opens or the format is not playable.
     bool Open(const WaveFormat& format, DoneCallback done);
-    bool IsOpen() const { return device_ != 0; }
+    bool IsOpen() const { return stream_ != nullptr; }
     // Queues one block; done(block) runs on the device's thread once it has been played.
     bool Write(int block, const uint8_t* data, size_t size);
     // Drops everything queued; the dropped blocks are reported done.
     void Reset();
+    // Returns at once: the device is shut down on a thread of its own, since
+    // that waits for the sound system's own thread (over 100 ms). The callback
+    // reports nothing after Close, and the next Open waits for it to finish.
     void Close();
+    // Waits until a device closed before has been shut down (what it played is then on record).
+    void FinishClosing();
     // Bytes queued and not yet played, in the device's own format.
     size_t PendingBytes() const;
 
@@ -53,14 +60,20 @@ private:
         std::vector<int16_t> samples;
         size_t played = 0;
     };
-    static void Callback(void* self, uint8_t* stream, int len);
-    void Fill(uint8_t* stream, int len);
+    // One opened device and all its callback touches, so a closing device
+    // never reaches into the next one.
+    struct Stream {
+        uint32_t id = 0;
+        WaveFormat format;
+        DoneCallback done;
+        std::mutex lock;
+        std::deque<Block> blocks;
+    };
+    static void Callback(void* stream, uint8_t* out, int len);
+    static void Fill(Stream& stream, uint8_t* out, int len);
 
-    uint32_t device_ = 0;
-    WaveFormat format_;
-    DoneCallback done_;
-    mutable std::mutex lock_;
-    std::deque<Block> blocks_;
+    std::unique_ptr<Stream> stream_;
+    std::thread closing_;
 };
 
 // ITU-T G.711 mu-law expansion of one byte.

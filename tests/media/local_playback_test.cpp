@@ -7,6 +7,7 @@
 #include <iterator>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "media/decode_process.h"
@@ -47,7 +48,7 @@ protected:
     // Plays until the reader asks for the stop, then runs it as the window thread would.
     void RunToEnd(PlaybackEngine& engine, int timeout_ms) {
         ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, timeout_ms));
-        engine.HandleMessage(WM_STOP_REQUESTED, 0, 0);
+        engine.HandleMessage(WM_STOP_REQUESTED, window_.LastParam(WM_STOP_REQUESTED), 0);
     }
 
     TempFolder tmp_;
@@ -133,7 +134,7 @@ TEST_F(LocalPlaybackTest, VanishedDataFolderStops) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::filesystem::rename(tmp_.Sub("avdata"), tmp_.Sub("gone"));
     ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
-    engine->HandleMessage(WM_STOP_REQUESTED, 0, 0);
+    engine->HandleMessage(WM_STOP_REQUESTED, window_.LastParam(WM_STOP_REQUESTED), 0);
     EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
 }
 
@@ -144,7 +145,7 @@ TEST_F(LocalPlaybackTest, StepBackBeforeTheStartStops) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     engine->StepBackward();
     ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
-    engine->HandleMessage(WM_STOP_REQUESTED, 0, 0);
+    engine->HandleMessage(WM_STOP_REQUESTED, window_.LastParam(WM_STOP_REQUESTED), 0);
     EXPECT_EQ(window_.buttons, PlaybackEngine::kStopped);
 }
 
@@ -173,6 +174,7 @@ TEST_F(LocalPlaybackTest, SelectedChannelIsHeard) {
     viewers_[0].selected = true;
     auto engine = Start(recording, 1, 1);
     RunToEnd(*engine, 8000);
+    engine->audio_player.FinishClosing();
     std::ifstream in(tmp_.Sub("played.raw"), std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
     std::vector<int16_t> played(bytes.size() / 2);
@@ -183,6 +185,77 @@ TEST_F(LocalPlaybackTest, SelectedChannelIsHeard) {
     auto at = std::search(played.begin(), played.end(), first.begin(), first.begin() + 2000);
     ASSERT_NE(at, played.end());
     EXPECT_NE(std::search(at, played.end(), second.begin(), second.begin() + 2000), played.end());
+}
+
+// Waits until done() holds; false after timeout_ms.
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+int FramesShown(const FakeViewer* viewers) { return viewers[0].frames() + viewers[1].frames(); }
+
+// Back from the slowest speed, pictures and clock follow at once instead of
+// finishing the slow second first.
+TEST_F(LocalPlaybackTest, SpeedChangeFromTheSlowestTakesEffectAtOnce) {
+    SmallRecording recording;
+    recording.seconds = 20;
+    auto engine = Start(recording);
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown(viewers_) > 0; }, 3000));
+    for (int i = 0; i < 5; ++i) engine->OnSpeedDown();
+    ASSERT_EQ(panel_.GetSpeed(), -32);
+    // Into the slow pace: a picture every 6.4 s, a recorded second every 32 s.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const int frames = FramesShown(viewers_);
+    const size_t seconds = panel_.times().size();
+    const auto changed = Clock::now();
+    for (int i = 0; i < 5; ++i) engine->OnSpeedUp();
+    ASSERT_EQ(panel_.GetSpeed(), 1);
+    // Generous bounds: a working engine needs tens of milliseconds, a stuck one seconds.
+    EXPECT_TRUE(WaitUntil([&] { return FramesShown(viewers_) > frames; }, 1500));
+    EXPECT_TRUE(WaitUntil([&] { return panel_.times().size() > seconds; }, 1500));
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - changed).count();
+    EXPECT_LT(ms, 1500);
+    engine->OnStop();
+}
+
+// A reader that reached its end posts a stop; a playback started before the
+// window thread saw it must not be stopped by it.
+TEST_F(LocalPlaybackTest, StaleStopRequestLeavesANewerPlaybackPlaying) {
+    SmallRecording recording;
+    recording.seconds = 2;
+    auto engine = Start(recording);
+    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 5000));
+    const intptr_t stale = window_.LastParam(WM_STOP_REQUESTED);
+    window_.Forget();
+    engine->StartLocalPlayback();
+    engine->HandleMessage(WM_STOP_REQUESTED, stale, 0);
+    EXPECT_EQ(engine->play_state, PlaybackEngine::kPlaying);
+    EXPECT_TRUE(engine->ReaderRunning());
+    EXPECT_EQ(window_.buttons, PlaybackEngine::kPlaying);
+    RunToEnd(*engine, 5000);
+    EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+}
+
+// Restarting while sound plays: the audio device is closed by one thread only.
+TEST_F(LocalPlaybackTest, RestartWhileSoundPlaysAndOwnerThatNeverStops) {
+    SmallRecording recording;
+    recording.seconds = 10;
+    viewers_[0].selected = true;
+    auto engine = Start(recording, 1, 1);
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(WaitUntil([&] { return engine->device_open.load() == 1; }, 3000)) << round;
+        engine->StartLocalPlayback();
+        EXPECT_TRUE(engine->ReaderRunning());
+    }
+    ASSERT_TRUE(WaitUntil([&] { return viewers_[0].frames() > 0; }, 3000));
+    // Destroyed while playing: the destructor ends the threads itself.
+    engine.reset();
+    EXPECT_EQ(viewers_[0].has_video, false);
 }
 
 TEST(Transport, SpeedSteps) {

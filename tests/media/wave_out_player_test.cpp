@@ -52,6 +52,7 @@ TEST_F(WaveOutPlayerTest, PlaysPcmInQuarterSecondBlocks) {
     EXPECT_EQ(player.staged(), 2000);  // one block sent, the rest staged
     ASSERT_TRUE(player.WaitDrained(3000));
     player.Close();
+    player.FinishClosing();
     const auto played = Played();
     const size_t at = FindStart(played, 1000);
     ASSERT_LE(at + 2000, played.size());
@@ -80,6 +81,7 @@ TEST_F(WaveOutPlayerTest, MuLawIsExpandedAndVolumeScales) {
     ASSERT_EQ(player.Write(2000, mulaw.data()), 1);
     ASSERT_TRUE(player.WaitDrained(3000));
     player.Close();
+    player.FinishClosing();
     player.SetVolume(100);
     const auto played = Played();
     const int16_t expected = static_cast<int16_t>(32124 * 32767 / 65535);

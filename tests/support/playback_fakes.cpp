@@ -1,5 +1,6 @@
 #include "tests/support/playback_fakes.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -112,9 +113,13 @@ int FakeStatusPanel::in_mark() const {
     return in_;
 }
 
-void FakePlaybackWindow::PostMessage(uint32_t message, intptr_t, intptr_t) {
-    std::lock_guard<std::mutex> guard(lock_);
-    messages_.push_back(message);
+void FakePlaybackWindow::PostMessage(uint32_t message, intptr_t wparam, intptr_t) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        messages_.push_back(message);
+        params_.push_back(wparam);
+    }
+    posted_.notify_all();
 }
 
 void FakePlaybackWindow::SetTimeSlider(int range_max, int page_size, int) {
@@ -123,12 +128,23 @@ void FakePlaybackWindow::SetTimeSlider(int range_max, int page_size, int) {
 }
 
 bool FakePlaybackWindow::WaitFor(uint32_t message, int timeout_ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (Count(message) > 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
+    std::unique_lock<std::mutex> guard(lock_);
+    return posted_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
+        return std::find(messages_.begin(), messages_.end(), message) != messages_.end();
+    });
+}
+
+intptr_t FakePlaybackWindow::LastParam(uint32_t message) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (size_t i = messages_.size(); i-- > 0;)
+        if (messages_[i] == message) return params_[i];
+    return -1;
+}
+
+void FakePlaybackWindow::Forget() {
+    std::lock_guard<std::mutex> guard(lock_);
+    messages_.clear();
+    params_.clear();
 }
 
 int FakePlaybackWindow::Count(uint32_t message) const {

@@ -1,6 +1,7 @@
 #pragma once
 // Recording stand-ins for the windows the playback engine talks to.
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -78,6 +79,10 @@ public:
     // Waits until message was posted (true) or timeout_ms passed.
     bool WaitFor(uint32_t message, int timeout_ms);
     int Count(uint32_t message) const;
+    // The wparam of the last such message, -1 when none came.
+    intptr_t LastParam(uint32_t message) const;
+    // Drops the messages posted so far.
+    void Forget();
 
     std::atomic<int> buttons{-1};
     std::atomic<int> slider_max{-1}, slider_page{-1};
@@ -87,5 +92,7 @@ public:
 
 private:
     mutable std::mutex lock_;
+    std::condition_variable posted_;
     std::vector<uint32_t> messages_;
+    std::vector<intptr_t> params_;
 };

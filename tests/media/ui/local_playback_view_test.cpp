@@ -59,7 +59,7 @@ TEST(LocalPlaybackView, PicturesReachTheViewersAndTheClockThePanel) {
     const QColor middle = shot.pixelColor(shot.width() / 2, shot.height() / 2);
     EXPECT_GT(middle.red() + middle.green() + middle.blue(), 30);
 
-    engine.HandleMessage(WM_STOP_REQUESTED, 0, 0);
+    engine.HandleMessage(WM_STOP_REQUESTED, window.LastParam(WM_STOP_REQUESTED), 0);
     app.processEvents();
     EXPECT_FALSE(viewers[0].HasVideo());
     EXPECT_EQ(panel.CurrentTexts().state, "STOP");
