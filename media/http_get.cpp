@@ -129,6 +129,7 @@ struct HttpGet::Request {
     bool done = false;
     CURLcode result = CURLE_OK;
     long status = 0;
+    int64_t sent_ms = 0;  // when the request went out
 
     size_t Buffered() const { return buffer.size() - read_pos; }
 
@@ -180,7 +181,6 @@ int HttpGet::Connect(const std::string& host, const std::string& user, const std
     connect_timeout_ms_ = connect_timeout_ms;
     CloseLocked();
     aborted_ = false;
-    receive_timeout_ms_ = kReceiveTimeoutMs;
     if (host_.empty()) return 0;
     CURLM* multi = curl_multi_init();
     if (!multi) return 0;
@@ -243,12 +243,16 @@ int HttpGet::SendRequestLocked(const std::string& path) {
             curl_easy_getinfo(request_->easy, CURLINFO_REQUEST_SIZE, &request_bytes);
             if (request_bytes > 0) {
                 sent = true;
-                deadline = NowMs() + receive_timeout_ms_;
+                request_->sent_ms = NowMs();
+                deadline = request_->sent_ms + receive_timeout_ms_;
             }
         }
         return request_->headers_done;
     });
-    if (w == Wait::kReady) return 1;
+    if (w == Wait::kReady) {
+        if (!sent) request_->sent_ms = NowMs();
+        return 1;
+    }
     CloseRequestLocked();
     return 0;
 }
@@ -276,21 +280,24 @@ HttpGet::Wait HttpGet::Drive(const int64_t& deadline_ms, Ready ready) {
 }
 
 int HttpGet::ReadAvailable(void* buffer, size_t capacity, size_t* bytes_read) {
-    std::lock_guard<std::mutex> op(op_mutex_);
-    return ReadLocked(buffer, capacity, bytes_read);
+    return ReadAvailable(buffer, capacity, bytes_read, -1);
 }
 
-int HttpGet::ReadLocked(void* buffer, size_t capacity, size_t* bytes_read) {
+int HttpGet::ReadAvailable(void* buffer, size_t capacity, size_t* bytes_read, int wait_ms) {
+    std::lock_guard<std::mutex> op(op_mutex_);
+    return ReadLocked(buffer, capacity, bytes_read, NowMs() + (wait_ms >= 0 ? wait_ms : receive_timeout_ms_));
+}
+
+int HttpGet::ReadLocked(void* buffer, size_t capacity, size_t* bytes_read, int64_t deadline_ms) {
     if (bytes_read) *bytes_read = 0;
     if (!buffer || !bytes_read || !request_ || aborted_) return 0;
     Request& r = *request_;
     if (r.Buffered() == 0 && !r.done) {
-        const int64_t deadline = NowMs() + receive_timeout_ms_;
-        const Wait w = Drive(deadline, [&r] { return r.Buffered() > 0; });
+        const Wait w = Drive(deadline_ms, [&r] { return r.Buffered() > 0; });
         if (w == Wait::kFailed) return 0;
     }
     if (r.Buffered() == 0) {
-        // Ended cleanly, or nothing within the receive timeout: both read as 0 bytes.
+        // Ended cleanly, or nothing before the deadline: both read as 0 bytes.
         return !r.done || r.result == CURLE_OK ? 1 : 0;
     }
     const size_t n = std::min(capacity, r.Buffered());
@@ -313,14 +320,17 @@ int HttpGet::Fetch(const std::string& path, char* buffer, size_t capacity) {
     if (!SendRequestLocked(path)) return 0;
     if (!buffer) return 0;
     std::memset(scratch_.get(), 0, kScratchSize);
+    // The whole reply shares one deadline from the sent request, so a recorder that
+    // trickles its reply or never ends it holds the caller no longer than the receive timeout.
+    const int64_t deadline = request_->sent_ms + receive_timeout_ms_;
     size_t total = 0;
-    while (request_) {
+    // Pieces are cut to what still fits, so the reply fills all but the last byte.
+    while (request_ && total + 1 < capacity) {
         size_t n = 0;
-        if (!ReadLocked(scratch_.get(), kScratchSize, &n)) break;
-        if (total + n >= capacity) break;
+        const size_t want = std::min(kScratchSize, capacity - 1 - total);
+        if (!ReadLocked(scratch_.get(), want, &n, deadline) || n == 0) break;
         std::memcpy(buffer + total, scratch_.get(), n);
         total += n;
-        if (n == 0) break;
     }
     return 1;
 }

@@ -39,9 +39,11 @@ public:
     // Waits up to the receive timeout for reply bytes. 1 with *bytes_read 0 when nothing came in
     // time or the reply ended; 0 without buffer or open request, on a transfer error or abort.
     int ReadAvailable(void* buffer, size_t capacity, size_t* bytes_read);
-    // Sends the request and reads the reply into buffer in pieces until a piece would reach the
-    // last byte (so at least one byte stays as the caller zeroed it) or the reply ends. 1 when
-    // sent and a buffer was given.
+    // The same with its own wait; a stream reader paces its empty reads by it.
+    int ReadAvailable(void* buffer, size_t capacity, size_t* bytes_read, int wait_ms);
+    // Sends the request and reads the reply into buffer until all but its last byte are filled
+    // (so at least one byte stays as the caller zeroed it), the reply ends, or the receive
+    // timeout since the request went out has passed. 1 when sent and a buffer was given.
     int Fetch(const std::string& path, char* buffer, size_t capacity);
     // Request, connection, session, in that order. Safe from another thread: an operation in
     // progress there is aborted first. Returns 1.
@@ -53,7 +55,8 @@ public:
     int QueryStatusCode() const;
     bool HasOpenRequest() const;
     bool IsConnected() const;
-    // Connect sets 5000 ms; tests shorten it.
+    // Bounds the wait for a reply and for the whole of a fetched reply; 5000 ms unless set
+    // (tests shorten it). Kept over Connect and Close.
     void SetReceiveTimeout(int ms);
 
     const std::string& host() const { return host_; }
@@ -64,7 +67,7 @@ private:
     struct Request;
 
     int SendRequestLocked(const std::string& path);
-    int ReadLocked(void* buffer, size_t capacity, size_t* bytes_read);
+    int ReadLocked(void* buffer, size_t capacity, size_t* bytes_read, int64_t deadline_ms);
     void CloseRequestLocked();
     void CloseLocked();
     enum class Wait { kReady, kDone, kTimeout, kFailed };

@@ -151,14 +151,62 @@ TEST_F(HttpGetTest, FetchNeverFillsTheLastByte) {
         std::memset(buffer.data() + capacity, 0x5A, 64);
         ASSERT_EQ(http.Fetch(path, buffer.data(), capacity), 1);
         const std::string got(buffer.data());
-        if (capacity > full.size()) {
-            EXPECT_EQ(got, full);
-        } else {
-            EXPECT_LT(got.size(), capacity);
-            EXPECT_EQ(full.compare(0, got.size(), got), 0) << "not a prefix at capacity " << capacity;
-        }
+        // All but the last byte are filled: the reply cut to the buffer, never an empty result.
+        EXPECT_EQ(got, full.substr(0, capacity - 1)) << "capacity " << capacity;
         for (size_t i = capacity; i < capacity + 64; ++i) ASSERT_EQ(buffer[i], 0x5A) << "written past " << capacity;
     }
+}
+
+// A recorder that trickles its reply or never ends it holds a fetch no longer than the
+// receive timeout from the sent request; what came by then is kept.
+TEST_F(HttpGetTest, AFetchEndsAtItsDeadlineWhateverTheReply) {
+    struct Case {
+        fake::Fault fault;
+        bool whole;  // the whole text came before the deadline; else a part of it
+    } cases[] = {{fake::Fault(fake::FaultKind::kEndless), true}, {fake::Fault(fake::FaultKind::kTrickle), false}};
+    cases[1].fault.millis = 150;
+    for (const Case& c : cases) {
+        TempFolder tmp;
+        fake::FakeRecorder recorder;
+        fake::FakeRecorderOptions options;
+        options.data_folder = tmp.path();
+        options.fault = c.fault;
+        std::string error;
+        ASSERT_TRUE(recorder.Start(options, &error)) << error;
+        HttpGet http;
+        http.SetReceiveTimeout(400);
+        ASSERT_EQ(http.Connect("127.0.0.1", "admin", "", 3000, 0, recorder.port()), 1);
+        char buffer[512] = {};
+        const auto t0 = Clock::now();
+        EXPECT_EQ(http.Fetch("/config/login", buffer, sizeof buffer), 1);
+        const int64_t took = MsSince(t0);
+        EXPECT_GE(took, 380);
+        EXPECT_LT(took, 1500);
+        const std::string got(buffer), full = "login=ok\n";
+        if (c.whole) {
+            EXPECT_EQ(got, full);
+        } else {
+            EXPECT_LT(got.size(), full.size());
+            EXPECT_EQ(full.compare(0, got.size(), got), 0) << got;
+        }
+    }
+}
+
+TEST_F(HttpGetTest, AFetchIsAbortedFromAnotherThread) {
+    Start(fake::Fault(fake::FaultKind::kEndless));
+    HttpGet http;
+    ASSERT_EQ(Connect(http), 1);
+    Clock::time_point returned;
+    std::thread fetcher([&] {
+        char buffer[512] = {};
+        http.Fetch("/config/login", buffer, sizeof buffer);
+        returned = Clock::now();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto asked = Clock::now();
+    http.Abort();
+    fetcher.join();
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - asked).count(), 100);
 }
 
 TEST_F(HttpGetTest, FetchWithoutBufferStillSendsTheRequest) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -435,12 +436,26 @@ TEST(FakeRecorderFaultTest, FaultTexts) {
         std::string text;
         bool ok;
         fake::FaultKind kind;
-        int seconds;
+        int seconds, millis;
+        std::string path;
     } cases[] = {
-        {"getid-busy", true, fake::FaultKind::kGetIdBusy, 0}, {"unavailable", true, fake::FaultKind::kUnavailable, 0},
-        {"stall-after=3", true, fake::FaultKind::kStallAfter, 3}, {"drop-after=0", true, fake::FaultKind::kDropAfter, 0},
-        {"garbage", true, fake::FaultKind::kGarbage, 0},          {"stall-after=", false, {}, 0},
-        {"drop-after=-1", false, {}, 0},                          {"slow", false, {}, 0},
+        {"getid-busy", true, fake::FaultKind::kGetIdBusy, 0, 0, ""},
+        {"unavailable", true, fake::FaultKind::kUnavailable, 0, 0, ""},
+        {"stall-after=3", true, fake::FaultKind::kStallAfter, 3, 0, ""},
+        {"drop-after=0", true, fake::FaultKind::kDropAfter, 0, 0, ""},
+        {"garbage", true, fake::FaultKind::kGarbage, 0, 0, ""},
+        {"end-after=2", true, fake::FaultKind::kEndAfter, 2, 0, ""},
+        {"unauthorized:/play/mav", true, fake::FaultKind::kUnauthorized, 0, 0, "/play/mav"},
+        {"redirect", true, fake::FaultKind::kRedirect, 0, 0, ""},
+        {"trickle=250:/config/login", true, fake::FaultKind::kTrickle, 0, 250, "/config/login"},
+        {"endless", true, fake::FaultKind::kEndless, 0, 0, ""},
+        {"error-page:/play/getid", true, fake::FaultKind::kErrorPage, 0, 0, "/play/getid"},
+        {"stall-after=", false, {}, 0, 0, ""},
+        {"drop-after=-1", false, {}, 0, 0, ""},
+        {"slow", false, {}, 0, 0, ""},
+        {"trickle=0", false, {}, 0, 0, ""},
+        {"redirect:", false, {}, 0, 0, ""},
+        {"redirect:play", false, {}, 0, 0, ""},
     };
     for (const Case& c : cases) {
         fake::Fault f;
@@ -448,8 +463,83 @@ TEST(FakeRecorderFaultTest, FaultTexts) {
         if (c.ok) {
             EXPECT_EQ(f.kind, c.kind) << c.text;
             EXPECT_EQ(f.seconds, c.seconds) << c.text;
+            EXPECT_EQ(f.millis, c.millis) << c.text;
+            EXPECT_EQ(f.path, c.path) << c.text;
         }
     }
+}
+
+// The refusing faults answer only the requests their path names.
+TEST_F(FakeRecorderTest, RefusingFaultsAnswerTheRequestsTheyCover) {
+    struct Case {
+        std::string fault;
+        int status;
+        std::string body_holds;
+    } cases[] = {
+        {"unauthorized:/play/mav", 401, "error="},
+        {"redirect:/play/mav", 302, "moved="},
+        {"error-page:/play/mav", 500, "="},
+    };
+    for (const Case& c : cases) {
+        fake::FakeRecorder recorder;
+        fake::FakeRecorderOptions options;
+        options.data_folder = tmp_.path();
+        ASSERT_TRUE(fake::ParseFault(c.fault, &options.fault));
+        std::string error;
+        ASSERT_TRUE(recorder.Start(options, &error)) << error;
+        HttpGet http;
+        ASSERT_EQ(http.Connect("127.0.0.1", "admin", "", 3000, 0, recorder.port()), 1);
+        char reply[512] = {};
+        ASSERT_EQ(http.Fetch("/config/login", reply, sizeof reply), 1);
+        EXPECT_EQ(http.QueryStatusCode(), 200) << c.fault;
+        std::memset(reply, 0, sizeof reply);
+        ASSERT_EQ(http.Fetch("/play/mav/nvrprofilestream?id=1&avdevid=1,0,0,0&profile=0", reply, sizeof reply), 1);
+        EXPECT_EQ(http.QueryStatusCode(), c.status) << c.fault;
+        EXPECT_NE(std::string(reply).find(c.body_holds), std::string::npos) << c.fault << ": " << reply;
+    }
+}
+
+TEST_F(FakeRecorderTest, EndAfterEndsTheStreamReplyCleanly) {
+    Start({fake::FaultKind::kEndAfter, 1});
+    OpenStream();
+    bool failed = false;
+    const std::vector<Packet> got = Collect(18, 4000, &failed);
+    EXPECT_FALSE(failed);
+    EXPECT_GE(got.size(), 3u);
+    EXPECT_LT(got.size(), 18u);
+    // Ended: further reads come back empty at once.
+    uint8_t buffer[64];
+    size_t n = 1;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(stream_.ReadAvailable(buffer, sizeof buffer, &n), 1);
+    EXPECT_EQ(n, 0u);
+    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(150));
+}
+
+TEST_F(FakeRecorderTest, TrickleSendsTheStreamByteByByte) {
+    fake::Fault fault(fake::FaultKind::kTrickle);
+    fault.millis = 20;
+    fault.path = "/play/mav";
+    Start(fault);
+    OpenStream();
+    size_t bytes = 0;
+    const std::vector<Packet> got = Collect(1, 600, nullptr, &bytes);
+    EXPECT_TRUE(got.empty());  // a packet head alone is longer than 30 bytes
+    EXPECT_GE(bytes, 5u);
+    EXPECT_LE(bytes, 31u);
+    EXPECT_EQ(Get("/config/login").rfind("login=", 0), 0u);  // other replies come whole
+}
+
+TEST(FakeRecorderPortTest, APortAlreadyHeldIsRefused) {
+    TempFolder tmp;
+    fake::FakeRecorder first, second;
+    fake::FakeRecorderOptions options;
+    options.data_folder = tmp.path();
+    std::string error;
+    ASSERT_TRUE(first.Start(options, &error)) << error;
+    options.port = first.port();
+    EXPECT_FALSE(second.Start(options, &error));
+    EXPECT_NE(error.find(std::to_string(first.port())), std::string::npos) << error;
 }
 
 TEST(FakeRecorderToolTest, CommandLineServesUntilKilled) {

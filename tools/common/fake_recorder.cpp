@@ -226,21 +226,48 @@ struct Session {
 
 bool ParseFault(const std::string& text, Fault* fault) {
     Fault f;
-    int seconds = 0;
-    if (text == "getid-busy") {
+    std::string kind = text;
+    const size_t colon = text.find(':');
+    if (colon != std::string::npos) {
+        kind = text.substr(0, colon);
+        f.path = text.substr(colon + 1);
+        if (f.path.empty() || f.path.front() != '/') return false;
+    }
+    const auto number = [&kind](const char* prefix, int* out) {
+        const size_t n = std::strlen(prefix);
+        return kind.rfind(prefix, 0) == 0 && ParseInt(kind.substr(n), out) && *out >= 0;
+    };
+    int value = 0;
+    if (kind == "getid-busy") {
         f.kind = FaultKind::kGetIdBusy;
-    } else if (text == "unavailable") {
+    } else if (kind == "unavailable") {
         f.kind = FaultKind::kUnavailable;
-    } else if (text == "garbage") {
+    } else if (kind == "garbage") {
         f.kind = FaultKind::kGarbage;
-    } else if (text.rfind("stall-after=", 0) == 0 && ParseInt(text.substr(12), &seconds) && seconds >= 0) {
-        f = {FaultKind::kStallAfter, seconds};
-    } else if (text.rfind("drop-after=", 0) == 0 && ParseInt(text.substr(11), &seconds) && seconds >= 0) {
-        f = {FaultKind::kDropAfter, seconds};
+    } else if (kind == "unauthorized") {
+        f.kind = FaultKind::kUnauthorized;
+    } else if (kind == "redirect") {
+        f.kind = FaultKind::kRedirect;
+    } else if (kind == "endless") {
+        f.kind = FaultKind::kEndless;
+    } else if (kind == "error-page") {
+        f.kind = FaultKind::kErrorPage;
+    } else if (number("stall-after=", &value)) {
+        f.kind = FaultKind::kStallAfter;
+        f.seconds = value;
+    } else if (number("drop-after=", &value)) {
+        f.kind = FaultKind::kDropAfter;
+        f.seconds = value;
+    } else if (number("end-after=", &value)) {
+        f.kind = FaultKind::kEndAfter;
+        f.seconds = value;
+    } else if (number("trickle=", &value) && value > 0) {
+        f.kind = FaultKind::kTrickle;
+        f.millis = value;
     } else {
         return false;
     }
-    *fault = f;
+    *fault = std::move(f);
     return true;
 }
 
@@ -272,8 +299,8 @@ struct ServerState {
 // One stream reply: reads the disk copy second by second and writes packets through the sink.
 class StreamJob {
 public:
-    StreamJob(ServerState* impl, int id, uint64_t serial, int channels, bool backup, int fd)
-        : impl_(impl), id_(id), serial_(serial), channels_(channels), backup_(backup), fd_(fd),
+    StreamJob(ServerState* impl, int id, uint64_t serial, int channels, bool backup, int fd, std::string path)
+        : impl_(impl), id_(id), serial_(serial), channels_(channels), backup_(backup), fd_(fd), path_(std::move(path)),
           started_ms_(NowMs()), rng_(static_cast<uint32_t>(id * 7919 + serial)) {}
 
     bool Provide(httplib::DataSink& sink);
@@ -292,6 +319,7 @@ private:
     int channels_;
     bool backup_;
     int fd_;
+    std::string path_;
     int64_t started_ms_;
     std::mt19937 rng_;
 
@@ -397,9 +425,17 @@ std::vector<uint8_t> StreamJob::Garbage() {
 }
 
 bool StreamJob::Write(httplib::DataSink& sink, const std::vector<uint8_t>& packet) {
-    if (impl_->options.fault.kind == FaultKind::kGarbage) {
+    const Fault& fault = impl_->options.fault;
+    if (fault.kind == FaultKind::kGarbage) {
         const std::vector<uint8_t> g = Garbage();
         if (!sink.write(reinterpret_cast<const char*>(g.data()), g.size())) return false;
+    }
+    if (fault.kind == FaultKind::kTrickle && fault.Covers(path_)) {
+        for (uint8_t byte : packet) {
+            if (PeerGone(fd_) || !impl_->WaitFor(fault.millis)) return false;
+            if (!sink.write(reinterpret_cast<const char*>(&byte), 1)) return false;
+        }
+        return true;
     }
     return sink.write(reinterpret_cast<const char*>(packet.data()), packet.size());
 }
@@ -434,6 +470,10 @@ bool StreamJob::Provide(httplib::DataSink& sink) {
     if (fault.kind == FaultKind::kDropAfter && elapsed >= fault.seconds * 1000LL) {
         impl_->drop_tripped = true;
         return false;
+    }
+    if (fault.kind == FaultKind::kEndAfter && elapsed >= fault.seconds * 1000LL) {
+        sink.done();
+        return true;
     }
     Session s;
     if (!Current(&s)) return false;
@@ -478,6 +518,15 @@ struct FakeRecorder::Impl {
 
     void FindChannelNames();
     void Routes();
+    // Registers a route whose replies the trickle and endless faults may reshape.
+    template <typename Handler>
+    void Get(const std::string& pattern, Handler handler) {
+        server.Get(pattern, [this, handler](const httplib::Request& req, httplib::Response& res) {
+            handler(req, res);
+            ShapeReply(req, res);
+        });
+    }
+    void ShapeReply(const httplib::Request& req, httplib::Response& res);
     bool SessionOf(const httplib::Request& req, httplib::Response& res, int* id);
     void Stream(const httplib::Request& req, httplib::Response& res);
 };
@@ -549,24 +598,71 @@ void FakeRecorder::Impl::Stream(const httplib::Request& req, httplib::Response& 
         serial = ++s.stream_serial;
     }
     ++state.streams;
-    auto job = std::make_shared<StreamJob>(&state, id, serial, channels, backup, FindRequestSocket(req));
+    auto job = std::make_shared<StreamJob>(&state, id, serial, channels, backup, FindRequestSocket(req), req.path);
     res.status = 200;
     res.set_chunked_content_provider("application/octet-stream",
                                      [job](size_t, httplib::DataSink& sink) { return job->Provide(sink); });
+}
+
+void FakeRecorder::Impl::ShapeReply(const httplib::Request& req, httplib::Response& res) {
+    const Fault& fault = state.options.fault;
+    if ((fault.kind != FaultKind::kTrickle && fault.kind != FaultKind::kEndless) || !fault.Covers(req.path) ||
+        res.content_provider_)
+        return;
+    auto body = std::make_shared<std::string>(std::move(res.body));
+    res.body.clear();
+    const std::string type = res.get_header_value("Content-Type");
+    res.headers.erase("Content-Type");
+    auto sent = std::make_shared<size_t>(0);
+    const int fd = FindRequestSocket(req);
+    ServerState* st = &state;
+    res.set_chunked_content_provider(type, [st, fault, body, sent, fd](size_t, httplib::DataSink& sink) {
+        if (PeerGone(fd)) return false;
+        if (*sent < body->size()) {
+            const size_t n = fault.kind == FaultKind::kTrickle ? 1 : body->size() - *sent;
+            if (fault.kind == FaultKind::kTrickle && !st->WaitFor(fault.millis)) return false;
+            if (!sink.write(body->data() + *sent, n)) return false;
+            *sent += n;
+            return true;
+        }
+        if (fault.kind == FaultKind::kEndless) return st->WaitFor(100);
+        sink.done();
+        return true;
+    });
 }
 
 void FakeRecorder::Impl::Routes() {
     using httplib::Request;
     using httplib::Response;
     server.set_pre_routing_handler([this](const Request& req, Response& res) {
-        if (req.get_header_value("Authorization") == state.authorization) return httplib::Server::HandlerResponse::Unhandled;
-        res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
-        Reply(res, 401, "error=unauthorized\n");
+        if (req.get_header_value("Authorization") != state.authorization) {
+            res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
+            Reply(res, 401, "error=unauthorized\n");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        const Fault& fault = state.options.fault;
+        if (!fault.Covers(req.path)) return httplib::Server::HandlerResponse::Unhandled;
+        switch (fault.kind) {
+            case FaultKind::kUnauthorized:
+                res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
+                Reply(res, 401, "error=unauthorized\n");
+                break;
+            case FaultKind::kRedirect:
+                res.set_redirect("/moved" + req.path);
+                Reply(res, 302, "moved=elsewhere\n");
+                break;
+            case FaultKind::kErrorPage:
+                Reply(res, 500,
+                      "<html><head><meta http-equiv=\"refresh\" content=\"5\"></head>"
+                      "<body>error=internal</body></html>\n");
+                break;
+            default: return httplib::Server::HandlerResponse::Unhandled;
+        }
         return httplib::Server::HandlerResponse::Handled;
     });
 
-    server.Get("/config/login", [](const Request&, Response& res) { Reply(res, 200, "login=ok\n"); });
-    server.Get("/config/datetime", [](const Request&, Response& res) {
+    Get("/config/login", [](const Request&, Response& res) { Reply(res, 200, "login=ok\n"); });
+    Get("/config/datetime", [](const Request&, Response& res) {
         const std::time_t now = std::time(nullptr);
         std::tm t{};
         localtime_r(&now, &t);
@@ -575,7 +671,7 @@ void FakeRecorder::Impl::Routes() {
                       t.tm_hour, t.tm_min, t.tm_sec);
         Reply(res, 200, text);
     });
-    server.Get("/play/getid", [this](const Request& req, Response& res) {
+    Get("/play/getid", [this](const Request& req, Response& res) {
         if (state.options.fault.kind == FaultKind::kGetIdBusy) return Reply(res, 400, "error=busy\n");
         std::lock_guard<std::mutex> lock(state.mutex);
         int id = 0;
@@ -587,7 +683,7 @@ void FakeRecorder::Impl::Routes() {
         }
         Reply(res, 200, "id=" + std::to_string(id) + "\nlease=60\n");
     });
-    server.Get("/play/recdate", [this](const Request& req, Response& res) {
+    Get("/play/recdate", [this](const Request& req, Response& res) {
         if (state.options.fault.kind == FaultKind::kUnavailable) return Reply(res, 503, "error=busy\n");
         int year = 0, month = 0;
         if (!Param(req, "recyear", &year) || !Param(req, "recmonth", &month) || month < 1 || month > 12)
@@ -600,7 +696,7 @@ void FakeRecorder::Impl::Routes() {
         }
         Reply(res, 200, body);
     });
-    server.Get("/play/reclist", [this](const Request& req, Response& res) {
+    Get("/play/reclist", [this](const Request& req, Response& res) {
         int id = 0, start = 0, year = 0, month = 0, day = 0;
         {
             std::lock_guard<std::mutex> lock(state.mutex);
@@ -629,14 +725,14 @@ void FakeRecorder::Impl::Routes() {
         }
         Reply(res, 200, body + "end\n");
     });
-    server.Get("/live/avdevlist", [this](const Request&, Response& res) {
+    Get("/live/avdevlist", [this](const Request&, Response& res) {
         if (state.options.fault.kind == FaultKind::kUnavailable) return Reply(res, 503, "error=busy\n");
         // The name starts one column after the '=' of the first line.
         std::string body = "avdevnum=4\n";
         for (int c = 0; c < 4; ++c) body += "avdevid" + std::to_string(c + 1) + "=" + state.names[static_cast<size_t>(c)] + ";1\n";
         Reply(res, 200, body);
     });
-    server.Get("/play/searchdata", [this](const Request& req, Response& res) {
+    Get("/play/searchdata", [this](const Request& req, Response& res) {
         std::lock_guard<std::mutex> lock(state.mutex);
         int id = 0, channels = 0;
         if (!SessionOf(req, res, &id)) return;
@@ -656,7 +752,7 @@ void FakeRecorder::Impl::Routes() {
         ++s.seek_serial;
         Reply(res, 200, "searchdata=ok\n");
     });
-    server.Get("/play/backup", [this](const Request& req, Response& res) {
+    Get("/play/backup", [this](const Request& req, Response& res) {
         std::lock_guard<std::mutex> lock(state.mutex);
         int id = 0, channel = 0;
         if (!SessionOf(req, res, &id)) return;
@@ -671,11 +767,11 @@ void FakeRecorder::Impl::Routes() {
         s.backup_end_second = end.second;
         Reply(res, 200, "backup=ok\n");
     });
-    server.Get("/play/mav/nvrprofilestream", [this](const Request& req, Response& res) { Stream(req, res); });
+    Get("/play/mav/nvrprofilestream", [this](const Request& req, Response& res) { Stream(req, res); });
 
     // Transport requests act on the session; its stream follows them.
     const auto transport = [this](const char* name, auto action) {
-        server.Get(std::string("/play/") + name, [this, name, action](const Request& req, Response& res) {
+        Get(std::string("/play/") + name, [this, name, action](const Request& req, Response& res) {
             std::lock_guard<std::mutex> lock(state.mutex);
             int id = 0;
             if (!SessionOf(req, res, &id)) return;
@@ -710,7 +806,7 @@ void FakeRecorder::Impl::Routes() {
     };
     transport("timejump", jump);
     transport("timeslider", jump);
-    server.Get("/play/opstatus", [this](const Request& req, Response& res) {
+    Get("/play/opstatus", [this](const Request& req, Response& res) {
         std::lock_guard<std::mutex> lock(state.mutex);
         int id = 0;
         if (!SessionOf(req, res, &id)) return;
@@ -753,6 +849,11 @@ bool FakeRecorder::Start(const FakeRecorderOptions& options, std::string* error)
     d.server.set_keep_alive_timeout(2);
     d.server.set_write_timeout(60, 0);
     d.server.set_tcp_nodelay(true);
+    // No port sharing: a second server on a port already held must fail to start, not split its clients.
+    d.server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     d.Routes();
     if (options.port == 0) {
         d.port = d.server.bind_to_any_port(options.bind_address);
@@ -764,6 +865,10 @@ bool FakeRecorder::Start(const FakeRecorderOptions& options, std::string* error)
         return false;
     }
     d.thread = std::thread([&d] { d.server.listen_after_bind(); });
+    // The library's stop acts only on a running server and offers no ready event: a Stop right
+    // after Start would otherwise leave the accept loop running.
+    const int64_t until = NowMs() + 5000;
+    while (!d.server.is_running() && NowMs() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

@@ -14,14 +14,30 @@ enum class FaultKind {
     kStallAfter,   // each stream goes silent after the given seconds
     kDropAfter,    // the stream is closed after the given seconds; later stream requests get no reply
     kGarbage,      // random bytes between packets
+    kEndAfter,     // each stream reply ends cleanly after the given seconds (0: an empty reply)
+    kUnauthorized, // 401 on the requests the fault covers
+    kRedirect,     // 302 to another path on the requests the fault covers
+    kTrickle,      // every reply the fault covers is sent one byte every `millis` ms
+    kEndless,      // replies the fault covers send their text and then never end
+    kErrorPage,    // 500 with an error page that holds "="
 };
 
 struct Fault {
+    Fault() = default;
+    Fault(FaultKind k, int s = 0) : kind(k), seconds(s) {}
+
     FaultKind kind = FaultKind::kNone;
     int seconds = 0;
+    int millis = 0;
+    // Requests whose path begins with this are hit; empty: every request.
+    std::string path;
+
+    bool Covers(const std::string& request_path) const { return request_path.rfind(path, 0) == 0; }
 };
 
-// "getid-busy", "unavailable", "stall-after=SECONDS", "drop-after=SECONDS", "garbage".
+// "getid-busy", "unavailable", "stall-after=SECONDS", "drop-after=SECONDS", "garbage",
+// "end-after=SECONDS", "unauthorized", "redirect", "trickle=MILLISECONDS", "endless",
+// "error-page"; any of them may end in ":PATH" to hit only requests whose path begins with PATH.
 bool ParseFault(const std::string& text, Fault* fault);
 
 struct FakeRecorderOptions {
