@@ -3,6 +3,8 @@
 #   <subsystem>/ui/*.cpp     window code, all in one library larkspur_ui (Qt 6 Widgets)
 #   tools/common/*.cpp       library toolsupport (fixture writers shared by tools and tests)
 #   tools/<name>/*.cpp       program <name>
+#   tools/common/ui/*.cpp    library toolsupport_ui (window fixtures shared by window tools and window tests)
+#   tools/<name>/ui/*.cpp    program <name> that opens the windows
 #   tests/support/*.cpp      library testsupport
 #   tests/<sub>/*_test.cpp   one GoogleTest program each; tests/<sub>/ui/*_test.cpp also link the windows
 #   tests/bench/*.cpp        one Google Benchmark program each (not run by ctest)
@@ -50,6 +52,24 @@ function(larkspur_tools)
   endforeach()
 endfunction()
 
+function(larkspur_window_tools)
+  file(GLOB common CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/common/ui/*.cpp)
+  add_library(toolsupport_ui STATIC ${common} ${LARKSPUR_EMPTY_SOURCE})
+  target_include_directories(toolsupport_ui PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(toolsupport_ui PUBLIC toolsupport larkspur_ui)
+  file(GLOB dirs LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tools/*)
+  foreach(dir ${dirs})
+    get_filename_component(tool ${dir} NAME)
+    if(IS_DIRECTORY ${dir}/ui AND NOT tool STREQUAL "common")
+      file(GLOB srcs CONFIGURE_DEPENDS ${dir}/ui/*.cpp)
+      if(srcs)
+        add_executable(${tool} ${srcs})
+        target_link_libraries(${tool} PRIVATE toolsupport_ui)
+      endif()
+    endif()
+  endforeach()
+endfunction()
+
 function(larkspur_tests)
   file(GLOB support CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
   add_library(testsupport STATIC ${support} ${LARKSPUR_EMPTY_SOURCE})
@@ -65,7 +85,7 @@ function(larkspur_tests)
     add_test(NAME ${name} COMMAND ${name})
     set(env "LARKSPUR_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "SDL_AUDIODRIVER=disk" "SDL_DISKAUDIOFILE=/dev/null")
     if(rel MATCHES "/ui/")
-      target_link_libraries(${name} PRIVATE larkspur_ui Qt6::Test)
+      target_link_libraries(${name} PRIVATE toolsupport_ui Qt6::Test)
       set_target_properties(${name} PROPERTIES AUTOMOC ON)
       # Qt and fontconfig keep caches for the life of the process.
       list(APPEND env "QT_QPA_PLATFORM=offscreen" "ASAN_OPTIONS=detect_leaks=0")

@@ -14,6 +14,7 @@
 #include "mainwindow/ui/loading_page.h"
 #include "mainwindow/ui/my_button.h"
 #include "media/translate_text.h"
+#include "media/ui/text_fit.h"
 #include "media/ui/ui_services.h"
 #include "platform/message_box.h"
 #include "platform/program_folder.h"
@@ -33,9 +34,6 @@ std::vector<std::string> RealFileChooser(QWidget* owner) {
     return out;
 }
 
-// Dialog units of the template to pixels (the usual 8-point dialog font).
-QRect Du(int x, int y, int w, int h) { return QRect(x * 3 / 2, y * 13 / 8, w * 3 / 2, h * 13 / 8); }
-
 QString Tr(const char* key, const char* def) { return QString::fromStdString(TranslateText(key, def)); }
 
 std::string Image(const std::string& name) { return platform::ProgramFolder() + "/images/" + name; }
@@ -49,6 +47,9 @@ CheckerFileChooser SetCheckerFileChooser(CheckerFileChooser chooser) {
 }
 
 CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullptr) {
+    // The template's dialog units in the font the window really has.
+    const ui::DialogUnits units = ui::DialogUnitsOf(font());
+    const auto Du = [&units](int x, int y, int w, int h) { return units.Rect(x, y, w, h); };
     setFixedSize(Du(0, 0, 431, 180).size());
     auto button = [this](int id, const char* text, QRect place, const std::string& stem) {
         auto* b = new CMyButton(this, id);
@@ -84,7 +85,9 @@ CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullpt
     group->setGeometry(Du(291, 0, 131, 8));
     group->setText(Tr("TXT_PREVIEW_IMG", "影像預覽"));
     img_box_ = new CImgBox(this);
-    img_box_->setGeometry(Du(291, 23, 131, 94));
+    // The box holds the whole drawing area the picture is scaled into.
+    const QRect box = Du(291, 23, 131, 94);
+    img_box_->setGeometry(QRect(box.topLeft(), box.size().expandedTo(QSize(CImgBox::kDrawWidth, CImgBox::kDrawHeight))));
     grid_ = new CCheckerViewerGrid(this);
     grid_->setGeometry(img_box_->geometry());
     preview_.SetSink(grid_->Viewer(0));
@@ -143,6 +146,7 @@ void CWatermarkDlg::OnInitDialog() {
     passed_->setText("0");
     grid_->hide();
     img_box_->show();
+    ui::FitTexts(this);
 }
 
 QString CWatermarkDlg::CheckedText() const { return checked_->text(); }
@@ -180,6 +184,7 @@ void CWatermarkDlg::OnAddFile() {
         else
             img_box_->Clear();
     }
+    ui::FitColumns(list_);
     if (list_->topLevelItemCount() > 0) select_all_->setEnabled(true);
 }
 
@@ -190,6 +195,7 @@ void CWatermarkDlg::OnAddFolder() {
     const std::optional<std::string> folder = ui::ChooseFolder(this, "");
     if (folder && !folder->empty())
         for (const std::string& path : ScanCheckFolder(*folder)) AddPath(path);
+    ui::FitColumns(list_);
     if (list_->topLevelItemCount() > 0) select_all_->setEnabled(true);
 }
 

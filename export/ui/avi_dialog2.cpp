@@ -18,11 +18,10 @@
 #include "media/playback_sinks.h"
 #include "media/translate_text.h"
 #include "media/ui/gdi_paint.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
-int DluX(int x) { return x * 3 / 2; }
-int DluY(int y) { return y * 13 / 8; }
 
 QRect Box(int left, int top, int right, int bottom) { return QRect(left, top, right - left, bottom - top); }
 
@@ -33,19 +32,21 @@ QString Text(const std::string& key, const std::string& def) {
 }  // namespace
 
 CAviDialog2::CAviDialog2(QWidget* parent) : QDialog(parent) {
+    // Dialog units of the font the window really has.
+    const ui::DialogUnits du = ui::DialogUnitsOf(font());
     setWindowTitle("Avi Export");
-    setFixedSize(DluX(251), DluY(221));
+    setFixedSize(du.X(251), du.Y(221));
     ok_ = new QPushButton("OK", this);
     ok_->setProperty("controlId", kOkId);
-    ok_->setGeometry(DluX(136), DluY(200), DluX(50), DluY(14));
+    ok_->setGeometry(du.X(136), du.Y(200), du.X(50), du.Y(14));
     ok_->setDefault(true);
     cancel_ = new QPushButton("Cancel", this);
     cancel_->setProperty("controlId", kCancelId);
-    cancel_->setGeometry(DluX(194), DluY(200), DluX(50), DluY(14));
+    cancel_->setGeometry(du.X(194), du.Y(200), du.X(50), du.Y(14));
     // Its save-file question never reached the export; it stays out of reach.
     browse_ = new QPushButton("...", this);
     browse_->setProperty("controlId", kBrowseId);
-    browse_->setGeometry(DluX(226), DluY(7), DluX(18), DluY(14));
+    browse_->setGeometry(du.X(226), du.Y(7), du.X(18), du.Y(14));
     browse_->hide();
     browse_->setEnabled(false);
     connect(ok_, &QPushButton::clicked, this, &CAviDialog2::OnExport);
@@ -138,6 +139,7 @@ void CAviDialog2::OnInitDialog() {
     if (output_folder_.empty()) output_folder_ = QDir::homePath().toStdString();
     while (output_folder_.size() > 1 && (output_folder_.back() == '/' || output_folder_.back() == '\\'))
         output_folder_.pop_back();
+    ui::FitTexts(this);
 }
 
 int CAviDialog2::DoModal() {

@@ -7,14 +7,7 @@
 #include <algorithm>
 
 #include "media/translate_text.h"
-
-namespace {
-
-// Dialog units of the window's 8-point dialog font, in pixels.
-int DluX(int x) { return x * 3 / 2; }
-int DluY(int y) { return y * 13 / 8; }
-
-}  // namespace
+#include "media/ui/text_fit.h"
 
 void SetExportCaption(QWidget* window, const std::string& text) {
     if (!window) return;
@@ -22,20 +15,22 @@ void SetExportCaption(QWidget* window, const std::string& text) {
 }
 
 CAviDumpDlg2::CAviDumpDlg2(QWidget* parent) : QDialog(parent) {
+    // Dialog units of the font the window really has.
+    const ui::DialogUnits du = ui::DialogUnitsOf(font());
     setWindowTitle("Dialog");
-    setFixedSize(DluX(228), DluY(36));
+    setFixedSize(du.X(228), du.Y(36));
     ok_ = new QPushButton("OK", this);
     ok_->setProperty("controlId", kOkId);
-    ok_->setGeometry(DluX(25), DluY(11), DluX(50), DluY(18));
+    ok_->setGeometry(du.X(25), du.Y(11), du.X(50), du.Y(18));
     ok_->setDefault(true);
     ok_->hide();
     bar_ = new QProgressBar(this);
     bar_->setProperty("controlId", kProgressId);
-    bar_->setGeometry(DluX(7), DluY(7), DluX(214), DluY(16));
+    bar_->setGeometry(du.X(7), du.Y(7), du.X(214), du.Y(16));
     bar_->setTextVisible(false);
     abort_ = new QPushButton("Abort", this);
     abort_->setProperty("controlId", kAbortId);
-    abort_->setGeometry(DluX(83), DluY(11), DluX(50), DluY(18));
+    abort_->setGeometry(du.X(83), du.Y(11), du.X(50), du.Y(18));
     abort_->hide();
     connect(ok_, &QPushButton::clicked, this, [this] { done(1); });
     connect(abort_, &QPushButton::clicked, this, [this] { done(2); });
@@ -52,6 +47,7 @@ void CAviDumpDlg2::OnInitDialog() {
     bar_->setValue(0);
     setWindowTitle(QString::fromStdString(TranslateText("EXPORT", "Export")));
     abort_->setText(QString::fromStdString(TranslateText("BTN_ABORT", "Abort")));
+    ui::FitTexts(this);
 }
 
 int CAviDumpDlg2::DoModal() {

@@ -19,6 +19,7 @@
 #include "media/ui/gdi_paint.h"
 #include "media/ui/ui_services.h"
 #include "platform/message_box.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
@@ -117,6 +118,7 @@ void CBackupDialog::OnInitDialog() {
     connect(start_, &QPushButton::clicked, this, [this] { OnStartBackup(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { done(2); });
     for (QWidget* child : findChildren<QWidget*>()) child->setFont(font_);
+    ui::FitTexts(this);
 }
 
 void CBackupDialog::keyPressEvent(QKeyEvent* event) {

@@ -5,23 +5,18 @@
 #include <QPushButton>
 
 #include "media/translate_text.h"
-
-namespace {
-
-// Dialog units of the window's 8-point dialog font, in pixels.
-int DluX(int x) { return x * 3 / 2; }
-int DluY(int y) { return y * 13 / 8; }
-
-}  // namespace
+#include "media/ui/text_fit.h"
 
 DataDumpDlg::DataDumpDlg(QWidget* parent) : QDialog(parent) {
-    setFixedSize(DluX(236), DluY(45));
+    // Dialog units of the font the window really has.
+    const ui::DialogUnits du = ui::DialogUnitsOf(font());
+    setFixedSize(du.X(236), du.Y(45));
     bar_ = new QProgressBar(this);
     bar_->setProperty("controlId", kProgressId);
-    bar_->setGeometry(DluX(5), DluY(7), DluX(223), DluY(17));
+    bar_->setGeometry(du.X(5), du.Y(7), du.X(223), du.Y(17));
     abort_ = new QPushButton(this);
     abort_->setProperty("controlId", kAbortId);
-    abort_->setGeometry(DluX(87), DluY(26), DluX(55), DluY(16));
+    abort_->setGeometry(du.X(87), du.Y(26), du.X(55), du.Y(16));
     abort_->setDefault(true);
     connect(abort_, &QPushButton::clicked, this, [this] { done(1); });
     close_timer_.setSingleShot(false);
@@ -37,6 +32,7 @@ void DataDumpDlg::OnInitDialog() {
     abort_->setText(QString::fromStdString(TranslateText("BTN_ABORT", "Abort")));
     bar_->setRange(0, 100);
     bar_->setValue(0);
+    ui::FitTexts(this);
 }
 
 int DataDumpDlg::DoModal() {

@@ -28,9 +28,9 @@ public:
     void SetBarPosition(int percent) override;
     void StartCloseTimer() override;
 
-private:
     void OnInitDialog();
 
+private:
     QProgressBar* bar_ = nullptr;
     QPushButton* abort_ = nullptr;
     QTimer close_timer_;

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -46,13 +47,16 @@ void CCalendar::Create(const QRect& rect, QWidget* parent) {
 
     month_box_ = new QComboBox(this);
     month_box_->setProperty("controlId", kMonthBoxId);
-    month_box_->setGeometry(FromCorners(5, 5, w / 2 - 3, 20));
+    // As tall as the font needs, up to the weekday captions.
+    const int box_top = 3;
+    const int box_bottom = box_top + std::min(month_box_->sizeHint().height(), kCaptionTop - 3 - box_top);
+    month_box_->setGeometry(FromCorners(5, box_top, w / 2 - 3, box_bottom));
     for (int month = 1; month <= 12; ++month) month_box_->addItem(QString::asprintf("%.2d", month));
     month_box_->setCurrentIndex(this_month - 1);
 
     year_box_ = new QComboBox(this);
     year_box_->setProperty("controlId", kYearBoxId);
-    year_box_->setGeometry(FromCorners(w / 2 + 3, 5, w - 5, 20));
+    year_box_->setGeometry(FromCorners(w / 2 + 3, box_top, w - 5, box_bottom));
     // The list reaches at least the coming year, so current recordings can be picked.
     ListYearsUpTo(std::max(kLastListedYear, this_year + 1));
     year_box_->setCurrentIndex(this_year >= kFirstListedYear ? this_year - kFirstListedYear : -1);

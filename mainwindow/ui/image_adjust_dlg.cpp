@@ -8,6 +8,7 @@
 
 #include "media/translate_text.h"
 #include "media/ui/my_viewer.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
@@ -91,6 +92,7 @@ void CAdjustImage::OnInitDialog() {
     const QSignalBlocker block_contrast(contrast_slider_);
     brightness_slider_->setValue(e.brightness_value);
     contrast_slider_->setValue(e.contrast_value);
+    ui::FitTexts(this);
 }
 
 void CAdjustImage::OnSwitchClicked() {

@@ -11,6 +11,7 @@
 #include "mainwindow/storage_location.h"
 #include "media/osd_style_record.h"
 #include "media/translate_text.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
@@ -83,6 +84,19 @@ void CSettingDlg::OnInitDialog() {
     storage_page_.program_folder = program_folder;
     storage_page_.OnInitDialog();
 
+    // The pages share one rectangle: the widest page's texts set its width.
+    int grow = 0;
+    for (QWidget* page : pages_) {
+        page->resize(kTabControlRect.width() - 6, page->height());
+        ui::FitTexts(page);
+        grow = std::max(grow, page->width() - (kTabControlRect.width() - 6));
+    }
+    setFixedWidth(kDialogWidth + grow);
+    tab_control_->resize(kTabControlRect.width() + grow, kTabControlRect.height());
+    tabs_->resize(tab_control_->width(), kTabStripHeight);
+    cancel_->move(width() - 8 - 80, cancel_->y());
+    ok_->move(width() - 8 - 80 - 10 - 80, ok_->y());
+
     const QRect client = tab_control_->rect();
     const int left = client.left();
     const int top = client.top();
@@ -96,6 +110,7 @@ void CSettingDlg::OnInitDialog() {
     }
     current_page_ = 0;
     pages_[0]->show();
+    ui::FitTexts(this);
 }
 
 void CSettingDlg::OnTabSelChange() {

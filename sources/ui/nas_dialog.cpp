@@ -15,6 +15,7 @@
 #include "sources/ui/control_ids.h"
 #include "sources/ui/store_failure.h"
 #include "sources/ui/share_connection.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
@@ -95,6 +96,7 @@ void CNasDialog::OnInitDialog() {
         const std::string* ip = table.GetValue("ip");
         list_->addItem(Q(ip ? *ip : std::string()));
     }
+    ui::FitTexts(this);
 }
 
 void CNasDialog::ReadFields() {

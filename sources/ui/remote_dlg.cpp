@@ -7,6 +7,7 @@
 #include "media/translate_text.h"
 #include "platform/message_box.h"
 #include "sources/ui/control_ids.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ void CRemoteDlg::OnInitDialog() {
     server_page_.show();
     pages_ = {&server_page_};
     current_page_ = 0;
+    ui::FitTexts(this);
 }
 
 void CRemoteDlg::OnTabSelChange() {

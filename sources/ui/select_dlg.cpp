@@ -29,6 +29,7 @@
 #include "sources/ui/control_ids.h"
 #include "sources/ui/remote_dlg.h"
 #include "sources/ui/share_connection.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
@@ -39,6 +40,9 @@ QRect Box(int left, int top, int right, int bottom) { return QRect(left, top, ri
 int SecondsOf(const QTime& t) { return t.hour() * 3600 + t.minute() * 60 + t.second(); }
 
 QTime TimeOfSecond(int second) { return QTime(second / 3600, second / 60 % 60, second % 60); }
+
+// 20 pixels right of the original's place, so channel names have room.
+constexpr int kTimeLineLeft = 160;
 
 // COLORREF 0x00BBGGRR as a style sheet colour.
 QString StyleColour(uint32_t colorref) {
@@ -192,15 +196,19 @@ void CSelectDlg::CreateControls() {
     enable_preview_->setChecked(true);
     connect(enable_preview_, &QCheckBox::toggled, this, [this](bool on) { preview_wnd_->setVisible(on); });
 
+    // Channel names are as long as the recorder makes them: the captions
+    // reach up to the time line, which stands a little further right for
+    // them, and a name longer still is shortened with its whole text as tip.
     for (int k = 0; k < 4; ++k) {
         row_captions_[static_cast<size_t>(k)] = SetControlId(new QLabel(this), kFirstRowCaption + k);
-        row_captions_[static_cast<size_t>(k)]->setGeometry(Box(5, 282 + 25 * k, 124, 298 + 25 * k));
+        row_captions_[static_cast<size_t>(k)]->setGeometry(
+            Box(5, 280 + 25 * k, kTimeLineLeft - 5, 300 + 25 * k));
     }
     preview_wnd_ = SetControlId(new CPreviewWnd(this), kPreviewWindow);
     preview_wnd_->setGeometry(Box(560, 65, 810, 235));
 
     time_line_ = new CTimeLineBar(this);
-    time_line_->Create(this, Box(140, 250, 825, 420));
+    time_line_->Create(this, Box(kTimeLineLeft, 250, kTimeLineLeft + 685, 420));
     time_line_->SetMessageSink([this](uint32_t m, intptr_t w, intptr_t l) { OnWndMsg(m, w, l); });
 
     auto* zoom_out = SetControlId(new CMyButton(this, kZoomOut), kZoomOut);
@@ -246,12 +254,14 @@ void CSelectDlg::CreateControls() {
     connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
 
     setWindowTitle(Q(TranslateText("TXT_RECORD_TITLE", "View Record Files")));
+    ui::FitTexts(this);
 }
 
 void CSelectDlg::PlaceDialog() {
     const QSize screen = ui::ScreenSize();
-    if (screen.width() / 2 > kWidth / 2 && screen.height() / 2 > 320)
-        move(screen.width() / 2 - kWidth / 2, screen.height() / 2 - 320);
+    // The width the texts gave the dialog, at least the original's.
+    if (screen.width() / 2 > width() / 2 && screen.height() / 2 > 320)
+        move(screen.width() / 2 - width() / 2, screen.height() / 2 - 320);
 }
 
 int CSelectDlg::exec() {
@@ -316,7 +326,13 @@ void CSelectDlg::ApplyDays(const std::vector<int>& days) {
 }
 
 void CSelectDlg::ShowChannelNames() {
-    for (size_t k = 0; k < 4; ++k) row_captions_[k]->setText(Q(engine_.ChannelNames()[k]));
+    for (size_t k = 0; k < 4; ++k) {
+        QLabel* caption = row_captions_[k];
+        const QString name = Q(engine_.ChannelNames()[k]);
+        const QString shown = caption->fontMetrics().elidedText(name, Qt::ElideRight, caption->contentsRect().width());
+        caption->setText(shown);
+        caption->setToolTip(shown == name ? QString() : name);
+    }
 }
 
 void CSelectDlg::StopPreview() {

@@ -18,6 +18,7 @@
 #include "sources/recorder_replies.h"
 #include "sources/ui/control_ids.h"
 #include "sources/ui/store_failure.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ void CServerDlg::OnInitDialog() {
     server_edit_->setText("Merlin");
     port_edit_->setText("80");
     FillServerList();
+    ui::FitTexts(this);
 }
 
 bool CServerDlg::StoreExists() const {
