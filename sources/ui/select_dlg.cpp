@@ -287,6 +287,8 @@ void CSelectDlg::OnInitDialog() {
             own.SetUser(server_record.GetUser());
             own.SetPassword(server_record.GetPassword());
             own.SetPort(server_record.GetPort());
+            // The login adds the recorder to the recent list: without its name it would show as "(ip)" there.
+            own.SetServerName(server_record.GetServerName());
             RunLogin(false);
         }
     } else if (source_mode == kFolderMode || source_mode == kShareMode) {

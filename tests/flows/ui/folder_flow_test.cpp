@@ -1,0 +1,226 @@
+// A new user's road through a disk copy, on a fresh install: the real main
+// window and its real dialogs, the folder chooser answered as a user does,
+// the results checked from outside with the build's tools and FFmpeg.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "export/ui/avi_dialog2.h"
+#include "export/ui/backup_dialog.h"
+#include "mainwindow/storage_location.h"
+#include "mainwindow/ui/kestrel_playback_dlg.h"
+#include "mainwindow/ui/playback_app.h"
+#include "media/civil_date.h"
+#include "media/ui/info_box.h"
+#include "platform/message_box.h"
+#include "tests/flows/ui/flow_support.h"
+#include "tests/support/temp_folder.h"
+
+namespace fs = std::filesystem;
+using namespace kestrel_id;
+using flow_test::Control;
+using flow_test::Quoted;
+
+namespace {
+
+class FolderFlowTest : public ::testing::Test {
+protected:
+    // One sample for the whole program: the build's writer takes a few seconds for it.
+    static void SetUpTestSuite() {
+        sample_ = new TempFolder;
+        const std::string tool = platform::ProgramFolder() + "/avdata-sample";
+        const flow_test::Run run = flow_test::RunCommand(tool + " " + Quoted(sample_->path()) + " --start 00:00 --minutes 1");
+        ASSERT_EQ(run.status, 0) << run.out;
+    }
+    static void TearDownTestSuite() {
+        delete sample_;
+        sample_ = nullptr;
+    }
+
+    void SetUp() override {
+        ui::InstallQtMessageBoxHandler();
+        dlg_ = std::make_unique<CKestrelPlaybackDlg>();
+        // As the application object hands them over.
+        const KestrelDialogHooks standard = StandardDialogHooks();
+        dlg_->hooks.run_record_selection = standard.run_record_selection;
+        dlg_->hooks.run_folder_export = standard.run_folder_export;
+        dlg_->hooks.run_settings = standard.run_settings;
+        dlg_->hooks.run_adjust_image = standard.run_adjust_image;
+        if (standard.run_backup) dlg_->hooks.run_backup = standard.run_backup;
+        dlg_->OnInitDialog();
+        dlg_->show();
+    }
+    void TearDown() override {
+        dlg_.reset();
+        platform::SetMessageBoxHandler(nullptr);
+    }
+
+    static std::string Sample() { return sample_->path() + "/avdata"; }
+
+    void Press(int id) {
+        auto* button = qobject_cast<QAbstractButton*>(dlg_->Control(id));
+        ASSERT_NE(button, nullptr) << id;
+        ASSERT_TRUE(button->isEnabled()) << id;
+        button->click();
+    }
+
+    // Open, the data folder from the chooser, today's recording from midnight on all four rows, OK.
+    void OpenFolder(const std::string& avdata) {
+        driver_.Expect<CSelectDlg>([this, avdata](CSelectDlg* select) {
+            driver_.Expect<QFileDialog>([avdata](QFileDialog* chooser) { flow_test::AnswerFolderDialog(chooser, avdata); });
+            Control<QToolButton>(select, CSelectDlg::kFolderTool)->click();
+            EXPECT_EQ(select->record_source.path, avdata);
+            flow_test::PickDayAndRange(select, TodayLocalDate().day, 0, 900);
+            Control<QPushButton>(select, CSelectDlg::kOk)->click();
+        });
+        Press(kOpen);
+        EXPECT_TRUE(driver_.Idle());
+    }
+
+    bool PicturesInAllViewers() {
+        return flow_test::WaitFor(
+            [this] {
+                for (int i = 0; i < 4; ++i) {
+                    if (!dlg_->grid().Viewer(i)->HasVideo()) return false;
+                }
+                return true;
+            },
+            15000);
+    }
+
+    void WaitForSecond(int second) {
+        ASSERT_TRUE(flow_test::WaitFor([&] { return dlg_->engine().slider_position.load() >= second; }, 15000))
+            << "playback never reached second " << second;
+    }
+
+    static std::vector<std::string> FilesIn(const std::string& folder, const std::string& extension) {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().extension() == extension) files.push_back(entry.path().string());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+
+    // Decodes whole, and the checker finds the watermark.
+    void CheckFromOutside(const std::string& file, const std::string& codec) {
+        SCOPED_TRACE(file);
+        const flow_test::Run probe = flow_test::RunCommand(
+            "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 " + Quoted(file));
+        EXPECT_EQ(probe.status, 0) << probe.out;
+        EXPECT_EQ(probe.out, codec + "\n");
+        const flow_test::Run decode = flow_test::RunCommand("ffmpeg -nostdin -v error -i " + Quoted(file) + " -f null -");
+        EXPECT_EQ(decode.status, 0);
+        EXPECT_EQ(decode.out, "");
+        const flow_test::Run check = flow_test::RunCommand(install_.Tool("watermark-check") + " " + Quoted(file));
+        EXPECT_EQ(check.status, 0) << check.out;
+        EXPECT_EQ(check.out, file + "\tV\n");
+    }
+
+    static TempFolder* sample_;
+    control_test::ApplicationGuard app_;
+    flow_test::FreshInstall install_;
+    flow_test::ModalDriver driver_;
+    std::unique_ptr<CKestrelPlaybackDlg> dlg_;
+};
+
+TempFolder* FolderFlowTest::sample_ = nullptr;
+
+TEST_F(FolderFlowTest, OpenPlayCueAndExportToTheChosenFolder) {
+    OpenFolder(Sample());
+    // The day was recorded from midnight: the range starts at second 0 and plays.
+    EXPECT_EQ(dlg_->engine().range_start, 0);
+    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(dlg_->info_box()->CurrentTexts().state, "PLAY");
+    ASSERT_TRUE(PicturesInAllViewers());
+
+    // Faster, then the cue marks.
+    Press(kSpeedUp);
+    Press(kSpeedUp);
+    WaitForSecond(2);
+    Press(kCueIn);
+    WaitForSecond(8);
+    Press(kCueOut);
+    const int cue_in = dlg_->status_panel().CueIn();
+    const int cue_out = dlg_->status_panel().CueOut();
+    EXPECT_GE(cue_in, 2);
+    EXPECT_GT(cue_out, cue_in);
+
+    // The shipped setting holds no folder yet: the export asks, and goes there.
+    TempFolder exports;
+    driver_.Expect<QFileDialog>([&](QFileDialog* chooser) { flow_test::AnswerFolderDialog(chooser, exports.path()); });
+    driver_.Expect<CAviDialog2>([](CAviDialog2* dialog) {
+        LocalExportTimings fast;
+        fast.reader_minute_ms = fast.writer_start_ms = fast.writer_end_ms = 0;
+        fast.teardown_ms = fast.after_channel_ms = fast.after_export_ms = 0;
+        dialog->engine().SetTimings(fast);
+        dialog->ChannelBox(0)->setChecked(true);
+        dialog->ChannelBox(2)->setChecked(true);
+        dialog->FormatList()->setCurrentIndex(1);  // the original frames
+        dialog->WatermarkBox()->setChecked(true);
+        Control<QPushButton>(dialog, CAviDialog2::kOkId)->click();
+    });
+    Press(kAviExport);
+    EXPECT_TRUE(driver_.Idle());
+    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(ReadStorageLocation(), exports.path());
+
+    const std::vector<std::string> avi = FilesIn(exports.path(), ".avi");
+    ASSERT_EQ(avi.size(), 2u);
+    EXPECT_EQ(fs::path(avi[0]).filename().string().substr(0, 5), "CH01_");
+    EXPECT_EQ(fs::path(avi[1]).filename().string().substr(0, 5), "CH03_");
+    CheckFromOutside(avi[0], "h264");
+    CheckFromOutside(avi[1], "mjpeg");
+
+    // Play again; a snapshot goes to the storage folder now remembered, without a question.
+    Press(kPlay);
+    ASSERT_TRUE(PicturesInAllViewers());
+    Press(kSnapShot);
+    const std::vector<std::string> jpg = FilesIn(exports.path(), ".jpg");
+    ASSERT_EQ(jpg.size(), 1u);
+    EXPECT_EQ(fs::path(jpg[0]).filename().string().substr(0, 5), "CH01_");
+    const flow_test::Run check = flow_test::RunCommand(install_.Tool("watermark-check") + " " + Quoted(jpg[0]));
+    EXPECT_EQ(check.out, jpg[0] + "\tV\n");
+    EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
+}
+
+TEST_F(FolderFlowTest, BackupToAChosenFolderAndPlayTheBackup) {
+    OpenFolder(Sample());
+    ASSERT_TRUE(PicturesInAllViewers());
+
+    TempFolder destination;
+    driver_.Expect<CBackupDialog>([&](CBackupDialog* backup) {
+        driver_.Expect<QFileDialog>([&](QFileDialog* chooser) { flow_test::AnswerFolderDialog(chooser, destination.path()); });
+        Control<QPushButton>(backup, CBackupDialog::kBrowseId)->click();
+        for (int c = 0; c < 4; ++c) backup->ChannelBox(c)->setChecked(true);
+        Control<QPushButton>(backup, CBackupDialog::kStartId)->click();
+    });
+    Press(kBackup);
+    EXPECT_TRUE(driver_.Idle());
+    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPaused);
+    EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
+
+    const std::string copy = destination.Sub("avdata");
+    const flow_test::Run dump = flow_test::RunCommand(install_.Tool("avdata-dump") + " day " + Quoted(copy) + " " +
+                                                      std::to_string(TodayLocalDate().year) + " " +
+                                                      std::to_string(TodayLocalDate().month) + " " +
+                                                      std::to_string(TodayLocalDate().day));
+    EXPECT_EQ(dump.status, 0) << dump.out;
+
+    OpenFolder(copy);
+    EXPECT_EQ(dlg_->engine().record_source.path, copy);
+    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_TRUE(PicturesInAllViewers());
+    EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
+}
+
+}  // namespace
