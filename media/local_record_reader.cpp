@@ -37,6 +37,7 @@ void PlaybackEngine::StartLocalPlayback() {
     range_end = record_source.end_second;
     range_length = range_end - range_start;
     running = 0;
+    reader_share_calls_.Abort();
     WakeReader();
     if (reader_.joinable()) reader_.join();
     running = 1;
@@ -61,7 +62,9 @@ void PlaybackEngine::StartLocalPlayback() {
     }
     const int serial = ++playback_serial_;
     reader_done_ = false;
+    reader_share_calls_.Reset();
     reader_ = std::thread([this, serial] {
+        const platform::ScopedShareCallAbort bound(&reader_share_calls_);
         LocalRecordReader(serial);
         {
             std::lock_guard<std::mutex> guard(reader_lock_);

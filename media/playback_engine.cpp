@@ -11,6 +11,7 @@ PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::
 PlaybackEngine::~PlaybackEngine() {
     // An owner that never stopped playback still gets both threads joined here.
     running = 0;
+    reader_share_calls_.Abort();
     WakeReader();
     if (reader_.joinable()) reader_.join();
     StopReceiver();

@@ -21,6 +21,7 @@
 #include "media/performance_timer.h"
 #include "media/playback_sinks.h"
 #include "media/wave_out_player.h"
+#include "platform/network_share.h"
 
 class MediaDecoder;
 
@@ -164,6 +165,8 @@ private:
     std::mutex receiver_lock_;
     std::condition_variable receiver_cv_;
     std::thread reader_;
+    // Lets a stop end the reader's wait on a share at once.
+    platform::ShareCallAbort reader_share_calls_;
     std::atomic<bool> reader_done_{true};
     std::mutex reader_lock_;
     std::condition_variable reader_cv_;

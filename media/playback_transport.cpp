@@ -88,6 +88,7 @@ void PlaybackEngine::OnStop() {
 void PlaybackEngine::StopPlayback() {
     running = 0;
     // Every wait of the reader re-checks running when woken, so the join is short.
+    reader_share_calls_.Abort();
     WakeReader();
     if (reader_.joinable()) reader_.join();
     if (source_mode == 1) remote_current = range_start;

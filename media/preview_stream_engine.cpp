@@ -35,12 +35,17 @@ void PreviewStreamEngine::StartRemote() {
 void PreviewStreamEngine::StartLocal() {
     StopThreads();
     run_ = 1;
-    local_ = std::thread([this] { LocalReaderThread(); });
+    local_share_calls_.Reset();
+    local_ = std::thread([this] {
+        const platform::ScopedShareCallAbort bound(&local_share_calls_);
+        LocalReaderThread();
+    });
 }
 
 void PreviewStreamEngine::JoinThreads() {
     // Every wait in the threads watches the run flag; a blocked read is aborted.
     connection_.Abort();
+    local_share_calls_.Abort();
     for (std::thread* t : {&receive_, &decode_, &local_}) {
         if (t->joinable()) t->join();
     }

@@ -13,6 +13,7 @@
 #include "media/data_folder.h"
 #include "media/data_queue.h"
 #include "media/http_get.h"
+#include "platform/network_share.h"
 
 class MediaDecoder;
 
@@ -88,6 +89,7 @@ private:
     int width_ = 0, height_ = 0;
     int kind_ = -1;
     HttpGet connection_;
+    platform::ShareCallAbort local_share_calls_;
     DataQueue<PreviewItem> queue_;
     std::thread receive_, decode_, local_;
     std::unique_ptr<MediaDecoder> decoder_;

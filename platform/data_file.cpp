@@ -7,19 +7,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/network_share.h"
+
 namespace platform {
 
 bool PathExists(const std::string& path) {
+    if (IsSharePath(path)) return share_files::Exists(path);
     struct stat st;
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
 bool IsFolder(const std::string& path) {
+    if (IsSharePath(path)) return share_files::IsFolder(path);
     struct stat st;
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::vector<FolderEntry> ListFolder(const std::string& path) {
+    if (IsSharePath(path)) return share_files::List(path);
     std::vector<FolderEntry> entries;
     DIR* dir = ::opendir(path.c_str());
     if (!dir) return entries;
@@ -46,13 +51,16 @@ std::vector<FolderEntry> ListFolder(const std::string& path) {
 
 ReadOnlyFile::~ReadOnlyFile() { Close(); }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(other.fd_), share_(std::move(other.share_)) {
+    other.fd_ = -1;
+}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = other.fd_;
         other.fd_ = -1;
+        share_ = std::move(other.share_);
     }
     return *this;
 }
@@ -60,6 +68,10 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
 bool ReadOnlyFile::Open(const std::string& path) {
     Close();
     if (path.empty()) return false;
+    if (IsSharePath(path)) {
+        share_ = share_files::Open(path);
+        return share_ != nullptr;
+    }
     // Opened without blocking, so a FIFO or a device in a disk copy is
     // refused at once instead of waiting for a writer that never comes.
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -80,9 +92,11 @@ bool ReadOnlyFile::Open(const std::string& path) {
 void ReadOnlyFile::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    share_.reset();
 }
 
 size_t ReadOnlyFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
+    if (share_) return share_files::ReadAt(*share_, offset, buffer, size);
     if (fd_ < 0 || offset > static_cast<uint64_t>(INT64_MAX)) return 0;
     size_t done = 0;
     auto* out = static_cast<char*>(buffer);
@@ -96,6 +110,7 @@ size_t ReadOnlyFile::ReadAt(uint64_t offset, void* buffer, size_t size) const {
 }
 
 int64_t ReadOnlyFile::Size() const {
+    if (share_) return share_files::Size(*share_);
     struct stat st;
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
     return st.st_size;

@@ -1,6 +1,7 @@
 #pragma once
-// The one door through which the data folder (disk copy) is read, so a network
-// share backend can be added beneath it without touching the readers.
+// The one door through which the data folder (disk copy) is read: local paths
+// here, share paths ("\\host\share\..." or "//host/share/...") through
+// network_share.h, with the same answers and refusals.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -8,6 +9,10 @@
 #include <vector>
 
 namespace platform {
+
+namespace share_files {
+class OpenFile;
+}
 
 struct FolderEntry {
     std::string name;
@@ -34,7 +39,7 @@ public:
     // blocking.
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return fd_ >= 0 || share_ != nullptr; }
     // Reads up to size bytes at offset; returns the count read (short at end of file, 0 on error).
     size_t ReadAt(uint64_t offset, void* buffer, size_t size) const;
     // Size in bytes, or -1 when unknown.
@@ -42,6 +47,7 @@ public:
 
 private:
     int fd_ = -1;
+    std::shared_ptr<share_files::OpenFile> share_;
 };
 
 }  // namespace platform

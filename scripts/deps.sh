@@ -3,7 +3,8 @@
 set -euo pipefail
 PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libavcodec-dev libavutil-dev
 libswscale-dev libswresample-dev libavformat-dev libsqlite3-dev libcurl4-openssl-dev libturbojpeg0-dev libsdl2-dev
-libgtest-dev libbenchmark-dev fonts-liberation2 zlib1g-dev ffmpeg clang libclang-rt-14-dev libcpp-httplib-dev"
+libgtest-dev libbenchmark-dev fonts-liberation2 zlib1g-dev ffmpeg clang libclang-rt-14-dev libcpp-httplib-dev
+samba libsmbclient-dev smbclient"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

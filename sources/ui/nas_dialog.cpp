@@ -232,6 +232,16 @@ void CNasDialog::EnableControls(int enable) {
         w->setEnabled(enable != 0);
 }
 
+ServerConnectionRecord CNasDialog::GetRecord() {
+    ReadFields();
+    ServerConnectionRecord record;
+    record.SetIp(server_);
+    record.SetServerName(entry_);
+    record.SetUser(user_);
+    record.SetPassword(password_);
+    return record;
+}
+
 std::string CNasDialog::SharePath(const std::string& server, const std::string& entry) {
     return "\\\\" + server + "\\" + entry;
 }

@@ -54,6 +54,8 @@ public:
     void OnEdit();
     void OnListSelChange();
 
+    // The share in the fields: IP address = server address, server name = entry, user, password.
+    ServerConnectionRecord GetRecord();
     // "\\" server "\" entry.
     static std::string SharePath(const std::string& server, const std::string& entry);
     // Runs on the worker: 1 when the share can be reached.

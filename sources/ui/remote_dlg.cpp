@@ -25,7 +25,6 @@ CRemoteDlg::CRemoteDlg(QWidget* parent) : QDialog(parent) {
     ok_->setDefault(true);
     cancel_ = SetControlId(new QPushButton("Cancel", this), 2);
     cancel_->setGeometry(kWidth - 90, kHeight - 36, 80, 25);
-    nas_page_.hide();
     connect(ok_, &QPushButton::clicked, this, [this] { OnOK(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
     connect(tab_, &QTabWidget::currentChanged, this, [this] { OnTabSelChange(); });
@@ -51,13 +50,14 @@ void CRemoteDlg::OnInitDialog() {
     {
         const QSignalBlocker quiet(tab_);
         tab_->addTab(&server_page_, Q(TranslateText("TXT_SERVERNAME", "Server")));
+        tab_->addTab(&nas_page_, Q(TranslateText("TXT_SAMBA_SERVER", "Samba Server")));
     }
     const WindowMessageSink sink = [this](uint32_t m, intptr_t w, intptr_t l) { OnWndMsg(m, w, l); };
     server_page_.notify = sink;
     nas_page_.notify = sink;
     server_page_.OnInitDialog();
     server_page_.show();
-    pages_ = {&server_page_};
+    pages_ = {&server_page_, &nas_page_};
     current_page_ = 0;
     ui::FitTexts(this);
 }
@@ -67,6 +67,11 @@ void CRemoteDlg::OnTabSelChange() {
     if (current_page_ >= 0 && current_page_ < static_cast<int>(pages_.size()))
         pages_[static_cast<size_t>(current_page_)]->hide();
     current_page_ = next;
+    // The share page fills its list (and reports a missing "shared.db") when it is first shown.
+    if (next == 1 && !nas_initialised_) {
+        nas_initialised_ = true;
+        nas_page_.OnInitDialog();
+    }
     if (next >= 0 && next < static_cast<int>(pages_.size())) pages_[static_cast<size_t>(next)]->show();
 }
 
@@ -77,6 +82,25 @@ void CRemoteDlg::OnWndMsg(uint32_t message, intptr_t wparam, intptr_t) {
 }
 
 void CRemoteDlg::OnOK() {
+    if (current_page_ == 1) {
+        const ServerConnectionRecord share = nas_page_.GetRecord();
+        if (share.GetIp().empty()) {
+            platform::ShowMessageBox("The samba server field is empty!", "Error");
+            return;
+        }
+        if (result_record) {
+            // The record selection reaches "\\" + its address: the share's path, as the page tests it.
+            const std::string& entry = share.GetServerName();
+            result_record->SetIp(entry.empty() ? share.GetIp() : share.GetIp() + "\\" + entry);
+            result_record->SetServerName(entry);
+            result_record->SetUser(share.GetUser());
+            result_record->SetPassword(share.GetPassword());
+            result_record->SetPort("0");
+            result_mode = 2;
+        }
+        done(QDialog::Accepted);
+        return;
+    }
     if (current_page_ != 0) {
         done(QDialog::Accepted);
         return;

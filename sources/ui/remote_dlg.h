@@ -1,6 +1,6 @@
 #pragma once
-// "Remote Manager": a tab control whose one page is the recorder list; OK
-// hands the recorder in the page's fields to the caller's record.
+// "Remote Manager": a tab control with the recorder list and the share page;
+// OK hands the recorder or the share in the shown page's fields to the caller's record.
 #include <QDialog>
 
 #include <vector>
@@ -24,7 +24,7 @@ public:
 
     // Set by the caller before the dialog runs; OK fills it.
     ServerConnectionRecord* result_record = nullptr;
-    // 1 recorder; the caller copies it into its source mode.
+    // 1 recorder, 2 share; the caller copies it into its source mode.
     int result_mode = 1;
 
     // Runs OnInitDialog first.
@@ -43,11 +43,11 @@ private:
     QTabWidget* tab_ = nullptr;
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
-    // The share page is kept but, like the original manager, given no tab.
     CServerDlg server_page_;
     CNasDialog nas_page_;
     std::vector<QWidget*> pages_;
     int current_page_ = 0;
     bool initialised_ = false;
+    bool nas_initialised_ = false;
     ServerConnectionRecord working_;
 };

@@ -65,18 +65,20 @@ struct ShareScanResult {
 ShareScanResult ScanShare(const ServerConnectionRecord& server) {
     ShareScanResult out;
     const std::string path = share::SharePath(server.GetIp());
+    // The scans look for "/backup" and "avdata" in folder paths built with "/".
+    const std::string folder = share::FolderPath(path);
     int scanned = 0;
     if (platform::PathExists(path)) {
         out.result = 1;
-        scanned = ScanBackupFolder(path, &out.folder, &out.year, &out.month);
+        scanned = ScanBackupFolder(folder, &out.folder, &out.year, &out.month);
     } else {
         const int code = share::Connect(path, server.GetUser(), server.GetPassword());
         if (code == share::kConnected) {
             out.result = 1;
-            scanned = ScanBackupFolder(path, &out.folder, &out.year, &out.month);
+            scanned = ScanBackupFolder(folder, &out.folder, &out.year, &out.month);
         } else if (code == share::kCredentialConflict && platform::PathExists(path)) {
             out.result = 1;
-            scanned = ScanDataFolder(path, &out.folder, &out.year, &out.month);
+            scanned = ScanDataFolder(folder, &out.folder, &out.year, &out.month);
         }
     }
     if (scanned) {

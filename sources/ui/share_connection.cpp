@@ -32,13 +32,21 @@ int Connect(const std::string& remote_name, const std::string& user, const std::
         std::lock_guard<std::mutex> lock(ConnectorLock());
         connector = Current();
     }
-    if (!connector) return kNoNetwork;
+    if (!connector) return platform::ConnectShare(remote_name, user, password);
     return connector(remote_name, user, password);
 }
 
 std::string SharePath(const std::string& host) {
     if (!host.empty() && host[0] == '\\') return host;
     return "\\\\" + host;
+}
+
+std::string FolderPath(const std::string& share_path) {
+    std::string path = share_path;
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    while (path.size() > 2 && path.back() == '/') path.pop_back();
+    return path;
 }
 
 int TestShare(const std::string& path, const std::string& user, const std::string& password) {

@@ -279,7 +279,7 @@ TEST(RemoteManagerTest, OkChecksTheFieldsAndHandsOutTheRecorder) {
     dlg.result_mode = 0;
     dlg.OnInitDialog();
     boxes.Take();  // the missing store
-    EXPECT_EQ(dlg.tab()->count(), 1);
+    EXPECT_EQ(dlg.tab()->count(), 2);
     EXPECT_EQ(dlg.tab()->property("controlId").toInt(), CRemoteDlg::kTabControlId);
 
     CServerDlg* page = &dlg.server_page();
@@ -322,6 +322,49 @@ TEST(RemoteManagerTest, OkChecksTheFieldsAndHandsOutTheRecorder) {
     dlg.OnWndMsg(WM_ENABLE_BUTTONS, 1, 0);
     EXPECT_TRUE(ok->isEnabled());
     EXPECT_TRUE(cancel->isEnabled());
+}
+
+TEST(RemoteManagerTest, OkOnTheSharePageHandsOutTheShare) {
+    control_test::ApplicationGuard app;
+    TempFolder tmp;
+    sel_test::BoxRecorder boxes;
+    CRemoteDlg dlg;
+    dlg.server_page().store_file = tmp.Sub("server.db");
+    dlg.nas_page().store_file = tmp.Sub("shared.db");
+    ServerConnectionRecord result;
+    dlg.result_record = &result;
+    dlg.OnInitDialog();
+    boxes.Take();
+    dlg.tab()->setCurrentIndex(1);
+    EXPECT_EQ(dlg.CurrentPage(), 1);
+    EXPECT_EQ(dlg.tab()->tabText(1), "Samba Server");
+    // The page was filled when it was first shown.
+    EXPECT_EQ(boxes.Take(), (Boxes{{"The database does not exist.", "Error"}}));
+
+    auto edit = [&](int id) { return FindControl<QLineEdit>(&dlg.nas_page(), id); };
+    dlg.OnOK();
+    EXPECT_EQ(boxes.Take(), (Boxes{{"The samba server field is empty!", "Error"}}));
+    EXPECT_EQ(dlg.result(), 0);
+
+    struct Case {
+        const char* entry;
+        const char* ip;
+    } cases[] = {{"rec\\avdata", "nas.local\\rec\\avdata"}, {"", "nas.local"}};
+    for (const Case& c : cases) {
+        edit(CNasDialog::kServerEdit)->setText("nas.local");
+        edit(CNasDialog::kEntryEdit)->setText(c.entry);
+        edit(CNasDialog::kUserEdit)->setText("viewer");
+        edit(CNasDialog::kPasswordEdit)->setText("pw");
+        dlg.setResult(0);
+        dlg.OnOK();
+        EXPECT_TRUE(boxes.Take().empty());
+        EXPECT_EQ(dlg.result(), QDialog::Accepted);
+        EXPECT_EQ(dlg.result_mode, 2);
+        EXPECT_EQ(result.GetIp(), c.ip);
+        EXPECT_EQ(result.GetServerName(), c.entry);
+        EXPECT_EQ(result.GetUser(), "viewer");
+        EXPECT_EQ(result.GetPassword(), "pw");
+    }
 }
 
 class SharePageTest : public ::testing::Test {
@@ -419,11 +462,6 @@ TEST_F(SharePageTest, MissingStoreAndConnectionTest) {
     Type("", "x", "u", "p", true);
     page_.OnTestConnection();
     EXPECT_EQ(boxes_.Take(), (Boxes{{"The samba server field is empty!", "Error"}}));
-
-    // Without a share client every attempt fails.
-    Type("nas", "", "u", "p", true);
-    page_.OnTestConnection();
-    EXPECT_EQ(boxes_.Take(), (Boxes{{"\\\\nas\\  Connection failed!", "Error"}}));
 
     struct Case {
         int code;

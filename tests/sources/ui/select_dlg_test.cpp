@@ -363,16 +363,16 @@ TEST_F(SelectDlgTest, RemoteManagerCancelKeepsTheRecorderAndOkLogsIn) {
 TEST_F(SelectDlgTest, ShareConnectionOutcomes) {
     dlg_.OnInitDialog();
     ServerConnectionRecord& server = dlg_.engine().server();
-    server.SetIp("10.9.9.9");
+    server.SetIp("127.0.0.1");
     server.SetServerName("rec");
     struct Case {
         bool connector;
         int code;
         Box box;
     } cases[] = {
-        {false, 0, {"\\\\10.9.9.9 Login failed!", "Error"}},
-        {true, share::kCredentialConflict, {"\\\\10.9.9.9 Login failed!", "Error"}},
-        {true, share::kConnected, {"\\\\10.9.9.9 Login success! But no record data can be found.", "Message"}},
+        {true, platform::kShareLogonFailure, {"\\\\127.0.0.1 Login failed!", "Error"}},
+        {true, share::kCredentialConflict, {"\\\\127.0.0.1 Login failed!", "Error"}},
+        {true, share::kConnected, {"\\\\127.0.0.1 Login success! But no record data can be found.", "Message"}},
     };
     for (const Case& c : cases) {
         std::string asked;
@@ -382,15 +382,15 @@ TEST_F(SelectDlgTest, ShareConnectionOutcomes) {
                 asked = name;
                 return c.code;
             });
-        dlg_.ConnectShare("\\\\10.9.9.9 ", true);
+        dlg_.ConnectShare("\\\\127.0.0.1 ", true);
         EXPECT_EQ(boxes_.Take(), Boxes{c.box});
         if (c.connector) {
-            EXPECT_EQ(asked, "\\\\10.9.9.9");
+            EXPECT_EQ(asked, "\\\\127.0.0.1");
         }
         EXPECT_EQ(dlg_.source_mode, CSelectDlg::kShareMode);
     }
     // Only the reachable share went into the history.
-    EXPECT_EQ(dlg_.recent().Entry(0), "rec,10.9.9.9,1,,,1;");
+    EXPECT_EQ(dlg_.recent().Entry(0), "rec,127.0.0.1,1,,,1;");
     EXPECT_EQ(dlg_.recent().Entry(1), "");
 }
 
