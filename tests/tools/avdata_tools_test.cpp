@@ -5,6 +5,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -114,6 +115,22 @@ TEST_F(AvdataToolsTest, DayIndexAndErrors) {
     EXPECT_EQ(RunTool("avdata-dump day " + tmp_->path() + " 2012 3 6").status, 1);
     EXPECT_EQ(RunTool("avdata-dump minute " + tmp_->path() + " 2012 3 5 14 8").status, 1);
     EXPECT_EQ(RunTool("avdata-dump day " + tmp_->path() + " 2012 x 5").status, 2);
+}
+
+// Fewer recorded seconds per minute: the day index and the minute file both end there.
+TEST(AvdataSample, SecondsCutEachMinute) {
+    TempFolder tmp;
+    const std::string manifest = tmp.Sub("manifest.txt");
+    ASSERT_EQ(RunTool("avdata-sample " + tmp.path() + " --date 2012-03-05 --start 00:00 --minutes 1 --seconds 6 --manifest " +
+                      manifest).status,
+              0);
+    const ToolRun day = RunTool("avdata-dump day " + tmp.path() + " 2012 3 5");
+    EXPECT_EQ(Lines(day.out), std::vector<std::string>{"0\t5\t15\t1"});
+    std::ifstream in(manifest);
+    int last_second = -1;
+    for (std::string line; std::getline(in, line);) last_second = std::max(last_second, std::stoi(line.substr(6)));
+    EXPECT_EQ(last_second, 5);
+    EXPECT_EQ(RunTool("avdata-sample " + tmp.path() + " --seconds 61").status, 2);
 }
 
 TEST_F(AvdataToolsTest, FramesOfEveryCodecDecode) {

@@ -1,4 +1,4 @@
-// avdata-sample FOLDER [--date YYYY-MM-DD] [--start HH:MM] [--minutes N] [--manifest FILE]
+// avdata-sample FOLDER [--date YYYY-MM-DD] [--start HH:MM] [--minutes N] [--seconds N] [--manifest FILE]
 // Writes a disk copy (FOLDER/avdata) of N minutes on four channels with real
 // coded video and audio, channel titles, a day index, and gaps. The manifest
 // lists every frame written, "HH:MM" then the fields avdata-dump prints.
@@ -60,7 +60,9 @@ struct Channel {
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: avdata-sample FOLDER [--date YYYY-MM-DD] [--start HH:MM] [--minutes N] [--manifest FILE]\n");
+    std::fprintf(stderr,
+                 "usage: avdata-sample FOLDER [--date YYYY-MM-DD] [--start HH:MM] [--minutes N] [--seconds N]"
+                 " [--manifest FILE]\n");
     return 2;
 }
 
@@ -99,6 +101,8 @@ int main(int argc, char** argv) {
     std::string folder = argv[1];
     CivilDate date = TodayLocalDate();
     int start_hour = 10, start_minute = 0, minutes = 3;
+    // Recorded seconds at the start of each minute: fewer make a quicker sample.
+    int seconds = 60;
     std::string manifest_path;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -115,6 +119,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--minutes") {
             minutes = std::atoi(value);
             if (minutes < 1 || minutes > 24 * 60) return Usage();
+        } else if (arg == "--seconds") {
+            seconds = std::atoi(value);
+            if (seconds < 1 || seconds > 60) return Usage();
         } else if (arg == "--manifest") {
             manifest_path = value;
         } else {
@@ -153,7 +160,7 @@ int main(int argc, char** argv) {
         const int minute_of_day = first_minute + m;
         sample::SampleMinute minute;
         for (int c = 0; c < 4; ++c) minute.titles[c] = kPlans[c].title;
-        for (int s = 0; s < 60; ++s) {
+        for (int s = 0; s < seconds; ++s) {
             const int second_of_day = minute_of_day * 60 + s;
             const int64_t second_ms = day_ms + second_of_day * 1000LL;
             for (int c = 0; c < 4; ++c) {
@@ -229,8 +236,8 @@ int main(int argc, char** argv) {
         if (manifest) WriteManifest(manifest, minute_of_day, minute);
         const int base = minute_of_day * 60;
         static const char kTypes[] = {'1', '2', '3'};
-        day_index.entries.push_back({base, base + 39, sample::MaskChar(0xF), kTypes[m % 3]});
-        day_index.entries.push_back({base + 45, base + 59, sample::MaskChar(0xF), '1'});
+        day_index.entries.push_back({base, base + std::min(seconds, 40) - 1, sample::MaskChar(0xF), kTypes[m % 3]});
+        if (seconds > 45) day_index.entries.push_back({base + 45, base + seconds - 1, sample::MaskChar(0xF), '1'});
     }
     if (!sample::WriteDayIndex(data, day_index, &error)) {
         std::fprintf(stderr, "avdata-sample: %s\n", error.c_str());

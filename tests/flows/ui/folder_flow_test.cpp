@@ -6,6 +6,8 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QTabBar>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -20,6 +22,8 @@
 #include "mainwindow/storage_location.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/playback_app.h"
+#include "mainwindow/ui/setting_dlg.h"
+#include "mainwindow/ui/storage_page.h"
 #include "media/civil_date.h"
 #include "media/ui/info_box.h"
 #include "platform/message_box.h"
@@ -35,11 +39,11 @@ namespace {
 
 class FolderFlowTest : public ::testing::Test {
 protected:
-    // One sample for the whole program: the build's writer takes a few seconds for it.
+    // One sample for the whole program.
     static void SetUpTestSuite() {
         sample_ = new TempFolder;
         const std::string tool = platform::ProgramFolder() + "/avdata-sample";
-        const flow_test::Run run = flow_test::RunCommand(tool + " " + Quoted(sample_->path()) + " --start 00:00 --minutes 1");
+        const flow_test::Run run = flow_test::RunCommand(tool + " " + Quoted(sample_->path()) + " --start 00:00 --minutes 1 --seconds 12");
         ASSERT_EQ(run.status, 0) << run.out;
     }
     static void TearDownTestSuite() {
@@ -220,6 +224,26 @@ TEST_F(FolderFlowTest, BackupToAChosenFolderAndPlayTheBackup) {
     EXPECT_EQ(dlg_->engine().record_source.path, copy);
     EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
     EXPECT_TRUE(PicturesInAllViewers());
+    EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
+}
+
+// Setting, its Storage page: what was typed is stored and shown the next time.
+TEST_F(FolderFlowTest, SettingStorageKeepsWhatWasTyped) {
+    TempFolder storage;
+    driver_.Expect<CSettingDlg>([&](CSettingDlg* setting) {
+        setting->Tabs()->setCurrentIndex(2);
+        Control<QLineEdit>(setting->Page(2), CStoragePage::kLocationId)->setText(QString::fromStdString(storage.path()));
+        Control<QPushButton>(setting, CSettingDlg::kOkId)->click();
+    });
+    Press(kSetting);
+    EXPECT_TRUE(driver_.Idle());
+    EXPECT_EQ(ReadStorageLocation(), storage.path());
+    driver_.Expect<CSettingDlg>([&](CSettingDlg* setting) {
+        EXPECT_EQ(Control<QLineEdit>(setting->Page(2), CStoragePage::kLocationId)->text().toStdString(), storage.path());
+        Control<QPushButton>(setting, CSettingDlg::kCancelId)->click();
+    });
+    Press(kSetting);
+    EXPECT_TRUE(driver_.Idle());
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
 }
 

@@ -38,7 +38,7 @@ class RecorderFlowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const std::string tool = install_.Tool("avdata-sample");
-        const flow_test::Run run = flow_test::RunCommand(tool + " " + Quoted(sample_.path()) + " --minutes 1");
+        const flow_test::Run run = flow_test::RunCommand(tool + " " + Quoted(sample_.path()) + " --minutes 1 --seconds 12");
         ASSERT_EQ(run.status, 0) << run.out;
         recorder_ = std::make_unique<flow_test::FakeRecorderProcess>(install_.Tool("fake-recorder"), sample_.path(),
                                                                      "admin", kPassword);
