@@ -17,13 +17,9 @@
 #include "mainwindow/storage_location.h"
 #include "media/playback_sinks.h"
 #include "media/translate_text.h"
-#include "media/ui/gdi_paint.h"
 #include "media/ui/text_fit.h"
 
 namespace {
-
-
-QRect Box(int left, int top, int right, int bottom) { return QRect(left, top, right - left, bottom - top); }
 
 QString Text(const std::string& key, const std::string& def) {
     return QString::fromStdString(TranslateText(key, def));
@@ -57,83 +53,22 @@ CAviDialog2::~CAviDialog2() = default;
 
 std::string CAviDialog2::ReadStorageLocation() { return ::ReadStorageLocation(kStorageLocationChars); }
 
-QLabel* CAviDialog2::AddLabel(int id, const std::string& text, int left, int top, int right, int bottom) {
-    auto* label = new QLabel(QString::fromStdString(text), this);
-    label->setProperty("controlId", id);
-    label->setGeometry(Box(left, top, right, bottom));
-    label->setFont(font_);
-    label->show();
-    return label;
-}
-
-QCheckBox* CAviDialog2::AddCheckBox(int id, const std::string& text, int left, int top, int right, int bottom) {
-    auto* box = new QCheckBox(QString::fromStdString(text), this);
-    box->setProperty("controlId", id);
-    box->setGeometry(Box(left, top, right, bottom));
-    box->setFont(font_);
-    box->setChecked(false);
-    box->show();
-    return box;
-}
-
-QComboBox* CAviDialog2::AddList(int id, int left, int top, int right, int bottom) {
-    auto* list = new QComboBox(this);
-    list->setProperty("controlId", id);
-    list->setGeometry(Box(left, top, right, bottom));
-    list->setFont(font_);
-    list->show();
-    return list;
-}
-
 std::string CAviDialog2::TimeText(int second_of_day) const {
-    char text[64];
-    const int year = record_source ? record_source->year : 0;
-    const int month = record_source ? record_source->month : 0;
-    const int day = record_source ? record_source->day : 0;
-    std::snprintf(text, sizeof text, "%d/%d/%d, %d:%.2d:%.2d", year, month, day, second_of_day / 3600,
-                  (second_of_day % 3600) / 60, second_of_day % 60);
-    return text;
+    return record_source ? ExportSettingsPage::TimeText(record_source->year, record_source->month, record_source->day,
+                                                        second_of_day)
+                         : ExportSettingsPage::TimeText(0, 0, 0, second_of_day);
 }
 
 void CAviDialog2::OnInitDialog() {
     setWindowTitle(Text("TITLE_EXPORT_SETTING", "Export Setting"));
     ok_->setText(Text("BTN_OK", "OK"));
     cancel_->setText(Text("BTN_CANCEL", "Cancel"));
-    if (!controls_created_) {
-        controls_created_ = true;
-        font_ = GdiFont("Arial", 16, 400);
-        AddLabel(kChannelLabelId, TranslateText("TXT_EXPORT_CHANNEL", "Export channel: "), 40, 10, 240, 30);
-        for (int c = 0; c < 4; ++c) {
-            char name[16];
-            std::snprintf(name, sizeof name, "CH%.2d", c + 1);
-            const int x = 90 + 70 * c;
-            channel_boxes_[static_cast<size_t>(c)] = AddCheckBox(kFirstChannelId + c, name, x - 50, 30, x, 50);
-            channel_boxes_[static_cast<size_t>(c)]->setEnabled(channel_flags_[static_cast<size_t>(c)] != 0);
-        }
-        AddLabel(kFormatLabelId, TranslateText("TXT_ORI_FORMAT", "Export AVI Format: "), 40, 62, 240, 83);
-        format_list_ = AddList(kFormatListId, 40, 85, 220, 110);
-        format_list_->addItem("AVI (Microsoft Video 1)");
-        format_list_->addItem("AVI (Original Format)");
-        format_list_->setCurrentIndex(0);
-        watermark_box_ = AddCheckBox(kWatermarkId, TranslateText("CHK_ENABLE_AVIWM", "Enable Watermark"), 40, 125, 220, 145);
-        osd_box_ = AddCheckBox(kOsdId, "Enable OSD", 40, 150, 220, 170);
-        AddLabel(kStartLabelId, TranslateText("TXT_SATRT_TIME", "Start Time "), 40, 190, 160, 210);
-        start_time_ = AddLabel(kStartTimeId, TimeText(cue_in_second), 160, 190, 450, 210);
-        AddLabel(kEndLabelId, TranslateText("TXT_END_TIME", "End Time "), 40, 215, 160, 235);
-        end_time_ = AddLabel(kEndTimeId, TimeText(cue_out_second), 160, 215, 450, 235);
-        quality_label_ = AddLabel(kQualityLabelId, TranslateText("TXT_VIDEO_QUALITY", "Video Quality"), 40, 255, 160, 270);
-        quality_list_ = AddList(kQualityListId, 40, 275, 220, 300);
-        quality_list_->addItem(Text("TXT_EXCELLENT", "Excellent"));
-        quality_list_->addItem(Text("TXT_GOOD", "Good"));
-        quality_list_->addItem(Text("TXT_STANDARD", "Standard"));
-        quality_list_->setCurrentIndex(1);
-        connect(format_list_, &QComboBox::currentIndexChanged, this, &CAviDialog2::OnFormatChange);
+    if (!page_.created()) {
+        page_.Create(this, {"AVI (Original Format)", "Start Time ", "End Time "}, channel_flags_);
         // The trailer goes on as the box stands when each part closes.
-        connect(watermark_box_, &QCheckBox::toggled, this, [this](bool on) { engine_.SetWatermark(on); });
-    } else {
-        start_time_->setText(QString::fromStdString(TimeText(cue_in_second)));
-        end_time_->setText(QString::fromStdString(TimeText(cue_out_second)));
+        connect(page_.watermark_box, &QCheckBox::toggled, this, [this](bool on) { engine_.SetWatermark(on); });
     }
+    page_.SetTimes(TimeText(cue_in_second), TimeText(cue_out_second));
     output_folder_ = !chosen_folder.empty() ? chosen_folder : ReadStorageLocation();
     // Without a stored folder the exports land in the user's home folder.
     if (output_folder_.empty()) output_folder_ = QDir::homePath().toStdString();
@@ -148,23 +83,18 @@ int CAviDialog2::DoModal() {
     return result == QDialog::Rejected ? 2 : result;
 }
 
-void CAviDialog2::OnFormatChange(int index) {
-    const bool reencode = index == 0;
-    quality_list_->setEnabled(reencode);
-    quality_label_->setEnabled(reencode);
-    osd_box_->setEnabled(reencode);
-}
+void CAviDialog2::OnFormatChange(int index) { page_.OnFormatChange(index); }
 
 void CAviDialog2::OnExport() {
     static const RecordSource kNoSource;
     engine_.Configure(record_source ? *record_source : kNoSource, cue_in_second, cue_out_second, output_folder_);
-    engine_.SetWatermark(watermark_box_->isChecked());
+    engine_.SetWatermark(page_.watermark_box->isChecked());
     engine_.BeginExport();
     for (int c = 0; c < 4; ++c) {
-        if (!channel_boxes_[static_cast<size_t>(c)]->isChecked()) continue;
-        const int quality = kQualityValues[std::clamp(quality_list_->currentIndex(), 0, 2)];
-        const int format = std::max(format_list_->currentIndex(), 0);
-        const bool osd = osd_box_->isChecked();
+        if (!page_.channel_boxes[static_cast<size_t>(c)]->isChecked()) continue;
+        const int quality = page_.Quality();
+        const int format = std::max(page_.format_list->currentIndex(), 0);
+        const bool osd = page_.osd_box->isChecked();
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);

@@ -3,12 +3,12 @@
 // the user picks channels, format and options, and each checked channel is
 // written as a series of part files while a progress window runs modally.
 #include <QDialog>
-#include <QFont>
 
 #include <array>
 #include <string>
 
 #include "export/local_export.h"
+#include "export/ui/export_settings_page.h"
 #include "mainwindow/ui/window_message.h"
 #include "media/data_folder.h"
 
@@ -25,20 +25,7 @@ public:
     static constexpr int kOkId = 1057;
     static constexpr int kCancelId = 2;
     static constexpr int kBrowseId = 1068;
-    static constexpr int kChannelLabelId = 1085;
-    static constexpr int kFirstChannelId = 1086;
-    static constexpr int kFormatLabelId = 1073;
-    static constexpr int kFormatListId = 1074;
-    static constexpr int kWatermarkId = 1075;
-    // Shared with the second channel box; the dialog never looks controls up by id.
-    static constexpr int kOsdId = 1087;
-    static constexpr int kStartLabelId = 1076;
-    static constexpr int kStartTimeId = 1077;
-    static constexpr int kEndLabelId = 1078;
-    static constexpr int kEndTimeId = 1079;
-    static constexpr int kQualityLabelId = 1081;
-    static constexpr int kQualityListId = 1080;
-    static constexpr int kQualityValues[3] = {85, 80, 77};
+    static constexpr int kOsdId = ExportSettingsPage::kOsdId;
 
     explicit CAviDialog2(QWidget* parent = nullptr);
     ~CAviDialog2() override;
@@ -62,14 +49,14 @@ public:
     // The storage folder setting, at most 200 characters; "" without the settings file.
     static std::string ReadStorageLocation();
 
-    QCheckBox* ChannelBox(int index) const { return channel_boxes_[static_cast<size_t>(index)]; }
-    QComboBox* FormatList() const { return format_list_; }
-    QComboBox* QualityList() const { return quality_list_; }
-    QLabel* QualityLabel() const { return quality_label_; }
-    QCheckBox* WatermarkBox() const { return watermark_box_; }
-    QCheckBox* OsdBox() const { return osd_box_; }
-    QLabel* StartTimeText() const { return start_time_; }
-    QLabel* EndTimeText() const { return end_time_; }
+    QCheckBox* ChannelBox(int index) const { return page_.channel_boxes[static_cast<size_t>(index)]; }
+    QComboBox* FormatList() const { return page_.format_list; }
+    QComboBox* QualityList() const { return page_.quality_list; }
+    QLabel* QualityLabel() const { return page_.quality_label; }
+    QCheckBox* WatermarkBox() const { return page_.watermark_box; }
+    QCheckBox* OsdBox() const { return page_.osd_box; }
+    QLabel* StartTimeText() const { return page_.start_time; }
+    QLabel* EndTimeText() const { return page_.end_time; }
     const std::string& output_folder() const { return output_folder_; }
     // Replaces the folder OnInitDialog chose (tests keep their files out of the home folder).
     void set_output_folder(const std::string& folder) { output_folder_ = folder; }
@@ -79,26 +66,14 @@ public:
     CAviDumpDlg2* progress_dialog() const { return progress_dialog_; }
 
 private:
-    QLabel* AddLabel(int id, const std::string& text, int left, int top, int right, int bottom);
-    QCheckBox* AddCheckBox(int id, const std::string& text, int left, int top, int right, int bottom);
-    QComboBox* AddList(int id, int left, int top, int right, int bottom);
     std::string TimeText(int second_of_day) const;
 
     std::array<int, 4> channel_flags_{1, 1, 1, 1};
     std::string output_folder_;
     LocalExport engine_;
     CAviDumpDlg2* progress_dialog_ = nullptr;
-    bool controls_created_ = false;
 
-    QFont font_;
-    std::array<QCheckBox*, 4> channel_boxes_{};
-    QComboBox* format_list_ = nullptr;
-    QComboBox* quality_list_ = nullptr;
-    QLabel* quality_label_ = nullptr;
-    QCheckBox* watermark_box_ = nullptr;
-    QCheckBox* osd_box_ = nullptr;
-    QLabel* start_time_ = nullptr;
-    QLabel* end_time_ = nullptr;
+    ExportSettingsPage page_;
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* browse_ = nullptr;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "export/ui/avi_dialog2.h"
+#include "export/ui/avi_export_dlg.h"
 #include "mainwindow/ui/image_adjust_dlg.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/setting_dlg.h"
@@ -78,6 +79,29 @@ KestrelDialogHooks StandardDialogHooks() {
         dialog.cue_in_second = request.cue_in;
         dialog.cue_out_second = request.cue_out;
         dialog.record_source = &request.source;
+        dialog.chosen_folder = request.output_folder;
+        dialog.message_sink = request.post_message;
+        return dialog.DoModal();
+    };
+    hooks.run_recorder_export = [](const RecorderExportRequest& request) {
+        CAviExportDlg dialog(request.owner);
+        dialog.view_index = request.channel_index;
+        dialog.cue_in_second = request.cue_in;
+        dialog.cue_out_second = request.cue_out;
+        dialog.year = request.year;
+        dialog.month = request.month;
+        dialog.day = request.day;
+        dialog.record_source = request.source;
+        dialog.server = request.server;
+        dialog.source_mode = request.source_mode;
+        dialog.channel_flags = request.channels;
+        dialog.out_hour = request.out_hour;
+        dialog.out_minute = request.out_minute;
+        dialog.out_second = request.out_second;
+        dialog.start_text = request.start_text;
+        dialog.end_text = request.end_text;
+        dialog.session_id = request.session_id;
+        dialog.duration = request.duration;
         dialog.chosen_folder = request.output_folder;
         dialog.message_sink = request.post_message;
         return dialog.DoModal();

@@ -12,10 +12,13 @@
 
 #include "checker/ui/watermark_dlg.h"
 #include "export/ui/avi_dialog2.h"
+#include "export/ui/avi_dump_dlg.h"
 #include "export/ui/avi_dump_dlg2.h"
+#include "export/ui/avi_export_dlg.h"
 #include "export/ui/backup_dialog.h"
 #include "export/ui/data_dump_dlg.h"
 #include "mainwindow/storage_location.h"
+#include "mainwindow/ui/about_dlg.h"
 #include "mainwindow/ui/calendar.h"
 #include "mainwindow/ui/image_adjust_dlg.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
@@ -229,6 +232,40 @@ std::unique_ptr<OpenWindow> ExportProgress(const WindowFixture&) {
     return Shown(std::move(held));
 }
 
+std::unique_ptr<OpenWindow> RecorderExport(const WindowFixture& f) {
+    auto held = std::make_unique<Held<CAviExportDlg>>();
+    CAviExportDlg& dlg = *held->widget;
+    dlg.year = f.year;
+    dlg.month = f.month;
+    dlg.day = f.day;
+    dlg.cue_in_second = kRecordStart + 35;
+    dlg.cue_out_second = kRecordStart + 14 * 60 + 5;
+    dlg.channel_flags = {1, 1, 0, 1};
+    dlg.OnInitDialog();
+    dlg.set_output_folder(f.folder);
+    return Shown(std::move(held));
+}
+
+std::unique_ptr<OpenWindow> RecorderExportProgress(const WindowFixture&) {
+    auto held = std::make_unique<Held<CAVIDumpDlg>>();
+    held->widget->OnInitDialog();
+    held->widget->OnShowFileName("CH04_20261209-94005_3.avi");
+    held->widget->show();
+    held->widget->OnSetProgress(40, 100);
+    Settle();
+    return held;
+}
+
+class AboutBox : public OpenWindow {
+public:
+    AboutBox(const char* caption, const char* text) : box(caption, text) {
+        box.show();
+        Settle();
+    }
+    QWidget* window() const override { return const_cast<CAboutDlg*>(&box); }
+    CAboutDlg box;
+};
+
 std::unique_ptr<OpenWindow> Backup(const WindowFixture& f) {
     auto held = std::make_unique<Held<CBackupDialog>>();
     held->widget->source_folder = f.data_folder;
@@ -284,9 +321,15 @@ const std::vector<WindowEntry>& Windows() {
         {"image-enhancement", ImageEnhancement},
         {"export", Export},
         {"export-progress", ExportProgress},
+        {"recorder-export", RecorderExport},
+        {"recorder-export-progress", RecorderExportProgress},
         {"backup", Backup},
         {"backup-progress", BackupProgress},
         {"halyard", Halyard},
+        {"about-larkspur",
+         [](const WindowFixture&) { return std::make_unique<AboutBox>("About Larkspur", "Larkspur V1.1.00"); }},
+        {"about-halyard",
+         [](const WindowFixture&) { return std::make_unique<AboutBox>("About Halyard", "Halyard V1.0.00"); }},
     };
     return windows;
 }
