@@ -2,7 +2,9 @@
 
 #include <QEvent>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTreeWidget>
@@ -56,6 +58,9 @@ CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullpt
         b->setText(QString::fromUtf8(text));
         b->setGeometry(place);
         b->SetImages(Image(stem + "-M.bmp"), Image(stem + "-D.bmp"), Image(stem + "-N.bmp"), Image(stem + "-0.bmp"));
+        // The looks are drawn unscaled over the face: the button takes the pictures' size.
+        const QSize picture = QImage(QString::fromStdString(Image(stem + "-D.bmp"))).size();
+        if (!picture.isEmpty()) b->resize(picture);
         return b;
     };
     add_file_ = button(kIdAddFile, "Add", Du(9, 13, 14, 13), "new");
@@ -80,10 +85,10 @@ CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullpt
         l->setAlignment(align | Qt::AlignVCenter);
         return l;
     };
-    auto* group = new QLabel(this);
+    auto* group = new QGroupBox(this);
     group->setProperty("controlId", 1024);
-    group->setGeometry(Du(291, 0, 131, 8));
-    group->setText(Tr("TXT_PREVIEW_IMG", "影像預覽"));
+    group->setGeometry(Du(291, 8, 131, 111));
+    group->setTitle(Tr("TXT_PREVIEW_IMG", "影像預覽"));
     img_box_ = new CImgBox(this);
     // The box holds the whole drawing area the picture is scaled into.
     const QRect box = Du(291, 23, 131, 94);
@@ -95,12 +100,19 @@ CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullpt
     frame->setFrameShape(QFrame::Box);
     frame->setGeometry(Du(291, 120, 131, 46));
     label(1025, Tr("TXT_STATUS", "狀態"), Du(298, 126, 24, 8));
-    label(1026, Tr("TXT_VERI_FILENUM", "已驗證檔案"), Du(305, 140, 54, 11));
-    label(1027, Tr("TXT_PASS_FILENUM", "通過驗證檔案"), Du(305, 152, 50, 8));
-    checked_ = label(kIdChecked, "0", Du(348, 139, 46, 9), Qt::AlignRight);
-    passed_ = label(kIdPassed, "0", Du(377, 151, 17, 12), Qt::AlignRight);
-    label(1028, Tr("TXT_FILE", "檔案"), Du(397, 138, 14, 9));
-    label(1029, Tr("TXT_FILE", "檔案"), Du(397, 150, 16, 9));
+    // Each counter row on one line: the template's rows wander by a unit or
+    // two, which our taller font turns into a visible step.
+    const auto row = [&Du](int x, int y, int w, int h, int row_y) {
+        const QRect place = Du(x, y, w, h);
+        const QRect line = Du(x, row_y, w, 11);
+        return QRect(place.x(), line.y(), place.width(), line.height());
+    };
+    label(1026, Tr("TXT_VERI_FILENUM", "已驗證檔案"), row(305, 140, 54, 11, 140));
+    label(1027, Tr("TXT_PASS_FILENUM", "通過驗證檔案"), row(305, 152, 50, 8, 152));
+    checked_ = label(kIdChecked, "0", row(348, 139, 46, 9, 140), Qt::AlignRight);
+    passed_ = label(kIdPassed, "0", row(377, 151, 17, 12, 152), Qt::AlignRight);
+    label(1028, Tr("TXT_FILE", "檔案"), row(397, 138, 14, 9, 140));
+    label(1029, Tr("TXT_FILE", "檔案"), row(397, 150, 16, 9, 152));
 
     connect(add_file_, &QAbstractButton::clicked, this, &CWatermarkDlg::OnAddFile);
     connect(add_folder_, &QAbstractButton::clicked, this, &CWatermarkDlg::OnAddFolder);

@@ -49,6 +49,10 @@ struct Picture {
     uint32_t At(int x, int y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
 
+// Something stands out from the face inside its border: a blank face would
+// pass every other check.
+bool HasSymbol(const Picture& picture);
+
 // A 24-bit uncompressed BMP, checked field by field against the file's size.
 std::optional<Picture> ReadBmp24(const std::string& path, std::string* why) {
     const std::vector<uint8_t> d = ReadBytes(path);
@@ -78,6 +82,17 @@ int Distance(uint32_t a, uint32_t b) {
     int sum = 0;
     for (int shift : {0, 8, 16}) sum += std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF));
     return sum;
+}
+
+bool HasSymbol(const Picture& picture) {
+    std::map<uint32_t, size_t> counts;
+    for (uint32_t c : picture.rgb) ++counts[c];
+    const uint32_t face =
+        std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    size_t marked = 0, inner = 0;
+    for (int y = 3; y < picture.height - 3; ++y)
+        for (int x = 3; x < picture.width - 3; ++x, ++inner) marked += Distance(picture.At(x, y), face) > 60;
+    return marked > inner / 25;
 }
 
 // Share of pixels that a viewer would see change between two pictures.
@@ -152,16 +167,7 @@ TEST_F(SkinImagesTest, EveryListedFileIsA24BitBmpOfItsControlsSizeWithASymbol) {
             const Picture picture = Load(file.path);
             ASSERT_EQ(picture.width, file.width);
             ASSERT_EQ(picture.height, file.height);
-            // Something stands out from the face inside its border: a blank
-            // face would pass every other check.
-            std::map<uint32_t, size_t> counts;
-            for (uint32_t c : picture.rgb) ++counts[c];
-            const uint32_t face =
-                std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
-            size_t marked = 0, inner = 0;
-            for (int y = 3; y < picture.height - 3; ++y)
-                for (int x = 3; x < picture.width - 3; ++x, ++inner) marked += Distance(picture.At(x, y), face) > 60;
-            EXPECT_GT(marked, inner / 25);
+            EXPECT_TRUE(HasSymbol(picture));
         }
     }
     // Spot sizes from the control table, both classes.
@@ -300,6 +306,29 @@ TEST(SkinImagesToolTest, FailuresAreReported) {
     std::filesystem::create_directories(tmp.Sub("out/images/small"));
     std::filesystem::create_directories(tmp.Sub("out/images/play-D.bmp"));
     EXPECT_EQ(RunSkinImages(tmp.Sub("out")), 1);
+}
+
+
+// The pictures of the checker's tool buttons and of the zoom buttons of View
+// Record Files: each file those windows load, at its button's size, with a symbol.
+TEST_F(SkinImagesTest, DialogButtonPicturesExistWithASymbol) {
+    std::vector<std::string> files;
+    for (const char* stem : {"new", "delete", "search", "selectall", "verification"})
+        for (const char* look : {"-M", "-D", "-N", "-0"}) files.push_back(std::string("images/") + stem + look + ".bmp");
+    files.push_back("images/Minus.bmp");
+    files.push_back("images/Plus.bmp");
+    std::set<std::string> listed;
+    for (const skin::DialogPicture& p : skin::DialogPictures()) listed.insert(p.path);
+    EXPECT_EQ(listed, std::set<std::string>(files.begin(), files.end()));
+    for (const skin::DialogPicture& p : skin::DialogPictures()) {
+        SCOPED_TRACE(p.path);
+        const Picture picture = Load(p.path);
+        ASSERT_EQ(picture.width, p.width);
+        ASSERT_EQ(picture.height, p.height);
+        EXPECT_TRUE(HasSymbol(picture));
+    }
+    EXPECT_EQ(Load("images/verification-D.bmp").width, 32);
+    EXPECT_NE(Load("images/new-D.bmp").rgb, Load("images/new-M.bmp").rgb);
 }
 
 }  // namespace

@@ -52,6 +52,24 @@ const std::vector<SkinButton>& SkinButtons() {
     return buttons;
 }
 
+const std::vector<DialogPicture>& DialogPictures() {
+    static const std::vector<DialogPicture> pictures = [] {
+        std::vector<DialogPicture> out;
+        const struct {
+            const char* name;
+            int width, height;
+        } checker[] = {{"new", 24, 22}, {"delete", 24, 22}, {"search", 24, 22}, {"selectall", 24, 22},
+                       {"verification", 32, 30}};
+        for (const auto& b : checker)
+            for (const std::string& look : kFourLooks)
+                out.push_back({b.name, look, std::string(kLargeFolder) + b.name + look + ".bmp", b.width, b.height});
+        out.push_back({"minus", kLookNormal, std::string(kLargeFolder) + "Minus.bmp", 18, 20});
+        out.push_back({"plus", kLookNormal, std::string(kLargeFolder) + "Plus.bmp", 18, 20});
+        return out;
+    }();
+    return pictures;
+}
+
 std::vector<SkinFile> SkinFiles(bool small) {
     std::vector<SkinFile> files;
     const std::string folder = small ? kSmallFolder : kLargeFolder;

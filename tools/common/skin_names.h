@@ -40,6 +40,19 @@ struct SkinFile {
 // Every button picture of one size class, sized as the control that shows it.
 std::vector<SkinFile> SkinFiles(bool small);
 
+// A skinned button picture of another window, in the large folder only (those
+// windows keep their size on every screen), drawn on the light dialog face.
+struct DialogPicture {
+    std::string button;  // its pictogram
+    std::string look;    // as in SkinButton
+    std::string path;    // e.g. "images/new-D.bmp"
+    int width, height;
+};
+
+// The checker's five tool buttons, four looks each, and the zoom buttons of
+// View Record Files, one picture each.
+const std::vector<DialogPicture>& DialogPictures();
+
 // The main dialog's background, stretched over its 4:3 rectangle in both classes.
 inline constexpr char kBackgroundFile[] = "images/background.bmp";
 inline constexpr int kBackgroundWidth = 1280;

@@ -168,6 +168,39 @@ void Speaker(Pen& p) {
     p.Sym(p.Poly({{-0.85, -0.3}, {-0.42, -0.3}, {0.02, -0.75}, {0.02, 0.75}, {-0.42, 0.3}, {-0.85, 0.3}}));
 }
 
+void NewFile(Pen& p) {
+    p.Sym(p.Poly({{-0.62, -0.88}, {0.2, -0.88}, {0.62, -0.46}, {0.62, 0.88}, {-0.62, 0.88}}));
+    p.Knock(p.Poly({{0.12, -0.88}, {0.62, -0.38}, {0.12, -0.38}}));
+    p.Knock(p.Line({{-0.3, 0.25}, {0.3, 0.25}}, 0.18));
+    p.Knock(p.Line({{0, -0.05}, {0, 0.55}}, 0.18));
+}
+void Cross(Pen& p) {
+    p.Sym(p.Line({{-0.62, -0.62}, {0.62, 0.62}}, 0.3));
+    p.Sym(p.Line({{-0.62, 0.62}, {0.62, -0.62}}, 0.3));
+}
+void FolderSearch(Pen& p) {
+    Folder(p);
+    const Point c = p.P(0.3, 0.22);
+    p.Knock(Circle(c.x, c.y, p.L(0.5)));
+    p.Sym(Ring(c.x, c.y, p.L(0.36), p.L(0.22)));
+    p.Sym(p.Line({{0.56, 0.48}, {0.86, 0.8}}, 0.18));
+}
+void SelectAll(Pen& p) {
+    for (double v : {-0.6, 0.0, 0.6}) {
+        p.Sym(p.Line({{-0.82, v}, {-0.62, v + 0.2}, {-0.3, v - 0.2}}, 0.14));
+        p.Sym(p.Line({{-0.05, v}, {0.82, v}}, 0.16));
+    }
+}
+void Verify(Pen& p) {
+    p.Sym(p.Poly({{0, -0.92}, {0.76, -0.6}, {0.7, 0.2}, {0, 0.92}, {-0.7, 0.2}, {-0.76, -0.6}}));
+    p.Knock(p.Line({{-0.36, 0.02}, {-0.08, 0.32}, {0.4, -0.28}}, 0.2));
+}
+void MinusSymbol(Pen& p) { p.Sym(p.Line({{-0.6, 0}, {0.6, 0}}, 0.26)); }
+void PlusSymbol(Pen& p) {
+    MinusSymbol(p);
+    p.Sym(p.Line({{0, -0.6}, {0, 0.6}}, 0.26));
+}
+
 const std::map<std::string, std::function<void(Pen&)>>& Symbols() {
     static const std::map<std::string, std::function<void(Pen&)>> symbols = {
         {"minimum", Minimum},
@@ -194,6 +227,13 @@ const std::map<std::string, std::function<void(Pen&)>>& Symbols() {
         {"print", Printer},
         {"backup", Backup},
         {"adjustimage", Contrast},
+        {"new", NewFile},
+        {"delete", Cross},
+        {"search", FolderSearch},
+        {"selectall", SelectAll},
+        {"verification", Verify},
+        {"minus", MinusSymbol},
+        {"plus", PlusSymbol},
     };
     return symbols;
 }

@@ -12,6 +12,8 @@ namespace skinart {
 
 // Behind every control; button corners are painted in it so they blend in.
 inline constexpr Rgb kPanel = Hex(0x232C38);
+// Behind the other windows' skinned buttons: the light face of their dialogs.
+inline constexpr Rgb kDialogFace = Hex(0xEFEFEF);
 
 // The picture of skin button `name` in the look with file suffix `look`
 // ("-M", "-D", "-N", "-0", or "-on"/"-off" for the mute button).

@@ -49,6 +49,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!WriteClass(out, false) || !WriteClass(out, true)) return 1;
+    for (const skin::DialogPicture& picture : skin::DialogPictures()) {
+        skinart::Canvas canvas(picture.width, picture.height, skinart::kDialogFace);
+        const std::filesystem::path path = out / picture.path;
+        if (!skinart::DrawButton(picture.button, picture.look, canvas) || !skinart::WriteBmp24(path.string(), canvas)) {
+            std::fprintf(stderr, "skin-images: cannot draw %s\n", path.c_str());
+            return 1;
+        }
+    }
 
     const std::filesystem::path background = out / skin::kBackgroundFile;
     if (!skinart::WriteBmp24(background.string(),

@@ -112,11 +112,12 @@ private:
         const QFontMetrics fm = w->fontMetrics();
         QStyle* style = w->style();
         if (auto* skinned = qobject_cast<CMyButton*>(w)) {
-            const QImage look = skinned->grab().toImage();
-            bool plain = true;
-            for (int y = 0; y < look.height() && plain; ++y)
-                for (int x = 0; x < look.width() && plain; ++x) plain = look.pixel(x, y) == look.pixel(0, 0);
-            if (plain) Fault(w, "shows no picture");
+            // Without its pictures the button draws a flat face: compare with one that has none.
+            CMyButton blank;
+            blank.resize(skinned->size());
+            blank.setEnabled(skinned->isEnabled());
+            const QImage shown = skinned->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            if (shown == blank.grab().toImage().convertToFormat(QImage::Format_RGB32)) Fault(w, "shows no picture");
             return;
         }
         if (auto* label = qobject_cast<QLabel*>(w)) {
