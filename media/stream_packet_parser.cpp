@@ -138,7 +138,8 @@ bool StreamPacketParser::Feed(const uint8_t* bytes, size_t count) {
         input_index_ = 0;
         return true;
     }
-    if (count > kCarryOverSize - pending) return false;
+    // A large piece parsed in place can leave more unparsed than the buffer holds.
+    if (pending > kCarryOverSize || count > kCarryOverSize - pending) return false;
     std::memmove(carry_.get(), input_ + input_index_, pending);
     std::memcpy(carry_.get() + pending, bytes, count);
     input_ = carry_.get();

@@ -11,10 +11,12 @@
 #include <thread>
 
 #include "media/decode_process.h"
+#include "media/disk_format.h"
 #include "media/playback_engine.h"
 #include "tests/support/playback_fakes.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
+#include "tools/common/sample_media.h"
 
 namespace {
 
@@ -298,6 +300,38 @@ TEST(DecodeProcess, PacingAndKeyFrames) {
         {2, {0, 0, 0, 1, 0x41}, false}, {2, {0, 0, 0, 1}, false},          {3, {0xFF, 0xD8}, false},
     };
     for (const auto& c : cases) EXPECT_EQ(IsKeyFrame(c.codec, c.payload), c.key) << c.codec;
+}
+
+// Records that declare another size than the stream codes: the worker reopens
+// at the coded size and the channel shows pictures instead of staying black.
+TEST(DecodeProcess, ReopensAtTheCodedSizeWhenTheDeclaredOneIsRefused) {
+    std::string error;
+    auto encoder = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::H264, 176, 144, 25, 25, 1, &error);
+    ASSERT_TRUE(encoder) << error;
+    FakeViewer viewer;
+    CDecodeProcess worker;
+    worker.viewer = &viewer;
+    worker.Start();
+    for (int f = 0; f < 10; ++f) {
+        sample::EncodedPacket packet;
+        ASSERT_TRUE(encoder->Encode(f, "CH", &packet));
+        auto record = std::make_unique<FrameRecord>();
+        record->has_text = 1;  // shown as it comes, like the recorder's stream
+        record->width = 352;
+        record->height = 288;
+        record->codec = static_cast<int32_t>(VideoCodec::kH264);
+        record->kind = FrameRecord::kKindPicture;
+        record->year = 2012;
+        record->month = 3;
+        record->day = 5;
+        record->payload = packet.data;
+        worker.PushFrame(std::move(record));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 10; }, 5000));
+    EXPECT_EQ(viewer.width, 176);
+    EXPECT_EQ(viewer.height, 144);
+    EXPECT_EQ(viewer.last_picture().size(), 176u * 144 * 3);
+    worker.Stop();
 }
 
 }  // namespace

@@ -283,6 +283,34 @@ TEST(StreamPacketParserTest, FeedingBeforeTheInputIsUsedUpAppendsWithinTheCarryO
     EXPECT_EQ(parser.NextPacket(), nullptr);
 }
 
+// A piece larger than the carry-over buffer is parsed in place; with more
+// than the buffer holds still unparsed behind a packet, a further piece is
+// refused without touching anything, and taken once the input is used up.
+TEST(StreamPacketParserTest, FeedRefusedWhileMoreThanTheCarryOverIsUnparsedInPlace) {
+    const Bytes a = Payload(10, 1), b = Payload(kCarryOverSize + 100, 2), c = Payload(30, 3);
+    Bytes stream = VideoPacket(103, 8, 8, a);
+    const Bytes second = VideoPacket(103, 8, 8, b), third = AudioPacket(201, c);
+    stream.insert(stream.end(), second.begin(), second.end() - 5);
+
+    StreamPacketParser parser;
+    ASSERT_TRUE(parser.Feed(stream.data(), stream.size()));
+    const uint8_t* got = parser.NextPacket();
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(Bytes(got, got + parser.payload_size()), a);
+    Bytes rest(second.end() - 5, second.end());
+    rest.insert(rest.end(), third.begin(), third.end());
+    EXPECT_FALSE(parser.Feed(rest.data(), rest.size()));
+    EXPECT_EQ(parser.NextPacket(), nullptr);
+    ASSERT_TRUE(parser.Feed(rest.data(), rest.size()));
+    got = parser.NextPacket();
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(Bytes(got, got + parser.payload_size()), b);
+    got = parser.NextPacket();
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(Bytes(got, got + parser.payload_size()), c);
+    EXPECT_EQ(parser.NextPacket(), nullptr);
+}
+
 TEST(StreamPacketParserTest, ResetDropsAPartialPacket) {
     const Bytes a = Payload(100, 1), b = Payload(10, 2);
     const Bytes p1 = VideoPacket(103, 8, 8, a), p2 = AudioPacket(201, b);
