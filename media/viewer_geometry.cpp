@@ -63,6 +63,22 @@ ViewPlacement FullScreenPlacement(int layout, int screen_width, int screen_heigh
     return placement;
 }
 
+CheckerViewPlacement CheckerGridPlacement(int left, int top, int width, int height, int n) {
+    CheckerViewPlacement placement;
+    if (n <= 0 || n > 4) return placement;
+    const int c = static_cast<int>(static_cast<double>(width) / n);
+    const int d = static_cast<int>(static_cast<double>(height) / n);
+    placement.fill(kParkedViewRect);
+    for (int row = 0; row < n; ++row) {
+        for (int column = 0; column < n; ++column) {
+            const int w = column == n - 1 ? width - c * (n - 1) : c;
+            const int h = row == n - 1 ? height - d * (n - 1) : d;
+            placement[static_cast<size_t>(4 * row + column)] = ViewRect{left + column * c, top + row * d, w, h};
+        }
+    }
+    return placement;
+}
+
 ZoomWindow WholePicture(int picture_width, int picture_height) {
     return ZoomWindow{0, 0, 0, picture_width, picture_height};
 }

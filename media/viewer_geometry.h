@@ -33,6 +33,14 @@ ViewPlacement SingleViewPlacement(int left, int top, int width, int height, int 
 ViewPlacement FullScreenPlacement(int layout, int screen_width, int screen_height, int selected_view,
                                   const int* slot_order);
 
+// The checker's grid: sixteen views, no slot table. Layout n (1 to 4) puts view
+// 4 x row + column at (column x c, row x d) from the area's corner, c and d the
+// area divided by n; the last column and row take what the division leaves.
+// Views outside the n x n square are parked. Empty for any other n.
+inline constexpr int kCheckerGridViews = 16;
+using CheckerViewPlacement = std::array<std::optional<ViewRect>, kCheckerGridViews>;
+CheckerViewPlacement CheckerGridPlacement(int left, int top, int width, int height, int n);
+
 inline constexpr int kMaxZoomLevel = 43;
 
 // Source rectangle taken from the picture; level 0 is the whole picture.

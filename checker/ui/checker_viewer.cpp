@@ -56,16 +56,55 @@ void CCheckerViewer::paintEvent(QPaintEvent*) {
     Paint(painter);
 }
 
-CCheckerViewerGrid::CCheckerViewerGrid(QWidget* parent) : QWidget(parent) {
+CCheckerViewerGrid::CCheckerViewerGrid(QWidget* parent, QPoint corner)
+    : QWidget(parent), area_(corner, QSize(kAreaWidth, kAreaHeight)) {
+    for (auto& viewer : viewers_) viewer = new CCheckerViewer(this);
+}
+
+void CCheckerViewerGrid::Create(int, int, int, int) {
+    setGeometry(area_);
     for (int i = 0; i < kViews; ++i) {
-        viewers_[i] = new CCheckerViewer(this);
-        // One view: the first viewer fills the area, the others stay hidden.
-        viewers_[i]->setVisible(i == 0);
+        viewers_[static_cast<size_t>(i)]->setGeometry(120 * i, 120 * i, 100, 100);
+        viewers_[static_cast<size_t>(i)]->show();
+    }
+    SelectViewer(0);
+    layout_ = 9;
+}
+
+void CCheckerViewerGrid::ApplyLayout(int n) {
+    // The viewers sit in the grid's own window: its corner is the area's.
+    const CheckerViewPlacement placement = CheckerGridPlacement(0, 0, area_.width(), area_.height(), n);
+    if (!placement[0]) return;
+    layout_ = n;
+    bool selected_shown = false;
+    for (int i = 0; i < kViews; ++i) {
+        CCheckerViewer* viewer = viewers_[static_cast<size_t>(i)];
+        const ViewRect& r = *placement[static_cast<size_t>(i)];
+        viewer->setGeometry(r.x, r.y, r.width, r.height);
+        const bool placed = r != kParkedViewRect;
+        // A parked viewer's pixel stays under the placed ones.
+        if (!placed) viewer->lower();
+        if (placed && viewer->IsSelected()) selected_shown = true;
+        viewer->update();
+    }
+    if (!selected_shown) SelectViewer(0);
+}
+
+void CCheckerViewerGrid::SelectViewer(int index) {
+    for (int i = 0; i < kViews; ++i) {
+        CCheckerViewer* viewer = viewers_[static_cast<size_t>(i)];
+        viewer->SetSelected(i == index);
+        if (i == index) viewer->setFocus();
+        viewer->update();
     }
 }
 
-CCheckerViewer* CCheckerViewerGrid::Viewer(int index) const {
-    return index >= 0 && index < kViews ? viewers_[index] : nullptr;
+int CCheckerViewerGrid::SelectedIndex() const {
+    for (int i = 0; i < kViews; ++i)
+        if (viewers_[static_cast<size_t>(i)]->IsSelected()) return i;
+    return -1;
 }
 
-void CCheckerViewerGrid::resizeEvent(QResizeEvent*) { viewers_[0]->setGeometry(rect()); }
+CCheckerViewer* CCheckerViewerGrid::Viewer(int index) const {
+    return index >= 0 && index < kViews ? viewers_[static_cast<size_t>(index)] : nullptr;
+}

@@ -93,8 +93,7 @@ CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullpt
     // The box holds the whole drawing area the picture is scaled into.
     const QRect box = Du(291, 23, 131, 94);
     img_box_->setGeometry(QRect(box.topLeft(), box.size().expandedTo(QSize(CImgBox::kDrawWidth, CImgBox::kDrawHeight))));
-    grid_ = new CCheckerViewerGrid(this);
-    grid_->setGeometry(img_box_->geometry());
+    grid_ = new CCheckerViewerGrid(this, box.topLeft());
     preview_.SetSink(grid_->Viewer(0));
     auto* frame = new QLabel(this);
     frame->setFrameShape(QFrame::Box);
@@ -156,6 +155,10 @@ void CWatermarkDlg::OnInitDialog() {
     list_->headerItem()->setTextAlignment(kColumnResult, Qt::AlignCenter);
     checked_->setText("0");
     passed_->setText("0");
+    // One view, hidden until an AVI file is previewed.
+    const QRect preview = img_box_->geometry();
+    grid_->Create(preview.x(), preview.y(), preview.width(), preview.height());
+    grid_->ApplyLayout(1);
     grid_->hide();
     img_box_->show();
     ui::FitTexts(this);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 const int kIdentity[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
@@ -50,6 +52,51 @@ TEST(GridLayoutPlacement, ViewIndexBeyondTheFourIsSkippedAndTheDisplacedViewPark
     EXPECT_EQ(p[0], (ViewRect{0, 0, 50, 50}));
     EXPECT_EQ(p[1], kParkedViewRect);
     EXPECT_EQ(p[3], (ViewRect{50, 50, 50, 50}));
+}
+
+TEST(CheckerGridPlacement, LayoutsOverTheFixedArea) {
+    struct Place {
+        int view;
+        ViewRect rect;
+    };
+    struct Case {
+        int n;
+        std::vector<Place> placed;  // every other view is parked
+    };
+    // The checker's area: 224 x 165 at (512, 40). The last column and row take the remainder.
+    const Case cases[] = {
+        {1, {{0, {512, 40, 224, 165}}}},
+        {2, {{0, {512, 40, 112, 82}}, {1, {624, 40, 112, 82}}, {4, {512, 122, 112, 83}}, {5, {624, 122, 112, 83}}}},
+        {3,
+         {{0, {512, 40, 74, 55}}, {1, {586, 40, 74, 55}}, {2, {660, 40, 76, 55}}, {4, {512, 95, 74, 55}},
+          {5, {586, 95, 74, 55}}, {6, {660, 95, 76, 55}}, {8, {512, 150, 74, 55}}, {9, {586, 150, 74, 55}},
+          {10, {660, 150, 76, 55}}}},
+        {4,
+         {{0, {512, 40, 56, 41}}, {3, {680, 40, 56, 41}}, {5, {568, 81, 56, 41}}, {12, {512, 163, 56, 42}},
+          {15, {680, 163, 56, 42}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.n);
+        const CheckerViewPlacement p = CheckerGridPlacement(512, 40, 224, 165, c.n);
+        std::vector<bool> placed(kCheckerGridViews, false);
+        for (const Place& place : c.placed) {
+            EXPECT_EQ(p[static_cast<size_t>(place.view)], place.rect) << place.view;
+            placed[static_cast<size_t>(place.view)] = true;
+        }
+        int shown = 0;
+        for (int v = 0; v < kCheckerGridViews; ++v) {
+            ASSERT_TRUE(p[static_cast<size_t>(v)].has_value()) << v;
+            if (*p[static_cast<size_t>(v)] != kParkedViewRect) ++shown;
+            if (!placed[static_cast<size_t>(v)] && c.n < 4) {
+                EXPECT_EQ(p[static_cast<size_t>(v)], kParkedViewRect) << v;
+            }
+        }
+        EXPECT_EQ(shown, c.n * c.n);
+    }
+    for (int n : {-1, 0, 5, 9}) {
+        const CheckerViewPlacement p = CheckerGridPlacement(512, 40, 224, 165, n);
+        for (const auto& rect : p) EXPECT_FALSE(rect.has_value()) << n;
+    }
 }
 
 TEST(SingleAndFullScreenPlacement, Rectangles) {
