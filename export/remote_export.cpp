@@ -169,21 +169,23 @@ bool RemoteExport::ConnectAndRequest() {
     char reply[kReplySize] = {};
     if (!http_.Fetch(backup_request_, reply, sizeof reply) || http_.QueryStatusCode() != 200) return false;
     if (!Pause(download_running_, timings_.between_requests_ms)) return false;
-    std::memset(reply, 0, sizeof reply);
-    if (!http_.Fetch(stream_request_, reply, sizeof reply) || http_.QueryStatusCode() != 200) return false;
+    // The stream's first bytes often hold the first key frame: they go to the parser, not to a reply buffer.
+    if (!http_.SendRequest(stream_request_) || http_.QueryStatusCode() != 200) return false;
     return Pause(download_running_, timings_.between_requests_ms);
 }
 
+// Counts every re-send since the last packet, so a recorder that answers the request but
+// sends nothing (an ended reply, a refusal, a trickle) gives up as one that has gone away.
 bool RemoteExport::Rerequest() {
-    for (int failures = 0; download_running_.load();) {
-        if (http_.SendRequest(stream_request_) && http_.QueryStatusCode() == 200) return true;
+    while (download_running_.load()) {
         // A recorder that has gone away would otherwise keep the progress window up for ever.
-        if (++failures >= kMaxResends) {
+        if (resends_ >= kMaxResends) {
             GiveUp();
             return false;
         }
-        for (int i = 0; i < timings_.resend_steps && Pause(download_running_, timings_.resend_step_ms); ++i) {
-        }
+        ++resends_;
+        if (http_.SendRequest(stream_request_) && http_.QueryStatusCode() == 200) return true;
+        Pause(download_running_, timings_.resend_step_ms * timings_.resend_steps);
     }
     return true;
 }
@@ -209,28 +211,39 @@ void RemoteExport::DownloadThread() {
     }
     video_seen_.store(0);
     audio_seen_.store(0);
+    resends_ = 0;
     std::vector<uint8_t> buffer(kReadSize);
-    int idle = 0;
+    // Silence is time without a whole packet: an ended or refused reply and a trickle of bytes
+    // alike bring the request again at the silence interval, never faster.
+    const auto silence_limit =
+        std::chrono::milliseconds(static_cast<int64_t>(timings_.idle_read_ms) * (kMaxIdleReads + 1));
+    auto last_progress = std::chrono::steady_clock::now();
     while (download_running_.load()) {
         Pause(download_running_, timings_.download_loop_ms);
         if (const uint8_t* payload = parser.NextPacket()) {
+            resends_ = 0;
+            last_progress = std::chrono::steady_clock::now();
             QueuePacket(parser, payload);
             continue;
         }
         size_t n = 0;
-        if (!http_.ReadAvailable(buffer.data(), buffer.size(), &n)) {
-            if (!download_running_.load() || !Rerequest()) break;
-            parser.Reset();
+        const auto read_start = std::chrono::steady_clock::now();
+        bool silent = false;
+        if (!http_.ReadAvailable(buffer.data(), buffer.size(), &n, timings_.idle_read_ms)) {
+            if (!download_running_.load()) break;
+            silent = true;
         } else if (n > 0) {
-            idle = 0;
             parser.Feed(buffer.data(), n);
         } else {
-            Pause(download_running_, timings_.idle_read_ms);
-            if (++idle > kMaxIdleReads) {
-                if (!Rerequest()) break;
-                idle = 0;
-                parser.Reset();
-            }
+            // An ended reply reads empty at once: every empty read takes its full interval.
+            const auto left = std::chrono::milliseconds(timings_.idle_read_ms) - (std::chrono::steady_clock::now() - read_start);
+            if (left > std::chrono::milliseconds(0))
+                Pause(download_running_, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1);
+        }
+        if (silent || std::chrono::steady_clock::now() - last_progress >= silence_limit) {
+            if (!Rerequest()) break;
+            parser.Reset();
+            last_progress = std::chrono::steady_clock::now();
         }
     }
     WakeThreads();

@@ -120,7 +120,7 @@ public:
 
     bool space_ok() const { return space_ok_.load() != 0; }
     // The recorder stopped answering: before the stream began, or after
-    // kMaxResends failed re-sends. The channel is not complete.
+    // kMaxResends re-sends that brought no packet. The channel is not complete.
     bool download_gave_up() const { return download_gave_up_.load() != 0; }
     bool download_running() const { return download_running_.load() != 0; }
     bool writer_running() const { return writer_running_.load() != 0; }
@@ -192,6 +192,7 @@ private:
     std::atomic<int> space_ok_{1};
     std::atomic<int> stream_state_{0};
     std::atomic<int> download_gave_up_{0};
+    int resends_ = 0;  // since the last packet; download thread only
     ThreadWake wake_;
 
     // Written by the download thread before it queues the packet they describe.

@@ -25,6 +25,15 @@
 
 class MediaDecoder;
 
+// Paces of the stream receiver; the program keeps these, tests shorten them.
+struct RemoteStreamTiming {
+    int empty_read_ms = 100;   // one empty read
+    int silent_reads = 16;     // empty reads' worth of time without a packet: the request goes out again
+    int resend_wait_ms = 5000; // after a re-send the recorder did not answer with a stream
+    int lost_after_resends = 5;
+    int receive_timeout_ms = HttpGet::kReceiveTimeoutMs;
+};
+
 class PlaybackEngine {
 public:
     static constexpr int kPlaying = 0;
@@ -122,6 +131,7 @@ public:
     HttpGet control_connection;
     std::mutex control_lock;
     std::string stream_request;
+    RemoteStreamTiming stream_timing;  // read by each receiver as it starts
     std::atomic<int> remote_current{0};
     std::array<int, 6> remote_time{};
     int remote_playop = 0;

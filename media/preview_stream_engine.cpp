@@ -89,15 +89,16 @@ bool PreviewStreamEngine::CopyOutput(int width, int height, std::vector<uint8_t>
 
 void PreviewStreamEngine::Reconnect() {
     while (run_) {
-        connection_.SetReceiveTimeout(HttpGet::kReceiveTimeoutMs);
-        if (connection_.SendRequest(stream_request_)) return;
-        for (int i = 0; i < 50 && run_; ++i) InterruptibleSleep(100, &run_);
+        if (connection_.SendRequest(stream_request_) && connection_.QueryStatusCode() == 200) return;
+        InterruptibleSleep(timing_.resend_wait_ms, &run_);
     }
 }
 
 void PreviewStreamEngine::ReceiveThread() {
+    const PreviewTiming timing = timing_;
     StreamPacketParser parser;
     std::vector<uint8_t> buffer(HttpGet::kScratchSize);
+    connection_.SetReceiveTimeout(timing.receive_timeout_ms);
     if (!connection_.Connect(host_, user_, password_, 3000, secure_, port_)) {
         run_ = 0;
         return;
@@ -110,11 +111,20 @@ void PreviewStreamEngine::ReceiveThread() {
         InterruptibleSleep(50, &run_);
         if (!connection_.SendRequest(stream_request_)) run_ = 0;
     }
-    int empty_reads = 0;
+    // Silence is time without a whole packet: an ended or refused reply and a trickle of
+    // bytes alike bring the request again at the silence interval, never faster.
+    const auto silence_limit = std::chrono::milliseconds(static_cast<int64_t>(timing.empty_read_ms) * timing.silent_reads);
+    auto last_progress = std::chrono::steady_clock::now();
+    const auto recover = [&] {
+        Reconnect();
+        parser.Reset();
+        last_progress = std::chrono::steady_clock::now();
+    };
     while (run_) {
         if (queue_.GetCount() > 5) InterruptibleSleep(10, &run_);
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
+            last_progress = std::chrono::steady_clock::now();
             const int kind = parser.kind();
             if (kind < 0 || kind > 2 || !parser.GetHeader()) continue;
             const StreamPacketHeader header =
@@ -135,25 +145,25 @@ void PreviewStreamEngine::ReceiveThread() {
             continue;
         }
         if (!connection_.HasOpenRequest()) {
-            Reconnect();
-            parser.Reset();
+            recover();
             continue;
         }
         size_t got = 0;
-        connection_.SetReceiveTimeout(100);
-        if (!connection_.ReadAvailable(buffer.data(), buffer.size(), &got)) {
-            Reconnect();
-            parser.Reset();
+        const auto read_start = std::chrono::steady_clock::now();
+        if (!connection_.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
+            if (run_) recover();
             continue;
         }
         if (got > 0) {
-            empty_reads = 0;
             if (!parser.Feed(buffer.data(), got)) parser.Reset();
-        } else if (++empty_reads >= 16) {
-            Reconnect();
-            empty_reads = 0;
-            parser.Reset();
+        } else {
+            // An ended reply reads empty at once: every empty read takes its full interval.
+            const auto left = std::chrono::milliseconds(timing.empty_read_ms) - (std::chrono::steady_clock::now() - read_start);
+            if (left > std::chrono::milliseconds(0))
+                InterruptibleSleep(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1,
+                                   &run_);
         }
+        if (std::chrono::steady_clock::now() - last_progress >= silence_limit) recover();
     }
 }
 

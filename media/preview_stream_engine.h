@@ -26,6 +26,14 @@ public:
     virtual void PostPreviewFrame(int width, int height) = 0;
 };
 
+// Paces of the receive thread; the program keeps these, tests shorten them.
+struct PreviewTiming {
+    int empty_read_ms = 100;
+    int silent_reads = 16;
+    int resend_wait_ms = 5000;  // 50 steps of 100 ms after a refused re-request
+    int receive_timeout_ms = HttpGet::kReceiveTimeoutMs;
+};
+
 struct PreviewItem {
     int32_t width = 0;
     int32_t height = 0;
@@ -51,6 +59,8 @@ public:
     void SetStreamRequest(const std::string& path) { stream_request_ = path; }
     void SetSearchRequest(const std::string& path) { search_request_ = path; }
     void SetTarget(PreviewTarget* target) { target_ = target; }
+    // Read by each receive thread as it starts.
+    void SetTiming(const PreviewTiming& timing) { timing_ = timing; }
 
     // Run flag 1 and the recorder's receive and decode threads, or the data folder's reader.
     void StartRemote();
@@ -83,6 +93,7 @@ private:
     int secure_ = 0;
     int port_ = 0;
     std::string stream_request_, search_request_;
+    PreviewTiming timing_;
     mutable std::mutex picture_lock_;
     std::vector<uint8_t> output_;
     std::vector<uint8_t> decoded_;

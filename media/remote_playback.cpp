@@ -188,29 +188,34 @@ void PlaybackEngine::RestartRemoteStream() {
 bool PlaybackEngine::ReceiverSleep(int32_t ms) { return InterruptibleSleep(ms, &running); }
 
 void PlaybackEngine::RemoteStreamReceiver() {
+    const RemoteStreamTiming timing = stream_timing;
     StreamPacketParser parser;
     std::vector<uint8_t> buffer(HttpGet::kScratchSize);
-    int empty_reads = 0;
-    int failed_resends = 0;
+    // Re-sends since the last packet. Silence is time without a whole packet, so neither an
+    // ended or refused reply nor a trickle of bytes counts as progress.
+    int resends = 0;
+    const auto silence_limit = std::chrono::milliseconds(static_cast<int64_t>(timing.empty_read_ms) * timing.silent_reads);
+    auto last_progress = std::chrono::steady_clock::now();
+    stream_connection.SetReceiveTimeout(timing.receive_timeout_ms);
     ReceiverSleep(1);
-    // Re-sends the stored request until it goes out; after five failed re-sends
-    // following silence, every further attempt reports the stream lost.
-    auto recover = [&](bool after_silence) {
+    // Re-sends the stored request until the recorder answers it with a stream; once five
+    // re-sends have not brought a packet, every further attempt reports the stream lost.
+    auto recover = [&] {
         while (running) {
-            if (failed_resends >= 5) window_->PostMessage(WM_STREAM_LOST, 0, 0);
-            stream_connection.SetReceiveTimeout(HttpGet::kReceiveTimeoutMs);
-            if (stream_connection.SendRequest(stream_request)) {
-                failed_resends = 0;
-                return;
-            }
-            if (after_silence) ++failed_resends;
-            for (int i = 0; i < 50 && running; ++i) ReceiverSleep(100);
+            if (resends >= timing.lost_after_resends) window_->PostMessage(WM_STREAM_LOST, 0, 0);
+            ++resends;
+            if (stream_connection.SendRequest(stream_request) && stream_connection.QueryStatusCode() == 200) break;
+            ReceiverSleep(timing.resend_wait_ms);
         }
+        parser.Reset();
+        last_progress = std::chrono::steady_clock::now();
     };
     while (running) {
         ReceiverSleep(1);
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
+            resends = 0;
+            last_progress = std::chrono::steady_clock::now();
             const int kind = parser.kind();
             const uint8_t* head = parser.GetHeader();
             if (!head) continue;
@@ -253,28 +258,25 @@ void PlaybackEngine::RemoteStreamReceiver() {
             continue;
         }
         if (!stream_connection.HasOpenRequest()) {
-            recover(false);
-            parser.Reset();
+            recover();
             continue;
         }
         size_t got = 0;
-        // Short reads, so silence is counted in tenths of a second as the recorder expects.
-        stream_connection.SetReceiveTimeout(100);
-        if (!stream_connection.ReadAvailable(buffer.data(), buffer.size(), &got)) {
-            recover(false);
-            parser.Reset();
+        const auto read_start = std::chrono::steady_clock::now();
+        if (!stream_connection.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
+            if (running) recover();
             continue;
         }
         if (got > 0) {
-            empty_reads = 0;
             if (!parser.Feed(buffer.data(), got)) parser.Reset();
-            continue;
+        } else {
+            // An ended reply reads empty at once: every empty read takes its full interval.
+            const auto spent = std::chrono::steady_clock::now() - read_start;
+            const auto left = std::chrono::milliseconds(timing.empty_read_ms) - spent;
+            if (left > std::chrono::milliseconds(0))
+                ReceiverSleep(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1);
         }
-        if (++empty_reads > 15) {
-            recover(true);
-            empty_reads = 0;
-            parser.Reset();
-        }
+        if (std::chrono::steady_clock::now() - last_progress >= silence_limit) recover();
     }
     stream_connection.Close();
 }

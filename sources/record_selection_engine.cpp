@@ -33,6 +33,7 @@ void RecordSelectionEngine::CloseConnection() {
 }
 
 int RecordSelectionEngine::ConnectTo(HttpGet& http, const ServerConnectionRecord& server) const {
+    http.SetReceiveTimeout(timing_.receive_timeout_ms);
     return http.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), timing_.connect_timeout_ms, 0,
                         LeadingDecimal(server.GetPort()));
 }

@@ -26,6 +26,8 @@ struct RecordSelectionTiming {
     int next_keep_alive_ms = 1000;
     int session_id_pause_ms = 10;
     int reconnect_pause_ms = 500;
+    // Bounds each whole reply (HttpGet's receive timeout); tests shorten it.
+    int receive_timeout_ms = HttpGet::kReceiveTimeoutMs;
 };
 
 // What the login worker leaves for the window thread.

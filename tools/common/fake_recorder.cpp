@@ -287,6 +287,8 @@ struct ServerState {
     int next_id = 1;
     std::atomic<bool> drop_tripped{false};
     std::atomic<int> streams{0};
+    mutable std::mutex paths_mutex;
+    std::vector<std::string> paths;  // of every request, in order
 
     // False once stopping; waits at most ms otherwise.
     bool WaitFor(int64_t ms) {
@@ -635,6 +637,10 @@ void FakeRecorder::Impl::Routes() {
     using httplib::Request;
     using httplib::Response;
     server.set_pre_routing_handler([this](const Request& req, Response& res) {
+        {
+            std::lock_guard<std::mutex> lock(state.paths_mutex);
+            state.paths.push_back(req.path);
+        }
         if (req.get_header_value("Authorization") != state.authorization) {
             res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
             Reply(res, 401, "error=unauthorized\n");
@@ -887,5 +893,11 @@ void FakeRecorder::Stop() {
 int FakeRecorder::port() const { return impl_->port; }
 
 int FakeRecorder::streams_started() const { return impl_->state.streams; }
+
+int FakeRecorder::requests(const std::string& path_prefix) const {
+    std::lock_guard<std::mutex> lock(impl_->state.paths_mutex);
+    return static_cast<int>(std::count_if(impl_->state.paths.begin(), impl_->state.paths.end(),
+                                          [&](const std::string& p) { return p.rfind(path_prefix, 0) == 0; }));
+}
 
 }  // namespace fake

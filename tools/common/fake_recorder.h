@@ -63,6 +63,8 @@ public:
     int port() const;
     // Stream requests answered with a stream so far.
     int streams_started() const;
+    // Requests received so far whose path begins with path_prefix (every reply, faults included).
+    int requests(const std::string& path_prefix) const;
 
 private:
     struct Impl;

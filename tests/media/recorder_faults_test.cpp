@@ -1,0 +1,278 @@
+// The recorder paths against a failing or hostile recorder: each keeps the
+// recorder's pace (no request storm), reaches its end state within its
+// deadline, keeps its memory bounded and stops at once.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "export/remote_export.h"
+#include "media/playback_engine.h"
+#include "media/preview_stream_engine.h"
+#include "platform/message_box.h"
+#include "sources/record_selection_engine.h"
+#include "tests/support/playback_fakes.h"
+#include "tests/support/sample_recording.h"
+#include "tests/support/temp_folder.h"
+#include "tools/common/fake_recorder.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+long RssKb() {
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    long pages = 0, resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * 4;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!done()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The stream faults: an ended reply, refusals, an error page, a byte every 40 ms, silence,
+// a connection that breaks and then refuses.
+const char* const kStreamFaults[] = {"end-after=0",          "unauthorized:/play/mav", "redirect:/play/mav",
+                                     "error-page:/play/mav", "trickle=40:/play/mav",  "stall-after=0",
+                                     "drop-after=0"};
+
+// The Parts' intervals shortened: 20 ms an empty read, so 320 ms of silence, and 200 ms
+// between refused re-sends; nothing may come faster than one request per 200 ms.
+constexpr int kEmptyReadMs = 20;
+constexpr int kResendWaitMs = 200;
+constexpr int kMinRequestGapMs = 200;
+
+class RecorderFaultsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        recording_.seconds = 4;
+        ASSERT_FALSE(WriteSmallRecording(tmp_.path(), recording_).empty());
+        previous_ = platform::SetMessageBoxHandler([](const std::string&, const std::string&, int) {
+            return platform::kIdOk;
+        });
+    }
+    void TearDown() override { platform::SetMessageBoxHandler(previous_); }
+
+    void StartRecorder(const std::string& fault) {
+        recorder_ = std::make_unique<fake::FakeRecorder>();
+        fake::FakeRecorderOptions options;
+        options.data_folder = tmp_.path();
+        if (!fault.empty()) {
+            ASSERT_TRUE(fake::ParseFault(fault, &options.fault)) << fault;
+        }
+        std::string error;
+        ASSERT_TRUE(recorder_->Start(options, &error)) << error;
+        HttpGet control;
+        ASSERT_EQ(control.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port()), 1);
+        char reply[128] = {};
+        ASSERT_EQ(control.Fetch("/play/getid", reply, sizeof reply), 1);
+        session_ = std::atoi(reply + 3);
+        control.Fetch(Search(), reply, sizeof reply);
+    }
+    std::string Search() const {
+        const int s = recording_.start_second;
+        char path[200];
+        std::snprintf(path, sizeof path,
+                      "/play/searchdata?id=%d&recstarttime=%d,%d,%d,%d,%d,%d&recendtime=%d,%d,%d,%d,%d,%d&avdevids=1,0,0,0",
+                      session_, recording_.date.year, recording_.date.month, recording_.date.day, s / 3600, s / 60 % 60,
+                      s % 60, recording_.date.year, recording_.date.month, recording_.date.day, (s + 3) / 3600,
+                      (s + 3) / 60 % 60, (s + 3) % 60);
+        return path;
+    }
+    // No more stream requests than one per kMinRequestGapMs since the start, and the first.
+    void ExpectPace(int64_t elapsed_ms) const {
+        const int requests = recorder_->requests("/play/mav");
+        EXPECT_LE(requests, elapsed_ms / kMinRequestGapMs + 2) << "in " << elapsed_ms << " ms";
+    }
+
+    TempFolder tmp_;
+    SmallRecording recording_;
+    std::unique_ptr<fake::FakeRecorder> recorder_;
+    int session_ = 0;
+    platform::MessageBoxHandler previous_;
+};
+
+TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
+    for (const char* fault : kStreamFaults) {
+        SCOPED_TRACE(fault);
+        StartRecorder(fault);
+        FakePlaybackWindow window;
+        FakeStatusPanel panel;
+        FakeViewer viewers[4];
+        PlaybackEngine engine(&window, &panel, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
+        engine.source_mode = 1;
+        engine.server.SetIp("127.0.0.1");
+        engine.server.SetPort(std::to_string(recorder_->port()));
+        engine.server.SetUser("admin");
+        engine.control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+        engine.session_id = session_;
+        engine.range_year = recording_.date.year;
+        engine.range_month = recording_.date.month;
+        engine.range_day = recording_.date.day;
+        engine.range_start = recording_.start_second;
+        engine.range_end = recording_.start_second + 3;
+        engine.channel_selected = {1, 0, 0, 0};
+        engine.stream_timing.empty_read_ms = kEmptyReadMs;
+        engine.stream_timing.resend_wait_ms = kResendWaitMs;
+        engine.stream_timing.receive_timeout_ms = 500;
+        const long rss = RssKb();
+        const auto t0 = Clock::now();
+        ASSERT_EQ(engine.StartRemotePlayback(), 1);
+        // The first request and five re-sends, none bringing a packet: lost.
+        EXPECT_TRUE(window.WaitFor(WM_STREAM_LOST, 10000));
+        ExpectPace(MsSince(t0));
+        EXPECT_GE(recorder_->requests("/play/mav"), 6);
+        EXPECT_LT(RssKb() - rss, 64 * 1024);
+        const auto stop = Clock::now();
+        engine.OnStop();
+        EXPECT_LT(MsSince(stop), 100);
+        EXPECT_FALSE(engine.ReceiverRunning());
+        recorder_->Stop();
+    }
+}
+
+TEST_F(RecorderFaultsTest, PreviewAsksAgainAtThePaceAndStopsAtOnce) {
+    for (const char* fault : kStreamFaults) {
+        SCOPED_TRACE(fault);
+        StartRecorder(fault);
+        PreviewStreamEngine preview;
+        preview.SetServer("127.0.0.1", "admin", "", recorder_->port(), 0);
+        preview.SetSessionId(std::to_string(session_));
+        preview.SetSearchRequest(Search());
+        preview.SetStreamRequest("/play/mav/nvrprofilestream?id=" + std::to_string(session_) +
+                                 "&avdevid=1,0,0,0,0,0,0,0,0&profile=1");
+        PreviewTiming timing;
+        timing.empty_read_ms = kEmptyReadMs;
+        timing.resend_wait_ms = kResendWaitMs;
+        timing.receive_timeout_ms = 500;
+        preview.SetTiming(timing);
+        const long rss = RssKb();
+        const auto t0 = Clock::now();
+        preview.StartRemote();
+        // The request goes out again, at the pace, for as long as the preview runs.
+        EXPECT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") >= 4; }, 6000));
+        ExpectPace(MsSince(t0));
+        EXPECT_TRUE(preview.Running());
+        EXPECT_LT(RssKb() - rss, 64 * 1024);
+        const auto stop = Clock::now();
+        preview.StopThreads();
+        EXPECT_LT(MsSince(stop), 100);
+        recorder_->Stop();
+    }
+}
+
+class CountingSink : public RemoteExportProgressSink {
+public:
+    void ShowFileName(const std::string&) override {}
+    void SetProgress(int, int) override {}
+    void Finish() override { ++finishes; }
+    void WriterEnded() override { ++writer_ends; }
+    std::atomic<int> finishes{0};
+    std::atomic<int> writer_ends{0};
+};
+
+TEST_F(RecorderFaultsTest, ExportDownloadGivesUpAtThePace) {
+    for (const char* fault : kStreamFaults) {
+        SCOPED_TRACE(fault);
+        StartRecorder(fault);
+        const std::string out = tmp_.Sub("out");
+        std::filesystem::create_directories(out);
+        RemoteExport exporter;
+        RemoteExportTimings t;
+        t.download_start_ms = 0;
+        t.between_requests_ms = 0;
+        t.retry_ms = kMinRequestGapMs;
+        t.teardown_ms = 0;
+        t.idle_read_ms = kEmptyReadMs;
+        t.resend_step_ms = kResendWaitMs / 50;
+        t.receive_timeout_ms = 500;
+        exporter.SetTimings(t);
+        RemoteExportSettings s;
+        s.host = "127.0.0.1";
+        s.user = "admin";
+        s.port = recorder_->port();
+        s.session_id = session_;
+        s.year = recording_.date.year;
+        s.month = recording_.date.month;
+        s.day = recording_.date.day;
+        s.cue_in = recording_.start_second;
+        s.cue_out = recording_.start_second + 3;
+        s.output_folder = out;
+        s.original_format = true;
+        exporter.Configure(s);
+        exporter.BeginExport();
+        CountingSink sink;
+        const long rss = RssKb();
+        const auto t0 = Clock::now();
+        std::tm now{};
+        exporter.BeginChannel(0, now, &sink);
+        EXPECT_TRUE(WaitUntil([&] { return sink.writer_ends > 0; }, 10000));
+        EXPECT_TRUE(exporter.download_gave_up());
+        EXPECT_EQ(sink.finishes, 0);  // not a complete channel
+        ExpectPace(MsSince(t0));
+        EXPECT_LT(RssKb() - rss, 64 * 1024);
+        const auto stop = Clock::now();
+        exporter.EndChannel();
+        EXPECT_LT(MsSince(stop), 100);
+        recorder_->Stop();
+        std::filesystem::remove_all(out);
+    }
+}
+
+// The login against replies that never end, come a byte at a time, or refuse: each
+// ends within its deadline with the message the reply deserves.
+TEST_F(RecorderFaultsTest, LoginEndsWithinItsDeadlineWithItsMessage) {
+    struct Case {
+        const char* fault;
+        const char* message_end;
+    } cases[] = {
+        {"endless:/config/login", "Login success!"},
+        {"trickle=300:/config/login", "Login failed!"},
+        {"unauthorized:/config/login", "Login failed!"},
+        {"redirect:/config/login", "Login failed!"},
+        {"error-page:/config/login", "Login failed!"},
+        {"stall-after=0", "Login success!"},  // stream faults leave the login alone
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartRecorder(c.fault);
+        RecordSelectionEngine engine;
+        RecordSelectionTiming timing;
+        timing.receive_timeout_ms = 500;
+        timing.first_keep_alive_ms = 60000;
+        engine.SetTiming(timing);
+        engine.SetPing([](const std::string&) { return true; });
+        engine.server().SetServerName("Gate");
+        engine.server().SetIp("127.0.0.1");
+        engine.server().SetPort(std::to_string(recorder_->port()));
+        engine.server().SetUser("admin");
+        const auto t0 = Clock::now();
+        const LoginOutcome outcome = engine.LoginWorker(recording_.date.year, recording_.date.month);
+        // The login reply, then the month and the channel names: each within its 500 ms.
+        EXPECT_LT(MsSince(t0), 2500);
+        const std::string message = outcome.message;
+        EXPECT_EQ(message, std::string("Gate(127.0.0.1) ") + c.message_end);
+        engine.KillKeepAliveTimer();
+        recorder_->Stop();
+    }
+}
+
+}  // namespace
