@@ -97,7 +97,10 @@ bool MakeAudioStreamSpec(int bits_per_sample, int channels, int sample_rate, int
     spec->rate = static_cast<uint32_t>(bytes_per_second);
     spec->suggested_buffer_size = 0;
     spec->quality = 0;
-    spec->sample_size = 1;
+    // One sample is one block of every channel, so the length counts samples
+    // and players time the stream by what it holds (a size of 1 with 16-bit
+    // audio would declare it twice as long as it plays).
+    spec->sample_size = block_align;
     spec->frame_right = spec->frame_bottom = 0;
     spec->name = "Audio Stream";
     Bytes f;

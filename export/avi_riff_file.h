@@ -24,7 +24,7 @@ struct AviStreamSpec {
 };
 
 // The audio half of both writers' headers: format tag 7 (mu-law) or 1 (PCM),
-// scale = block align, rate = bytes per second, sample size 1. False when the
+// scale = sample size = block align, rate = bytes per second. False when the
 // parameters give no usable stream (a zero block align would make every
 // reader divide by zero).
 bool MakeAudioStreamSpec(int bits_per_sample, int channels, int sample_rate, int mu_law,

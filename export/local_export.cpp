@@ -34,9 +34,49 @@ int64_t MillisecondOfDay(const LocalExportRecord& r) {
     return (static_cast<int64_t>(r.hour) * 3600 + r.minute * 60 + r.second) * 1000;
 }
 
-void SleepMs(int ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+// The audio format a part declares for an entry: what is written, which for
+// AAC and G.726 is the decoder's 16-bit PCM at the stream's own rate and
+// channels (an ADTS header tells them for AAC).
+struct WrittenAudio {
+    int bits, channels, rate;
+};
+WrittenAudio WrittenAudioFormat(const MinuteFrameEntry& e, const std::vector<uint8_t>& payload) {
+    WrittenAudio w{e.bits, e.channels, e.sample_rate};
+    if (e.codec == diskformat::kAudioG726) w.bits = 16;
+    if (e.codec != diskformat::kAudioAac) return w;
+    w.bits = 16;
+    static constexpr int kAdtsRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                         22050, 16000, 12000, 11025, 8000,  7350};
+    const uint8_t* p = payload.data();
+    if (payload.size() >= 4 && p[0] == 0xFF && (p[1] & 0xF6) == 0xF0) {
+        const int index = (p[2] >> 2) & 15;
+        if (index < 13) w.rate = kAdtsRates[index];
+        const int config = ((p[2] & 1) << 2) | (p[3] >> 6);
+        if (config >= 1 && config <= 6) w.channels = config;
+        if (config == 7) w.channels = 8;
+    }
+    return w;
 }
+
+// An entry the writers can take: a picture size a codec can have, a known
+// codec, audio parameters that give a valid stream. A damaged entry would
+// otherwise open a part of its own.
+bool PlausibleEntry(const MinuteFrameEntry& e) {
+    if (e.kind == diskformat::kKindVideo)
+        return IsVideoCodec(e.codec) && e.width > 0 && e.height > 0 && e.width <= kMaxPictureSide &&
+               e.height <= kMaxPictureSide;
+    if (e.kind != diskformat::kKindAudio || e.codec < diskformat::kAudioAac || e.codec > diskformat::kAudioPcm)
+        return false;
+    constexpr int kMaxRate = 192000;
+    constexpr int kMaxChannels = 8;
+    if (e.channels < 1 || e.channels > kMaxChannels || e.sample_rate < 1 || e.sample_rate > kMaxRate) return false;
+    // Written as recorded: the block must hold whole bytes.
+    if (e.codec != diskformat::kAudioAac && e.codec != diskformat::kAudioG726)
+        return e.bits >= 8 && e.bits <= 32 && e.bits % 8 == 0;
+    return true;
+}
+
+constexpr auto kNoDeadline = std::chrono::steady_clock::time_point::max();
 
 }  // namespace
 
@@ -52,6 +92,38 @@ LocalExport::~LocalExport() {
     avi_writer_.Close();
     recompress_writer_.Reset();
     asf_writer_.Close();
+}
+
+void LocalExport::BeginExport() {
+    space_ok_.store(1);
+    write_failed_.store(0);
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    parts_.clear();
+}
+
+std::vector<ExportedPart> LocalExport::parts() const {
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    return parts_;
+}
+
+void LocalExport::AddPart(const std::string& path, int64_t frames, bool whole) {
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    parts_.push_back({path, frames, whole});
+}
+
+void LocalExport::StopOnWriteFailure() {
+    write_failed_.store(1);
+    reader_running_.store(0);
+    writer_running_.store(0);
+    WakeThreads();
+    EndProgressDialog();
+}
+
+bool LocalExport::OutputWriteFailed() const {
+    if (!output_open_) return false;
+    if (format_ == kFormatOriginal) return avi_writer_.WriteFailed();
+    if (format_ == kFormatMsVideo1) return recompress_writer_.WriteFailed();
+    return false;
 }
 
 void LocalExport::Configure(const RecordSource& source, int cue_in, int cue_out, const std::string& output_folder) {
@@ -112,20 +184,28 @@ void LocalExport::EndChannel(int result) {
     WakeThreads();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
-    SleepMs(timings_.teardown_ms);
     video_decoder_.Close();
     audio_decoder_.Release();
     audio_state_ = 0;
     queue_.Clear();
     CloseOutput();
     if (result != 1) DeleteLastPart();
-    SleepMs(timings_.after_channel_ms);
     sink_ = nullptr;
 }
 
-bool LocalExport::Pause(const std::atomic<int>& flag, int ms) { return wake_.Pause(flag, ms); }
+// Every wait of the threads is on the queue, whose predicates read the run
+// flags under its lock: a flag cleared before this call is never missed.
+void LocalExport::WakeThreads() { queue_.Wake(); }
 
-void LocalExport::WakeThreads() { wake_.WakeAll(); }
+bool LocalExport::WaitForQueueSpace(size_t limit) {
+    if (queue_.GetCount() < limit) return reader_running_.load() != 0;
+    // A writer waiting to open its first part learns that no more records come for now.
+    reader_blocked_.store(1);
+    queue_.Wake();
+    queue_.WaitUntil(kNoDeadline, [this, limit](size_t count) { return count < limit || !reader_running_.load(); });
+    reader_blocked_.store(0);
+    return reader_running_.load() != 0;
+}
 
 void LocalExport::ExportReaderThread() {
     const int c = channel_;
@@ -135,7 +215,6 @@ void LocalExport::ExportReaderThread() {
     MinuteFile file;
     ChannelSecondBlock block;
     for (int m = start_minute; m <= last_minute && reader_running_.load(); m += 60) {
-        if (!Pause(reader_running_, timings_.reader_minute_ms)) break;
         const bool last = m == last_minute;
         if (!file.OpenPath(MinuteFilePath(source_.path, source_.year, source_.month, source_.day, m / 3600,
                                           (m % 3600) / 60)))
@@ -144,8 +223,7 @@ void LocalExport::ExportReaderThread() {
         const int first_second = m == start_minute ? cue_in_ % 60 : 0;
         bool range_ended = false;
         for (int s = first_second; s < diskformat::kSecondsPerMinute && reader_running_.load(); ++s) {
-            while (queue_.GetCount() >= kQueuePerSecond && Pause(reader_running_, timings_.reader_queue_ms)) {
-            }
+            if (!WaitForQueueSpace(kQueuePerSecond)) break;
             if (last && s > cue_out_ % 60) {
                 range_ended = true;
                 break;
@@ -157,8 +235,8 @@ void LocalExport::ExportReaderThread() {
             const int used = block.UsedCount();
             for (int i = 0; i < used && reader_running_.load(); ++i) {
                 const MinuteFrameEntry entry = block.Entry(i);
-                while (queue_.GetCount() >= kQueuePerEntry && Pause(reader_running_, timings_.reader_queue_ms)) {
-                }
+                if (!WaitForQueueSpace(kQueuePerEntry)) break;
+                if (!PlausibleEntry(entry)) continue;
                 if (entry.kind == diskformat::kKindVideo) {
                     if (waiting_for_key && entry.key != 1) continue;
                     waiting_for_key = false;
@@ -177,10 +255,11 @@ void LocalExport::ExportReaderThread() {
                 if (!file.ReadFrameData(entry, position, &record->payload)) continue;
                 if (!reader_running_.load()) break;
                 if (entry.kind == diskformat::kKindAudio && !audio_seen_.load()) {
+                    const WrittenAudio written = WrittenAudioFormat(entry, record->payload);
                     audio_codec_.store(entry.codec);
-                    audio_bits_.store(entry.bits);
-                    audio_channels_.store(entry.channels);
-                    audio_rate_.store(entry.sample_rate);
+                    audio_bits_.store(written.bits);
+                    audio_channels_.store(written.channels);
+                    audio_rate_.store(written.rate);
                     audio_seen_.store(1);
                 } else if (entry.kind == diskformat::kKindVideo && !video_seen_.load()) {
                     video_codec_.store(entry.codec);
@@ -193,33 +272,61 @@ void LocalExport::ExportReaderThread() {
         }
         file.Close();
         if (range_ended) break;
-        Pause(reader_running_, timings_.reader_file_gap_ms);
     }
     // The writer takes the cleared flag as the end of the records.
     reader_running_.store(0);
     WakeThreads();
 }
 
+// The first part takes its audio format from the first audio record, so the
+// writer waits until both kinds were seen, the reader has stopped at the
+// queue's bound, or it has finished: the same point however fast either runs.
 bool LocalExport::WaitForFirstRecords() {
-    if (!Pause(writer_running_, timings_.writer_start_ms)) return false;
-    while (queue_.GetCount() == 0) {
-        if (!reader_running_.load()) {
-            // The reader pushes before it clears its flag: look once more.
-            if (queue_.GetCount() != 0) break;
-            EndProgressDialog();
-            return false;
-        }
-        if (!Pause(writer_running_, timings_.writer_empty_ms)) return false;
+    queue_.WaitUntil(kNoDeadline, [this](size_t count) {
+        return !writer_running_.load() || !reader_running_.load() ||
+               (count > 0 && ((video_seen_.load() && audio_seen_.load()) || reader_blocked_.load()));
+    });
+    if (!writer_running_.load()) return false;
+    if (queue_.GetCount() == 0) {
+        // The reader pushes before it clears its flag, so an empty queue now is the end.
+        EndProgressDialog();
+        return false;
     }
-    while (queue_.GetCount() < kStartRecords && writer_running_.load() &&
-           !(video_seen_.load() && audio_seen_.load()) && reader_running_.load())
-        Pause(writer_running_, timings_.writer_fill_ms);
     // A reader that has already finished leaves its records to be written, so
     // a short range still gives a file.
-    return writer_running_.load() != 0;
+    return true;
+}
+
+// A picture whose codec or size differs from the part's would start a new
+// part; it does only when it decodes to the size it claims, so a damaged
+// entry is dropped instead of opening a part of its own.
+bool LocalExport::IsUnconfirmedChange(const LocalExportRecord& record) {
+    const MinuteFrameEntry& e = record.entry;
+    if (e.kind != diskformat::kKindVideo ||
+        (e.codec == part_video_codec_ && e.width == part_width_ && e.height == part_height_))
+        return false;
+    static constexpr int kDecoderIds[] = {kCodecIdMjpeg, kCodecIdMpeg4, kCodecIdH264};
+    MediaDecoder probe;
+    if (!probe.OpenVideo(kDecoderIds[e.codec - diskformat::kCodecMjpeg], e.width, e.height)) return true;
+    probe_picture_.resize(static_cast<size_t>(e.width) * static_cast<size_t>(e.height) * 3);
+    size_t size = 0;
+    return !probe.DecodeVideo(record.payload.data(), record.payload.size(), probe_picture_.data(),
+                              probe_picture_.size(), &size);
+}
+
+bool LocalExport::IsKeyPicture(const LocalExportRecord& record) {
+    return record.entry.kind == diskformat::kKindVideo && record.entry.key == 1;
+}
+
+// The span is the only reason to end the part: original frames go on into it
+// up to the next key frame, so the next part can be decoded from its start.
+bool LocalExport::DeferPartChange(const LocalExportRecord& record) const {
+    return format_ == kFormatOriginal && tracker_.span_end && !tracker_.time_jump && !tracker_.video_change &&
+           !tracker_.audio_change && !IsKeyPicture(record);
 }
 
 void LocalExport::ExportWriterThread() {
+    awaiting_key_ = false;
     tracker_.Reset();
     first_time_ = current_time_ = 0;
     bool first_record = true;
@@ -227,7 +334,6 @@ void LocalExport::ExportWriterThread() {
     if (writer_running_.load() && WaitForFirstRecords()) {
         OpenFirstPart();
         while (writer_running_.load()) {
-            Pause(writer_running_, timings_.writer_loop_ms);
             std::unique_ptr<LocalExportRecord> record = queue_.Pop();
             if (!record) {
                 if (!reader_running_.load() && queue_.GetCount() == 0) {
@@ -236,15 +342,34 @@ void LocalExport::ExportWriterThread() {
                     EndProgressDialog();
                     break;
                 }
+                queue_.WaitUntil(kNoDeadline, [this](size_t count) {
+                    return count > 0 || !reader_running_.load() || !writer_running_.load();
+                });
                 continue;
             }
+            if (IsUnconfirmedChange(*record)) continue;
             if (first_record) {
                 first_time_ = current_time_ = MillisecondOfDay(*record);
                 first_record = false;
             }
-            TrackRecord(*record);
-            if (tracker_.AnyFlag()) ChangePart(*record);
-            WriteRecord(*record);
+            if (awaiting_key_) {
+                // An original-frames part begins with a key frame: what comes
+                // before it could not be decoded by any player.
+                if (!IsKeyPicture(*record)) continue;
+                awaiting_key_ = false;
+                tracker_.Reset();
+                TrackRecord(*record);
+                OpenPart();
+            } else {
+                TrackRecord(*record);
+                if (tracker_.AnyFlag() && !DeferPartChange(*record)) ChangePart(*record);
+            }
+            if (!awaiting_key_) WriteRecord(*record);
+            if (write_failed_.load() || OutputWriteFailed()) {
+                // The part is cut; writing on would only cut more of them.
+                StopOnWriteFailure();
+                break;
+            }
             ReportProgress();
             if (sink_ && progress_.load() != reported) {
                 reported = progress_.load();
@@ -263,7 +388,6 @@ void LocalExport::ExportWriterThread() {
     }
     mu_law_scratch_.clear();
     mu_law_scratch_.shrink_to_fit();
-    Pause(writer_running_, timings_.writer_end_ms);
 }
 
 void LocalExport::OpenFirstPart() {
@@ -287,8 +411,12 @@ void LocalExport::OpenFirstPart() {
 void LocalExport::OpenPart() {
     if (IsVideoCodec(part_video_codec_)) {
         const std::string path = MakeOutputPath();
-        OpenOutput(path, part_video_codec_ - diskformat::kCodecMjpeg + 1, part_width_, part_height_, part_audio_codec_,
-                   part_audio_bits_, part_audio_channels_, part_audio_rate_);
+        if (!OpenOutput(path, part_video_codec_ - diskformat::kCodecMjpeg + 1, part_width_, part_height_,
+                        part_audio_codec_, part_audio_bits_, part_audio_channels_, part_audio_rate_)) {
+            // The part's records would be lost without a word.
+            AddPart(path, 0, false);
+            write_failed_.store(1);
+        }
     }
     AllocatePicture(part_width_, part_height_);
     if (sink_) sink_->SetCaption(current_file_name_);
@@ -317,10 +445,11 @@ void LocalExport::TrackRecord(const LocalExportRecord& record) {
         tracker_.CheckTime(LowWord(e.time_stamp_full), HighWord(e.time_stamp_full));
     } else {
         tracker_.CheckAudioFormat(e.codec, e.bits, e.sample_rate, e.channels);
+        const WrittenAudio written = WrittenAudioFormat(e, record.payload);
         part_audio_codec_ = e.codec;
-        part_audio_bits_ = e.bits;
-        part_audio_channels_ = e.channels;
-        part_audio_rate_ = e.sample_rate;
+        part_audio_bits_ = written.bits;
+        part_audio_channels_ = written.channels;
+        part_audio_rate_ = written.rate;
     }
 }
 
@@ -336,6 +465,10 @@ void LocalExport::ChangePart(const LocalExportRecord& record) {
     }
     picture_.clear();
     tracker_.Reset();
+    if (format_ == kFormatOriginal && !IsKeyPicture(record)) {
+        awaiting_key_ = true;
+        return;
+    }
     // Only video stamps run the part's clock; an audio record's stamp would
     // make the next picture look like a jump.
     if (record.entry.kind == diskformat::kKindVideo)
@@ -355,8 +488,9 @@ void LocalExport::WriteVideo(const LocalExportRecord& record) {
     const uint8_t* data = record.payload.data();
     const size_t length = record.payload.size();
     if (format_ == kFormatOriginal) {
-        if (avi_writer_.IsOpen()) avi_writer_.WriteVideoFrame(data, static_cast<int>(length), e.time_stamp_full);
-        Pause(writer_running_, timings_.writer_frame_ms);
+        if (avi_writer_.IsOpen() &&
+            avi_writer_.WriteVideoFrame(data, static_cast<int>(length), e.time_stamp_full))
+            ++part_frames_;
         return;
     }
     static constexpr int kDecoderIds[] = {kCodecIdMjpeg, kCodecIdMpeg4, kCodecIdH264};
@@ -376,8 +510,9 @@ void LocalExport::WriteVideo(const LocalExportRecord& record) {
         flip = 0;
     }
     if (format_ == kFormatMsVideo1) {
-        if (recompress_writer_.IsOpen())
-            recompress_writer_.WriteVideoFrame(picture_.data(), flip, LowWord(e.time_stamp_full), width, height);
+        if (recompress_writer_.IsOpen() &&
+            recompress_writer_.WriteVideoFrame(picture_.data(), flip, LowWord(e.time_stamp_full), width, height))
+            ++part_frames_;
     } else {
         asf_writer_.WriteVideoFrame(picture_.data(), static_cast<int>(picture_size), width, height,
                                     LowWord(e.time_stamp_full), flip);
@@ -426,9 +561,14 @@ void LocalExport::WriteAudio(const LocalExportRecord& record) {
     }
 }
 
+bool LocalExport::DecodedAsDeclared() const {
+    return audio_decoder_.audio_sample_rate() == declared_rate_ && audio_decoder_.audio_channels() == declared_channels_;
+}
+
 void LocalExport::WriteAacAudio(const uint8_t* data, size_t length) {
     size_t out_bytes = 0;
-    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output())
+    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output() &&
+        DecodedAsDeclared())
         WriteAudioSample(audio_decoder_.audio_output(), out_bytes);
 }
 
@@ -437,7 +577,7 @@ void LocalExport::WriteG726Audio(const uint8_t* data, size_t length) {
     SwapG726Nibbles(audio_scratch_.data(), audio_scratch_.size());
     size_t out_bytes = 0;
     if (!audio_decoder_.DecodeAudio(audio_scratch_.data(), audio_scratch_.size(), &out_bytes) || out_bytes == 0 ||
-        !audio_decoder_.audio_output())
+        !audio_decoder_.audio_output() || !DecodedAsDeclared())
         return;
     const uint8_t* pcm = audio_decoder_.audio_output();
     audio_scratch_.assign(pcm, pcm + out_bytes);
@@ -481,6 +621,8 @@ bool LocalExport::OpenOutput(const std::string& path, int video_code, int width,
     if (output_open_) return false;
     if (audio_codec < diskformat::kAudioAac || audio_codec > diskformat::kAudioPcm) return false;
     const int mu_law = audio_codec == diskformat::kAudioG711A || audio_codec == diskformat::kAudioG711B ? 1 : 0;
+    declared_rate_ = sample_rate;
+    declared_channels_ = channels;
     bool ok = false;
     if (format_ == kFormatOriginal)
         ok = avi_writer_.Open(path, width, height, kOriginalQuality, kAviFrameRate, bits_per_sample, channels,
@@ -491,18 +633,25 @@ bool LocalExport::OpenOutput(const std::string& path, int video_code, int width,
     else
         ok = asf_writer_.Open(path, width, height, sample_rate, channels, bits_per_sample) != 0;
     output_open_ = ok ? 1 : 0;
+    part_frames_ = 0;
     return ok;
 }
 
 void LocalExport::CloseOutput() {
     if (output_open_ != 1) return;
-    if (format_ == kFormatOriginal)
-        avi_writer_.Close();
-    else if (format_ == kFormatMsVideo1)
-        recompress_writer_.Close();
-    else
-        asf_writer_.Close();
-    if (watermark_.load()) AppendWatermarkTrailer(output_folder_ + "/" + current_file_name_);
+    bool whole = true;
+    if (format_ == kFormatOriginal) {
+        whole = avi_writer_.Close();
+    } else if (format_ == kFormatMsVideo1) {
+        whole = recompress_writer_.Close();
+    } else {
+        whole = asf_writer_.Close();
+    }
+    const std::string path = output_folder_ + "/" + current_file_name_;
+    // A cut file must not be vouched for by the trailer.
+    if (whole && watermark_.load()) whole = AppendWatermarkTrailer(path);
+    AddPart(path, part_frames_, whole);
+    if (!whole) write_failed_.store(1);
     output_open_ = 0;
 }
 
@@ -516,5 +665,8 @@ void LocalExport::DeleteLastPart() {
     if (!fs::is_regular_file(fs::symlink_status(file, ec))) return;
     const fs::path real_folder = fs::weakly_canonical(folder, ec);
     if (ec || fs::weakly_canonical(file.parent_path(), ec) != real_folder || ec) return;
-    fs::remove(file, ec);
+    if (!fs::remove(file, ec)) return;
+    const std::string path = output_folder_ + "/" + current_file_name_;
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    std::erase_if(parts_, [&path](const ExportedPart& part) { return part.path == path; });
 }

@@ -19,7 +19,7 @@
 #include "export/avi_recompress_writer.h"
 #include "export/avi_writer.h"
 #include "export/export_part_tracker.h"
-#include "export/thread_wake.h"
+#include "export/exported_part.h"
 #include "media/g726_audio.h"
 #include "export/local_export_record.h"
 #include "media/data_folder.h"
@@ -39,23 +39,6 @@ public:
     virtual void EndDialog() = 0;
 };
 
-// Pauses of the threads and the tear-down, in milliseconds. Every wait of a
-// thread ends early once its run flag is cleared.
-struct LocalExportTimings {
-    int reader_minute_ms = 30;
-    int reader_queue_ms = 15;
-    int reader_file_gap_ms = 2;
-    int writer_start_ms = 15;
-    int writer_empty_ms = 50;
-    int writer_fill_ms = 30;
-    int writer_loop_ms = 1;
-    int writer_frame_ms = 1;
-    int writer_end_ms = 200;
-    int teardown_ms = 1500;
-    int after_channel_ms = 1000;
-    int after_export_ms = 500;
-};
-
 
 class LocalExport {
 public:
@@ -66,8 +49,6 @@ public:
     // The reader pauses while this many records wait (checked per second and per entry).
     static constexpr size_t kQueuePerSecond = 15;
     static constexpr size_t kQueuePerEntry = 35;
-    // The writer waits for this many records, or both first captures, before opening.
-    static constexpr size_t kStartRecords = 10;
     static constexpr size_t kMuLawScratchBytes = 32768;
 
     using FreeBytesFunction = std::function<uint64_t(const std::string& path)>;
@@ -79,15 +60,13 @@ public:
 
     // Before the first channel. cue_in and cue_out are seconds of the source's day.
     void Configure(const RecordSource& source, int cue_in, int cue_out, const std::string& output_folder);
-    void SetTimings(const LocalExportTimings& timings) { timings_ = timings; }
-    const LocalExportTimings& timings() const { return timings_; }
     // Tests put a fake in place of the drive's free-space query.
     void SetFreeBytesFunction(FreeBytesFunction function) { free_bytes_ = std::move(function); }
     // Read when each part closes, as the check box stands at that moment.
     void SetWatermark(bool on) { watermark_.store(on ? 1 : 0); }
 
-    // Start of an export (the OK command): space-ok back to 1.
-    void BeginExport() { space_ok_.store(1); }
+    // Start of an export (the OK command): space-ok back to 1, no parts yet.
+    void BeginExport();
     // Starts channel c's reader and writer. format 0-2; quality 85, 80 or 77;
     // now gives the base name's time. The sink must outlive EndChannel.
     void BeginChannel(int channel, int format, int quality, bool osd, const std::tm& now,
@@ -98,6 +77,11 @@ public:
     void EndChannel(int result);
 
     bool space_ok() const { return space_ok_.load() != 0; }
+    // A part could not be written whole; the channel stopped there and no
+    // further channel is exported.
+    bool write_failed() const { return write_failed_.load() != 0; }
+    // Every part the export opened or tried to open, in order; read between channel runs.
+    std::vector<ExportedPart> parts() const;
     bool reader_running() const { return reader_running_.load() != 0; }
     bool writer_running() const { return writer_running_.load() != 0; }
     int progress() const { return progress_.load(); }
@@ -121,10 +105,15 @@ private:
     void OpenFirstPart();
     void TrackRecord(const LocalExportRecord& record);
     void ChangePart(const LocalExportRecord& record);
+    static bool IsKeyPicture(const LocalExportRecord& record);
+    bool IsUnconfirmedChange(const LocalExportRecord& record);
+    bool DeferPartChange(const LocalExportRecord& record) const;
     void OpenPart();
     void WriteRecord(const LocalExportRecord& record);
     void WriteVideo(const LocalExportRecord& record);
     void WriteAudio(const LocalExportRecord& record);
+    // Decoded audio goes in only as the part declared it.
+    bool DecodedAsDeclared() const;
     void WriteAacAudio(const uint8_t* data, size_t length);
     void WriteG726Audio(const uint8_t* data, size_t length);
     void WriteAudioSample(const uint8_t* data, size_t length);
@@ -136,13 +125,16 @@ private:
     bool OpenOutput(const std::string& path, int video_code, int width, int height, int audio_codec,
                     int bits_per_sample, int channels, int sample_rate);
     void CloseOutput();
+    void AddPart(const std::string& path, int64_t frames, bool whole);
+    // Ends the channel after a write failure.
+    void StopOnWriteFailure();
+    bool OutputWriteFailed() const;
     void DeleteLastPart();
 
-    // False when flag fell to 0 during the wait.
-    bool Pause(const std::atomic<int>& flag, int ms);
+    // Blocks the reader while limit or more records wait; false once it is to stop.
+    bool WaitForQueueSpace(size_t limit);
     void WakeThreads();
 
-    LocalExportTimings timings_;
     FreeBytesFunction free_bytes_;
 
     RecordSource source_;
@@ -165,7 +157,9 @@ private:
     std::atomic<int> reader_running_{0};
     std::atomic<int> writer_running_{0};
     std::atomic<int> space_ok_{1};
-    ThreadWake wake_;
+    std::atomic<int> write_failed_{0};
+    // Set while the reader waits for room in the queue.
+    std::atomic<int> reader_blocked_{0};
 
     // Written by the reader before it pushes the record they describe.
     std::atomic<int> video_seen_{0};
@@ -188,10 +182,16 @@ private:
     int picture_height_ = 0;
     std::vector<uint8_t> audio_scratch_;
     std::vector<uint8_t> mu_law_scratch_;
+    std::vector<uint8_t> probe_picture_;
     AviRecompressWriter recompress_writer_;
     AviWriter avi_writer_;
     AsfWriter asf_writer_;
     int output_open_ = 0;
+    // Original frames: the last part closed and the next waits for a key frame.
+    bool awaiting_key_ = false;
+    int64_t part_frames_ = 0;
+    mutable std::mutex parts_mutex_;
+    std::vector<ExportedPart> parts_;
     ExportPartTracker tracker_;
     WatermarkWriter watermark_state_;
     // The parameters the next part opens with: the last ones the records showed.
@@ -202,6 +202,8 @@ private:
     int part_audio_bits_ = 0;
     int part_audio_channels_ = 0;
     int part_audio_rate_ = 0;
+    int declared_rate_ = 0;
+    int declared_channels_ = 0;
     int64_t first_time_ = 0;
     int64_t current_time_ = 0;
 

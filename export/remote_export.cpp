@@ -57,6 +57,28 @@ RemoteExport::~RemoteExport() {
     queue_.Clear();
 }
 
+void RemoteExport::BeginExport() {
+    space_ok_.store(1);
+    write_failed_.store(0);
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    parts_.clear();
+}
+
+std::vector<ExportedPart> RemoteExport::parts() const {
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    return parts_;
+}
+
+void RemoteExport::AddPart(const std::string& path, int64_t frames, bool whole) {
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    parts_.push_back({path, frames, whole});
+}
+
+bool RemoteExport::OutputWriteFailed() const {
+    if (!writer_open_) return false;
+    return settings_.original_format ? avi_writer_.WriteFailed() : recompress_writer_.WriteFailed();
+}
+
 void RemoteExport::Configure(const RemoteExportSettings& settings) {
     settings_ = settings;
     std::string& folder = settings_.output_folder;
@@ -344,6 +366,7 @@ void RemoteExport::WriterThread() {
         }
     } end_notice{sink_};
     tracker_.Reset();
+    awaiting_key_ = false;
     accumulated_seconds_ = 0;
     video_kind_ = width_ = height_ = -1;
     if (!writer_running_.load() || !WaitForFirstPackets()) return;
@@ -397,10 +420,37 @@ void RemoteExport::WriterThread() {
             item->media_class == 1 ? item->video_header->data() : item->audio_header ? item->audio_header->data() : nullptr;
         if (!header) continue;
         const int32_t time_ms = PacketTimeMs(header);
-        TrackItem(*item, time_ms);
-        if (tracker_.AnyFlag()) RollOver(time_ms);
+        // Nothing before the stream's first key frame could be decoded.
+        if (settings_.original_format && part_counter_ == 1 && part_frames_ == 0 && !IsKeyPicture(*item)) continue;
+        if (awaiting_key_) {
+            // An original-frames part begins with a key frame: what comes
+            // before it could not be decoded by any player.
+            if (!IsKeyPicture(*item)) continue;
+            awaiting_key_ = false;
+            tracker_.Reset();
+            TrackItem(*item, time_ms);
+            OpenPart();
+        } else {
+            TrackItem(*item, time_ms);
+            // When the span alone ends the part, original frames go on up to the next key frame.
+            const bool span_only = tracker_.span_end && !tracker_.time_jump && !tracker_.video_change &&
+                                   !tracker_.audio_change;
+            if (tracker_.AnyFlag() && !(settings_.original_format && span_only && !IsKeyPicture(*item)))
+                RollOver(*item, time_ms);
+            if (awaiting_key_) continue;
+        }
         if (item->media_class == 1) {
             WriteVideo(*item);
+            if (write_failed_.load() || OutputWriteFailed()) {
+                // The part is cut; writing on would only cut more of them.
+                write_failed_.store(1);
+                writer_running_.store(0);
+                download_running_.store(0);
+                http_.Abort();
+                WakeThreads();
+                Finish();
+                break;
+            }
             const int64_t elapsed = (tracker_.current_stamp - tracker_.start_stamp) / 1000 + accumulated_seconds_;
             if (sink_) sink_->SetProgress(static_cast<int>(elapsed), total);
         } else {
@@ -431,7 +481,13 @@ void RemoteExport::TrackItem(const StreamFrameItem& item, int32_t time_ms) {
     }
 }
 
-void RemoteExport::RollOver(int32_t time_ms) {
+bool RemoteExport::IsKeyPicture(const StreamFrameItem& item) {
+    if (item.media_class != 1 || !item.video_header) return false;
+    const int32_t type = I32At(item.video_header->data(), kOffFrameType);
+    return type == kFrameMjpeg || type == kFrameMpeg4Key || type == kFrameH264Key;
+}
+
+void RemoteExport::RollOver(const StreamFrameItem& item, int32_t time_ms) {
     const bool video_change = tracker_.video_change != 0;
     const bool audio_change = tracker_.audio_change != 0;
     CloseOutput();
@@ -442,6 +498,10 @@ void RemoteExport::RollOver(int32_t time_ms) {
     }
     accumulated_seconds_ += (tracker_.current_stamp - tracker_.start_stamp) / 1000;
     tracker_.Reset();
+    if (settings_.original_format && !IsKeyPicture(item)) {
+        awaiting_key_ = true;
+        return;
+    }
     tracker_.CheckTime(time_ms, 0);
     OpenPart();
 }
@@ -452,7 +512,13 @@ bool RemoteExport::OpenPart() {
     else
         current_file_name_ = base_name_ + "_" + std::to_string(part_counter_) + ".avi";
     ++part_counter_;
-    const bool ok = OpenOutput(settings_.output_folder + "/" + current_file_name_);
+    const std::string path = settings_.output_folder + "/" + current_file_name_;
+    const bool ok = OpenOutput(path);
+    if (!ok) {
+        // The part's packets would be lost without a word.
+        AddPart(path, 0, false);
+        write_failed_.store(1);
+    }
     if (ok && !settings_.original_format) {
         picture_.clear();
         if (width_ > 0 && height_ > 0 && width_ <= kMaxPictureSide && height_ <= kMaxPictureSide)
@@ -469,23 +535,29 @@ bool RemoteExport::OpenOutput(const std::string& path) {
     if (!IsAcceptedAudioKind(audio_kind_)) return false;
     const int mu_law = audio_kind_ == kKindG711 ? 1 : 0;
     bool ok = false;
+    // AAC and G.726 are written as the decoder's 16-bit PCM: declare that.
+    const int bits = audio_kind_ == kKindAac || audio_kind_ == kKindG726 ? 16 : audio_bits_;
+    declared_rate_ = audio_rate_;
+    declared_channels_ = audio_channels_;
     if (settings_.original_format)
-        ok = avi_writer_.Open(path, width_, height_, settings_.quality, kAviFrameRate, audio_bits_, audio_channels_,
+        ok = avi_writer_.Open(path, width_, height_, settings_.quality, kAviFrameRate, bits, audio_channels_,
                               audio_rate_, mu_law, video_kind_ + 1);
     else
-        ok = recompress_writer_.Open(path, settings_.quality, kAviFrameRate, audio_bits_, audio_channels_, audio_rate_,
+        ok = recompress_writer_.Open(path, settings_.quality, kAviFrameRate, bits, audio_channels_, audio_rate_,
                                      mu_law, width_, height_);
     writer_open_ = ok ? 1 : 0;
+    part_frames_ = 0;
     return ok;
 }
 
 void RemoteExport::CloseOutput() {
     if (!writer_open_) return;
-    if (settings_.original_format)
-        avi_writer_.Close();
-    else
-        recompress_writer_.Close();
-    if (watermark_.load()) AppendWatermarkTrailer(settings_.output_folder + "/" + current_file_name_);
+    bool whole = settings_.original_format ? avi_writer_.Close() : recompress_writer_.Close();
+    const std::string path = settings_.output_folder + "/" + current_file_name_;
+    // A cut file must not be vouched for by the trailer.
+    if (whole && watermark_.load()) whole = AppendWatermarkTrailer(path);
+    AddPart(path, part_frames_, whole);
+    if (!whole) write_failed_.store(1);
     writer_open_ = 0;
 }
 
@@ -493,8 +565,9 @@ void RemoteExport::WriteVideo(const StreamFrameItem& item) {
     const uint8_t* h = item.video_header->data();
     const int32_t time_ms = PacketTimeMs(h);
     if (settings_.original_format) {
-        if (avi_writer_.IsOpen())
-            avi_writer_.WriteVideoFrame(item.payload.data(), static_cast<int>(item.payload.size()), time_ms);
+        if (avi_writer_.IsOpen() &&
+            avi_writer_.WriteVideoFrame(item.payload.data(), static_cast<int>(item.payload.size()), time_ms))
+            ++part_frames_;
         return;
     }
     if (picture_.empty()) return;
@@ -523,7 +596,7 @@ void RemoteExport::WriteVideo(const StreamFrameItem& item) {
         // DrawExportOsd leaves the rows bottom first.
         flip = 0;
     }
-    recompress_writer_.WriteVideoFrame(picture_.data(), flip, time_ms, width, height);
+    if (recompress_writer_.WriteVideoFrame(picture_.data(), flip, time_ms, width, height)) ++part_frames_;
 }
 
 void RemoteExport::WriteAudioBytes(const uint8_t* data, size_t length) {
@@ -536,7 +609,9 @@ void RemoteExport::WriteAudioBytes(const uint8_t* data, size_t length) {
 
 void RemoteExport::DecodeAndWriteAudio(const uint8_t* data, size_t length) {
     size_t out_bytes = 0;
-    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output())
+    // Decoded audio goes in only as the part declared it.
+    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output() &&
+        audio_decoder_.audio_sample_rate() == declared_rate_ && audio_decoder_.audio_channels() == declared_channels_)
         WriteAudioBytes(audio_decoder_.audio_output(), out_bytes);
 }
 

@@ -19,6 +19,7 @@
 #include "export/avi_recompress_writer.h"
 #include "export/avi_writer.h"
 #include "export/export_part_tracker.h"
+#include "export/exported_part.h"
 #include "export/thread_wake.h"
 #include "media/data_queue.h"
 #include "media/http_get.h"
@@ -109,7 +110,8 @@ public:
     // Read when each part closes, as the check box stands at that moment.
     void SetWatermark(bool on) { watermark_.store(on ? 1 : 0); }
 
-    void BeginExport() { space_ok_.store(1); }
+    // Start of an export: space-ok back to 1, no parts yet.
+    void BeginExport();
     // Starts channel c's download and writer threads; now gives the base
     // name's time. The sink must outlive EndChannel.
     void BeginChannel(int channel, const std::tm& now, RemoteExportProgressSink* sink);
@@ -122,6 +124,10 @@ public:
     // The recorder stopped answering: before the stream began, or after
     // kMaxResends re-sends that brought no packet. The channel is not complete.
     bool download_gave_up() const { return download_gave_up_.load() != 0; }
+    // A part could not be written whole; the channel stopped there.
+    bool write_failed() const { return write_failed_.load() != 0; }
+    // Every part the export opened or tried to open, in order; read between channel runs.
+    std::vector<ExportedPart> parts() const;
     bool download_running() const { return download_running_.load() != 0; }
     bool writer_running() const { return writer_running_.load() != 0; }
     int stream_state() const { return stream_state_.load(); }
@@ -156,7 +162,8 @@ private:
     void WriterThread();
     bool WaitForFirstPackets();
     void TrackItem(const StreamFrameItem& item, int32_t time_ms);
-    void RollOver(int32_t time_ms);
+    void RollOver(const StreamFrameItem& item, int32_t time_ms);
+    static bool IsKeyPicture(const StreamFrameItem& item);
     bool OpenPart();
     void WriteVideo(const StreamFrameItem& item);
     void WriteAudio(const StreamFrameItem& item);
@@ -166,6 +173,8 @@ private:
 
     bool OpenOutput(const std::string& path);
     void CloseOutput();
+    void AddPart(const std::string& path, int64_t frames, bool whole);
+    bool OutputWriteFailed() const;
 
     // False when flag fell to 0 during the wait.
     bool Pause(const std::atomic<int>& flag, int ms);
@@ -190,6 +199,7 @@ private:
     std::atomic<int> download_running_{0};
     std::atomic<int> writer_running_{0};
     std::atomic<int> space_ok_{1};
+    std::atomic<int> write_failed_{0};
     std::atomic<int> stream_state_{0};
     std::atomic<int> download_gave_up_{0};
     int resends_ = 0;  // since the last packet; download thread only
@@ -214,6 +224,8 @@ private:
     int audio_bits_ = 0;
     int audio_channels_ = 0;
     int audio_rate_ = 0;
+    int declared_rate_ = 0;
+    int declared_channels_ = 0;
     MediaDecoder video_decoder_;
     MediaDecoder audio_decoder_;
     int audio_state_ = 0;
@@ -223,6 +235,11 @@ private:
     AviWriter avi_writer_;
     AviRecompressWriter recompress_writer_;
     int writer_open_ = 0;
+    // Original frames: the last part closed and the next waits for a key frame.
+    bool awaiting_key_ = false;
+    int64_t part_frames_ = 0;
+    mutable std::mutex parts_mutex_;
+    std::vector<ExportedPart> parts_;
     ExportPartTracker tracker_;
     WatermarkWriter watermark_state_;
     int64_t accumulated_seconds_ = 0;

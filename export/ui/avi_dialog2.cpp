@@ -18,6 +18,7 @@
 #include "media/playback_sinks.h"
 #include "media/translate_text.h"
 #include "media/ui/text_fit.h"
+#include "platform/message_box.h"
 
 namespace {
 
@@ -85,6 +86,11 @@ int CAviDialog2::DoModal() {
 
 void CAviDialog2::OnFormatChange(int index) { page_.OnFormatChange(index); }
 
+void CAviDialog2::ReportFailedParts(const std::vector<ExportedPart>& parts) {
+    const std::string text = FailedPartsText(parts);
+    if (!text.empty()) platform::ShowMessageBox(text, TranslateText("MSG_ERROR", "Error"), platform::kMbOk);
+}
+
 void CAviDialog2::OnExport() {
     static const RecordSource kNoSource;
     engine_.Configure(record_source ? *record_source : kNoSource, cue_in_second, cue_out_second, output_folder_);
@@ -104,10 +110,9 @@ void CAviDialog2::OnExport() {
         const int result = progress.DoModal();
         engine_.EndChannel(result);
         progress_dialog_ = nullptr;
-        if (result == 2 || !engine_.space_ok()) break;
+        if (result == 2 || !engine_.space_ok() || engine_.write_failed()) break;
     }
-    if (engine_.timings().after_export_ms > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(engine_.timings().after_export_ms));
+    ReportFailedParts(engine_.parts());
     if (!engine_.space_ok()) {
         // Posted through the parent, which outlives this dialog's deletion right after its run.
         QObject* sender = parent() ? parent() : QCoreApplication::instance();

@@ -48,6 +48,8 @@ public:
     void OnFormatChange(int index);
     // The storage folder setting, at most 200 characters; "" without the settings file.
     static std::string ReadStorageLocation();
+    // Tells the user which parts of the export are not whole.
+    static void ReportFailedParts(const std::vector<ExportedPart>& parts);
 
     QCheckBox* ChannelBox(int index) const { return page_.channel_boxes[static_cast<size_t>(index)]; }
     QComboBox* FormatList() const { return page_.format_list; }

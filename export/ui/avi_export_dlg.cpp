@@ -103,9 +103,10 @@ void CAviExportDlg::OnExport() {
         engine_.BeginChannel(c, local, &progress_);
         const int result = progress_.DoModal();
         engine_.EndChannel();
-        const bool failed = result == CAVIDumpDlg::kResultFailed || engine_.download_gave_up();
+        const bool failed =
+            result == CAVIDumpDlg::kResultFailed || engine_.download_gave_up() || engine_.write_failed();
         if (failed) failed_.push_back(c);
-        if (result != CAVIDumpDlg::kResultComplete || !engine_.space_ok()) break;
+        if (result != CAVIDumpDlg::kResultComplete || !engine_.space_ok() || engine_.write_failed()) break;
     }
     if (!engine_.space_ok()) {
         // Posted through the parent, which outlives this dialog's deletion right after its run.

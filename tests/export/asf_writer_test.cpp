@@ -198,10 +198,6 @@ TEST(AsfWriter, LocalExportFormatTwoWritesAsfParts) {
     source.day = rec.date.day;
 
     LocalExport exporter;
-    LocalExportTimings t;
-    t.reader_minute_ms = t.reader_file_gap_ms = t.writer_start_ms = t.writer_end_ms = 0;
-    t.teardown_ms = t.after_channel_ms = t.after_export_ms = 0;
-    exporter.SetTimings(t);
     exporter.Configure(source, rec.start_second, rec.start_second + rec.seconds - 1, out);
     exporter.BeginExport();
     std::tm now{};

@@ -147,8 +147,8 @@ TEST(AviWriter, HeadersDescribeBothStreams) {
         EXPECT_EQ(Le32(f, kAudioStrh + 4), 0u);
         EXPECT_EQ(Le32(f, kAudioStrh + 20), block_align);
         EXPECT_EQ(Le32(f, kAudioStrh + 24), block_align * c.rate);
-        EXPECT_EQ(Le32(f, kAudioStrh + 32), kFrames * audio.size());  // bytes, as the sample size is 1
-        EXPECT_EQ(Le32(f, kAudioStrh + 44), 1u);
+        EXPECT_EQ(Le32(f, kAudioStrh + 32), kFrames * audio.size() / block_align);  // samples
+        EXPECT_EQ(Le32(f, kAudioStrh + 44), block_align);
         EXPECT_EQ(Le32(f, kAudioStrf - 4), 18u);
         EXPECT_EQ(Le16(f, kAudioStrf), c.mu_law ? 7 : 1);
         EXPECT_EQ(Le16(f, kAudioStrf + 2), c.channels);
@@ -182,6 +182,16 @@ TEST(AviWriter, HeadersDescribeBothStreams) {
                 "ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 '" +
                 path + "' 2>&1");
             EXPECT_EQ(decoded, std::to_string(kFrames) + "\n") << c.handler;
+            // The audio is declared, and timed, as the samples written: six packets of 1/25 s.
+            const std::string samples = RunCommand(
+                "ffprobe -v error -select_streams a:0 -show_entries stream=nb_frames -of csv=p=0 '" + path + "' 2>&1");
+            EXPECT_EQ(samples, std::to_string(kFrames * c.rate / 25) + "\n") << c.handler;
+            const std::string last = RunCommand("ffprobe -v error -select_streams a:0 -show_entries packet=pts,duration "
+                                                "-of csv=p=0 '" + path + "' 2>&1 | tail -1");
+            const size_t comma = last.find(',');
+            ASSERT_NE(comma, std::string::npos) << last;
+            EXPECT_EQ(std::atoll(last.c_str()) + std::atoll(last.c_str() + comma + 1), kFrames * c.rate / 25)
+                << c.handler << ": " << last;
         }
     }
     if (!probe) GTEST_SKIP() << "ffprobe not installed; headers checked with our own reader only";

@@ -14,33 +14,9 @@ extern "C" {
 #include "media/minute_file.h"
 #include "platform/program_folder.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/tool_run.h"
 
 namespace {
-
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-
-ToolRun RunTool(const std::string& args) {
-    ToolRun run;
-    const std::string command = platform::ProgramFolder() + "/" + args + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // Decodes one packet with libavcodec; true when it gave a picture or samples.
 bool DecodesWithLibavcodec(AVCodecID id, const std::vector<uint8_t>& data, int sample_rate = 0, int bits = 0) {

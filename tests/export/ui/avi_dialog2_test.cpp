@@ -66,10 +66,6 @@ protected:
         dialog->cue_out_second = rec.start_second + rec.seconds - 1;
         dialog->record_source = &source;
         dialog->message_sink = [this](uint32_t message, intptr_t, intptr_t) { messages.push_back(message); };
-        LocalExportTimings fast;
-        fast.reader_minute_ms = fast.writer_start_ms = fast.writer_end_ms = 0;
-        fast.teardown_ms = fast.after_channel_ms = fast.after_export_ms = 0;
-        dialog->engine().SetTimings(fast);
         dialog->engine().SetFreeBytesFunction([this](const std::string&) { return free_bytes; });
         dialog->OnInitDialog();
         dialog->set_output_folder(out);
