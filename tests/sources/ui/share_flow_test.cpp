@@ -277,18 +277,6 @@ TEST_F(ShareFlowTest, RecentEntriesFailuresAndOtherCredentials) {
     EXPECT_EQ(boxes_.Take(), (Boxes{{"\\\\localhost\\nosuch Login failed!", "Error"}}));
 }
 
-LocalExportTimings FastExportTimings() {
-    LocalExportTimings t;
-    t.reader_minute_ms = 0;
-    t.reader_file_gap_ms = 0;
-    t.writer_start_ms = 0;
-    t.writer_end_ms = 0;
-    t.teardown_ms = 0;
-    t.after_channel_ms = 0;
-    t.after_export_ms = 0;
-    return t;
-}
-
 class EndSink : public LocalExportProgressSink {
 public:
     void SetProgress(int) override {}
@@ -325,7 +313,6 @@ TEST_F(ShareFlowTest, ExportAndBackupFromTheShareEqualThoseFromLocalDisk) {
         source.day = date_.day;
         for (int channel : {0, 1}) {
             LocalExport exporter;
-            exporter.SetTimings(FastExportTimings());
             exporter.SetFreeBytesFunction([](const std::string&) { return uint64_t{1} << 40; });
             exporter.Configure(source, kStart, kStart + 2, out);
             exporter.BeginExport();
