@@ -15,6 +15,7 @@ PlaybackEngine::~PlaybackEngine() {
     WakeReader();
     if (reader_.joinable()) reader_.join();
     StopReceiver();
+    JoinStatusPoll();
     for (CDecodeProcess& worker : decode) worker.Stop();
     audio_player.Close();
     CloseAudioDecoder();

@@ -16,6 +16,7 @@
 #include "media/data_queue.h"
 #include "media/http_get.h"
 #include "media/server_connection_record.h"
+#include "media/status_reply.h"
 #include "media/decode_process.h"
 #include "media/media_records.h"
 #include "media/performance_timer.h"
@@ -57,9 +58,17 @@ public:
     void RestartRemoteStream();
     void RemoteStreamReceiver();
     bool ReceiverRunning() const { return receiver_.joinable() && !receiver_done_; }
-    // The status poll (window thread, every 500 ms while remote playback runs).
+    // The status poll's tick (window thread, every 500 ms while remote playback runs); the
+    // request itself runs on a worker.
     void OnTimer();
+    // One poll on the calling thread: the reply's values stored, 1 when it answered.
     int PollRemoteStatus();
+    // The request and its parse, any thread; nothing is stored.
+    int FetchRemoteStatus(RemoteStatus* status);
+    // A poll still running is no longer applied (a stop, a new start).
+    void EndStatusPoll();
+    // The same, and waits for the poll's worker, cutting its request short.
+    void JoinStatusPoll();
     void SyncSlider();
     void SendTimeSlider();
 
@@ -164,11 +173,21 @@ private:
     std::array<ViewerSink*, 4> viewers_;
     std::unique_ptr<MediaDecoder> audio_decoder_;
     void StopReceiver();
+    void ApplyRemoteStatus(int result, const RemoteStatus& status);
+    void StoreRemoteStatus(const RemoteStatus& status);
     void StopStatusTimer();
     void StartStatusTimer();
     bool ConnectStream();
     // Wait of the receiver; false when running dropped meanwhile.
     bool ReceiverSleep(int32_t ms);
+
+    std::thread poll_thread_;
+    std::mutex poll_lock_;
+    bool poll_ready_ = false;  // a finished poll waits for the next tick
+    int poll_result_ = 0;
+    RemoteStatus polled_;
+    int poll_generation_ = 0;   // window thread writes, under poll_lock_
+    int polled_generation_ = -1;
 
     std::thread receiver_;
     std::atomic<bool> receiver_done_{true};

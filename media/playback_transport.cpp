@@ -87,6 +87,7 @@ void PlaybackEngine::OnStop() {
 
 void PlaybackEngine::StopPlayback() {
     running = 0;
+    EndStatusPoll();
     // Every wait of the reader re-checks running when woken, so the join is short.
     reader_share_calls_.Abort();
     WakeReader();

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "media/playback_engine.h"
+#include "media/status_reply.h"
 #include "media/stream_packet_parser.h"
 #include "platform/message_box.h"
 
@@ -66,6 +67,7 @@ void PlaybackEngine::StopReceiver() {
 
 int PlaybackEngine::StartRemotePlayback() {
     if (server.GetIp().empty()) return 0;
+    EndStatusPoll();
     StopStatusTimer();
     if (!CheckRemoteSession()) return 0;
     selected_count = 0;
@@ -281,55 +283,100 @@ void PlaybackEngine::RemoteStreamReceiver() {
     stream_connection.Close();
 }
 
+// The poll runs on a worker, so the window thread never waits on the recorder: each tick
+// applies the poll that has ended since the last one and starts the next; a poll still
+// running makes the tick do nothing.
 void PlaybackEngine::OnTimer() {
     if (poll_busy) return;
-    poll_busy = 1;
-    if (!PollRemoteStatus()) {
-        OnStop();
-        window_->PostMessage(WM_CONNECTION_LOST, 0, 0);
-    } else if (remote_playop == 1 && play_state != kStopped) {
-        const int hour = remote_time[3], minute = remote_time[4], second = remote_time[5];
-        remote_current = hour * 3600 + minute * 60 + second;
-        panel_->SetStatusText("PLAY");
-        static const int kCodes[][2] = {{1, 1},     {102, 2},   {104, 4},   {108, 8},   {116, 16},  {132, 32},
-                                        {502, -2}, {504, -4}, {508, -8}, {516, -16}, {532, -32}};
-        for (const auto& code : kCodes) {
-            if (code[0] == remote_speed_code) panel_->SetSpeed(code[1]);
-        }
-        if (hour || minute || second) {
-            panel_->SetTimeText(Format("%.2d:%.2d:%.2d", hour, minute, second));
-            if (!slider_busy) SyncSlider();
-            if (remote_current >= range_end) OnStop();
-        }
+    if (poll_thread_.joinable()) poll_thread_.join();  // it has ended: poll_busy fell last
+    bool ready = false;
+    int result = 0;
+    RemoteStatus status;
+    {
+        std::lock_guard<std::mutex> guard(poll_lock_);
+        ready = poll_ready_ && poll_generation_ == polled_generation_;
+        poll_ready_ = false;
+        result = poll_result_;
+        status = polled_;
     }
-    poll_busy = 0;
+    if (ready) ApplyRemoteStatus(result, status);
+    if (ready && !result) return;  // stopped; the lost connection ends the timer
+    poll_busy = 1;
+    const int generation = poll_generation_;
+    poll_thread_ = std::thread([this, generation] {
+        RemoteStatus fetched;
+        const int ok = FetchRemoteStatus(&fetched);
+        {
+            std::lock_guard<std::mutex> guard(poll_lock_);
+            poll_ready_ = true;
+            poll_result_ = ok;
+            polled_ = fetched;
+            polled_generation_ = generation;
+        }
+        poll_busy = 0;
+    });
 }
 
-int PlaybackEngine::PollRemoteStatus() {
+void PlaybackEngine::ApplyRemoteStatus(int result, const RemoteStatus& status) {
+    if (!result) {
+        OnStop();
+        window_->PostMessage(WM_CONNECTION_LOST, 0, 0);
+        return;
+    }
+    StoreRemoteStatus(status);
+    if (remote_playop != 1 || play_state == kStopped) return;
+    const int hour = remote_time[3], minute = remote_time[4], second = remote_time[5];
+    remote_current = hour * 3600 + minute * 60 + second;
+    panel_->SetStatusText("PLAY");
+    static const int kCodes[][2] = {{1, 1},     {102, 2},   {104, 4},   {108, 8},   {116, 16},  {132, 32},
+                                    {502, -2}, {504, -4}, {508, -8}, {516, -16}, {532, -32}};
+    for (const auto& code : kCodes) {
+        if (code[0] == remote_speed_code) panel_->SetSpeed(code[1]);
+    }
+    if (hour || minute || second) {
+        panel_->SetTimeText(Format("%.2d:%.2d:%.2d", hour, minute, second));
+        if (!slider_busy) SyncSlider();
+        if (remote_current >= range_end) OnStop();
+    }
+}
+
+void PlaybackEngine::StoreRemoteStatus(const RemoteStatus& status) {
+    remote_time = status.time;
+    remote_playop = status.playop;
+    remote_speed_code = status.speed_code;
+}
+
+int PlaybackEngine::FetchRemoteStatus(RemoteStatus* status) {
     char reply[513] = {};
     {
         std::lock_guard<std::mutex> guard(control_lock);
         if (!control_connection.Fetch(Format("/play/opstatus?id=%d", session_id), reply, 512)) return 0;
     }
-    const std::string text(reply);
-    if (text.find("time=") == std::string::npos || text.find("playop=") == std::string::npos ||
-        text.find("speed=") == std::string::npos)
-        return 0;
-    size_t at = text.find('=');
-    const char* p = text.c_str() + at + 1;
-    for (int i = 0; i < 6; ++i) {
-        remote_time[static_cast<size_t>(i)] = static_cast<int>(std::strtol(p, nullptr, 10));
-        const char* comma = std::strchr(p, ',');
-        if (!comma) break;
-        p = comma + 1;
-    }
-    at = text.find('=', at + 1);
-    if (at == std::string::npos) return 0;
-    remote_playop = static_cast<int>(std::strtol(text.c_str() + at + 1, nullptr, 10));
-    at = text.find('=', at + 1);
-    if (at == std::string::npos) return 0;
-    remote_speed_code = static_cast<int>(std::strtol(text.c_str() + at + 1, nullptr, 10));
+    return ParseStatusReply(reply, status) ? 1 : 0;
+}
+
+int PlaybackEngine::PollRemoteStatus() {
+    RemoteStatus status;
+    if (!FetchRemoteStatus(&status)) return 0;
+    StoreRemoteStatus(status);
     return 1;
+}
+
+void PlaybackEngine::EndStatusPoll() {
+    {
+        std::lock_guard<std::mutex> guard(poll_lock_);
+        ++poll_generation_;
+        poll_ready_ = false;
+    }
+}
+
+void PlaybackEngine::JoinStatusPoll() {
+    EndStatusPoll();
+    if (poll_thread_.joinable()) {
+        control_connection.Abort();
+        poll_thread_.join();
+        poll_busy = 0;
+    }
 }
 
 void PlaybackEngine::SyncSlider() {

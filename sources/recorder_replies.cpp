@@ -68,20 +68,6 @@ int SplitString(const std::string& text, char separator, std::vector<std::string
     }
 }
 
-int LeadingDecimal(const std::string& text, size_t pos) {
-    size_t i = pos;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (negative) return static_cast<int>(-value);
-    return static_cast<int>(value > INT_MAX ? INT_MAX : value);
-}
-
 bool IsLoginReply(const std::string& reply) { return reply.rfind("login=", 0) == 0; }
 
 bool ParseSessionIdReply(const std::string& reply, int* session_id) {

@@ -7,14 +7,12 @@
 #include <vector>
 
 #include "mainwindow/time_line_model.h"
+#include "media/status_reply.h"
 
 // Cuts text at every separator; a trailing separator gives an empty last piece
 // and an empty text one empty piece. Returns the number of pieces.
 int SplitString(const std::string& text, char separator, std::vector<std::string>* pieces);
 
-// The decimal number at text[pos] as atoi reads it (blanks, sign, digits),
-// saturated to the int range; 0 when there are no digits.
-int LeadingDecimal(const std::string& text, size_t pos = 0);
 
 // The reply begins with the six bytes "login=".
 bool IsLoginReply(const std::string& reply);

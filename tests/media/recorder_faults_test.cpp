@@ -3,6 +3,7 @@
 // deadline, keeps its memory bounded and stops at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -174,6 +175,51 @@ TEST_F(RecorderFaultsTest, PreviewAsksAgainAtThePaceAndStopsAtOnce) {
         EXPECT_LT(RssKb() - rss, 64 * 1024);
         const auto stop = Clock::now();
         preview.StopThreads();
+        EXPECT_LT(MsSince(stop), 100);
+        recorder_->Stop();
+    }
+}
+
+// The status poll's tick runs on the window thread: against a reply that trickles or never
+// ends, no tick may hold it longer than 100 ms, and the poll still ends as its reply deserves.
+TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
+    struct Case {
+        const char* fault;
+        bool connection_lost;
+    } cases[] = {{"trickle=100:/play/opstatus", true}, {"endless:/play/opstatus", false}, {"", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartRecorder(c.fault);
+        FakePlaybackWindow window;
+        FakeStatusPanel panel;
+        FakeViewer viewers[4];
+        PlaybackEngine engine(&window, &panel, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
+        engine.source_mode = 1;
+        engine.session_id = session_;
+        engine.play_state = PlaybackEngine::kPlaying;
+        engine.range_start = recording_.start_second;
+        engine.range_end = recording_.start_second + 3;
+        engine.range_length = 3;
+        engine.slider_max = 3;
+        engine.control_connection.SetReceiveTimeout(600);
+        engine.control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+        int64_t longest_tick = 0;
+        int applied = 0;
+        const auto until = Clock::now() + std::chrono::milliseconds(2000);
+        while (Clock::now() < until && window.Count(WM_CONNECTION_LOST) == 0) {
+            const auto tick = Clock::now();
+            engine.OnTimer();
+            longest_tick = std::max(longest_tick, MsSince(tick));
+            if (engine.remote_playop == 1) ++applied;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_LT(longest_tick, 100);
+        EXPECT_EQ(window.Count(WM_CONNECTION_LOST), c.connection_lost ? 1 : 0);
+        if (!c.connection_lost) {
+            EXPECT_GT(applied, 0);
+        }
+        const auto stop = Clock::now();
+        engine.JoinStatusPoll();
         EXPECT_LT(MsSince(stop), 100);
         recorder_->Stop();
     }

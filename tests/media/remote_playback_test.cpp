@@ -150,7 +150,13 @@ TEST_F(RemotePlaybackTest, StatusReplyParsing) {
     engine->session_id = 999;  // the recorder answers 400 without the keys
     EXPECT_EQ(engine->PollRemoteStatus(), 0);
     engine->play_state = PlaybackEngine::kPlaying;
-    engine->OnTimer();
+    // The poll runs on a worker: a later tick applies its failure.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            engine->OnTimer();
+            return window_.Count(WM_CONNECTION_LOST) > 0;
+        },
+        4000));
     EXPECT_EQ(window_.Count(WM_CONNECTION_LOST), 1);
     EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
 }
