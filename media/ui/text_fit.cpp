@@ -20,6 +20,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace ui {
@@ -92,46 +93,14 @@ void MoveBy(QWidget* w, int dx) { w->move(w->x() + dx, w->y()); }
 
 bool SameBand(const QRect& a, const QRect& b) { return a.top() < b.top() + b.height() && b.top() < a.top() + a.height(); }
 
-// w has grown d wider than before: what stands to its right in the same band
-// moves along (with whatever lies inside it), what frames it grows with it.
-void MakeRoom(QWidget* w, const QRect& before, int d, std::set<QWidget*>& done) {
-    QWidget* parent = w->parentWidget();
-    if (!parent || w->isWindow()) return;
-    const std::vector<QWidget*> siblings = ChildWidgets(parent);
-    for (QWidget* s : siblings) {
-        if (s == w || done.count(s)) continue;
-        const QRect r = s->geometry();
-        if (r != before && r.contains(before)) {
-            done.insert(s);
-            s->resize(r.width() + d, r.height());
-            MakeRoom(s, r, d, done);
-        } else if (SameBand(r, before) && r.left() >= before.left() + before.width() - 2) {
-            done.insert(s);
-            MoveBy(s, d);
-            for (QWidget* inner : siblings) {
-                if (inner != s && inner != w && !done.count(inner) && r.contains(inner->geometry())) {
-                    done.insert(inner);
-                    MoveBy(inner, d);
-                }
-            }
-        }
-    }
+bool IsFrame(const QWidget* w) {
+    if (qobject_cast<const QGroupBox*>(w)) return true;
+    auto* frame = qobject_cast<const QFrame*>(w);
+    return frame && frame->frameShape() != QFrame::NoFrame && !qobject_cast<const QLabel*>(w) &&
+           !qobject_cast<const QAbstractScrollArea*>(w);
 }
 
-void Widen(QWidget* w, int d) {
-    if (d <= 0) return;
-    // A page of a tab widget is as wide as the tab widget makes it.
-    if (auto* stack = qobject_cast<QStackedWidget*>(w->parentWidget())) {
-        if (auto* tabs = qobject_cast<QTabWidget*>(stack->parentWidget())) {
-            Widen(tabs, d);
-            return;
-        }
-    }
-    const QRect before = w->geometry();
-    w->resize(w->width() + d, w->height());
-    std::set<QWidget*> done{w};
-    MakeRoom(w, before, d, done);
-}
+int Right(const QRect& r) { return r.left() + r.width(); }
 
 int RightOfChildren(const QWidget* parent) {
     int right = 0;
@@ -153,10 +122,114 @@ void FitColumnsOf(QTreeView* view) {
     }
 }
 
-void Fit(QWidget* parent) {
+// One fitting run: where every control stood when it began.
+class Fitter {
+public:
+    explicit Fitter(QWidget* window) {
+        for (QWidget* w : window->findChildren<QWidget*>()) start_[w] = w->geometry();
+    }
+    void Fit(QWidget* parent);
+
+private:
+    // The room a frame had right of a control inside it, when the run began.
+    int MarginBeside(const QWidget* frame, const QWidget* w) const {
+        const auto f = start_.find(frame), c = start_.find(w);
+        if (f == start_.end() || c == start_.end()) return 0;
+        return Right(f->second) - Right(c->second);
+    }
+    void Shift(QWidget* s, int d, std::set<QWidget*>& done);
+    void MakeRoom(QWidget* w, const QRect& before, int d, std::set<QWidget*>& done);
+    void Widen(QWidget* w, int d);
+    void AlignColumns(const std::vector<std::pair<QWidget*, int>>& lefts);
+
+    std::map<const QWidget*, QRect> start_;
+};
+
+// s moves d to the right with what lies inside it; what stands right of it in
+// its band follows.
+void Fitter::Shift(QWidget* s, int d, std::set<QWidget*>& done) {
+    const QRect r = s->geometry();
+    done.insert(s);
+    MoveBy(s, d);
+    const std::vector<QWidget*> siblings = ChildWidgets(s->parentWidget());
+    for (QWidget* inner : siblings) {
+        if (!done.count(inner) && r.contains(inner->geometry())) {
+            done.insert(inner);
+            MoveBy(inner, d);
+        }
+    }
+    MakeRoom(s, r, d, done);
+}
+
+// w has grown or moved d to the right of before: what stands to its right in
+// the same band moves along, a frame round it grows to keep the room it had
+// beside w, and frames that ended where that one did stay flush with it.
+void Fitter::MakeRoom(QWidget* w, const QRect& before, int d, std::set<QWidget*>& done) {
+    QWidget* parent = w->parentWidget();
+    if (!parent || w->isWindow()) return;
+    const std::vector<QWidget*> siblings = ChildWidgets(parent);
+    for (QWidget* s : siblings) {
+        if (s == w || done.count(s)) continue;
+        const QRect r = s->geometry();
+        if (r != before && r.contains(before)) {
+            done.insert(s);
+            const int grow = Right(w->geometry()) + MarginBeside(s, w) - Right(r);
+            if (grow <= 0) continue;
+            s->resize(r.width() + grow, r.height());
+            MakeRoom(s, r, grow, done);
+            for (QWidget* flush : siblings) {
+                const QRect f = flush->geometry();
+                if (!done.count(flush) && IsFrame(flush) && std::abs(Right(f) - Right(r)) <= 1) {
+                    done.insert(flush);
+                    flush->resize(f.width() + grow, f.height());
+                    MakeRoom(flush, f, grow, done);
+                }
+            }
+        } else if (SameBand(r, before) && r.left() >= Right(before) - 2) {
+            Shift(s, d, done);
+        }
+    }
+}
+
+void Fitter::Widen(QWidget* w, int d) {
+    if (d <= 0) return;
+    // A page of a tab widget is as wide as the tab widget makes it.
+    if (auto* stack = qobject_cast<QStackedWidget*>(w->parentWidget())) {
+        if (auto* tabs = qobject_cast<QTabWidget*>(stack->parentWidget())) {
+            Widen(tabs, d);
+            return;
+        }
+    }
+    const QRect before = w->geometry();
+    w->resize(w->width() + d, w->height());
+    std::set<QWidget*> done{w};
+    MakeRoom(w, before, d, done);
+}
+
+// Controls that started on one left edge (a column of a form) end on one:
+// the furthest any of them was pushed.
+void Fitter::AlignColumns(const std::vector<std::pair<QWidget*, int>>& lefts) {
+    std::map<int, std::vector<QWidget*>> columns;
+    for (const auto& [w, left] : lefts)
+        if (!IsFrame(w)) columns[left].push_back(w);
+    for (const auto& [left, members] : columns) {
+        if (members.size() < 2) continue;
+        int target = left;
+        for (QWidget* w : members) target = std::max(target, w->x());
+        for (QWidget* w : members) {
+            if (w->x() >= target) continue;
+            std::set<QWidget*> done;
+            Shift(w, target - w->x(), done);
+        }
+    }
+}
+
+void Fitter::Fit(QWidget* parent) {
     // The right margin the parent has; one that children already overrun is made a small one.
     const int given = parent->width() - RightOfChildren(parent);
     const int margin = given >= 0 ? given : kMinMargin;
+    std::vector<std::pair<QWidget*, int>> lefts;
+    for (QWidget* w : ChildWidgets(parent)) lefts.emplace_back(w, w->x());
     for (QWidget* w : ChildWidgets(parent)) {
         if (auto* tree = qobject_cast<QTreeView*>(w)) FitColumnsOf(tree);
         if (auto* tabs = qobject_cast<QTabWidget*>(w)) {
@@ -177,6 +250,7 @@ void Fit(QWidget* parent) {
         }
         Widen(w, need.width() - w->width());
     }
+    AlignColumns(lefts);
     const int right = RightOfChildren(parent) + margin;
     if (right > parent->width()) {
         if (parent->isWindow()) {
@@ -204,7 +278,7 @@ void FitColumns(QTreeView* view) { FitColumnsOf(view); }
 void FitTexts(QWidget* window) {
     window->ensurePolished();
     for (QWidget* w : window->findChildren<QWidget*>()) w->ensurePolished();
-    Fit(window);
+    Fitter(window).Fit(window);
 }
 
 }  // namespace ui
