@@ -6,15 +6,10 @@
 #include <cstring>
 
 #include "checker/msvc16_decoder.h"
-#include "media/performance_timer.h"
 
 namespace {
 
-int64_t NowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+using Clock = std::chrono::steady_clock;
 
 int LibraryCodecId(int codec) {
     switch (codec) {
@@ -81,12 +76,17 @@ bool AviPreview::StartAviPreview(const std::string& path) {
 
 void AviPreview::StopAviPreview() {
     if (state_.load() == 1) {
-        codec_ = AviReader::kCodecUnknown;
-        run_ = 0;
+        {
+            std::lock_guard<std::mutex> guard(wait_lock_);
+            run_ = 0;
+        }
+        wake_.notify_all();
+        audio_.WakeWaiters();
         if (thread_.joinable()) thread_.join();
+        codec_ = AviReader::kCodecUnknown;
         if (decoder_handle_.load() != kNoDecoder) {
             std::fill(picture24_.begin(), picture24_.end(), 0);
-            if (sink_) sink_->Blank();
+            if (PreviewPictureSink* sink = sink_.load()) sink->Blank();
         }
         decoder_.Close();
         decoder_handle_ = kNoDecoder;
@@ -97,7 +97,15 @@ void AviPreview::StopAviPreview() {
     state_ = 0;
 }
 
-bool AviPreview::PrepareSink() { return sink_ && sink_->SetFrameSize(width_, height_); }
+bool AviPreview::PrepareSink() {
+    PreviewPictureSink* sink = sink_.load();
+    return sink && sink->SetFrameSize(width_, height_);
+}
+
+void AviPreview::WaitUntil(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> guard(wait_lock_);
+    wake_.wait_until(guard, deadline, [this] { return run_.load() == 0; });
+}
 
 void AviPreview::HandleAudio(uint32_t size) {
     audio_chunks_.fetch_add(1);
@@ -112,22 +120,21 @@ void AviPreview::HandleAudio(uint32_t size) {
 }
 
 void AviPreview::Pace() {
-    const int64_t now = NowNs();
-    const int32_t elapsed = static_cast<int32_t>((now - mark_ns_) / 1000000);
+    // The frame's time from the last picture, less the two milliseconds the
+    // sleep of old was late by; a late picture is followed at once.
+    const int32_t elapsed =
+        static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - mark_).count());
     const int wait = PreviewWaitMs(frames_per_second_, elapsed);
-    if (wait > 0)
-        InterruptibleSleep(wait, &run_);
-    else
-        std::this_thread::yield();
-    mark_ns_ = NowNs();
+    if (wait > 0) WaitUntil(Clock::now() + std::chrono::milliseconds(wait));
+    mark_ = Clock::now();
 }
 
 void AviPreview::AviPreviewThread() {
     const size_t picture_bytes = static_cast<size_t>(width_) * height_ * 3;
-    mark_ns_ = NowNs();
+    const int codec = codec_.load();
+    PreviewPictureSink* const sink = sink_.load();
+    mark_ = Clock::now();
     while (run_.load()) {
-        if (state_.load() != 1) continue;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
         uint32_t size = 0;
         if (!reader_.ReadChunk(chunk_.data(), chunk_.size(), &size)) {
             run_ = 0;
@@ -137,25 +144,25 @@ void AviPreview::AviPreviewThread() {
         if (kind == AviReader::kChunkAudio) {
             HandleAudio(size);
         } else if (kind == AviReader::kChunkVideo) {
-            if (codec_ == AviReader::kCodecMsvc) {
+            if (codec == AviReader::kCodecMsvc) {
                 if (decoder_handle_.load() == kNoDecoder) {
                     decoder_handle_ = kOwnDecoder;
                     PrepareSink();
                 }
                 DecodeMsvc16(picture16_.data(), chunk_.data(), size, width_, height_);
                 Rgb555ToBgr24(picture24_.data(), picture16_.data(), width_, height_);
-                if (sink_) sink_->ShowFrame(picture24_.data(), picture_bytes);
+                if (sink) sink->ShowFrame(picture24_.data(), picture_bytes);
                 pictures_shown_.fetch_add(1);
                 Pace();
             } else {
                 if (decoder_handle_.load() == kNoDecoder) {
-                    const int id = LibraryCodecId(codec_);
+                    const int id = LibraryCodecId(codec);
                     if (id >= 0 && decoder_.OpenVideo(id, width_, height_)) {
                         decoder_handle_ = kLibraryDecoder;
                         PrepareSink();
                     }
                 }
-                const bool skip = codec_ == AviReader::kCodecMpeg4 && !Mpeg4ChunkHasVop(chunk_.data(), size);
+                const bool skip = codec == AviReader::kCodecMpeg4 && !Mpeg4ChunkHasVop(chunk_.data(), size);
                 // Without a decoder (unknown handler) no picture can come out.
                 if (!skip && size > 0 && decoder_handle_.load() >= 0) {
                     library_calls_.fetch_add(1);
@@ -163,16 +170,18 @@ void AviPreview::AviPreviewThread() {
                     if (decoder_.DecodeVideo(chunk_.data(), size, picture24_.data(), picture24_.size(),
                                              &produced) &&
                         produced == picture_bytes) {
-                        if (sink_) sink_->ShowFrame(picture24_.data(), picture_bytes);
+                        if (sink) sink->ShowFrame(picture24_.data(), picture_bytes);
                         pictures_shown_.fetch_add(1);
                         Pace();
                     }
                 }
             }
         }
+        // Sound ahead of the pictures: let the device play some of it first.
         if (audio_.IsOpen() && audio_.queued() > kMaxQueuedAudioBlocks) {
-            InterruptibleSleep(5, &run_);
-            mark_ns_ = NowNs();
+            audio_.WaitQueuedAtMost(kMaxQueuedAudioBlocks, Clock::now() + std::chrono::milliseconds(5),
+                                    [this] { return run_.load() == 0; });
+            mark_ = Clock::now();
         }
     }
     audio_.Close();

@@ -3,9 +3,12 @@
 // reads the movi chunks, decodes the video, paces the pictures by the file's
 // frame rate and sends PCM or mu-law audio to the sound output.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,7 +54,7 @@ public:
     // Stops any preview, then opens path and starts the worker. False (nothing
     // started) for a file the reader refuses or a picture beyond 1920 x 1080.
     bool StartAviPreview(const std::string& path);
-    // Only while idle: the worker reads it without a lock.
+    // Only while idle; a running worker keeps the sink it started with.
     void SetSink(PreviewPictureSink* sink) {
         if (state_.load() == 0) sink_ = sink;
     }
@@ -68,15 +71,18 @@ public:
     double frames_per_second() const { return frames_per_second_; }
     int width() const { return width_; }
     int height() const { return height_; }
-    int codec() const { return codec_; }
+    int codec() const { return codec_.load(); }
 
 private:
     void AviPreviewThread();
     void HandleAudio(uint32_t size);
     bool PrepareSink();
     void Pace();
+    // Waits until the deadline unless the preview is stopped meanwhile.
+    void WaitUntil(std::chrono::steady_clock::time_point deadline);
 
-    PreviewPictureSink* sink_;
+    // Set on the window thread while idle; read by the worker.
+    std::atomic<PreviewPictureSink*> sink_;
     AviReader reader_;
     std::atomic<int> state_{0};
     std::atomic<int> run_{0};
@@ -84,7 +90,10 @@ private:
     double frames_per_second_ = -1.0;
     int width_ = 0;
     int height_ = 0;
-    int codec_ = AviReader::kCodecUnknown;
+    // Cleared by the window thread when it stops the preview.
+    std::atomic<int> codec_{AviReader::kCodecUnknown};
+    std::mutex wait_lock_;
+    std::condition_variable wake_;
     std::atomic<int> decoder_handle_{kNoDecoder};
     std::atomic<int> pictures_shown_{0};
     std::atomic<int> audio_chunks_{0};
@@ -96,5 +105,5 @@ private:
     MediaDecoder decoder_;
     WaveOutPlayer audio_;
     int audio_opened_ = 0;
-    int64_t mark_ns_ = 0;
+    std::chrono::steady_clock::time_point mark_;
 };

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 WaveOutPlayer::WaveOutPlayer() = default;
 
@@ -43,13 +42,31 @@ void WaveOutPlayer::Close() {
         device_.Close();
         headers_.clear();
     }
-    std::lock_guard<std::mutex> guard(lock_);
-    queued_ = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        queued_ = 0;
+    }
+    done_cv_.notify_all();
 }
 
 void WaveOutPlayer::OnDone(int) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (queued_ > 0) --queued_;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (queued_ > 0) --queued_;
+    }
+    done_cv_.notify_all();
+}
+
+bool WaveOutPlayer::WaitQueuedAtMost(int count, std::chrono::steady_clock::time_point deadline,
+                                     const std::function<bool()>& stop) const {
+    std::unique_lock<std::mutex> guard(lock_);
+    done_cv_.wait_until(guard, deadline, [&] { return queued_ <= count || (stop && stop()); });
+    return queued_ <= count;
+}
+
+void WaveOutPlayer::WakeWaiters() const {
+    { std::lock_guard<std::mutex> guard(lock_); }
+    done_cv_.notify_all();
 }
 
 int WaveOutPlayer::queued() const {
@@ -100,12 +117,7 @@ void WaveOutPlayer::SetVolume(int volume) {
 }
 
 bool WaveOutPlayer::WaitDrained(int timeout_ms) const {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (queued() > 0) {
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return WaitQueuedAtMost(0, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms), nullptr);
 }
 
 int MuLawToPcm16(uint8_t* out, int count, const uint8_t* in, int* out_count) {

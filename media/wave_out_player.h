@@ -1,7 +1,10 @@
 #pragma once
 // Ring-buffered player of the selected channel's sound: packets are staged and
 // sent to the device in quarter-second blocks.
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -33,6 +36,11 @@ public:
     int staged() const { return static_cast<int>(staged_); }
     // Close returns before the device is shut down; this waits for that.
     void FinishClosing() { device_.FinishClosing(); }
+    // Blocks until at most count blocks are queued on the device, the deadline
+    // passes or stop() holds (checked under the lock; WakeWaiters re-checks it).
+    bool WaitQueuedAtMost(int count, std::chrono::steady_clock::time_point deadline,
+                          const std::function<bool()>& stop) const;
+    void WakeWaiters() const;
     // For tests: waits until every sent block has been played or timeout_ms passed.
     bool WaitDrained(int timeout_ms) const;
 
@@ -49,6 +57,7 @@ private:
     size_t staged_ = 0;
     int saved_volume_ = -1;
     mutable std::mutex lock_;
+    mutable std::condition_variable done_cv_;
 };
 
 // G.711 mu-law to 16-bit little-endian PCM; *out_count = 2 x count. 0 on null pointers or count 0.
