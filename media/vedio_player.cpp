@@ -90,60 +90,205 @@ size_t GreyGroups(uint8_t* p, size_t n) {
 
 void VedioPlayer::AlignedFree::operator()(uint8_t* p) const { std::free(p); }
 
+PictureUpdate::PictureUpdate(VedioPlayer* player) : player_(player) {
+    player_->update_lock_.lock();
+    player_->update_owner_ = std::this_thread::get_id();
+}
+
+PictureUpdate::~PictureUpdate() {
+    player_->Present();
+    player_->update_owner_ = std::thread::id();
+    player_->update_lock_.unlock();
+}
+
 VedioPlayer::VedioPlayer(ContrastRounding rounding) : rounding_(rounding) {}
 
 VedioPlayer::~VedioPlayer() = default;
+
+namespace {
+// Rounded up to whole 16-byte blocks so the block filters never run past it.
+size_t AllocationSize(size_t n) { return (std::max<size_t>(n, 1) + 15) / 16 * 16; }
+}  // namespace
 
 bool VedioPlayer::SetFrameSize(int width, int height) {
     if (width < 0 || height < 0 || width > kMaxFrameSide || height > kMaxFrameSide) return false;
     const size_t n = static_cast<size_t>(width) * static_cast<size_t>(height) * 3;
     // Made and blacked before the lock is taken, so a draw waits only for the swap.
-    const size_t allocated = (std::max<size_t>(n, 1) + 15) / 16 * 16;
-    std::unique_ptr<uint8_t[], AlignedFree> fresh(static_cast<uint8_t*>(std::aligned_alloc(16, allocated)));
-    if (fresh) std::memset(fresh.get(), 0, allocated);
-    std::unique_ptr<uint8_t[], AlignedFree> old;
+    auto fresh = std::make_unique<Picture>();
+    const size_t allocated = AllocationSize(n);
+    fresh->bytes.reset(static_cast<uint8_t*>(std::aligned_alloc(16, allocated)));
+    if (fresh->bytes) std::memset(fresh->bytes.get(), 0, allocated);
+    fresh->size = fresh->bytes ? n : 0;
+    fresh->width = width;
+    fresh->height = height;
+    const bool in_hold = InHold();
+    std::unique_lock<std::mutex> hold;
+    if (!in_hold) hold = std::unique_lock<std::mutex>(update_lock_);
+    back_ = nullptr;
+    std::vector<std::unique_ptr<Picture>> dropped;
     {
         std::lock_guard<std::mutex> lock(picture_lock_);
         header_ = BitmapInfoHeader{};
         header_.width = width;
         header_.height = height;
         draw_handle_open_ = true;
-        old = std::move(buffer_);
-        buffer_ = std::move(fresh);
-        buffer_size_ = buffer_ ? n : 0;
+        // Pictures of the old size go, except one a draw still reads.
+        for (auto& picture : pictures_) {
+            if (picture->readers == 0) dropped.push_back(std::move(picture));
+        }
+        std::erase(pictures_, nullptr);
+        front_ = fresh->bytes ? fresh.get() : nullptr;
+        if (fresh->bytes) pictures_.push_back(std::move(fresh));
     }
-    return buffer_ != nullptr;
+    return front_ != nullptr;
+}
+
+VedioPlayer::Picture* VedioPlayer::Back(bool keep) {
+    if (back_) return back_;
+    const Picture* shown = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(picture_lock_);
+        if (!front_) return nullptr;
+        shown = front_;
+        for (auto& picture : pictures_) {
+            if (picture.get() != front_ && picture->readers == 0 && picture->width == front_->width &&
+                picture->height == front_->height) {
+                back_ = picture.get();
+                break;
+            }
+        }
+    }
+    if (!back_) {
+        // Only a picture that is drawn while the next two are made needs a third.
+        auto fresh = std::make_unique<Picture>();
+        fresh->bytes.reset(static_cast<uint8_t*>(std::aligned_alloc(16, AllocationSize(shown->size))));
+        if (!fresh->bytes) return nullptr;
+        fresh->size = shown->size;
+        fresh->width = shown->width;
+        fresh->height = shown->height;
+        back_ = fresh.get();
+        std::lock_guard<std::mutex> lock(picture_lock_);
+        pictures_.push_back(std::move(fresh));
+    }
+    // Only this thread writes pictures, so the shown one can be read unlocked.
+    if (keep) std::memcpy(back_->bytes.get(), shown->bytes.get(), shown->size);
+    return back_;
+}
+
+void VedioPlayer::Present() {
+    if (!back_) return;
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    front_ = back_;
+    back_ = nullptr;
+}
+
+template <typename Op>
+bool VedioPlayer::Write(bool keep, Op op) {
+    const bool in_hold = InHold();
+    std::unique_lock<std::mutex> hold;
+    if (!in_hold) hold = std::unique_lock<std::mutex>(update_lock_);
+    const bool had_back = back_ != nullptr;
+    Picture* picture = Back(keep);
+    if (!picture) return false;
+    const bool done = op(*picture);
+    // A refused picture leaves the shown one alone.
+    if (!done && !had_back) back_ = nullptr;
+    if (!in_hold) Present();
+    return done;
+}
+
+const VedioPlayer::Picture* VedioPlayer::BeginRead(BitmapInfoHeader* header) const {
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    if (header) *header = header_;
+    if (front_) ++front_->readers;
+    return front_;
+}
+
+void VedioPlayer::EndRead(const Picture* picture) const {
+    if (!picture) return;
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    --const_cast<Picture*>(picture)->readers;
+}
+
+BitmapInfoHeader VedioPlayer::header() const {
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    return header_;
+}
+
+bool VedioPlayer::has_buffer() const {
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    return front_ != nullptr;
+}
+
+size_t VedioPlayer::buffer_size() const {
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    return front_ ? front_->size : 0;
+}
+
+uint8_t* VedioPlayer::buffer() {
+    if (InHold()) {
+        Picture* picture = Back(true);
+        return picture ? picture->bytes.get() : nullptr;
+    }
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    return front_ ? front_->bytes.get() : nullptr;
+}
+
+const uint8_t* VedioPlayer::buffer() const {
+    std::lock_guard<std::mutex> lock(picture_lock_);
+    return front_ ? front_->bytes.get() : nullptr;
 }
 
 bool VedioPlayer::CopyFrame(const uint8_t* data, size_t length) {
-    if (!data || !buffer_) return false;
-    if (length < buffer_size_) return false;
-    const size_t row = static_cast<size_t>(header_.width) * 3;
-    const int rows = header_.height;
-    for (int i = 0; i < rows; ++i)
-        std::memcpy(buffer_.get() + static_cast<size_t>(i) * row,
-                    data + static_cast<size_t>(rows - 1 - i) * row, row);
-    return true;
+    if (!data) return false;
+    return Write(false, [&](Picture& picture) {
+        if (length < picture.size) return false;
+        const size_t row = static_cast<size_t>(picture.width) * 3;
+        const int rows = picture.height;
+        for (int i = 0; i < rows; ++i)
+            std::memcpy(picture.bytes.get() + static_cast<size_t>(i) * row,
+                        data + static_cast<size_t>(rows - 1 - i) * row, row);
+        return true;
+    });
 }
 
 bool VedioPlayer::CopyTopDown(uint8_t* out, size_t out_capacity) const {
-    std::lock_guard<std::mutex> lock(picture_lock_);
-    if (!out || !buffer_ || out_capacity < buffer_size_) return false;
-    const size_t row = static_cast<size_t>(header_.width) * 3;
-    const int rows = header_.height;
-    for (int i = 0; i < rows; ++i)
-        std::memcpy(out + static_cast<size_t>(i) * row,
-                    buffer_.get() + static_cast<size_t>(rows - 1 - i) * row, row);
-    return true;
+    if (!out) return false;
+    const Picture* picture = BeginRead(nullptr);
+    const bool fits = picture && out_capacity >= picture->size;
+    if (fits) {
+        const size_t row = static_cast<size_t>(picture->width) * 3;
+        const int rows = picture->height;
+        for (int i = 0; i < rows; ++i)
+            std::memcpy(out + static_cast<size_t>(i) * row,
+                        picture->bytes.get() + static_cast<size_t>(rows - 1 - i) * row, row);
+    }
+    EndRead(picture);
+    return fits;
+}
+
+bool VedioPlayer::CopyTopDown(int* width, int* height, std::vector<uint8_t>* out) const {
+    const Picture* picture = BeginRead(nullptr);
+    if (picture) {
+        *width = picture->width;
+        *height = picture->height;
+        out->resize(picture->size);
+        const size_t row = static_cast<size_t>(picture->width) * 3;
+        for (int i = 0; i < picture->height; ++i)
+            std::memcpy(out->data() + static_cast<size_t>(i) * row,
+                        picture->bytes.get() + static_cast<size_t>(picture->height - 1 - i) * row, row);
+    }
+    EndRead(picture);
+    return picture != nullptr;
 }
 
 bool VedioPlayer::AdjustBrightness(int value) {
-    if (!buffer_) return false;
     // Beyond +-255 every byte saturates anyway.
     const int v = std::clamp(value, -255, 255);
-    if (v == 0) return true;
-    uint8_t* p = buffer_.get();
-    const size_t n = buffer_size_;
+    if (v == 0) return has_buffer();
+    return Write(true, [v](Picture& picture) {
+    uint8_t* p = picture.bytes.get();
+    const size_t n = picture.size;
     size_t i = 0;
 #if defined(__SSE2__)
     const __m128i m = _mm_set1_epi8(static_cast<char>(static_cast<uint8_t>(v > 0 ? v : -v)));
@@ -161,6 +306,7 @@ bool VedioPlayer::AdjustBrightness(int value) {
 #endif
     for (; i < n; ++i) p[i] = static_cast<uint8_t>(std::clamp(p[i] + v, 0, 255));
     return true;
+    });
 }
 
 double ContrastFactor(int value) {
@@ -171,7 +317,7 @@ double ContrastFactor(int value) {
 }
 
 bool VedioPlayer::AdjustContrast(int value) {
-    if (!buffer_) return false;
+    if (!has_buffer()) return false;
     const int key = std::clamp(value, -100, 100);
     // Rebuilt only when the value changes, which is rare beside the pictures.
     if (contrast_pairs_.empty() || contrast_pairs_value_ != key) {
@@ -188,17 +334,19 @@ bool VedioPlayer::AdjustContrast(int value) {
             contrast_pairs_[i] = static_cast<uint16_t>(table[i & 0xFF] | table[i >> 8] << 8);
         contrast_pairs_value_ = key;
     }
-    ApplyPairTable(buffer_.get(), buffer_size_, contrast_pairs_.data());
-    return true;
+    return Write(true, [this](Picture& picture) {
+        ApplyPairTable(picture.bytes.get(), picture.size, contrast_pairs_.data());
+        return true;
+    });
 }
 
 bool VedioPlayer::AdjustContrastSse2(int value) {
-    if (!buffer_) return false;
     const double f = ContrastFactor(value);
     const int16_t m = static_cast<int16_t>(std::trunc(16 * f));
     const int16_t o = static_cast<int16_t>(std::trunc(((1 - f) * 127) * 16));
-    uint8_t* p = buffer_.get();
-    const size_t blocks = buffer_size_ / 16;
+    return Write(true, [m, o](Picture& picture) {
+    uint8_t* p = picture.bytes.get();
+    const size_t blocks = picture.size / 16;
 #if defined(__SSE2__)
     const __m128i vm = _mm_set1_epi16(m);
     const __m128i vo = _mm_set1_epi16(o);
@@ -217,14 +365,16 @@ bool VedioPlayer::AdjustContrastSse2(int value) {
     }
 #endif
     return true;
+    });
 }
 
 bool VedioPlayer::Grey() {
-    if (!buffer_) return false;
-    size_t done = 0;
+    return Write(true, [](Picture& picture) {
+        size_t done = 0;
 #if defined(__SSE2__)
-    done = GreyGroups(buffer_.get(), buffer_size_);
+        done = GreyGroups(picture.bytes.get(), picture.size);
 #endif
-    GreyPixels(buffer_.get() + done, buffer_size_ - done);
-    return true;
+        GreyPixels(picture.bytes.get() + done, picture.size - done);
+        return true;
+    });
 }

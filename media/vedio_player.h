@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 class QPainter;
@@ -32,6 +33,24 @@ enum class ContrastRounding { kTowardZero, kDown };
 // Largest picture side a renderer accepts; keeps a damaged size from sizing a huge buffer.
 constexpr int kMaxFrameSide = 4096;
 
+class VedioPlayer;
+
+// The producer's hold on the picture (see VedioPlayer::LockPicture).
+class PictureUpdate {
+public:
+    explicit PictureUpdate(VedioPlayer* player);
+    ~PictureUpdate();
+    PictureUpdate(const PictureUpdate&) = delete;
+    PictureUpdate& operator=(const PictureUpdate&) = delete;
+
+private:
+    VedioPlayer* player_;
+};
+
+// The picture is double-buffered: the producer (a decode worker) copies and
+// filters into a picture nobody draws, and only the swap that shows it takes
+// the lock a draw takes. A draw reads the shown picture with no lock held, and
+// the producer never writes a picture that a draw is still reading.
 class VedioPlayer {
 public:
     explicit VedioPlayer(ContrastRounding rounding = ContrastRounding::kTowardZero);
@@ -41,7 +60,7 @@ public:
 
     // The only operation that (re)allocates; a black picture afterwards. False
     // for a negative size or a side above kMaxFrameSide (nothing changes), or
-    // when the allocation fails (no buffer then). Takes the picture lock.
+    // when the allocation fails (no buffer then).
     bool SetFrameSize(int width, int height);
     // Copies a top-down BGR24 picture in, turning it bottom-up. False for null
     // data or fewer than width x height x 3 bytes (the old picture stays).
@@ -60,8 +79,8 @@ public:
 
     // Stretches the source rectangle (top row 0; 0 x 0 means the whole picture)
     // smoothly into the destination rectangle of the painter's device. 1 drawn,
-    // 0 without a drawing handle, a buffer or an active painter. Takes the
-    // picture lock. Built with the window code.
+    // 0 without a drawing handle, a buffer or an active painter. Built with the
+    // window code.
     int Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int dy_dst, int x_src, int y_src,
              int dx_src, int dy_src);
 
@@ -70,33 +89,63 @@ public:
     bool HasDrawHandle() const { return draw_handle_open_; }
     void CloseDrawHandle() { draw_handle_open_ = false; }
 
-    // Hold this around CopyFrame and the filters so a draw on the window thread
-    // never shows a half-copied or unfiltered picture.
-    std::unique_lock<std::mutex> LockPicture() const { return std::unique_lock<std::mutex>(picture_lock_); }
-    // The picture turned back top-down into out (snapshot, print). False without
-    // a buffer or when out is smaller than the picture. Takes the picture lock.
+    // Hold this round CopyFrame and the filters of one picture: they then work
+    // on an unshown picture, and it is shown, whole and filtered, when the hold
+    // ends. Without it each of them is shown on its own (one more copy for a
+    // filter). One producer thread at a time.
+    PictureUpdate LockPicture() { return PictureUpdate(this); }
+    // The shown picture turned back top-down into out (snapshot, print). False
+    // without a buffer or when out is smaller than the picture.
     bool CopyTopDown(uint8_t* out, size_t out_capacity) const;
+    // The same with the picture's size, read together with it.
+    bool CopyTopDown(int* width, int* height, std::vector<uint8_t>* out) const;
 
-    const BitmapInfoHeader& header() const { return header_; }
-    int width() const { return header_.width; }
-    int height() const { return header_.height; }
-    bool has_buffer() const { return buffer_ != nullptr; }
-    // Bottom row first, 16-byte aligned.
-    uint8_t* buffer() { return buffer_.get(); }
-    const uint8_t* buffer() const { return buffer_.get(); }
-    size_t buffer_size() const { return buffer_size_; }
+    BitmapInfoHeader header() const;
+    int width() const { return header().width; }
+    int height() const { return header().height; }
+    bool has_buffer() const;
+    // Bottom row first, 16-byte aligned: within a hold, the picture being
+    // made; otherwise the shown one (for tests and benchmarks).
+    uint8_t* buffer();
+    const uint8_t* buffer() const;
+    size_t buffer_size() const;
 
 private:
+    friend class PictureUpdate;
     struct AlignedFree {
         void operator()(uint8_t* p) const;
     };
+    struct Picture {
+        std::unique_ptr<uint8_t[], AlignedFree> bytes;
+        size_t size = 0;
+        int width = 0;
+        int height = 0;
+        int readers = 0;  // draws and read-backs in progress, under picture_lock_
+    };
+
+    bool InHold() const { return update_owner_.load() == std::this_thread::get_id(); }
+    // The picture being made, taken from the idle ones (with the shown one's
+    // bytes when keep), or null without a buffer. Producer side only.
+    Picture* Back(bool keep);
+    // Shows the picture being made, if any.
+    void Present();
+    // Runs op on the picture being made, inside the caller's hold or a hold of its own.
+    template <typename Op>
+    bool Write(bool keep, Op op);
+    const Picture* BeginRead(BitmapInfoHeader* header) const;
+    void EndRead(const Picture* picture) const;
 
     ContrastRounding rounding_;
-    BitmapInfoHeader header_;
     std::atomic<bool> draw_handle_open_{false};
-    std::unique_ptr<uint8_t[], AlignedFree> buffer_;
-    size_t buffer_size_ = 0;
+    // The producer's hold: its thread and the picture it is making.
+    std::mutex update_lock_;
+    std::atomic<std::thread::id> update_owner_{};
+    Picture* back_ = nullptr;
+    // The shown picture and every allocated one; held only for pointer work.
     mutable std::mutex picture_lock_;
+    BitmapInfoHeader header_;
+    Picture* front_ = nullptr;
+    std::vector<std::unique_ptr<Picture>> pictures_;
     // The plain contrast's table for byte pairs, kept for the last value.
     std::vector<uint16_t> contrast_pairs_;
     int contrast_pairs_value_ = 0;

@@ -66,7 +66,9 @@ void CMyViewer::SetFrameSize(int width, int height) {
 int CMyViewer::ShowFrame(int length, const uint8_t* picture) {
     if (length < 0) return 0;
     const ViewerEnhancement e = GetEnhancement();
-    const auto picture_lock = player_.LockPicture();
+    // The one copy of the picture and its filters go into the unshown buffer;
+    // it is shown when the hold ends.
+    const auto picture_update = player_.LockPicture();
     if (!player_.CopyFrame(picture, static_cast<size_t>(length))) return 0;
     if (e.brightness_on) player_.AdjustBrightness(e.brightness_value);
     if (e.contrast_on) {
@@ -98,30 +100,14 @@ void CMyViewer::SetCameraName(const std::string& utf8) {
 
 void CMyViewer::ClearVideo() {
     has_video_ = 0;
-    {
-        const auto picture_lock = player_.LockPicture();
-        player_.CloseDrawHandle();
-    }
+    player_.CloseDrawHandle();
     RequestRepaint();
 }
 
-bool CMyViewer::HasPicture() const {
-    const auto picture_lock = player_.LockPicture();
-    return player_.has_buffer();
-}
+bool CMyViewer::HasPicture() const { return player_.has_buffer(); }
 
 bool CMyViewer::CopyPicture(int* width, int* height, std::vector<uint8_t>* top_down) const {
-    {
-        const auto picture_lock = player_.LockPicture();
-        if (!player_.has_buffer()) return false;
-        *width = player_.width();
-        *height = player_.height();
-    }
-    top_down->resize(static_cast<size_t>(*width) * static_cast<size_t>(*height) * 3);
-    if (!player_.CopyTopDown(top_down->data(), top_down->size())) return false;
-    // A worker that resized the picture in between leaves a copy of the wrong shape.
-    const auto picture_lock = player_.LockPicture();
-    return player_.width() == *width && player_.height() == *height;
+    return player_.CopyTopDown(width, height, top_down);
 }
 
 void CMyViewer::SetConnecting(bool connecting) { connecting_ = connecting ? 1 : 0; }

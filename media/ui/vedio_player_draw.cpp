@@ -11,15 +11,23 @@
 
 int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int dy_dst, int x_src,
                       int y_src, int dx_src, int dy_src) {
-    std::lock_guard<std::mutex> lock(picture_lock_);
-    const int width = header_.width;
-    const int height = header_.height;
+    if (!draw_handle_open_ || !painter || !painter->isActive()) return 0;
+    // The shown picture is kept from being rewritten while it is read, so no
+    // lock is held for the conversion and the stretch.
+    BitmapInfoHeader header;
+    const Picture* picture = BeginRead(&header);
+    struct Release {
+        const VedioPlayer* player;
+        const Picture* picture;
+        ~Release() { player->EndRead(picture); }
+    } release{this, picture};
+    if (!picture) return 0;
+    const int width = picture->width;
+    const int height = picture->height;
     if (dx_src == 0 && dy_src == 0) {
         dx_src = width;
         dy_src = height;
     }
-    if (!draw_handle_open_ || !buffer_) return 0;
-    if (!painter || !painter->isActive()) return 0;
     if (width <= 0 || height <= 0 || dx_dst <= 0 || dy_dst <= 0 || dx_src <= 0 || dy_src <= 0) return 0;
 
     // Only the part of the source inside the picture is drawn, onto the matching
@@ -32,19 +40,21 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
     const QRectF target(x_dst + (inside.left() - x_src) * sx, y_dst + (inside.top() - y_src) * sy,
                         inside.width() * sx, inside.height() * sy);
 
-    // The rows are stored bottom-up. Turning the wanted rows top-down into a
-    // kept scratch picture costs one copy and leaves Qt its plain smooth scale;
-    // drawing through a flipping transform takes its slower path, which also
-    // dims the picture slightly.
+    // The rows are stored bottom-up and as 24-bit pixels. One pass turns the
+    // wanted rows top-down into a kept 32-bit picture, the format Qt stretches
+    // without converting first; drawing through a flipping transform takes its
+    // slower path, which also dims the picture slightly.
     thread_local QImage scratch;
     if (scratch.width() != inside.width() || scratch.height() != inside.height())
-        scratch = QImage(inside.width(), inside.height(), QImage::Format_BGR888);
+        scratch = QImage(inside.width(), inside.height(), QImage::Format_RGB32);
     if (scratch.isNull()) return 0;
-    const size_t row_bytes = static_cast<size_t>(inside.width()) * 3;
     for (int r = 0; r < inside.height(); ++r) {
         const size_t stored_row = static_cast<size_t>(height - 1 - (inside.top() + r));
-        std::memcpy(scratch.scanLine(r),
-                    buffer_.get() + stored_row * width * 3 + static_cast<size_t>(inside.left()) * 3, row_bytes);
+        const uint8_t* in =
+            picture->bytes.get() + stored_row * static_cast<size_t>(width) * 3 + static_cast<size_t>(inside.left()) * 3;
+        auto* out = reinterpret_cast<uint32_t*>(scratch.scanLine(r));
+        for (int x = 0; x < inside.width(); ++x, in += 3)
+            out[x] = 0xFF000000u | static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[0];
     }
     painter->save();
     painter->setRenderHint(QPainter::SmoothPixmapTransform, true);

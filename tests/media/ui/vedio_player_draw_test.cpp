@@ -158,4 +158,36 @@ TEST(VedioPlayerDrawTest, DrawingWhileTheWorkerResizes) {
     EXPECT_EQ(300, drawn);
 }
 
+// A picture is made and filtered out of sight and shown whole when the hold
+// ends; drawing meanwhile shows the last one and never waits for the hold.
+TEST(VedioPlayerDrawTest, PictureIsShownWhenItsHoldEnds) {
+    VedioPlayer player;
+    ASSERT_TRUE(player.SetFrameSize(8, 8));
+    const Bytes red = Quadrants(8, kRed, kRed, kRed, kRed), white = Quadrants(8, kWhite, kWhite, kWhite, kWhite);
+    ASSERT_TRUE(player.CopyFrame(red.data(), red.size()));
+    auto shown = [&] {
+        QImage image = Surface(8, 8);
+        QPainter painter(&image);
+        EXPECT_EQ(1, player.Draw(&painter, 0, 0, 8, 8, 0, 0, 0, 0));
+        painter.end();
+        return image.pixel(4, 4);
+    };
+    {
+        auto hold = player.LockPicture();
+        ASSERT_TRUE(player.CopyFrame(white.data(), white.size()));
+        ASSERT_TRUE(player.Grey());
+        EXPECT_TRUE(Near(shown(), kRed));
+        Bytes copy(red.size());
+        ASSERT_TRUE(player.CopyTopDown(copy.data(), copy.size()));
+        EXPECT_EQ(red, copy);
+    }
+    EXPECT_TRUE(Near(shown(), kWhite));
+    // A refused picture inside a hold shows nothing new.
+    {
+        auto hold = player.LockPicture();
+        EXPECT_FALSE(player.CopyFrame(red.data(), red.size() - 1));
+    }
+    EXPECT_TRUE(Near(shown(), kWhite));
+}
+
 }  // namespace
