@@ -43,6 +43,8 @@ public:
     // Writes all ten entries, empty ones included; false when the file does not
     // exist (it is not created) or cannot be written.
     bool Write() const;
+    // The file exists, so the list is kept.
+    bool Writable() const;
     // Puts the record on top (source mode 1 recorder, else share), dropping
     // the older entry of the same IP address or else the oldest, then writes.
     // An entry too long to be read back whole is not taken (false).

@@ -11,6 +11,7 @@
 
 namespace {
 
+constexpr int kStatusOk = 200;
 constexpr int kStatusNoSession = 400;
 constexpr int kStatusBusy = 503;
 
@@ -58,6 +59,10 @@ int RecordSelectionEngine::FetchText(HttpGet& http, const std::string& path, siz
 
 LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
     CloseConnection();
+    // A session belongs to the recorder that gave it: another recorder needs its own.
+    const std::string recorder = server_.GetIp() + ":" + std::to_string(LeadingDecimal(server_.GetPort()));
+    if (!session_owner_.empty() && session_owner_ != recorder) ForgetSession();
+    session_owner_ = recorder;
     const std::string prefix = server_.GetServerName() + "(" + server_.GetIp() + ") ";
     LoginOutcome outcome;
     outcome.message = prefix + TranslateText("MSG_FAILED_CONNECT", "Connection failed!");
@@ -82,10 +87,16 @@ LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
     StartKeepAliveTimer(timing_.first_keep_alive_ms);
     outcome.days = MarkRecordingDays(year, month);
     outcome.set_captions = ReadChannelNames();
-    if (recent_) recent_->Add(server_, RecentServerList::kRecorderMode);
+    if (recent_) outcome.history_refused = !recent_->Add(server_, RecentServerList::kRecorderMode);
     outcome.message = prefix + "Login success!";
     outcome.result = 1;
     return last_login_ = outcome;
+}
+
+void RecordSelectionEngine::ForgetSession() {
+    session_id_ = kNoSession;
+    last_status_ = 0;
+    session_owner_.clear();
 }
 
 void RecordSelectionEngine::PrepareInteractiveLogin() {
@@ -109,7 +120,8 @@ void RecordSelectionEngine::ObtainSessionId() {
         return;
     }
     int id = 0;
-    if (ParseSessionIdReply(reply, &id)) session_id_ = id;
+    // Only the recorder's answer names a session: an error page may hold a "=" too.
+    if (status == kStatusOk && ParseSessionIdReply(reply, &id)) session_id_ = id;
     KeepAliveWait(timing_.session_id_pause_ms);
 }
 

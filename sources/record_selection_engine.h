@@ -37,6 +37,7 @@ struct LoginOutcome {
     // Marks of the calendar's month; none when they are to stay as they are.
     std::optional<std::vector<int>> days;
     bool set_captions = false;  // show ChannelNames() on the row captions
+    bool history_refused = false;  // the recent list could not take the recorder
 };
 
 struct DayListResult {
@@ -95,8 +96,10 @@ public:
     bool KeepAliveRunning() const { return keep_alive_running_ != 0; }
 
     int SessionId() const { return session_id_; }
-    // The last id the main dialog handed in.
+    // The last id the main dialog handed in; it belongs to the first recorder logged in to.
     void SetSessionId(int id) { session_id_ = id; }
+    // No session: the source changed to a share, or to another recorder (the login does that).
+    void ForgetSession();
     int LastStatus() const { return last_status_; }
     int HttpBusy() const { return http_busy_; }
 
@@ -146,6 +149,7 @@ private:
     bool logged_in_ = false;
     std::atomic<int> http_busy_{0};
     std::atomic<int> session_id_{kNoSession};
+    std::string session_owner_;  // "ip:port" of the recorder the session id came from
     std::atomic<int> last_status_{0};
     std::array<std::string, 4> channel_names_;
     LoginOutcome last_login_;

@@ -364,6 +364,13 @@ void CSelectDlg::RunLogin(bool show_message) {
     if (outcome.set_captions) ShowChannelNames();
     if (show_message)
         platform::ShowMessageBox(outcome.message, RecordSelectionEngine::ResultCaption(outcome.result));
+    if (outcome.history_refused) ReportHistoryRefused();
+}
+
+void CSelectDlg::ReportHistoryRefused() {
+    // A missing "history.ini" is no failure: the list is then never kept.
+    if (!recent_.Writable()) return;
+    platform::ShowMessageBox(kHistoryRefusedText, "Warning");
 }
 
 void CSelectDlg::OnChooseFolder() {
@@ -420,6 +427,8 @@ void CSelectDlg::InteractiveLogin() {
 
 void CSelectDlg::ConnectShare(const std::string& prefix, bool add_to_history) {
     source_mode = kShareMode;
+    // A recorder's session must not be handed back with the share.
+    engine_.ForgetSession();
     time_line_->ClearSegments();
     time_line_->viewport()->update();
     StopPreview();
@@ -436,7 +445,7 @@ void CSelectDlg::ConnectShare(const std::string& prefix, bool add_to_history) {
         platform::ShowMessageBox(
             prefix + (scan.records_found ? "Login success!" : "Login success! But no record data can be found."),
             "Message");
-        if (add_to_history) recent_.Add(engine_.server(), kShareMode);
+        if (add_to_history && !recent_.Add(engine_.server(), kShareMode)) ReportHistoryRefused();
     } else {
         platform::ShowMessageBox(prefix + "Login failed!", "Error");
     }

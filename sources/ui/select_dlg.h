@@ -61,6 +61,7 @@ public:
     static constexpr int kShareScanTicks = 520;
     static constexpr int kShareDayListTicks = 12000;
     static constexpr int kRemotePreviewGapMs = 500;
+    static constexpr const char* kHistoryRefusedText = "The recorder could not be kept in the recent list.";
 
     explicit CSelectDlg(QWidget* parent = nullptr);
     ~CSelectDlg() override;
@@ -116,6 +117,8 @@ private:
     void CreateControls();
     void PlaceDialog();
     void RunLogin(bool show_message);
+    // The recent list refused an entry it should have kept.
+    void ReportHistoryRefused();
     void ApplyDays(const std::vector<int>& days);
     void ShowChannelNames();
     void StopPreview();

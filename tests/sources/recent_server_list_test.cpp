@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "platform/ini_file.h"
@@ -170,9 +171,70 @@ TEST_F(RecentServerListTest, LineBreaksInFieldsCannotPlantKeys) {
     list.Read();
     ServerConnectionRecord record = Recorder("evil\r\nhistory2=planted", "10.0.0.1");
     record.SetPassword("p\nw");
-    list.Add(record, 1);
-    EXPECT_EQ(Key(1), "evilhistory2=planted,10.0.0.1,80,admin,pw,0;");
+    EXPECT_TRUE(list.Add(record, 1));
+    EXPECT_EQ(Key(1), "evil%0D%0Ahistory2=planted,10.0.0.1,80,admin,p%0Aw,0;%");
     EXPECT_EQ(Key(2), "");
+    RecentServerList reread(path_);
+    reread.Read();
+    const RecentServerEntry entry = RecentServerList::ParseEntry(reread.Entry(0));
+    EXPECT_EQ(entry.name, "evil\r\nhistory2=planted");
+    EXPECT_EQ(entry.password, "p\nw");
+}
+
+// Every text comes back as it was stored, whatever it holds; texts without the
+// separators keep the plain format.
+TEST_F(RecentServerListTest, EntriesRoundTripWhateverTheirTexts) {
+    struct Case {
+        std::string name, ip, port, user, password;
+        int mode;
+        std::string stored;  // the value in the file, "" when not checked
+    } cases[] = {
+        {"Merlin", "192.168.0.240", "80", "admin", "1234", 1, "Merlin,192.168.0.240,80,admin,1234,0;"},
+        {"Office, 2nd floor", "10.0.0.9", "8080", "op,1", "a,b", 1,
+         "Office%2C 2nd floor,10.0.0.9,8080,op%2C1,a%2Cb,0;%"},
+        {"semi;colon", "h;1", "80", "u", "p;0;", 1, ""},
+        {"Hall", "10.0.0.8", "80", "admin", "line1\nline2\r\n", 1, ""},
+        {"  padded ", "10.0.0.7", "80", " u ", " p ", 1, ""},
+        {"100%", "10.0.0.6", "80", "%41", "%%", 1, ""},
+        {"\"quoted\"", "10.0.0.5", "80", "u", "\"", 1, ""},
+        {"Caf\xC3\xA9", "nas", "ignored", "guest", "", 2, "Caf\xC3\xA9,nas,1,guest,,1;"},
+        {std::string(200, 'n') + ",", "10.0.0.4", "80", std::string(300, 'u'), std::string(100, ';'), 1, ""},
+    };
+    for (const Case& c : cases) {
+        WriteFile(path_, "");
+        RecentServerList list(path_);
+        list.Read();
+        ServerConnectionRecord record = Recorder(c.name, c.ip, c.port);
+        record.SetUser(c.user);
+        record.SetPassword(c.password);
+        ASSERT_TRUE(list.Add(record, c.mode)) << c.name;
+        if (!c.stored.empty()) {
+            EXPECT_EQ(Key(1), c.stored) << c.name;
+        }
+        RecentServerList reread(path_);
+        reread.Read();
+        const std::optional<RecentServerEntry> entry = reread.EntryForCommand(RecentServerList::kFirstCommandId);
+        ASSERT_TRUE(entry.has_value()) << c.name;
+        EXPECT_EQ(entry->name, c.name);
+        EXPECT_EQ(entry->ip, c.ip) << c.name;  // the host it was stored with
+        EXPECT_EQ(entry->port, c.mode == 1 ? c.port : "1") << c.name;
+        EXPECT_EQ(entry->user, c.user) << c.name;
+        EXPECT_EQ(entry->password, c.password) << c.name;
+        EXPECT_EQ(entry->kind, c.mode == 1 ? 0 : 1) << c.name;
+        ASSERT_EQ(reread.MenuItems().size(), 1u);
+        EXPECT_EQ(reread.MenuItems()[0].label, c.name + "(" + c.ip + ")");
+        // The same recorder again replaces its entry.
+        ASSERT_TRUE(reread.Add(record, c.mode));
+        EXPECT_EQ(reread.Entry(1), "") << c.name;
+    }
+    // Escaped, this would not be read back whole: refused, the file as it was.
+    WriteFile(path_, "[playbackhistory]\nhistory1=Old,10.0.0.1,80,u,p,0;\n");
+    RecentServerList list(path_);
+    list.Read();
+    ServerConnectionRecord too_long = Recorder("Long", "10.0.0.2");
+    too_long.SetPassword(std::string(400, ','));
+    EXPECT_FALSE(list.Add(too_long, 1));
+    EXPECT_EQ(Key(1), "Old,10.0.0.1,80,u,p,0;");
 }
 
 TEST_F(RecentServerListTest, LongEntriesReadBackWholeOrAreNotTaken) {

@@ -199,6 +199,43 @@ TEST_F(RecorderEngineTest, LoginMarksDaysReadsNamesAndKeepsTheSessionAlive) {
     EXPECT_FALSE(engine_.KeepAliveRunning());
 }
 
+// Each recorder has sessions of its own: after a switch the keep-alive asks the new
+// recorder for a session instead of renewing the old one there.
+TEST_F(RecorderEngineTest, SwitchingRecordersUsesANewSession) {
+    StartRecorder();
+    Aim();
+    HttpGet other_client;
+    fake::FakeRecorder other;
+    fake::FakeRecorderOptions options;
+    options.data_folder = tmp_.path();
+    options.password = "secret";
+    std::string error;
+    ASSERT_TRUE(other.Start(options, &error)) << error;
+    // The other recorder has handed out sessions already, so its ids differ from the first's.
+    ASSERT_EQ(other_client.Connect("127.0.0.1", "admin", "secret", 3000, 0, other.port()), 1);
+    for (int i = 0; i < 4; ++i) {
+        char reply[64] = {};
+        other_client.Fetch("/play/getid", reply, sizeof reply);
+    }
+
+    ASSERT_EQ(engine_.LoginWorker(2012, 3).result, 1);
+    ASSERT_TRUE(WaitUntil([&] { return engine_.SessionId() >= 0; }, 3000));
+    const int first = engine_.SessionId();
+
+    engine_.PrepareInteractiveLogin();
+    engine_.server().SetIp("127.0.0.1");
+    engine_.server().SetPort(std::to_string(other.port()));
+    ASSERT_EQ(engine_.LoginWorker(2012, 3).result, 1);
+    EXPECT_EQ(engine_.SessionId(), -1);  // nothing of the first recorder's session is used
+    ASSERT_TRUE(WaitUntil([&] { return engine_.SessionId() >= 0; }, 3000));
+    EXPECT_EQ(engine_.SessionId(), 5);
+    EXPECT_NE(engine_.SessionId(), first);
+    // The keep-alive renews the new id there, and never the old one.
+    ASSERT_TRUE(WaitUntil([&] { return other.requests("/play/getid?id=5") >= 1; }, 3000));
+    engine_.KillKeepAliveTimer();
+    EXPECT_EQ(other.requests("/play/getid?id=" + std::to_string(first)), 0);
+}
+
 TEST_F(RecorderEngineTest, LoginFailures) {
     StartRecorder();
     {
@@ -446,6 +483,7 @@ TEST(KeepAliveTest, SessionIdReplies) {
         {200, "id=12\n", -1, 0},  // no "lease": 0
         {400, "id=12\nlease=60\n", 5, -1},
         {503, "", 5, 5},
+        {500, "<html><meta http-equiv=\"refresh\" content=\"5\">error</html>", 5, 5},  // an error page
     };
     for (const Case& c : cases) {
         ScriptedRecorder recorder({{"/play/getid", [&c](const httplib::Request&, httplib::Response& res) {

@@ -288,7 +288,7 @@ struct ServerState {
     std::atomic<bool> drop_tripped{false};
     std::atomic<int> streams{0};
     mutable std::mutex paths_mutex;
-    std::vector<std::string> paths;  // of every request, in order
+    std::vector<std::string> paths;  // target (path and query) of every request, in order
 
     // False once stopping; waits at most ms otherwise.
     bool WaitFor(int64_t ms) {
@@ -639,7 +639,7 @@ void FakeRecorder::Impl::Routes() {
     server.set_pre_routing_handler([this](const Request& req, Response& res) {
         {
             std::lock_guard<std::mutex> lock(state.paths_mutex);
-            state.paths.push_back(req.path);
+            state.paths.push_back(req.target.empty() ? req.path : req.target);
         }
         if (req.get_header_value("Authorization") != state.authorization) {
             res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
@@ -894,10 +894,10 @@ int FakeRecorder::port() const { return impl_->port; }
 
 int FakeRecorder::streams_started() const { return impl_->state.streams; }
 
-int FakeRecorder::requests(const std::string& path_prefix) const {
+int FakeRecorder::requests(const std::string& prefix) const {
     std::lock_guard<std::mutex> lock(impl_->state.paths_mutex);
     return static_cast<int>(std::count_if(impl_->state.paths.begin(), impl_->state.paths.end(),
-                                          [&](const std::string& p) { return p.rfind(path_prefix, 0) == 0; }));
+                                          [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }));
 }
 
 }  // namespace fake

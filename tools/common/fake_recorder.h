@@ -63,8 +63,9 @@ public:
     int port() const;
     // Stream requests answered with a stream so far.
     int streams_started() const;
-    // Requests received so far whose path begins with path_prefix (every reply, faults included).
-    int requests(const std::string& path_prefix) const;
+    // Requests received so far whose target (path and query as sent) begins with prefix
+    // (every reply, faults included).
+    int requests(const std::string& prefix) const;
 
 private:
     struct Impl;

@@ -314,6 +314,27 @@ TEST_F(SelectDlgTest, RecentRecorderEntryLogsInAgainAndTells) {
     EXPECT_EQ(dlg_.server_record.GetIp(), "");
 }
 
+// A recorder the recent list cannot keep whole is refused, and the user is told.
+TEST_F(SelectDlgTest, AnEntryTheRecentListCannotKeepIsReported) {
+    fake::FakeRecorder recorder;
+    fake::FakeRecorderOptions options;
+    options.data_folder = tmp_.path();
+    options.password = std::string(600, ',');
+    std::string error;
+    ASSERT_TRUE(recorder.Start(options, &error)) << error;
+    dlg_.source_mode = CSelectDlg::kRecorderMode;
+    dlg_.server_record.SetServerName("Shop");
+    dlg_.server_record.SetIp("127.0.0.1");
+    dlg_.server_record.SetPort(std::to_string(recorder.port()));
+    dlg_.server_record.SetUser("admin");
+    dlg_.server_record.SetPassword(options.password);
+    dlg_.OnInitDialog();
+    EXPECT_EQ(boxes_.Take(), (Boxes{{"The recorder could not be kept in the recent list.", "Warning"}}));
+    RecentServerList reread(history_);
+    reread.Read();
+    EXPECT_EQ(reread.Entry(0), "");
+}
+
 // Acts on the Remote Manager once it runs modally.
 void WhenManagerRuns(std::function<void(CRemoteDlg*)> act) {
     QTimer::singleShot(50, [act] {
