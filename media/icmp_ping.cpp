@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -65,11 +66,13 @@ uint16_t InternetChecksum(const uint8_t* data, size_t size) {
     return static_cast<uint16_t>(~sum);
 }
 
-std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint32_t tick_ms) {
+std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint32_t tick_ms, uint16_t sequence) {
     std::vector<uint8_t> m(kIcmpEchoSize, 0);
     m[0] = 8;
     m[4] = static_cast<uint8_t>(identifier);
     m[5] = static_cast<uint8_t>(identifier >> 8);
+    m[6] = static_cast<uint8_t>(sequence);
+    m[7] = static_cast<uint8_t>(sequence >> 8);
     for (int i = 0; i < 4; ++i) m[8 + i] = static_cast<uint8_t>(tick_ms >> (8 * i));
     std::memset(&m[12], 0x45, 32);
     const uint16_t sum = InternetChecksum(m.data(), m.size());
@@ -78,13 +81,16 @@ std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint32_t tick_ms) {
     return m;
 }
 
-EchoReplyMatch MatchEchoReply(const uint8_t* data, size_t size, bool with_ip_header, uint16_t identifier) {
+EchoReplyMatch MatchEchoReply(const uint8_t* data, size_t size, bool with_ip_header, uint16_t identifier,
+                              uint16_t sequence) {
     if (!data || size == 0) return EchoReplyMatch::kMismatch;
     const size_t header = with_ip_header ? static_cast<size_t>(data[0] & 0x0F) * 4 : 0;
     if (size < header + 8) return EchoReplyMatch::kMismatch;
     const uint8_t type = data[header];
     if (type == 8) return EchoReplyMatch::kIgnore;
     if (type != 0 || ReadLe16(data + header + 4) != identifier) return EchoReplyMatch::kMismatch;
+    // A raw socket sees every reply to this process: a concurrent ping's is not ours.
+    if (ReadLe16(data + header + 6) != sequence) return EchoReplyMatch::kIgnore;
     return EchoReplyMatch::kMatch;
 }
 
@@ -118,7 +124,9 @@ int IcmpPing(const std::string& host, IcmpPingResult* result) {
         }
     }
 
-    const std::vector<uint8_t> request = BuildEchoRequest(identifier, static_cast<uint32_t>(NowMs()));
+    static std::atomic<uint16_t> next_sequence{0};
+    const uint16_t sequence = next_sequence.fetch_add(1);
+    const std::vector<uint8_t> request = BuildEchoRequest(identifier, static_cast<uint32_t>(NowMs()), sequence);
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_addr = address;
@@ -144,7 +152,7 @@ int IcmpPing(const std::string& host, IcmpPingResult* result) {
         const ssize_t got = recvfrom(fd, reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
         if (got < 0) return Fail(errno);
         const auto received_at = std::chrono::steady_clock::now();
-        switch (MatchEchoReply(reply, static_cast<size_t>(got), raw, identifier)) {
+        switch (MatchEchoReply(reply, static_cast<size_t>(got), raw, identifier, sequence)) {
             case EchoReplyMatch::kIgnore: continue;
             case EchoReplyMatch::kMismatch: return Fail(kIcmpErrorUnexpectedReply);
             case EchoReplyMatch::kMatch:

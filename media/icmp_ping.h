@@ -24,10 +24,12 @@ int IcmpPingLastError();
 
 // RFC 1071 checksum, as stored in the message (the message's own byte order).
 uint16_t InternetChecksum(const uint8_t* data, size_t size);
-// The 44-byte echo request: identifier and tick count in little-endian, payload 0x45.
-std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint32_t tick_ms);
+// The 44-byte echo request: identifier, sequence and tick count in little-endian, payload 0x45.
+std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint32_t tick_ms, uint16_t sequence = 0);
 
 enum class EchoReplyMatch { kMatch, kIgnore, kMismatch };
 // Judges one received datagram: with_ip_header for raw sockets. Echo requests (our own,
-// looped back to a raw socket) are ignored; anything else but our echo reply is a mismatch.
-EchoReplyMatch MatchEchoReply(const uint8_t* data, size_t size, bool with_ip_header, uint16_t identifier);
+// looped back to a raw socket) are ignored, and so is the reply to another ping of this
+// process (our identifier, another sequence); anything else but our echo reply is a mismatch.
+EchoReplyMatch MatchEchoReply(const uint8_t* data, size_t size, bool with_ip_header, uint16_t identifier,
+                              uint16_t sequence = 0);

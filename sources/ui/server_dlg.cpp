@@ -108,7 +108,7 @@ void CServerDlg::FillServerList() {
     const QSignalBlocker quiet(list_);
     for (int row = 0; row < table.RowCount(); ++row) {
         table.SetCurrentRow(row);
-        list_->addItem(Q(ListLine(ValueOf(table, "server"), ValueOf(table, "ip"))));
+        AddLine(ValueOf(table, "server"), ValueOf(table, "ip"));
     }
 }
 
@@ -203,14 +203,38 @@ void CServerDlg::OnAdd() {
         ShowStoreWriteFailure();
         return;
     }
-    list_->addItem(Q(ListLine(server_, ip_)));
+    AddLine(server_, ip_);
+}
+
+// Each line keeps its name and address beside its text: a name holding "(" cannot be
+// split back out of the text.
+void CServerDlg::AddLine(const std::string& server, const std::string& ip) {
+    auto* item = new QListWidgetItem(Q(ListLine(server, ip)));
+    SetLineFields(item, server, ip);
+    list_->addItem(item);
+}
+
+void CServerDlg::SetLineFields(QListWidgetItem* item, const std::string& server, const std::string& ip) {
+    item->setText(Q(ListLine(server, ip)));
+    item->setData(kLineServerRole, Q(server));
+    item->setData(kLineIpRole, Q(ip));
+}
+
+bool CServerDlg::LineFields(const QListWidgetItem* item, std::string* server, std::string* ip) {
+    if (!item) return false;
+    if (item->data(kLineIpRole).isValid()) {
+        *server = S(item->data(kLineServerRole).toString());
+        *ip = S(item->data(kLineIpRole).toString());
+        return true;
+    }
+    return ParseListEntry(S(item->text()), server, ip);
 }
 
 void CServerDlg::OnListSelChange() {
     QListWidgetItem* item = list_->currentItem();
     if (!item) return;
     std::string server, ip;
-    if (!ParseListEntry(S(item->text()), &server, &ip)) return;
+    if (!LineFields(item, &server, &ip)) return;
     CServerManager store(store_file);
     const ServerConnectionRecord record = store.SelectByIp(ip);
     if (record.GetIp() != ip) return;
@@ -229,7 +253,7 @@ void CServerDlg::OnEdit() {
     const int row = list_->currentRow();
     if (row < 0) return;
     std::string old_server, old_ip;
-    if (!ParseListEntry(S(list_->item(row)->text()), &old_server, &old_ip)) return;
+    if (!LineFields(list_->item(row), &old_server, &old_ip)) return;
     if (!old_ip.empty()) {
         ServerConnectionRecord record;
         record.SetIp(ip_);
@@ -242,7 +266,7 @@ void CServerDlg::OnEdit() {
         // One change, so a failed insert does not lose the old entry.
         if (store.Replace(old_ip, record) == 0) {
             const QSignalBlocker quiet(list_);
-            list_->item(row)->setText(Q(ListLine(server_, ip_)));
+            SetLineFields(list_->item(row), server_, ip_);
         } else {
             ShowStoreWriteFailure();
         }
@@ -256,7 +280,7 @@ void CServerDlg::OnDelete() {
     if (row >= 0) {
         // The line's own address: the IP edit may have been changed since the line was picked.
         std::string server, ip;
-        const bool parsed = ParseListEntry(S(list_->item(row)->text()), &server, &ip);
+        const bool parsed = LineFields(list_->item(row), &server, &ip);
         int result = 0;
         if (parsed) {
             CServerManager store(store_file);

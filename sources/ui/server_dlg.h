@@ -14,6 +14,7 @@
 class QCheckBox;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 
 class CServerDlg : public QWidget {
@@ -62,6 +63,9 @@ public:
     void GetRecord(ServerConnectionRecord* record) const;
     // Server name and IP address of a list line; false when the line has no "(" after its first character.
     static bool ParseListEntry(const std::string& line, std::string* server, std::string* ip);
+    // Item data roles of a list line: its server name and its IP address.
+    static constexpr int kLineServerRole = 0x0100 + 1;  // Qt::UserRole + 1
+    static constexpr int kLineIpRole = 0x0100 + 2;
     static std::string ListLine(const std::string& server, const std::string& ip) {
         return server + "(" + ip + ")";
     }
@@ -76,6 +80,10 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    void AddLine(const std::string& server, const std::string& ip);
+    static void SetLineFields(QListWidgetItem* item, const std::string& server, const std::string& ip);
+    // The line's own name and address; lines without them are split from their text.
+    static bool LineFields(const QListWidgetItem* item, std::string* server, std::string* ip);
     void ReadFields();
     void WriteFields();
     void ClearFields();

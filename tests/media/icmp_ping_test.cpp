@@ -3,6 +3,9 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include <cerrno>
 #include <chrono>
 #include <vector>
@@ -29,13 +32,14 @@ TEST(IcmpPingTest, EchoRequestLayoutAndChecksum) {
     EXPECT_EQ(InternetChecksum(odd, 3), static_cast<uint16_t>(~(0x0201 + 0x03)));
 }
 
-Bytes Reply(uint8_t type, uint16_t id, int ip_header_words) {
+Bytes Reply(uint8_t type, uint16_t id, int ip_header_words, uint16_t sequence = 7) {
     Bytes b;
     if (ip_header_words > 0) {
         b.assign(static_cast<size_t>(ip_header_words) * 4, 0);
         b[0] = static_cast<uint8_t>(0x40 | ip_header_words);
     }
-    const Bytes icmp = {type, 0, 0, 0, static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8), 0, 0, 0x45, 0x45};
+    const Bytes icmp = {type, 0, 0, 0, static_cast<uint8_t>(id), static_cast<uint8_t>(id >> 8),
+                        static_cast<uint8_t>(sequence), static_cast<uint8_t>(sequence >> 8), 0x45, 0x45};
     b.insert(b.end(), icmp.begin(), icmp.end());
     return b;
 }
@@ -51,15 +55,23 @@ TEST(IcmpPingTest, ReplyMatching) {
         {"raw reply after IP options", Reply(0, 0x4242, 7), true, EchoReplyMatch::kMatch},
         {"datagram reply", Reply(0, 0x4242, 0), false, EchoReplyMatch::kMatch},
         {"another process's reply", Reply(0, 0x4243, 5), true, EchoReplyMatch::kMismatch},
+        // Our identifier, another sequence: a concurrent ping of this process waits for it.
+        {"another ping's reply", Reply(0, 0x4242, 5, 8), true, EchoReplyMatch::kIgnore},
+        {"another ping's reply, sequence's high byte", Reply(0, 0x4242, 0, 0x0107), false, EchoReplyMatch::kIgnore},
         {"our own request looped back", Reply(8, 0x4242, 5), true, EchoReplyMatch::kIgnore},
         {"destination unreachable", Reply(3, 0x4242, 5), true, EchoReplyMatch::kMismatch},
         {"cut short", Reply(0, 0x4242, 5), true, EchoReplyMatch::kMismatch},
         {"header length beyond the datagram", Reply(0, 0x4242, 5), false, EchoReplyMatch::kMismatch},
     };
-    cases[6].data.resize(27);
-    cases[7].data[0] = 0x4F;
-    cases[7].with_ip = true;
-    for (const Case& c : cases) EXPECT_EQ(MatchEchoReply(c.data.data(), c.data.size(), c.with_ip, 0x4242), c.match) << c.name;
+    cases[8].data.resize(27);
+    cases[9].data[0] = 0x4F;
+    cases[9].with_ip = true;
+    for (const Case& c : cases)
+        EXPECT_EQ(MatchEchoReply(c.data.data(), c.data.size(), c.with_ip, 0x4242, 7), c.match) << c.name;
+    const Bytes m = BuildEchoRequest(0x1234, 0, 0xBEEF);
+    EXPECT_EQ(m[6], 0xEF);
+    EXPECT_EQ(m[7], 0xBE);
+    EXPECT_EQ(InternetChecksum(m.data(), m.size()), 0);
 }
 
 TEST(IcmpPingTest, LoopbackAnswers) {
@@ -71,6 +83,26 @@ TEST(IcmpPingTest, LoopbackAnswers) {
     }
     EXPECT_EQ(result.address, htonl(INADDR_LOOPBACK));
     EXPECT_LT(result.round_trip_ms, 1000u);
+}
+
+// Pings running at once each wait for their own reply: none takes another's, none fails.
+TEST(IcmpPingTest, ConcurrentPingsEachGetTheirOwnReply) {
+    constexpr int kPings = 8;
+    std::vector<int> results(kPings, -1), errors(kPings, 0);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kPings; ++i) {
+        threads.emplace_back([&results, &errors, i] {
+            IcmpPingResult result;
+            results[static_cast<size_t>(i)] = IcmpPing("127.0.0.1", &result);
+            errors[static_cast<size_t>(i)] = IcmpPingLastError();
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    for (int i = 0; i < kPings; ++i) {
+        if (errors[static_cast<size_t>(i)] == EPERM || errors[static_cast<size_t>(i)] == EACCES)
+            GTEST_SKIP() << "ICMP sockets not permitted";
+        EXPECT_EQ(results[static_cast<size_t>(i)], 1) << "ping " << i << " error " << errors[static_cast<size_t>(i)];
+    }
 }
 
 TEST(IcmpPingTest, FailuresAndTheirErrors) {

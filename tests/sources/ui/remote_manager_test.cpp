@@ -165,6 +165,39 @@ TEST_F(ServerPageTest, AddSelectEditDeleteKeepListAndStoreTogether) {
     EXPECT_EQ(Lines(FindControl<QListWidget>(&again, CServerDlg::kServerList)), Lines(List()));
 }
 
+// A name holding parentheses is loaded, edited and deleted like any other.
+TEST_F(ServerPageTest, NamesWithParenthesesAreLoadedEditedAndDeleted) {
+    ASSERT_TRUE(sel_test::CreateStore(file_, std::string(sel_test::kServerTable) +
+                                                 "insert into server values('1','Cam(1)','10.0.0.1','81','op','pw');"));
+    Open();
+    EXPECT_TRUE(boxes_.Take().empty());
+    ASSERT_EQ(Lines(List()), QStringList{"Cam(1)(10.0.0.1)"});
+    List()->setCurrentRow(0);
+    EXPECT_EQ(page_.EntryLoaded(), 1);
+    EXPECT_EQ(Edit(CServerDlg::kServerEdit)->text(), "Cam(1)");
+    EXPECT_EQ(Edit(CServerDlg::kIpEdit)->text(), "10.0.0.1");
+    EXPECT_EQ(Edit(CServerDlg::kPortEdit)->text(), "81");
+
+    Edit(CServerDlg::kServerEdit)->setText("(Gate) east");
+    page_.OnEdit();
+    EXPECT_TRUE(boxes_.Take().empty());
+    EXPECT_EQ(Lines(List()), QStringList{"(Gate) east(10.0.0.1)"});
+    EXPECT_EQ(Stored("10.0.0.1").GetServerName(), "(Gate) east");
+
+    Type("Yard (north)", "10.0.0.2", "80", "admin", "pw", true);
+    page_.OnAdd();
+    ASSERT_EQ(Lines(List()), (QStringList{"(Gate) east(10.0.0.1)", "Yard (north)(10.0.0.2)"}));
+    List()->setCurrentRow(1);
+    EXPECT_EQ(Edit(CServerDlg::kServerEdit)->text(), "Yard (north)");
+    List()->setCurrentRow(0);
+    EXPECT_EQ(Edit(CServerDlg::kServerEdit)->text(), "(Gate) east");
+    page_.OnDelete();
+    EXPECT_EQ(Lines(List()), QStringList{"Yard (north)(10.0.0.2)"});
+    EXPECT_EQ(Stored("10.0.0.1").GetIp(), "");
+    List()->setCurrentRow(0);
+    EXPECT_EQ(Edit(CServerDlg::kIpEdit)->text(), "10.0.0.2");
+}
+
 // A store whose statements fail says so; the list never shows what was not stored.
 TEST_F(ServerPageTest, FailedStatementsAreReportedNotShownAsDone) {
     // A file without the table: nothing can be listed or added.
