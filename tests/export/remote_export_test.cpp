@@ -231,6 +231,35 @@ TEST_F(RemoteExportTest, RangeInBothFormatsReadsBackWithTrailerInOnePart) {
     }
 }
 
+// A range that begins between key frames: the file starts at the first key
+// frame, so a player decodes it from its first frame on.
+TEST_F(RemoteExportTest, OriginalFramesStartAtAKeyFrame) {
+    rec_.h264_key_interval = 7;  // at 5 frames a second, the second second begins mid-group
+    Start({}, 4);
+    RemoteExportSettings settings = Settings(true);
+    settings.cue_in = rec_.start_second + 1;
+    RemoteExport exporter;
+    exporter.SetTimings(FastTimings());
+    exporter.Configure(settings);
+    exporter.BeginExport();
+    RecordingSink sink;
+    exporter.BeginChannel(1, kNow, &sink);
+    ASSERT_TRUE(sink.WaitFinish(20000));
+    exporter.EndChannel();
+    const std::string file = out_ + "/CH02_20130504-93005.avi";
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_EQ(avitest::RunCommand("ffmpeg -nostdin -v error -i '" + file + "' -f null - 2>&1"), "");
+    AviReader reader;
+    ASSERT_EQ(reader.Open(file), 1);
+    EXPECT_EQ(reader.codec(), AviReader::kCodecH264);
+    bool failed = false;
+    int frames = 0;
+    for (const auto& chunk : avitest::Chunks(reader, &failed))
+        if (chunk.kind == AviReader::kChunkVideo && !chunk.data.empty()) ++frames;
+    // Seconds 1-3 hold 15 frames; the two before the key frame at 7 are left out.
+    EXPECT_EQ(frames, 13);
+}
+
 TEST_F(RemoteExportTest, LowDiskEndsTheChannelAtTheThreshold) {
     Start();
     for (const uint64_t free_bytes : {RemoteExport::kMinFreeBytes, RemoteExport::kMinFreeBytes - 1}) {

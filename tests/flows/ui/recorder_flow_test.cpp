@@ -1,20 +1,24 @@
 // A new user's road to a recorder, on a fresh install: the build's fake
 // recorder as its own process, the Remote Manager storing it in the shipped
-// "server.db", a login from the recent list, playback in the real main window.
+// "server.db", a login from the recent list, playback in the real main window,
+// an export to the folder the user chooses.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "export/ui/avi_export_dlg.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/playback_app.h"
 #include "media/civil_date.h"
@@ -99,7 +103,7 @@ protected:
     std::unique_ptr<CKestrelPlaybackDlg> dlg_;
 };
 
-TEST_F(RecorderFlowTest, AddInTheRemoteManagerLogInFromTheRecentListAndPlay) {
+TEST_F(RecorderFlowTest, AddInTheRemoteManagerLogInFromTheRecentListPlayAndExport) {
     // First Open: the Remote Manager opens on the shipped store, Add keeps the recorder for next time.
     driver_.Expect<CSelectDlg>([this](CSelectDlg* select) {
         select->worker.pause_ms = 0;  // the busy window's hold, shortened for the test
@@ -174,7 +178,48 @@ TEST_F(RecorderFlowTest, AddInTheRemoteManagerLogInFromTheRecentListAndPlay) {
     EXPECT_TRUE(driver_.Idle());
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{Line() + " Login success!"});
     EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
-    EXPECT_TRUE(PicturesInAllViewers());
+    ASSERT_TRUE(PicturesInAllViewers());
+
+    // Cue marks on the recorder's position (faster, so the test is short), then the export: the
+    // shipped setting holds no folder, so the chooser asks, and the files land there.
+    Press(dlg_->Control(kSpeedUp));
+    Press(dlg_->Control(kSpeedUp));
+    const int start = dlg_->engine().range_start;
+    auto position = [this] {
+        const auto& t = dlg_->engine().remote_time;
+        return t[3] * 3600 + t[4] * 60 + t[5];
+    };
+    ASSERT_TRUE(flow_test::WaitFor([&] { return position() >= start + 2; }, 15000));
+    Press(dlg_->Control(kCueIn));
+    ASSERT_TRUE(flow_test::WaitFor([&] { return position() >= start + 5; }, 15000));
+    Press(dlg_->Control(kCueOut));
+    TempFolder exports;
+    driver_.Expect<QFileDialog>([&](QFileDialog* chooser) { flow_test::AnswerFolderDialog(chooser, exports.path()); });
+    driver_.Expect<CAviExportDlg>([&](CAviExportDlg* dialog) {
+        EXPECT_EQ(dialog->output_folder(), exports.path());
+        RemoteExportTimings fast;
+        fast.download_start_ms = fast.between_requests_ms = fast.teardown_ms = 0;
+        dialog->engine().SetTimings(fast);
+        dialog->ChannelBox(0)->setChecked(true);
+        dialog->FormatList()->setCurrentIndex(1);  // the original frames
+        dialog->WatermarkBox()->setChecked(true);
+        Press(dialog->ok_button());
+    });
+    Press(dlg_->Control(kAviExport));
+    EXPECT_TRUE(driver_.Idle());
+    EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(exports.path())) files.push_back(entry.path().string());
+    ASSERT_EQ(files.size(), 1u);
+    const std::string& file = files[0];
+    EXPECT_EQ(std::filesystem::path(file).filename().string().substr(0, 5), "CH01_");
+    const flow_test::Run probe = flow_test::RunCommand(
+        "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 " + Quoted(file));
+    EXPECT_EQ(probe.out, "h264\n");
+    const flow_test::Run decode = flow_test::RunCommand("ffmpeg -nostdin -v error -i " + Quoted(file) + " -f null -");
+    EXPECT_EQ(decode.status, 0);
+    EXPECT_EQ(decode.out, "");
+    EXPECT_EQ(flow_test::RunCommand(install_.Tool("watermark-check") + " " + Quoted(file)).out, file + "\tV\n");
 }
 
 }  // namespace
