@@ -145,10 +145,6 @@ protected:
         fs::create_directories(folder);
         ASSERT_TRUE(WriteStorageLocation(folder));
         driver_.Expect<CAviDialog2>([](CAviDialog2* dialog) {
-            LocalExportTimings fast;
-            fast.reader_minute_ms = fast.writer_start_ms = fast.writer_end_ms = 0;
-            fast.teardown_ms = fast.after_channel_ms = fast.after_export_ms = 0;
-            dialog->engine().SetTimings(fast);
             dialog->ChannelBox(0)->setChecked(true);
             dialog->ChannelBox(2)->setChecked(true);
             dialog->FormatList()->setCurrentIndex(1);
