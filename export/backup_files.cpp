@@ -1,5 +1,6 @@
 #include "export/backup_files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <set>
+#include <utility>
 
 #include "export/disk_free_bytes.h"
 #include "platform/data_file.h"
@@ -56,7 +59,8 @@ int64_t KeptEntries(const platform::ReadOnlyFile& file, const BackupJob& job, Da
 class PartFile {
 public:
     explicit PartFile(std::string path) : path_(std::move(path)), part_(path_ + kBackupPartSuffix) {
-        fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // A link planted where the file goes is never written through.
+        fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     }
     ~PartFile() {
         if (fd_ >= 0) ::close(fd_);
@@ -97,7 +101,12 @@ private:
     bool committed_ = false;
 };
 
-void MakeFolder(const std::string& path) { ::mkdir(path.c_str(), 0755); }
+// False unless path is now a folder of its own (not a link to one).
+bool MakeFolder(const std::string& path) {
+    ::mkdir(path.c_str(), 0755);
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 }  // namespace
 
@@ -145,7 +154,7 @@ BackupWrite RewriteDayIndex(const BackupJob& job, CivilDate date) {
     DayIndexHeader header;
     if (KeptEntries(source, job, &header) < 1) return BackupWrite::kSkipped;
 
-    MakeFolder(job.destination);
+    if (!MakeFolder(job.destination)) return BackupWrite::kFailed;
     char part[16];
     std::string folder = job.destination;
     const int values[3] = {date.year, date.month, date.day};
@@ -153,7 +162,7 @@ BackupWrite RewriteDayIndex(const BackupJob& job, CivilDate date) {
     for (int i = 0; i < 3; ++i) {
         std::snprintf(part, sizeof part, formats[i], values[i]);
         folder += part;
-        MakeFolder(folder);
+        if (!MakeFolder(folder)) return BackupWrite::kFailed;
     }
     PartFile out(DayIndexPath(job.destination, date.year, date.month, date.day));
     if (!out.IsOpen()) return BackupWrite::kFailed;
@@ -197,19 +206,126 @@ BackupWrite CopyBackupFile(const std::string& source, const std::string& destina
     return out.Commit() ? BackupWrite::kWritten : BackupWrite::kFailed;
 }
 
-void DeleteFolderTree(const std::string& folder) {
-    std::error_code ec;
-    std::vector<fs::path> entries;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
-    for (const fs::path& path : entries) {
-        std::error_code entry_ec;
-        if (fs::is_directory(fs::symlink_status(path, entry_ec))) {
-            // Owner write permission, so a read-only folder can be emptied.
-            fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, entry_ec);
-            DeleteFolderTree(path.string());
-        }
-        fs::remove(path, entry_ec);
+namespace {
+
+// Empties the folder open at fd. Entries are looked at without following
+// links and folders opened with O_NOFOLLOW, so a link (or a folder swapped
+// for one meanwhile) is removed itself and nothing behind it is touched.
+void DeleteFolderContents(int fd, int depth) {
+    constexpr int kMaxDepth = 64;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return;
     }
+    std::vector<std::string> names;
+    while (dirent* d = ::readdir(dir)) {
+        const std::string name = d->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    for (const std::string& name : names) {
+        struct stat st;
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (depth < kMaxDepth) {
+                // Owner write permission, so a read-only folder can be emptied.
+                ::fchmodat(fd, name.c_str(), (st.st_mode | S_IRWXU) & 07777, 0);
+                const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (child >= 0) DeleteFolderContents(child, depth + 1);
+            }
+            ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+        } else {
+            ::unlinkat(fd, name.c_str(), 0);
+        }
+    }
+    ::closedir(dir);
+}
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+// The folders on the way to path, from the root to the last one that exists,
+// as the file system knows them (device and inode), whatever name or alias
+// (link, bind mount) the path reaches them by.
+std::set<FolderId> FoldersOnPath(const std::string& path) {
+    std::set<FolderId> ids;
+    std::error_code ec;
+    fs::path p = fs::absolute(fs::path(path), ec).lexically_normal();
+    if (ec) return ids;
+    struct stat st;
+    while (::stat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (p == p.root_path() || p.empty()) return ids;
+        p = p.parent_path();
+    }
+    const fs::path real = fs::canonical(p, ec);
+    if (ec) return ids;
+    fs::path prefix;
+    for (const fs::path& part : real) {
+        prefix /= part;
+        if (::stat(prefix.c_str(), &st) == 0) ids.insert({st.st_dev, st.st_ino});
+    }
+    return ids;
+}
+
+// Every folder of the tree at path (itself included), links not followed.
+// False when the tree is too large or too deep to be sure of.
+bool FoldersInTree(int fd, int depth, std::set<FolderId>* ids) {
+    constexpr int kMaxDepth = 16;
+    constexpr size_t kMaxFolders = 1000000;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
+    }
+    ids->insert({st.st_dev, st.st_ino});
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return false;
+    }
+    bool sure = true;
+    while (dirent* d = ::readdir(dir)) {
+        const std::string name = d->d_name;
+        if (name == "." || name == "..") continue;
+        if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) continue;
+        if (depth >= kMaxDepth || ids->size() >= kMaxFolders) {
+            sure = false;
+            break;
+        }
+        const int child = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (child >= 0 && !FoldersInTree(child, depth + 1, ids)) {
+            sure = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return sure;
+}
+
+// True when a folder on the way to inner is outer or lies in outer's tree.
+bool PathReachesTree(const std::string& inner, const std::string& outer) {
+    const int fd = ::open(outer.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;  // no tree there: nothing to meet
+    std::set<FolderId> tree;
+    if (!FoldersInTree(fd, 0, &tree)) return true;
+    for (const FolderId& id : FoldersOnPath(inner))
+        if (tree.count(id)) return true;
+    return false;
+}
+
+}  // namespace
+
+void DeleteFolderTree(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) DeleteFolderContents(fd, 0);
+}
+
+bool RemoveOldBackup(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    // A link is removed as a link: what it points to is not the old backup's.
+    if (!S_ISDIR(st.st_mode)) return ::unlink(path.c_str()) == 0;
+    DeleteFolderTree(path);
+    return ::rmdir(path.c_str()) == 0;
 }
 
 uint64_t FolderTreeBytes(const std::string& path) {
@@ -234,18 +350,5 @@ uint64_t FolderTreeBytes(const std::string& path) {
 uint64_t GetBackupFreeBytes(const std::string& path) { return GetDiskFreeBytes(path); }
 
 bool BackupPathsOverlap(const std::string& a, const std::string& b) {
-    std::error_code ec;
-    const fs::path pa = fs::weakly_canonical(fs::path(a), ec).lexically_normal();
-    if (ec) return false;
-    const fs::path pb = fs::weakly_canonical(fs::path(b), ec).lexically_normal();
-    if (ec) return false;
-    auto inside = [](const fs::path& inner, const fs::path& outer) {
-        auto i = inner.begin();
-        for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
-            if (o->empty()) continue;  // a trailing separator
-            if (i == inner.end() || *i != *o) return false;
-        }
-        return true;
-    };
-    return inside(pa, pb) || inside(pb, pa);
+    return PathReachesTree(a, b) || PathReachesTree(b, a);
 }

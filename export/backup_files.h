@@ -44,12 +44,18 @@ BackupWrite RewriteDayIndex(const BackupJob& job, CivilDate date);
 BackupWrite CopyBackupFile(const std::string& source, const std::string& destination,
                            const std::atomic<int>& running, std::vector<uint8_t>* buffer);
 
-// Removes everything inside folder without following links; failures are ignored.
+// Removes everything inside folder without following links (a link is
+// removed itself); failures are ignored. A folder that is a link is left alone.
 void DeleteFolderTree(const std::string& folder);
+// Removes an old backup folder: a link as a link, a folder with its tree.
+// True when nothing is left at path.
+bool RemoveOldBackup(const std::string& path);
 // Sum of the files below path (or of path itself), each rounded to whole blocks.
 uint64_t FolderTreeBytes(const std::string& path);
 // Free bytes where path lies; 0 when that cannot be asked.
 uint64_t GetBackupFreeBytes(const std::string& path);
-// True when one folder is, or lies inside, the other: a backup there would
-// copy onto its own source or delete it when covering.
+// True when one folder is, or lies inside, the other, judged by device and
+// inode of every folder on both paths, so links and bind mounts cannot hide
+// it: a backup there would copy onto its own source or delete it when covering.
+// A tree too large to be sure of counts as overlapping.
 bool BackupPathsOverlap(const std::string& a, const std::string& b);

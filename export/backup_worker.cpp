@@ -101,11 +101,12 @@ void BackupWorker::Run() {
     }
     std::vector<uint8_t> buffer;
     ForEachDaySlot(job_.range, [&](CivilDate date) {
-        if (!Pause(kDayPauseMs)) return false;
+        if (running_.load() == 0) return false;
         const BackupWrite index = RewriteDayIndex(job_, date);
         if (index == BackupWrite::kFailed) ++tally_.failures;
         if (index != BackupWrite::kWritten) return true;
         ++tally_.days_written;
+        tally_.written.push_back(DayIndexPath(job_.destination, date.year, date.month, date.day));
         data_copied_ = 1;
         const ClockSpan hours = HourSpan(job_.range, date);
         for (int h = hours.first; h <= hours.last; ++h) {
@@ -118,15 +119,17 @@ void BackupWorker::Run() {
                 if (running_.load() == 0) return false;
                 const std::string source = MinuteFilePath(job_.source, date.year, date.month, date.day, h, m);
                 if (platform::PathExists(source)) {
-                    const BackupWrite copy =
-                        CopyBackupFile(source, MinuteFilePath(job_.destination, date.year, date.month, date.day, h, m),
-                                       running_, &buffer);
-                    if (copy == BackupWrite::kWritten) ++tally_.files_copied;
+                    const std::string destination =
+                        MinuteFilePath(job_.destination, date.year, date.month, date.day, h, m);
+                    const BackupWrite copy = CopyBackupFile(source, destination, running_, &buffer);
+                    if (copy == BackupWrite::kWritten) {
+                        ++tally_.files_copied;
+                        tally_.written.push_back(destination);
+                    }
                     if (copy == BackupWrite::kFailed) ++tally_.failures;
                 }
                 ReportProgress(static_cast<int>(job_.range.SecondsFromStart(date, h, m) * 100 / total));
             }
-            if (!Pause(kHourPauseMs)) return false;
         }
         return true;
     });

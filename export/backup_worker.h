@@ -5,7 +5,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "export/backup_files.h"
 
@@ -24,13 +26,13 @@ struct BackupTally {
     int files_copied = 0;
     // Destination files that could not be written (day indexes and minutes).
     int failures = 0;
+    // The files written whole, in the order written.
+    std::vector<std::string> written;
 };
 
 class BackupWorker {
 public:
     static constexpr int kNoDataDelayMs = 1000;
-    static constexpr int kDayPauseMs = 1;
-    static constexpr int kHourPauseMs = 9;
 
     BackupWorker() = default;
     ~BackupWorker();

@@ -217,9 +217,9 @@ void CBackupDialog::OnStartBackup() {
         platform::ShowMessageBox(text, Text("MSG_NOENOUGHSPACE", "Not Enough Disk Space"), platform::kMbOk);
         return;
     }
-    if (cover) {
-        DeleteFolderTree(avdata);
-        std::filesystem::remove(avdata, ec);
+    if (cover && !RemoveOldBackup(avdata)) {
+        Message("MSG_BACKUP_FAILED", "Some recordings could not be written to the backup folder.", "MSG_ERROR", "Error");
+        return;
     }
 
     destination_ = avdata;
@@ -240,13 +240,14 @@ void CBackupDialog::OnStartBackup() {
 }
 
 void CBackupDialog::ShowResult() {
-    if (worker_.DataCopied() == 0) {
-        Message("MSG_NODATA", "No backup data", "MSG", "Message");
-        return;
-    }
+    // Failed writes come first: a backup whose every write failed copied nothing, but that is no lack of data.
     if (worker_.Tally().failures > 0) {
         Message("MSG_BACKUP_FAILED", "Some recordings could not be written to the backup folder.", "MSG_ERROR",
                 "Error");
+        return;
+    }
+    if (worker_.DataCopied() == 0) {
+        Message("MSG_NODATA", "No backup data", "MSG", "Message");
         return;
     }
     if (worker_.Progress() < 100) return;

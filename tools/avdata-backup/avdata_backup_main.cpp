@@ -1,0 +1,136 @@
+// avdata-backup --data FOLDER --date YYYY-MM-DD --from HH:MM:SS --to HH:MM:SS --channels 1,2
+//               --out DIR [--cover]
+// Backs up a range of a disk copy into DIR/avdata with the backup dialog's
+// engine and prints one line per file written: its path, a tab, the video
+// frames in it. --cover answers yes to replacing an "avdata" already there.
+// Exit 0 when all went well, 1 when anything failed (told on stderr), 2 on wrong use.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "export/backup_files.h"
+#include "export/backup_worker.h"
+#include "media/minute_file.h"
+#include "platform/data_file.h"
+#include "tools/common/tool_args.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: avdata-backup --data FOLDER --date YYYY-MM-DD --from HH:MM:SS --to HH:MM:SS --channels 1,2\n"
+    "                     --out DIR [--cover]\n"
+    "  The range is taken by whole minutes, as the backup dialog takes it.\n";
+
+int WrongUse(const std::string& why) {
+    std::fprintf(stderr, "avdata-backup: %s\n%s", why.c_str(), kUsage);
+    return 2;
+}
+
+int Fail(const std::string& why) {
+    std::fprintf(stderr, "avdata-backup: %s\n", why.c_str());
+    return 1;
+}
+
+// The progress window stand-in: the copy is over when its close timer would start.
+class Sink : public BackupProgressSink {
+public:
+    void SetBarPosition(int) override {}
+    void StartCloseTimer() override {}
+};
+
+// Video entries of every channel in a minute file.
+int64_t VideoFrames(const std::string& path) {
+    MinuteFile file;
+    if (!file.OpenPath(path)) return 0;
+    int64_t frames = 0;
+    ChannelSecondBlock block;
+    for (int s = 0; s < diskformat::kSecondsPerMinute; ++s) {
+        for (int c = 0; c < diskformat::kChannels; ++c) {
+            int64_t position = 0;
+            if (!file.Second(s).ChannelPresent(c) || !file.ReadBlock(s, c, &block, &position)) continue;
+            for (int i = 0; i < block.UsedCount(); ++i)
+                if (block.Entry(i).kind == diskformat::kKindVideo) ++frames;
+        }
+    }
+    return frames;
+}
+
+std::string Gigabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f GB", BackupGigabytes(bytes));
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Under a file-size limit a write fails with an error instead of ending the process.
+    signal(SIGXFSZ, SIG_IGN);
+    tools::ToolArgs args({"--data", "--date", "--from", "--to", "--channels", "--out"}, {"--cover"});
+    std::string error;
+    if (argc < 2) return WrongUse("no options");
+    if (!args.Parse(argc, argv, &error)) return WrongUse(error);
+    for (const char* needed : {"--data", "--date", "--from", "--to", "--channels", "--out"})
+        if (!args.Has(needed)) return WrongUse(std::string(needed) + " is missing");
+    tools::ToolDate date;
+    int from = 0, to = 0, mask = 0;
+    if (!tools::ParseToolDate(args.Get("--date"), &date)) return WrongUse("--date must be a day as YYYY-MM-DD");
+    if (!tools::ParseToolClock(args.Get("--from"), &from)) return WrongUse("--from must be HH:MM:SS");
+    if (!tools::ParseToolClock(args.Get("--to"), &to)) return WrongUse("--to must be HH:MM:SS");
+    if (to / 60 < from / 60) return WrongUse("--to lies before --from");
+    if (!tools::ParseToolChannels(args.Get("--channels"), &mask))
+        return WrongUse("--channels must list channels 1-4, each once, separated by commas");
+
+    std::string source = args.Get("--data");
+    std::string out = args.Get("--out");
+    for (std::string* path : {&source, &out})
+        while (path->size() > 1 && path->back() == '/') path->pop_back();
+    if (!platform::IsFolder(source)) return Fail(source + " is not a folder");
+    if (!platform::IsFolder(out)) return Fail(out + " is not a folder");
+
+    BackupJob job;
+    job.source = source;
+    job.destination = out + "/avdata";
+    job.channel_mask = mask;
+    job.range.start_year = job.range.end_year = date.year;
+    job.range.start_month = job.range.end_month = date.month;
+    job.range.start_day = job.range.end_day = date.day;
+    job.range.start_hour = from / 3600;
+    job.range.start_minute = from / 60 % 60;
+    job.range.start_second = 0;
+    job.range.end_hour = to / 3600;
+    job.range.end_minute = to / 60 % 60;
+    job.range.end_second = 59;
+
+    if (BackupPathsOverlap(job.source, job.destination))
+        return Fail(job.destination + " is, or lies in or around, the folder backed up");
+    struct stat st;
+    const bool cover = ::lstat(job.destination.c_str(), &st) == 0;
+    if (cover && !args.Has("--cover")) return Fail(job.destination + " exists; give --cover to replace it");
+
+    const uint64_t required = RequiredSpace(job);
+    const uint64_t free_bytes = GetBackupFreeBytes(out) + (cover ? FolderTreeBytes(job.destination) : 0);
+    if (!(free_bytes > required))
+        return Fail("not enough disk space: " + Gigabytes(free_bytes) + " free, " + Gigabytes(required) + " required");
+    if (cover && !RemoveOldBackup(job.destination)) return Fail("cannot remove the old " + job.destination);
+
+    BackupWorker worker;
+    Sink sink;
+    worker.Start(job, &sink);
+    worker.Wait();
+    const BackupTally tally = worker.Tally();
+    for (const std::string& path : tally.written) {
+        const bool minute = path.size() > 3 && path.compare(path.size() - 3, 3, ".db") == 0 &&
+                            path.find("/RecordList.db") == std::string::npos;
+        std::printf("%s\t%lld\n", path.c_str(), static_cast<long long>(minute ? VideoFrames(path) : 0));
+    }
+    std::fflush(stdout);
+    if (tally.failures > 0)
+        return Fail(std::to_string(tally.failures) + " files could not be written to " + job.destination);
+    if (worker.DataCopied() == 0) std::fprintf(stderr, "avdata-backup: no backup data in the range\n");
+    return 0;
+}
