@@ -129,6 +129,7 @@ void BackupWorker::Run() {
                     if (copy == BackupWrite::kFailed) ++tally_.failures;
                 }
                 ReportProgress(static_cast<int>(job_.range.SecondsFromStart(date, h, m) * 100 / total));
+                if (after_file_) after_file_();
             }
         }
         return true;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -48,6 +49,10 @@ public:
     void Wait();
     // Later calls from the copy thread go nowhere.
     void DetachSink();
+    // Called on the copy thread after each minute file; tests hold the copy there.
+    void SetAfterFileHook(std::function<void()> hook) { after_file_ = std::move(hook); }
+    // Blocks until the copy is told to stop or ms have passed; true when told.
+    bool WaitUntilStopped(int ms) { return !Pause(ms); }
 
     bool Running() const { return running_.load() != 0; }
     // 0-100; 100 only after a complete walk of the range.
@@ -74,6 +79,7 @@ private:
 
     std::mutex wake_mutex_;
     std::condition_variable wake_;
+    std::function<void()> after_file_;
     std::mutex sink_mutex_;
     BackupProgressSink* sink_ = nullptr;
 };

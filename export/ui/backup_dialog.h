@@ -58,6 +58,7 @@ public:
     // The check boxes, CH1 first (they share one control id).
     QCheckBox* ChannelBox(int index) const { return channel_boxes_[static_cast<size_t>(index)]; }
     const BackupWorker& worker() const { return worker_; }
+    BackupWorker& worker() { return worker_; }
     uint64_t required_bytes() const { return required_bytes_; }
     uint64_t free_bytes() const { return free_bytes_; }
     const std::string& destination() const { return destination_; }

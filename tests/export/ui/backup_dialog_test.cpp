@@ -301,6 +301,13 @@ TEST_F(BackupDialogTest, AbortStopsTheCopyAndKeepsTheDialog) {
     WriteDay(source, day, 0, 86399);
     for (int h = 0; h < 24; ++h) WriteMinute(source, day, h, 0);
     Fill(0, 0, 23, 59, day);
+    // The copy holds after its first file until the abort has reached it.
+    bool held = false;
+    dialog->worker().SetAfterFileHook([&] {
+        if (held) return;
+        held = true;
+        dialog->worker().WaitUntilStopped(10000);
+    });
     QTimer::singleShot(0, dialog.get(), [&] {
         ASSERT_NE(dialog->progress_dialog(), nullptr);
         Control<QPushButton>(dialog->progress_dialog(), DataDumpDlg::kAbortId)->click();
