@@ -197,6 +197,10 @@ void Fitter::Widen(QWidget* w, int d) {
     if (auto* stack = qobject_cast<QStackedWidget*>(w->parentWidget())) {
         if (auto* tabs = qobject_cast<QTabWidget*>(stack->parentWidget())) {
             Widen(tabs, d);
+            // The tab widget lays its pages out only when it is next shown; a
+            // second fitting before then must find them as wide as they will be.
+            stack->resize(stack->width() + d, stack->height());
+            for (int i = 0; i < tabs->count(); ++i) tabs->widget(i)->resize(tabs->widget(i)->width() + d, tabs->widget(i)->height());
             return;
         }
     }

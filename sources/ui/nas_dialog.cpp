@@ -96,7 +96,8 @@ void CNasDialog::OnInitDialog() {
         const std::string* ip = table.GetValue("ip");
         list_->addItem(Q(ip ? *ip : std::string()));
     }
-    ui::FitTexts(this);
+    // In the Remote Manager the page may first fill after the dialog was fitted.
+    ui::FitTexts(window());
 }
 
 void CNasDialog::ReadFields() {

@@ -91,7 +91,8 @@ void CServerDlg::OnInitDialog() {
     server_edit_->setText("Merlin");
     port_edit_->setText("80");
     FillServerList();
-    ui::FitTexts(this);
+    // In the Remote Manager the page may first fill after the dialog was fitted.
+    ui::FitTexts(window());
 }
 
 bool CServerDlg::StoreExists() const {

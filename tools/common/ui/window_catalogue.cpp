@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QTabBar>
+#include <QTabWidget>
 
 #include <filesystem>
 #include <fstream>
@@ -173,25 +174,17 @@ std::unique_ptr<OpenWindow> ViewRecordFiles(const WindowFixture& f) {
     return Shown(std::move(held));
 }
 
-std::unique_ptr<OpenWindow> RemoteManager(const WindowFixture& f) {
+// The Remote Manager on its recorder page (0) or its share page (1), with the
+// first entry of the page's list picked.
+std::unique_ptr<OpenWindow> RemoteManager(const WindowFixture& f, int page) {
     auto held = std::make_unique<Held<CRemoteDlg>>();
-    held->widget->server_page().store_file = f.server_store;
-    held->widget->OnInitDialog();
-    if (auto* list = held->widget->findChild<QListWidget*>()) {
-        list->setCurrentRow(0);
-        held->widget->server_page().OnListSelChange();
-    }
-    return Shown(std::move(held));
-}
-
-std::unique_ptr<OpenWindow> SharePage(const WindowFixture& f) {
-    auto held = std::make_unique<Held<CNasDialog>>();
-    held->widget->store_file = f.share_store;
-    held->widget->OnInitDialog();
-    if (auto* list = held->widget->findChild<QListWidget*>()) {
-        list->setCurrentRow(0);
-        held->widget->OnListSelChange();
-    }
+    CRemoteDlg& dlg = *held->widget;
+    dlg.server_page().store_file = f.server_store;
+    dlg.nas_page().store_file = f.share_store;
+    dlg.OnInitDialog();
+    dlg.tab()->setCurrentIndex(page);
+    QWidget* shown = page == 0 ? static_cast<QWidget*>(&dlg.server_page()) : &dlg.nas_page();
+    if (auto* list = shown->findChild<QListWidget*>()) list->setCurrentRow(0);
     return Shown(std::move(held));
 }
 
@@ -313,8 +306,8 @@ const std::vector<WindowEntry>& Windows() {
     static const std::vector<WindowEntry> windows = {
         {"main-window", MainWindow},
         {"view-record-files", ViewRecordFiles},
-        {"remote-manager", RemoteManager},
-        {"samba-share-page", SharePage},
+        {"remote-manager", [](const WindowFixture& f) { return RemoteManager(f, 0); }},
+        {"remote-manager-shares", [](const WindowFixture& f) { return RemoteManager(f, 1); }},
         {"setting-osd", [](const WindowFixture& f) { return Setting(f, 0); }},
         {"setting-language", [](const WindowFixture& f) { return Setting(f, 1); }},
         {"setting-storage", [](const WindowFixture& f) { return Setting(f, 2); }},
