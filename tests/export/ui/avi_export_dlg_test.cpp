@@ -276,6 +276,24 @@ TEST_F(AviExportDlgTest, ClosingTheProgressWindowStopsAfterThatChannel) {
     EXPECT_EQ(WatermarkCheck(Path(files[0])), "V");
 }
 
+TEST_F(AviExportDlgTest, LowDiskEndsTheExportWithTheMessageToTheMainDialog) {
+    Start();
+    dialog_->engine().SetFreeBytesFunction([](const std::string&) { return RemoteExport::kMinFreeBytes - 1; });
+    dialog_->ChannelBox(0)->setChecked(true);
+    dialog_->ChannelBox(1)->setChecked(true);
+    dialog_->FormatList()->setCurrentIndex(1);
+    Export();
+    control_test::DeliverPosted();
+    EXPECT_EQ(messages_, std::vector<uint32_t>{WM_DISK_FULL});
+    EXPECT_TRUE(boxes_.empty());
+    // Channel 1's file is closed as it stood; channel 2 is not started.
+    const std::vector<std::string> files = FilesIn(out_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].rfind("CH01_", 0), 0u) << files[0];
+    AviReader reader;
+    EXPECT_EQ(reader.Open(Path(files[0])), 1);
+}
+
 TEST_F(AviExportDlgTest, HiddenAbortLeavesTheChannelToFinish) {
     Start();
     dialog_->ChannelBox(0)->setChecked(true);
