@@ -125,11 +125,11 @@ bool AsfWriter::DrainEncoder() {
     return !write_failed_;
 }
 
-void AsfWriter::WriteVideoFrame(const uint8_t* picture, int size, int width, int height, int32_t stamp,
+bool AsfWriter::WriteVideoFrame(const uint8_t* picture, int size, int width, int height, int32_t stamp,
                                 uint8_t flip) {
     if (!IsOpen() || picture == nullptr || width <= 0 || height <= 0 || width > kMaxPictureSide ||
         height > kMaxPictureSide || static_cast<int64_t>(size) < static_cast<int64_t>(width) * height * 3)
-        return;
+        return false;
     if (first_video_) {
         first_video_ = false;
         first_stamp_ = stamp;
@@ -143,7 +143,7 @@ void AsfWriter::WriteVideoFrame(const uint8_t* picture, int size, int width, int
                                    AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (scaler_ == nullptr || av_frame_make_writable(frame_) < 0) {
         write_failed_ = true;
-        return;
+        return false;
     }
     const int row = width * 3;
     // Flip set: top row first; else the rows are walked from the last one up.
@@ -156,10 +156,10 @@ void AsfWriter::WriteVideoFrame(const uint8_t* picture, int size, int width, int
     if (avcodec_send_frame(encoder_, frame_) < 0) {
         pending_stamps_.pop_back();
         write_failed_ = true;
-        return;
+        return false;
     }
     ++video_count_;
-    DrainEncoder();
+    return DrainEncoder();
 }
 
 void AsfWriter::WriteAudio(const uint8_t* data, int length) {

@@ -32,14 +32,16 @@ public:
     // picture: width x height x 3 bytes, blue-green-red, size bytes in all.
     // flip set: top row first; clear: bottom row first. stamp in ms; the
     // first picture's stamp is the file's time 0. A picture of another size
-    // than the file's is scaled to it.
-    void WriteVideoFrame(const uint8_t* picture, int size, int width, int height, int32_t stamp, uint8_t flip);
+    // than the file's is scaled to it. True when the picture went into the file.
+    bool WriteVideoFrame(const uint8_t* picture, int size, int width, int height, int32_t stamp, uint8_t flip);
     // Whole sample frames are written; each buffer is stamped by the samples before it.
     void WriteAudio(const uint8_t* data, int length);
     // False when no file was open, a write failed, or the file could not be finished.
     bool Close();
 
     bool IsOpen() const { return format_ != nullptr; }
+    // A write of the open file failed: the file will not be whole.
+    bool WriteFailed() const { return write_failed_; }
     int64_t video_count() const { return video_count_; }
     int64_t audio_bytes() const { return audio_bytes_; }
 

@@ -123,7 +123,7 @@ bool LocalExport::OutputWriteFailed() const {
     if (!output_open_) return false;
     if (format_ == kFormatOriginal) return avi_writer_.WriteFailed();
     if (format_ == kFormatMsVideo1) return recompress_writer_.WriteFailed();
-    return false;
+    return asf_writer_.WriteFailed();
 }
 
 void LocalExport::Configure(const RecordSource& source, int cue_in, int cue_out, const std::string& output_folder) {
@@ -513,9 +513,9 @@ void LocalExport::WriteVideo(const LocalExportRecord& record) {
         if (recompress_writer_.IsOpen() &&
             recompress_writer_.WriteVideoFrame(picture_.data(), flip, LowWord(e.time_stamp_full), width, height))
             ++part_frames_;
-    } else {
-        asf_writer_.WriteVideoFrame(picture_.data(), static_cast<int>(picture_size), width, height,
-                                    LowWord(e.time_stamp_full), flip);
+    } else if (asf_writer_.WriteVideoFrame(picture_.data(), static_cast<int>(picture_size), width, height,
+                                           LowWord(e.time_stamp_full), flip)) {
+        ++part_frames_;
     }
 }
 
@@ -631,7 +631,8 @@ bool LocalExport::OpenOutput(const std::string& path, int video_code, int width,
         ok = recompress_writer_.Open(path, quality_, kAviFrameRate, bits_per_sample, channels, sample_rate, mu_law,
                                      width, height);
     else
-        ok = asf_writer_.Open(path, width, height, sample_rate, channels, bits_per_sample) != 0;
+        // G.711 reaches the ASF writer expanded to 16-bit PCM: twice its bits.
+        ok = asf_writer_.Open(path, width, height, sample_rate, channels, mu_law ? 2 * bits_per_sample : bits_per_sample) != 0;
     output_open_ = ok ? 1 : 0;
     part_frames_ = 0;
     return ok;

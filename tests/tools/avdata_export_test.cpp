@@ -213,6 +213,41 @@ TEST_F(AvdataExportTest, EveryFileOfBothFormatsReadsBackAsDeclared) {
     }
 }
 
+// The disk copy's third format: WMV2 pictures and 16-bit PCM (mu-law expanded), as long as the range.
+TEST_F(AvdataExportTest, AsfFormatWritesWmv2WithPcmAudio) {
+    const std::string out = Out("asf");
+    const ToolRun run = RunTool("avdata-export --data " + Data() +
+                                " --date 2012-03-05 --from 14:07:05 --to 14:07:30 --channels 1,2 --format asf --watermark"
+                                " --out " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<Part> parts = Parts(run.out);
+    ASSERT_EQ(parts.size(), 2u) << run.out;
+    for (const Part& part : parts) {
+        SCOPED_TRACE(part.path);
+        const int channel = ChannelOf(part.path);
+        const Expected& want = kChannels[channel - 1];
+        EXPECT_EQ(fs::path(part.path).extension(), ".asf");
+        const auto streams = ProbeStreams(part.path);
+        ASSERT_EQ(streams.size(), 2u);
+        EXPECT_EQ(streams[0].at("codec_name"), "pcm_s16le");
+        EXPECT_EQ(std::stoi(streams[0].at("sample_rate")), want.sample_rate);
+        EXPECT_EQ(streams[1].at("codec_name"), "wmv2");
+        EXPECT_EQ(std::stoi(streams[1].at("width")), want.width);
+        EXPECT_EQ(std::stoi(streams[1].at("height")), want.height);
+        EXPECT_EQ(DecodeErrors(part.path), "");
+        EXPECT_EQ(part.frames, ExpectedFrames(manifest_, channel, kMinute + 5, kMinute + 30, false));
+        const ToolRun count = RunShell("ffprobe -v error -count_frames -select_streams v -show_entries "
+                                       "stream=nb_read_frames -of csv=p=0 " + ShellQuote(part.path));
+        EXPECT_EQ(count.out, std::to_string(part.frames) + "\n");
+        const ToolRun duration =
+            RunShell("ffprobe -v error -show_entries format=duration -of csv=p=0 " + ShellQuote(part.path));
+        // As long as its pictures: the sample records 20 a second on channel 1, 15 on channel 2.
+        const double fps = channel == 1 ? 20.0 : 15.0;
+        EXPECT_NEAR(std::stod(duration.out), static_cast<double>(part.frames) / fps, 0.1) << duration.out;
+        EXPECT_EQ(RunTool("watermark-check " + ShellQuote(part.path)).out, part.path + "\tV\n");
+    }
+}
+
 TEST_F(AvdataExportTest, WrongUseIsRefusedWithAReason) {
     const std::string out = Out("unused");
     const std::string base = "avdata-export --data " + Data() + " --out " + out;

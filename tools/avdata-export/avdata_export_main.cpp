@@ -1,5 +1,5 @@
 // avdata-export --data FOLDER --date YYYY-MM-DD --from HH:MM:SS --to HH:MM:SS --channels 1,2,3,4
-//               --format original|msvideo1 [--quality N] [--watermark] [--osd] --out DIR
+//               --format original|msvideo1|asf [--quality N] [--watermark] [--osd] --out DIR
 // avdata-export --recorder HOST:PORT --user U --password P --date ... --from ... --to ...
 //               --channels ... --format ... [--quality N] [--watermark] [--osd] --out DIR
 // Exports a range with the engines of the export dialogs and prints one line per
@@ -29,7 +29,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: avdata-export --data FOLDER --date YYYY-MM-DD --from HH:MM:SS --to HH:MM:SS\n"
-    "                     --channels 1,2,3,4 --format original|msvideo1 [--quality N]\n"
+    "                     --channels 1,2,3,4 --format original|msvideo1|asf [--quality N]\n"
     "                     [--watermark] [--osd] --out DIR\n"
     "       avdata-export --recorder HOST:PORT --user U --password P --date ... --from ...\n"
     "                     --to ... --channels ... --format ... [--quality N] [--watermark] [--osd] --out DIR\n";
@@ -45,6 +45,7 @@ struct FormatChoice {
 constexpr FormatChoice kFormats[] = {
     {"original", LocalExport::kFormatOriginal, true, true},
     {"msvideo1", LocalExport::kFormatMsVideo1, true, false},
+    {"asf", LocalExport::kFormatAsf, false, false},
 };
 
 // The dialogs' default quality entry ("Good").
