@@ -71,8 +71,10 @@ LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
     // A refused or silent recorder shows only at the first request, as the connect is lazy.
     std::string reply;
     http_busy_ = 1;
+    login_aborted_ = 0;
     const bool reached =
-        ConnectTo(connection_) == 1 && FetchText(connection_, "/config/login", kLoginBufferSize, &reply) == 1;
+        ConnectTo(connection_) == 1 && FetchText(connection_, "/config/login", kLoginBufferSize, &reply) == 1 &&
+        !login_aborted_;  // cut short by the busy window's limit: no answer in time
     http_busy_ = 0;
     if (!reached) {
         CloseConnection();
@@ -91,6 +93,11 @@ LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
     outcome.message = prefix + "Login success!";
     outcome.result = 1;
     return last_login_ = outcome;
+}
+
+void RecordSelectionEngine::AbortLogin() {
+    login_aborted_ = 1;
+    connection_.Abort();
 }
 
 void RecordSelectionEngine::ForgetSession() {

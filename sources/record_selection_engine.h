@@ -82,6 +82,8 @@ public:
     const LoginOutcome& LastLogin() const { return last_login_; }
     // Start of an interactive login: the keep-alive ends and the connection closes.
     void PrepareInteractiveLogin();
+    // Any thread: the login worker's requests fail at once until the next login.
+    void AbortLogin();
     // "Message" for result 1, else "Error".
     static const char* ResultCaption(int result) { return result == 1 ? "Message" : "Error"; }
 
@@ -148,6 +150,7 @@ private:
     HttpGet connection_;
     bool logged_in_ = false;
     std::atomic<int> http_busy_{0};
+    std::atomic<int> login_aborted_{0};
     std::atomic<int> session_id_{kNoSession};
     std::string session_owner_;  // "ip:port" of the recorder the session id came from
     std::atomic<int> last_status_{0};

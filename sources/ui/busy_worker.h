@@ -4,7 +4,9 @@
 // applied to the widgets on the window thread; the work itself never touches a
 // widget.
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 class QWidget;
 
@@ -14,13 +16,20 @@ public:
     static constexpr int kPauseMs = 3000;
 
     int pause_ms = kPauseMs;
+    // Above 0: the busy window's tick limit is at most this (tests reach the limit quickly).
+    int tick_limit_cap = 0;
 
     // The busy window closes when the worker is done or at tick_limit; either
-    // way the worker is joined before Run returns.
-    void Run(QWidget* owner, int tick_limit, const std::function<void()>& work);
+    // way the worker is joined before Run returns. At the tick limit abort cuts
+    // the work short first, so the window thread never waits on the network.
+    void Run(QWidget* owner, int tick_limit, const std::function<void()>& work,
+             const std::function<void()>& abort = {});
     // 1 while a worker runs (watched by the busy window).
     int Busy() const { return busy_; }
 
 private:
     std::atomic<int> busy_{0};
+    std::mutex mutex_;
+    std::condition_variable page_closed_cv_;
+    bool page_closed_ = false;
 };

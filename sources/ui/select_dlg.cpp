@@ -359,7 +359,9 @@ void CSelectDlg::RunLogin(bool show_message) {
     const int year = calendar_->Year();
     const int month = calendar_->Month();
     LoginOutcome outcome;
-    worker.Run(this, CLoadingPage::kDefaultTickLimit, [&] { outcome = engine_.LoginWorker(year, month); });
+    worker.Run(
+        this, CLoadingPage::kDefaultTickLimit, [&] { outcome = engine_.LoginWorker(year, month); },
+        [this] { engine_.AbortLogin(); });
     if (outcome.days) ApplyDays(*outcome.days);
     if (outcome.set_captions) ShowChannelNames();
     if (show_message)

@@ -334,7 +334,13 @@ void CServerDlg::OnTestConnection() {
     EnableControls(0);
     PostWindowMessage(this, notify, WM_ENABLE_BUTTONS, 0, 0);
     test_result_ = 0;
-    worker.Run(this, CLoadingPage::kDefaultTickLimit, [this] { test_result_ = TestConnection(); });
+    test_aborted_ = 0;
+    worker.Run(
+        this, CLoadingPage::kDefaultTickLimit, [this] { test_result_ = TestConnection(); },
+        [this] {
+            test_aborted_ = 1;
+            test_http_.Abort();
+        });
     platform::ShowMessageBox(test_result_text_, test_result_ == 1 ? "Message" : "Error");
     EnableControls(1);
     PostWindowMessage(this, notify, WM_ENABLE_BUTTONS, 1, 0);
@@ -354,7 +360,8 @@ int CServerDlg::TestConnection() {
         test_result_text_ = failed;
         return 0;
     }
-    HttpGet http;
+    HttpGet& http = test_http_;
+    http.SetReceiveTimeout(receive_timeout_ms);
     if (http.Connect(ip_, user_, password_, kConnectTimeoutMs, 0, LeadingDecimal(port_)) != 1) {
         test_result_text_ = failed;
         return 0;
@@ -362,7 +369,8 @@ int CServerDlg::TestConnection() {
     std::vector<char> buffer(kDateTimeBufferSize, 0);
     http.Fetch("/config/datetime", buffer.data(), buffer.size());
     http.Close();
-    if (std::string(buffer.data(), 4) == "date") {
+    // Cut short by the busy window's limit: the recorder did not answer in time.
+    if (std::string(buffer.data(), 4) == "date" && !test_aborted_) {
         test_result_text_ = prefix + TranslateText("MSG_SUCCESS_CONNECT", "Connection success!");
         return 1;
     }

@@ -3,10 +3,12 @@
 // entry fields, Add / Delete / Edit, and a connection test behind the busy window.
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <string>
 
 #include "mainwindow/ui/window_message.h"
+#include "media/http_get.h"
 #include "media/server_connection_record.h"
 #include "sources/server_manager.h"
 #include "sources/ui/busy_worker.h"
@@ -49,6 +51,8 @@ public:
     WindowMessageSink notify;
     // Stands in for the ICMP echo; empty: the real echo.
     std::function<bool(const std::string& host)> ping;
+    // Bounds the test's reply; tests shorten it.
+    int receive_timeout_ms = HttpGet::kReceiveTimeoutMs;
     BusyWorker worker;
 
     void OnInitDialog();
@@ -80,6 +84,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    HttpGet test_http_;  // the connection test's, so the busy window's limit can cut it short
+    std::atomic<int> test_aborted_{0};
     void AddLine(const std::string& server, const std::string& ip);
     static void SetLineFields(QListWidgetItem* item, const std::string& server, const std::string& ip);
     // The line's own name and address; lines without them are split from their text.

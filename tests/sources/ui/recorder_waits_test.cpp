@@ -1,0 +1,136 @@
+// The login and the connection test against a recorder that answers slowly or
+// never ends its reply: the window thread keeps running its events (no gap over
+// 100 ms, measured by a timer on it), and each ends with the message its reply
+// deserves, at its deadline or at the busy window's tick limit.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTimer>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+
+#include "sources/ui/control_ids.h"
+#include "sources/ui/select_dlg.h"
+#include "sources/ui/server_dlg.h"
+#include "tests/mainwindow/ui/control_test_support.h"
+#include "tests/sources/ui/ui_test_support.h"
+#include "tests/support/sample_recording.h"
+#include "tests/support/temp_folder.h"
+#include "tools/common/fake_recorder.h"
+
+namespace {
+
+using sel_test::Box;
+using Boxes = std::vector<Box>;
+
+// The longest time the window thread went without running a 10 ms timer while act ran.
+int64_t LongestWindowGapMs(const std::function<void()>& act) {
+    QElapsedTimer since_tick;
+    int64_t longest = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        longest = std::max<int64_t>(longest, since_tick.restart());
+    });
+    since_tick.start();
+    timer.start();
+    act();
+    longest = std::max<int64_t>(longest, since_tick.elapsed());
+    timer.stop();
+    return longest;
+}
+
+struct Case {
+    const char* fault;
+    int tick_limit_cap;  // 0: the reply's deadline ends the wait
+    const char* login_end;
+    const char* test_end;
+};
+// The reply deadline is 400 ms; a cap of 6 ticks (300 ms) closes the busy window first.
+const Case kCases[] = {
+    {"trickle=150", 0, "Login failed!", "Connection failed!"},
+    {"endless", 0, "Login success!", "Connection success!"},
+    {"trickle=150", 6, "Connection failed!", "Connection failed!"},
+    {"endless", 6, "Connection failed!", "Connection failed!"},
+};
+
+class RecorderWaitsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(WriteSmallRecording(tmp_.path(), SmallRecording{}).empty());
+    }
+    void StartRecorder(const char* fault) {
+        recorder_ = std::make_unique<fake::FakeRecorder>();
+        fake::FakeRecorderOptions options;
+        options.data_folder = tmp_.path();
+        ASSERT_TRUE(fake::ParseFault(fault, &options.fault)) << fault;
+        std::string error;
+        ASSERT_TRUE(recorder_->Start(options, &error)) << error;
+    }
+
+    control_test::ApplicationGuard app_;
+    TempFolder tmp_;
+    sel_test::BoxRecorder boxes_;
+    std::unique_ptr<fake::FakeRecorder> recorder_;
+};
+
+TEST_F(RecorderWaitsTest, LoginKeepsTheWindowThreadRunning) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(std::string(c.fault) + " cap " + std::to_string(c.tick_limit_cap));
+        StartRecorder(c.fault);
+        const std::string history = tmp_.Sub("history.ini");
+        std::ofstream(history) << "[playbackhistory]\n";
+        CSelectDlg dlg;
+        dlg.history_path = history;
+        dlg.worker.pause_ms = 0;
+        dlg.worker.tick_limit_cap = c.tick_limit_cap;
+        RecordSelectionTiming timing;
+        timing.receive_timeout_ms = c.tick_limit_cap ? 5000 : 400;
+        timing.first_keep_alive_ms = 60000;
+        dlg.engine().SetTiming(timing);
+        dlg.engine().SetPing([](const std::string&) { return true; });
+        dlg.source_mode = CSelectDlg::kRecorderMode;
+        dlg.server_record.SetServerName("Shop");
+        dlg.server_record.SetIp("127.0.0.1");
+        dlg.server_record.SetPort(std::to_string(recorder_->port()));
+        dlg.server_record.SetUser("admin");
+        // The login at start shows no message; the recent-list entry tells how it ended.
+        const int64_t gap = LongestWindowGapMs([&] { dlg.OnInitDialog(); });
+        EXPECT_LT(gap, 100);
+        const LoginOutcome& outcome = dlg.engine().LastLogin();
+        EXPECT_EQ(outcome.message, std::string("Shop(127.0.0.1) ") + c.login_end);
+        dlg.engine().KillKeepAliveTimer();
+        boxes_.Take();
+        recorder_->Stop();
+    }
+}
+
+TEST_F(RecorderWaitsTest, ConnectionTestKeepsTheWindowThreadRunning) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(std::string(c.fault) + " cap " + std::to_string(c.tick_limit_cap));
+        StartRecorder((std::string(c.fault) + ":/config/datetime").c_str());
+        CServerDlg page;
+        page.store_file = tmp_.Sub("server.db");
+        page.worker.pause_ms = 0;
+        page.worker.tick_limit_cap = c.tick_limit_cap;
+        page.receive_timeout_ms = c.tick_limit_cap ? 5000 : 400;
+        page.ping = [](const std::string&) { return true; };
+        page.OnInitDialog();
+        boxes_.Take();  // the missing store
+        FindControl<QLineEdit>(&page, CServerDlg::kServerEdit)->setText("Shop");
+        FindControl<QLineEdit>(&page, CServerDlg::kIpEdit)->setText("127.0.0.1");
+        FindControl<QLineEdit>(&page, CServerDlg::kPortEdit)->setText(QString::number(recorder_->port()));
+        FindControl<QLineEdit>(&page, CServerDlg::kUserEdit)->setText("admin");
+        const int64_t gap = LongestWindowGapMs([&] { page.OnTestConnection(); });
+        EXPECT_LT(gap, 100);
+        const Boxes boxes = boxes_.Take();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].first, std::string("Shop(127.0.0.1) ") + c.test_end);
+        recorder_->Stop();
+    }
+}
+
+}  // namespace
