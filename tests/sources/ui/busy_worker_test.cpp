@@ -19,7 +19,12 @@ TEST(BusyWorkerTest, ReturnsOnlyAfterTheWorkEvenPastTheTickLimit) {
         int tick_limit;
         int work_ms;
         int pause_ms;
-    } cases[] = {{1, 400, 0}, {250, 50, 100}, {2, 0, 300}};
+        int least_ms;  // how long Run takes at least
+    } cases[] = {
+        {1, 400, 0, 400},     // the work outlasts the window: Run waits for it
+        {250, 50, 100, 150},  // the pause keeps the window up after the work
+        {2, 0, 300, 100},     // the window closed at its limit (2 ticks): the pause ends with it
+    };
     for (const Case& c : cases) {
         BusyWorker worker;
         worker.pause_ms = c.pause_ms;
@@ -32,10 +37,27 @@ TEST(BusyWorkerTest, ReturnsOnlyAfterTheWorkEvenPastTheTickLimit) {
         });
         EXPECT_EQ(done, 1) << c.tick_limit;
         EXPECT_EQ(worker.Busy(), 0);
-        // The pause keeps the window up after the work; nothing waits much longer.
-        EXPECT_GE(clock.elapsed(), c.work_ms + c.pause_ms);
-        EXPECT_LT(clock.elapsed(), c.work_ms + c.pause_ms + 2000);
+        EXPECT_GE(clock.elapsed(), c.least_ms) << c.tick_limit;
+        EXPECT_LT(clock.elapsed(), c.least_ms + 2000) << c.tick_limit;
     }
+}
+
+// At the tick limit the owner's abort cuts a long wait short before the join.
+TEST(BusyWorkerTest, TheTickLimitAbortsTheWork) {
+    control_test::ApplicationGuard app;
+    BusyWorker worker;
+    worker.pause_ms = 0;
+    std::atomic<int> aborted{0};
+    QElapsedTimer clock;
+    clock.start();
+    worker.Run(
+        nullptr, 2,
+        [&] {
+            for (int i = 0; i < 500 && !aborted; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        },
+        [&] { aborted = 1; });
+    EXPECT_EQ(aborted, 1);
+    EXPECT_LT(clock.elapsed(), 1000);
 }
 
 }  // namespace
