@@ -70,6 +70,15 @@ function(larkspur_window_tools)
   endforeach()
 endfunction()
 
+# Tests whose code runs threads of its own: the ThreadSanitizer run takes these
+# (label "threads"): queue, workers, readers, receiver, preview, exports, backup,
+# the checker's verification and preview, the HTTP client and the busy window.
+set(LARKSPUR_THREADED_TESTS
+  media_data_queue_test media_local_playback_test media_remote_playback_test media_preview_stream_engine_test
+  media_wave_out_player_test media_http_get_test media_ui_vedio_player_draw_test media_ui_local_playback_view_test
+  export_local_export_test export_remote_export_test export_backup_test
+  checker_verification_test checker_ui_watermark_dlg_test sources_ui_busy_worker_test)
+
 function(larkspur_tests)
   file(GLOB support CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
   add_library(testsupport STATIC ${support} ${LARKSPUR_EMPTY_SOURCE})
@@ -91,7 +100,13 @@ function(larkspur_tests)
       list(APPEND env "QT_QPA_PLATFORM=offscreen" "ASAN_OPTIONS=detect_leaks=0")
     endif()
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+    if(name IN_LIST LARKSPUR_THREADED_TESTS)
+      set_tests_properties(${name} PROPERTIES LABELS threads)
+      list(APPEND threaded ${name})
+    endif()
   endforeach()
+  # What the ThreadSanitizer run builds: the threaded tests and the files they read beside them.
+  add_custom_target(threaded_tests DEPENDS ${threaded} watermark-check skin_pictures lang_files program_data_files)
 endfunction()
 
 function(larkspur_benchmarks)

@@ -46,10 +46,12 @@ void PlaybackEngine::StartLocalPlayback() {
     panel_->SetSpeed(1);
     for (int i = 0; i < 4; ++i) {
         CDecodeProcess& worker = decode[static_cast<size_t>(i)];
+        worker.SetSpeed(1);
+        // A worker still running from the last playback keeps its channel and viewer.
+        if (worker.IsRunning()) continue;
         worker.channel = i;
         worker.viewer = viewers_[static_cast<size_t>(i)];
-        worker.SetSpeed(1);
-        if ((record_source.channel_mask >> i & 1) && worker.viewer && !worker.IsRunning()) {
+        if ((record_source.channel_mask >> i & 1) && worker.viewer) {
             worker.has_picture = 0;
             worker.Start();
         }

@@ -120,9 +120,11 @@ int PlaybackEngine::StartRemotePlayback() {
     }
     for (int i = 0; i < 4; ++i) {
         CDecodeProcess& worker = decode[static_cast<size_t>(i)];
+        // A worker still running from the last playback keeps its channel and viewer.
+        if (worker.IsRunning()) continue;
         worker.channel = i;
         worker.viewer = viewers_[static_cast<size_t>(i)];
-        if (channel_selected[static_cast<size_t>(i)] == 1 && worker.viewer && !worker.IsRunning()) {
+        if (channel_selected[static_cast<size_t>(i)] == 1 && worker.viewer) {
             worker.has_picture = 0;
             worker.Start();
         }

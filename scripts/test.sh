@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: a plain build, then an
-# AddressSanitizer + UndefinedBehaviorSanitizer build, then the fuzz targets briefly.
+# AddressSanitizer + UndefinedBehaviorSanitizer build, then the threaded tests
+# under ThreadSanitizer, then the fuzz targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -15,5 +16,12 @@ cmake --build build-asan -j "$JOBS"
 (cd build-asan && ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} UBSAN_OPTIONS=print_stacktrace=1 \
   LSAN_OPTIONS=suppressions=$PWD/../scripts/lsan.supp \
   ctest -j "$JOBS" --output-on-failure)
+
+# Only the tests that run threads (label "threads") and what they need are built;
+# any data race reported fails its test.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLARKSPUR_TSAN=ON -DLARKSPUR_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$JOBS" --target threaded_tests
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=0 second_deadlock_stack=1 suppressions=$PWD/../scripts/tsan.supp" \
+  ctest -L threads -j "$JOBS" --output-on-failure)
 
 scripts/fuzz.sh "${FUZZ_SECONDS:-10}"

@@ -30,7 +30,9 @@ CInfoBox::CInfoBox(QWidget* parent)
 CInfoBox::~CInfoBox() = default;
 
 void CInfoBox::RequestRepaint() {
-    QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+    // By name: the queued call is then made and freed by Qt alone, not handed
+    // from this thread to the window thread as a functor of ours.
+    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
 }
 
 void CInfoBox::SetDateText(const std::string& text) {

@@ -113,7 +113,9 @@ bool CMyViewer::CopyPicture(int* width, int* height, std::vector<uint8_t>* top_d
 void CMyViewer::SetConnecting(bool connecting) { connecting_ = connecting ? 1 : 0; }
 
 void CMyViewer::RequestRepaint() {
-    QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+    // By name: the queued call is then made and freed by Qt alone, not handed
+    // from this thread to the window thread as a functor of ours.
+    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
 }
 
 void CMyViewer::SetOsdFont(const std::string& face, int height, int weight, uint32_t colour) {
