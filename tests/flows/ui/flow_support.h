@@ -99,6 +99,7 @@ public:
     }
     bool Idle() const { return pending_.empty(); }
     std::vector<std::string> TakeBoxes() { return std::exchange(boxes_, {}); }
+    size_t BoxCount() const { return boxes_.size(); }
 
 private:
     struct Pending {

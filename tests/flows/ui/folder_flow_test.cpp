@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTabBar>
+#include <QPrinterInfo>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -191,6 +192,13 @@ TEST_F(FolderFlowTest, OpenPlayCueAndExportToTheChosenFolder) {
     const flow_test::Run check = flow_test::RunCommand(install_.Tool("watermark-check") + " " + Quoted(jpg[0]));
     EXPECT_EQ(check.out, jpg[0] + "\tV\n");
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
+
+    // Print where no printer is installed says so.
+    if (QPrinterInfo::availablePrinterNames().isEmpty()) {
+        Press(kPrint);
+        ASSERT_TRUE(flow_test::WaitFor([&] { return driver_.BoxCount() > 0; }, 5000));
+        EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{"No printer found!"});
+    }
 }
 
 TEST_F(FolderFlowTest, BackupToAChosenFolderAndPlayTheBackup) {
