@@ -1,6 +1,9 @@
 // The recorder export dialog offscreen against the fake recorder, as the
 // main dialog runs it; its files are checked from outside.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -292,6 +295,33 @@ TEST_F(AviExportDlgTest, LowDiskEndsTheExportWithTheMessageToTheMainDialog) {
     EXPECT_EQ(files[0].rfind("CH01_", 0), 0u) << files[0];
     AviReader reader;
     EXPECT_EQ(reader.Open(Path(files[0])), 1);
+}
+
+TEST_F(AviExportDlgTest, APartThatCannotBeWrittenWholeIsReported) {
+    Start();
+    dialog_->ChannelBox(0)->setChecked(true);
+    dialog_->ChannelBox(1)->setChecked(true);
+    dialog_->FormatList()->setCurrentIndex(1);
+    dialog_->WatermarkBox()->setChecked(true);
+    // Files of this process stop growing at 20,000 bytes, as on a drive that filled after the free-space check.
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto previous = signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = before;
+    limited.rlim_cur = 20000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Export();
+    setrlimit(RLIMIT_FSIZE, &before);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(dialog_->failed_channels(), std::vector<int>{0});
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "These channels could not be exported whole: CH01");
+    EXPECT_EQ(boxes_[0].caption, "Error");
+    // No further channel; the cut part is not vouched for by the trailer.
+    const std::vector<std::string> files = FilesIn(out_);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].rfind("CH01_", 0), 0u) << files[0];
+    EXPECT_EQ(WatermarkCheck(Path(files[0])), "X");
 }
 
 TEST_F(AviExportDlgTest, HiddenAbortLeavesTheChannelToFinish) {
