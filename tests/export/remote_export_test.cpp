@@ -428,8 +428,8 @@ TEST_F(RemoteExportTest, DownloadWaitsForASlowWriterWithABoundedQueue) {
     }
     EXPECT_FALSE(failed);
     EXPECT_LT(widest, 11);
-    // The request step still drops the stream's first piece (a picture or two), never more.
-    EXPECT_GE(frames, 145);
+    // Every picture of the thirty seconds.
+    EXPECT_EQ(frames, 150);
 }
 
 }  // namespace
