@@ -9,6 +9,7 @@
 #include "export/disk_free_bytes.h"
 #include "export/export_osd.h"
 #include "media/disk_format.h"
+#include "media/stream_silence.h"
 
 namespace {
 
@@ -235,21 +236,17 @@ void RemoteExport::DownloadThread() {
     audio_seen_.store(0);
     resends_ = 0;
     std::vector<uint8_t> buffer(kReadSize);
-    // Silence is time without a whole packet: an ended or refused reply and a trickle of bytes
-    // alike bring the request again at the silence interval, never faster.
-    const auto silence_limit =
-        std::chrono::milliseconds(static_cast<int64_t>(timings_.idle_read_ms) * (kMaxIdleReads + 1));
-    auto last_progress = std::chrono::steady_clock::now();
+    StreamSilence silence(timings_.idle_read_ms, kMaxIdleReads + 1);
     while (download_running_.load()) {
         Pause(download_running_, timings_.download_loop_ms);
         if (const uint8_t* payload = parser.NextPacket()) {
             resends_ = 0;
-            last_progress = std::chrono::steady_clock::now();
+            silence.Progress();
             QueuePacket(parser, payload);
             continue;
         }
         size_t n = 0;
-        const auto read_start = std::chrono::steady_clock::now();
+        const auto read_start = StreamSilence::Clock::now();
         bool silent = false;
         if (!http_.ReadAvailable(buffer.data(), buffer.size(), &n, timings_.idle_read_ms)) {
             if (!download_running_.load()) break;
@@ -257,15 +254,12 @@ void RemoteExport::DownloadThread() {
         } else if (n > 0) {
             parser.Feed(buffer.data(), n);
         } else {
-            // An ended reply reads empty at once: every empty read takes its full interval.
-            const auto left = std::chrono::milliseconds(timings_.idle_read_ms) - (std::chrono::steady_clock::now() - read_start);
-            if (left > std::chrono::milliseconds(0))
-                Pause(download_running_, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1);
+            Pause(download_running_, silence.RestOfEmptyRead(read_start));
         }
-        if (silent || std::chrono::steady_clock::now() - last_progress >= silence_limit) {
+        if (silent || silence.Over()) {
             if (!Rerequest()) break;
             parser.Reset();
-            last_progress = std::chrono::steady_clock::now();
+            silence.Progress();
         }
     }
     WakeThreads();

@@ -7,6 +7,7 @@
 #include "media/minute_file.h"
 #include "media/performance_timer.h"
 #include "media/stream_packet_parser.h"
+#include "media/stream_silence.h"
 #include "platform/data_file.h"
 
 PreviewStreamEngine::PreviewStreamEngine() : decoder_(std::make_unique<MediaDecoder>()) {}
@@ -111,20 +112,17 @@ void PreviewStreamEngine::ReceiveThread() {
         InterruptibleSleep(50, &run_);
         if (!connection_.SendRequest(stream_request_)) run_ = 0;
     }
-    // Silence is time without a whole packet: an ended or refused reply and a trickle of
-    // bytes alike bring the request again at the silence interval, never faster.
-    const auto silence_limit = std::chrono::milliseconds(static_cast<int64_t>(timing.empty_read_ms) * timing.silent_reads);
-    auto last_progress = std::chrono::steady_clock::now();
+    StreamSilence silence(timing.empty_read_ms, timing.silent_reads);
     const auto recover = [&] {
         Reconnect();
         parser.Reset();
-        last_progress = std::chrono::steady_clock::now();
+        silence.Progress();
     };
     while (run_) {
         if (queue_.GetCount() > 5) InterruptibleSleep(10, &run_);
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
-            last_progress = std::chrono::steady_clock::now();
+            silence.Progress();
             const int kind = parser.kind();
             if (kind < 0 || kind > 2 || !parser.GetHeader()) continue;
             const StreamPacketHeader header =
@@ -149,7 +147,7 @@ void PreviewStreamEngine::ReceiveThread() {
             continue;
         }
         size_t got = 0;
-        const auto read_start = std::chrono::steady_clock::now();
+        const auto read_start = StreamSilence::Clock::now();
         if (!connection_.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
             if (run_) recover();
             continue;
@@ -157,13 +155,9 @@ void PreviewStreamEngine::ReceiveThread() {
         if (got > 0) {
             if (!parser.Feed(buffer.data(), got)) parser.Reset();
         } else {
-            // An ended reply reads empty at once: every empty read takes its full interval.
-            const auto left = std::chrono::milliseconds(timing.empty_read_ms) - (std::chrono::steady_clock::now() - read_start);
-            if (left > std::chrono::milliseconds(0))
-                InterruptibleSleep(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1,
-                                   &run_);
+            InterruptibleSleep(silence.RestOfEmptyRead(read_start), &run_);
         }
-        if (std::chrono::steady_clock::now() - last_progress >= silence_limit) recover();
+        if (silence.Over()) recover();
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "media/playback_engine.h"
 #include "media/status_reply.h"
+#include "media/stream_silence.h"
 #include "media/stream_packet_parser.h"
 #include "platform/message_box.h"
 
@@ -195,11 +196,8 @@ void PlaybackEngine::RemoteStreamReceiver() {
     const RemoteStreamTiming timing = stream_timing;
     StreamPacketParser parser;
     std::vector<uint8_t> buffer(HttpGet::kScratchSize);
-    // Re-sends since the last packet. Silence is time without a whole packet, so neither an
-    // ended or refused reply nor a trickle of bytes counts as progress.
-    int resends = 0;
-    const auto silence_limit = std::chrono::milliseconds(static_cast<int64_t>(timing.empty_read_ms) * timing.silent_reads);
-    auto last_progress = std::chrono::steady_clock::now();
+    int resends = 0;  // since the last packet
+    StreamSilence silence(timing.empty_read_ms, timing.silent_reads);
     stream_connection.SetReceiveTimeout(timing.receive_timeout_ms);
     ReceiverSleep(1);
     // Re-sends the stored request until the recorder answers it with a stream; once five
@@ -212,14 +210,14 @@ void PlaybackEngine::RemoteStreamReceiver() {
             ReceiverSleep(timing.resend_wait_ms);
         }
         parser.Reset();
-        last_progress = std::chrono::steady_clock::now();
+        silence.Progress();
     };
     while (running) {
         ReceiverSleep(1);
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
             resends = 0;
-            last_progress = std::chrono::steady_clock::now();
+            silence.Progress();
             const int kind = parser.kind();
             const uint8_t* head = parser.GetHeader();
             if (!head) continue;
@@ -266,7 +264,7 @@ void PlaybackEngine::RemoteStreamReceiver() {
             continue;
         }
         size_t got = 0;
-        const auto read_start = std::chrono::steady_clock::now();
+        const auto read_start = StreamSilence::Clock::now();
         if (!stream_connection.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
             if (running) recover();
             continue;
@@ -274,13 +272,9 @@ void PlaybackEngine::RemoteStreamReceiver() {
         if (got > 0) {
             if (!parser.Feed(buffer.data(), got)) parser.Reset();
         } else {
-            // An ended reply reads empty at once: every empty read takes its full interval.
-            const auto spent = std::chrono::steady_clock::now() - read_start;
-            const auto left = std::chrono::milliseconds(timing.empty_read_ms) - spent;
-            if (left > std::chrono::milliseconds(0))
-                ReceiverSleep(static_cast<int32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(left).count()) + 1);
+            ReceiverSleep(silence.RestOfEmptyRead(read_start));
         }
-        if (std::chrono::steady_clock::now() - last_progress >= silence_limit) recover();
+        if (silence.Over()) recover();
     }
     stream_connection.Close();
 }

@@ -55,11 +55,11 @@ const char* const kStreamFaults[] = {"end-after=0",          "unauthorized:/play
                                      "error-page:/play/mav", "trickle=40:/play/mav",  "stall-after=0",
                                      "drop-after=0"};
 
-// The Parts' intervals shortened: 20 ms an empty read, so 320 ms of silence, and 200 ms
-// between refused re-sends; nothing may come faster than one request per 200 ms.
-constexpr int kEmptyReadMs = 20;
-constexpr int kResendWaitMs = 200;
-constexpr int kMinRequestGapMs = 200;
+// The intervals shortened: 10 ms an empty read, so 160 ms of silence, and 100 ms
+// between refused re-sends; nothing may come faster than one request per 100 ms.
+constexpr int kEmptyReadMs = 10;
+constexpr int kResendWaitMs = 100;
+constexpr int kMinRequestGapMs = 100;
 
 class RecorderFaultsTest : public ::testing::Test {
 protected:
