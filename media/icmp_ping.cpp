@@ -88,9 +88,11 @@ EchoReplyMatch MatchEchoReply(const uint8_t* data, size_t size, bool with_ip_hea
     if (size < header + 8) return EchoReplyMatch::kMismatch;
     const uint8_t type = data[header];
     if (type == 8) return EchoReplyMatch::kIgnore;
-    if (type != 0 || ReadLe16(data + header + 4) != identifier) return EchoReplyMatch::kMismatch;
-    // A raw socket sees every reply to this process: a concurrent ping's is not ours.
-    if (ReadLe16(data + header + 6) != sequence) return EchoReplyMatch::kIgnore;
+    if (type != 0) return EchoReplyMatch::kMismatch;
+    // A raw socket sees every echo reply on the host: another program's, or a concurrent
+    // ping's of this one, is not ours and is not a failure either.
+    if (ReadLe16(data + header + 4) != identifier || ReadLe16(data + header + 6) != sequence)
+        return EchoReplyMatch::kIgnore;
     return EchoReplyMatch::kMatch;
 }
 

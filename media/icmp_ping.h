@@ -29,7 +29,7 @@ std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint32_t tick_ms, uin
 
 enum class EchoReplyMatch { kMatch, kIgnore, kMismatch };
 // Judges one received datagram: with_ip_header for raw sockets. Echo requests (our own,
-// looped back to a raw socket) are ignored, and so is the reply to another ping of this
-// process (our identifier, another sequence); anything else but our echo reply is a mismatch.
+// looped back to a raw socket) are ignored, and so are echo replies to other pings (another
+// identifier or sequence); anything else but our echo reply is a mismatch.
 EchoReplyMatch MatchEchoReply(const uint8_t* data, size_t size, bool with_ip_header, uint16_t identifier,
                               uint16_t sequence = 0);
