@@ -119,6 +119,13 @@ function(larkspur_benchmarks)
     add_executable(bench_${name} ${src})
     target_link_libraries(bench_${name} PRIVATE testsupport benchmark::benchmark)
   endforeach()
+  # Benchmarks of the windows bring their own main with a QApplication.
+  file(GLOB ui_benches CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/bench/ui/*.cpp)
+  foreach(src ${ui_benches})
+    get_filename_component(name ${src} NAME_WE)
+    add_executable(bench_ui_${name} ${src})
+    target_link_libraries(bench_ui_${name} PRIVATE testsupport toolsupport_ui benchmark::benchmark)
+  endforeach()
 endfunction()
 
 function(larkspur_fuzzers)

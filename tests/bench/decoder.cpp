@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "media/media_decoder.h"
+#include "tests/bench/bare_decoder.h"
 #include "tools/common/sample_media.h"
 
 namespace {
@@ -46,64 +47,9 @@ const std::vector<std::vector<uint8_t>>& Packets(const Size& s) {
     return packets;
 }
 
-// Bare libavcodec, optionally with the conversion MediaDecoder makes.
-class BareDecoder {
-public:
-    BareDecoder(const Size& s, bool convert) : size_(s), convert_(convert) {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-        context_ = avcodec_alloc_context3(codec);
-        context_->thread_count = 1;
-        avcodec_open2(context_, codec, nullptr);
-        frame_ = av_frame_alloc();
-        packet_ = av_packet_alloc();
-        if (convert_)
-            scaler_ = sws_getContext(s.width, s.height, AV_PIX_FMT_YUV420P, s.width, s.height, AV_PIX_FMT_BGR24,
-                                     SWS_BICUBIC, nullptr, nullptr, nullptr);
-        out_.resize(static_cast<size_t>(s.width) * s.height * 3);
-        for (const auto& p : Packets(s)) {
-            std::vector<uint8_t> padded(p.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-            std::copy(p.begin(), p.end(), padded.begin());
-            padded_.push_back(std::move(padded));
-        }
-    }
-    ~BareDecoder() {
-        sws_freeContext(scaler_);
-        av_packet_free(&packet_);
-        av_frame_free(&frame_);
-        avcodec_free_context(&context_);
-    }
-    size_t count() const { return padded_.size(); }
-    bool Decode(size_t i) {
-        packet_->data = padded_[i].data();
-        packet_->size = static_cast<int>(padded_[i].size() - AV_INPUT_BUFFER_PADDING_SIZE);
-        if (avcodec_send_packet(context_, packet_) < 0) return false;
-        bool got = false;
-        while (avcodec_receive_frame(context_, frame_) == 0) {
-            if (convert_) {
-                uint8_t* planes[4] = {out_.data(), nullptr, nullptr, nullptr};
-                int strides[4] = {size_.width * 3, 0, 0, 0};
-                sws_scale(scaler_, frame_->data, frame_->linesize, 0, frame_->height, planes, strides);
-            }
-            av_frame_unref(frame_);
-            got = true;
-        }
-        return got;
-    }
-
-private:
-    Size size_;
-    bool convert_;
-    AVCodecContext* context_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    SwsContext* scaler_ = nullptr;
-    std::vector<uint8_t> out_;
-    std::vector<std::vector<uint8_t>> padded_;
-};
-
 void RunBare(benchmark::State& state, bool convert) {
     const Size size = kSizes[state.range(0)];
-    BareDecoder decoder(size, convert);
+    BareDecoder decoder(size.width, size.height, Packets(size), convert);
     if (decoder.count() == 0) {
         state.SkipWithError("no packets");
         return;

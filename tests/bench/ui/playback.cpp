@@ -1,0 +1,415 @@
+// The playback engine's figures, side by side in one run:
+// - the decode workers without pacing against bare libavcodec decode plus the
+//   same conversion, on the same packets and as many threads, 1 and 4
+//   channels, idle and with the cores kept busy ("ratio": worker pictures per
+//   second over bare ones);
+// - 32x on four 704x576 H.264 channels: recorded seconds per second and
+//   pictures per channel and second, with the key frames that were queued;
+// - four 704x576 channels at 1x: share of one core, with the real viewers
+//   painting offscreen and with a sink that only counts;
+// - how long the Stop command takes at 1/32x, 1x and 32x while sound plays.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include "media/decode_process.h"
+#include "media/disk_format.h"
+#include "media/playback_engine.h"
+#include "media/ui/my_viewer.h"
+#include "tests/bench/bare_decoder.h"
+#include "tests/support/playback_fakes.h"
+#include "tests/support/sample_recording.h"
+#include "tests/support/temp_folder.h"
+#include "tools/common/avdata_writer.h"
+#include "tools/common/sample_media.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kWidth = 704;
+constexpr int kHeight = 576;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// 704x576 H.264 at fps with a key frame every key_interval frames, encoded once per shape.
+const std::vector<sample::EncodedPacket>& Coded(int fps, int key_interval, int count) {
+    static std::map<std::tuple<int, int, int>, std::vector<sample::EncodedPacket>> cache;
+    auto& packets = cache[{fps, key_interval, count}];
+    if (!packets.empty()) return packets;
+    av_log_set_level(AV_LOG_ERROR);
+    std::string error;
+    auto encoder =
+        sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::H264, kWidth, kHeight, fps, key_interval, 1, &error);
+    if (!encoder) {
+        std::fprintf(stderr, "no H.264 encoder: %s\n", error.c_str());
+        return packets;
+    }
+    for (int i = 0; i < count; ++i) {
+        sample::EncodedPacket packet;
+        if (!encoder->Encode(i, "CH-1 12:34:" + std::to_string(i % 60), &packet)) break;
+        packets.push_back(std::move(packet));
+    }
+    return packets;
+}
+
+std::vector<std::vector<uint8_t>> Payloads(const std::vector<sample::EncodedPacket>& packets) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto& p : packets) out.push_back(p.data);
+    return out;
+}
+
+constexpr int kStartSecond = 10 * 3600;
+
+// Four H.264 channels of the same pictures for `seconds` seconds from 10:00:00.
+std::string WriteRecording(const std::string& folder, int fps, int key_interval, int seconds) {
+    const auto& packets = Coded(fps, key_interval, fps * seconds);
+    if (static_cast<int>(packets.size()) < fps * seconds) return "";
+    const std::string data = folder + "/avdata";
+    std::map<int, sample::SampleMinute> minutes;
+    for (int i = 0; i < seconds; ++i) {
+        const int second_of_day = kStartSecond + i;
+        sample::SampleMinute& minute = minutes[second_of_day / 60];
+        for (int c = 0; c < 4; ++c) {
+            sample::SampleChannelSecond channel;
+            for (int f = 0; f < fps; ++f) {
+                const sample::EncodedPacket& packet = packets[static_cast<size_t>(i * fps + f)];
+                sample::SampleFrame frame;
+                frame.kind = diskformat::kKindVideo;
+                frame.codec = diskformat::kCodecH264;
+                frame.key = packet.key;
+                frame.time_stamp_ms = second_of_day * 1000LL + f * 1000 / fps;
+                frame.width = kWidth;
+                frame.height = kHeight;
+                frame.data = packet.data;
+                channel.frames.push_back(std::move(frame));
+            }
+            minute.seconds[second_of_day % 60].channels[static_cast<size_t>(c)] = std::move(channel);
+        }
+    }
+    std::string error;
+    for (const auto& [minute_of_day, minute] : minutes)
+        if (!sample::WriteMinuteFile(data, 2012, 3, 5, minute_of_day / 60, minute_of_day % 60, minute, &error)) return "";
+    sample::SampleDay day{2012, 3, 5, {{kStartSecond, kStartSecond + seconds - 1, 'f', '1'}}, {}, {}};
+    return sample::WriteDayIndex(data, day, &error) ? data : "";
+}
+
+// A viewer that only counts the pictures it is handed.
+class CountingViewer : public ViewerSink {
+public:
+    void SetFrameSize(int, int) override { has_video_ = true; }
+    int ShowFrame(int, const uint8_t*) override {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ++frames_;
+        }
+        shown_.notify_all();
+        return 1;
+    }
+    void SetOsdDateTime(int, int, int, int, int, int) override {}
+    void SetCameraName(const std::string&) override {}
+    bool HasVideo() const override { return has_video_; }
+    void ClearVideo() override { has_video_ = false; }
+    void SetConnecting(bool) override {}
+    bool IsSelected() const override { return false; }
+    void RequestRepaint() override {}
+
+    int frames() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return frames_;
+    }
+    void WaitFor(int count) {
+        std::unique_lock<std::mutex> guard(lock_);
+        shown_.wait_for(guard, std::chrono::seconds(20), [&] { return frames_ >= count; });
+    }
+
+private:
+    std::atomic<bool> has_video_{false};
+    mutable std::mutex lock_;
+    std::condition_variable shown_;
+    int frames_ = 0;
+};
+
+// Threads that keep every core busy while they live.
+class Load {
+public:
+    explicit Load(bool on) {
+        if (!on) return;
+        for (unsigned i = 0; i < std::thread::hardware_concurrency(); ++i)
+            threads_.emplace_back([this] {
+                volatile uint64_t x = 0;
+                while (!stop_) x = x + 1;
+            });
+    }
+    ~Load() {
+        stop_ = true;
+        for (auto& t : threads_) t.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// Bare libavcodec with the conversion, one thread per channel: seconds for all packets.
+double BareRun(const std::vector<std::vector<uint8_t>>& payloads, int channels) {
+    std::vector<std::unique_ptr<BareDecoder>> decoders;
+    for (int c = 0; c < channels; ++c)
+        decoders.push_back(std::make_unique<BareDecoder>(kWidth, kHeight, payloads, true));
+    const auto begun = Clock::now();
+    std::vector<std::thread> threads;
+    for (auto& d : decoders)
+        threads.emplace_back([&d] {
+            for (size_t i = 0; i < d->count(); ++i) d->Decode(i);
+        });
+    for (auto& t : threads) t.join();
+    return Seconds(Clock::now() - begun);
+}
+
+// The decode workers, fed as the recorder's stream feeds them (shown as they
+// come), a batch ahead so the queue never overflows: seconds for all packets.
+double PipelineRun(const std::vector<std::vector<uint8_t>>& payloads, int channels) {
+    std::vector<std::unique_ptr<CountingViewer>> viewers;
+    std::vector<std::unique_ptr<CDecodeProcess>> workers;
+    for (int c = 0; c < channels; ++c) {
+        viewers.push_back(std::make_unique<CountingViewer>());
+        workers.push_back(std::make_unique<CDecodeProcess>());
+        workers.back()->viewer = viewers.back().get();
+        workers.back()->Start();
+    }
+    const auto begun = Clock::now();
+    std::vector<std::thread> feeders;
+    for (int c = 0; c < channels; ++c)
+        feeders.emplace_back([&, c] {
+            constexpr size_t kBatch = 16;
+            for (size_t i = 0; i < payloads.size(); ++i) {
+                auto record = std::make_unique<FrameRecord>();
+                record->has_text = 1;
+                record->width = kWidth;
+                record->height = kHeight;
+                record->codec = static_cast<int32_t>(VideoCodec::kH264);
+                record->kind = FrameRecord::kKindPicture;
+                record->payload = payloads[i];
+                workers[static_cast<size_t>(c)]->PushFrame(std::move(record));
+                // Half a batch at a time, so the feeder is not woken for every picture.
+                if (i >= kBatch && i % (kBatch / 2) == 0)
+                    viewers[static_cast<size_t>(c)]->WaitFor(static_cast<int>(i - kBatch));
+            }
+            viewers[static_cast<size_t>(c)]->WaitFor(static_cast<int>(payloads.size()));
+        });
+    for (auto& t : feeders) t.join();
+    const double seconds = Seconds(Clock::now() - begun);
+    for (auto& w : workers) w->Stop();
+    return seconds;
+}
+
+void BM_UnpacedPipelineVsBareDecode(benchmark::State& state) {
+    const int channels = static_cast<int>(state.range(0));
+    const auto payloads = Payloads(Coded(25, 25, 150));
+    if (payloads.empty()) return state.SkipWithError("no packets");
+    Load load(state.range(1) != 0);
+    double bare = 0, pipeline = 0, bare_cpu = 0, pipeline_cpu = 0;
+    bool bare_first = true;
+    auto run_bare = [&] {
+        const double cpu = CpuSeconds();
+        bare += BareRun(payloads, channels);
+        bare_cpu += CpuSeconds() - cpu;
+    };
+    for (auto _ : state) {
+        // In turn first and second, so a machine whose speed drifts favours neither.
+        if (bare_first) run_bare();
+        const double cpu = CpuSeconds();
+        pipeline += PipelineRun(payloads, channels);
+        pipeline_cpu += CpuSeconds() - cpu;
+        if (!bare_first) run_bare();
+        bare_first = !bare_first;
+    }
+    // Processor time is what other work on the machine moves least; with the
+    // cores kept busy by this process it also counts the load, so it is left out.
+    if (state.range(1) == 0) state.counters["cpu_ratio"] = bare_cpu / pipeline_cpu;
+    const double pictures = static_cast<double>(payloads.size()) * channels * static_cast<double>(state.iterations());
+    state.counters["bare_fps"] = pictures / bare;
+    state.counters["pipeline_fps"] = pictures / pipeline;
+    state.counters["ratio"] = bare / pipeline;
+    state.SetLabel(std::to_string(channels) + (state.range(1) ? " channels, cores busy" : " channels, idle"));
+}
+BENCHMARK(BM_UnpacedPipelineVsBareDecode)
+    ->Args({1, 0})
+    ->Args({4, 0})
+    ->Args({1, 1})
+    ->Args({4, 1})
+    ->Iterations(6)
+    ->Unit(benchmark::kMillisecond);
+
+struct Playback {
+    FakePlaybackWindow window;
+    FakeStatusPanel panel;
+    std::unique_ptr<PlaybackEngine> engine;
+
+    Playback(const std::string& data, int seconds, std::array<ViewerSink*, 4> viewers) {
+        engine = std::make_unique<PlaybackEngine>(&window, &panel, viewers);
+        engine->record_source.path = data;
+        engine->record_source.channel_mask = 15;
+        engine->record_source.start_second = kStartSecond;
+        engine->record_source.end_second = kStartSecond + seconds - 1;
+        engine->record_source.year = 2012;
+        engine->record_source.month = 3;
+        engine->record_source.day = 5;
+    }
+};
+
+// 32x: the reader covers 34 recorded seconds in three steps of 333 ms, one
+// key frame per channel and step; keeping pace shows every one of them.
+void BM_Fast32FourChannels(benchmark::State& state) {
+    TempFolder tmp;
+    constexpr int kSeconds = 240;
+    const std::string data = WriteRecording(tmp.path(), 2, 2, kSeconds);
+    if (data.empty()) return state.SkipWithError("no recording");
+    double recorded = 0, wall = 0, shown = 0;
+    for (auto _ : state) {
+        CountingViewer viewers[4];
+        Playback playback(data, kSeconds, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
+        playback.engine->StartLocalPlayback();
+        for (int i = 0; i < 5; ++i) playback.engine->OnSpeedUp();
+        const int from = playback.engine->slider_position;
+        const int shown_from = viewers[0].frames() + viewers[1].frames() + viewers[2].frames() + viewers[3].frames();
+        const auto begun = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        wall += Seconds(Clock::now() - begun);
+        recorded += playback.engine->slider_position - from;
+        shown += viewers[0].frames() + viewers[1].frames() + viewers[2].frames() + viewers[3].frames() - shown_from;
+        playback.engine->OnStop();
+    }
+    state.counters["recorded_s_per_s"] = recorded / wall;
+    state.counters["pictures_per_channel_per_s"] = shown / 4 / wall;
+    state.SetLabel("nominal: 34 recorded s and 3 pictures per channel per second");
+}
+BENCHMARK(BM_Fast32FourChannels)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Four channels at 1x for five seconds: process time over wall time. Arg 1:
+// the real viewers, painted offscreen at a quarter of 1920x1080 each.
+void BM_FourChannelsAt1xCoreShare(benchmark::State& state) {
+    TempFolder tmp;
+    constexpr int kSeconds = 8;
+    const std::string data = WriteRecording(tmp.path(), 25, 25, kSeconds);
+    if (data.empty()) return state.SkipWithError("no recording");
+    const bool real = state.range(0) != 0;
+    double cpu = 0, wall = 0;
+    for (auto _ : state) {
+        std::vector<std::unique_ptr<CMyViewer>> windows;
+        CountingViewer counters[4];
+        std::array<ViewerSink*, 4> sinks{};
+        for (int i = 0; i < 4; ++i) {
+            if (real) {
+                windows.push_back(std::make_unique<CMyViewer>());
+                windows.back()->resize(960, 540);
+                windows.back()->show();
+                sinks[static_cast<size_t>(i)] = windows.back().get();
+            } else {
+                sinks[static_cast<size_t>(i)] = &counters[i];
+            }
+        }
+        QCoreApplication::processEvents();
+        Playback playback(data, kSeconds, sinks);
+        playback.engine->StartLocalPlayback();
+        // Past the first picture's decoder start.
+        QEventLoop settle;
+        QTimer::singleShot(1000, &settle, &QEventLoop::quit);
+        settle.exec();
+        const double cpu_from = CpuSeconds();
+        const auto begun = Clock::now();
+        QEventLoop loop;
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+        loop.exec();
+        cpu += CpuSeconds() - cpu_from;
+        wall += Seconds(Clock::now() - begun);
+        playback.engine->OnStop();
+    }
+    state.counters["core_share"] = cpu / wall;
+    state.SetLabel(real ? "real viewers" : "decoding only");
+}
+BENCHMARK(BM_FourChannelsAt1xCoreShare)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Stop while playing with sound, after the speed was set: the time OnStop takes.
+void BM_StopLatency(benchmark::State& state) {
+    TempFolder tmp;
+    setenv("SDL_AUDIODRIVER", "disk", 0);
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 0);
+    SmallRecording recording;
+    recording.seconds = 30;
+    const std::string data = WriteSmallRecording(tmp.path(), recording);
+    if (data.empty()) return state.SkipWithError("no recording");
+    const int speed = static_cast<int>(state.range(0));
+    double longest = 0;
+    for (auto _ : state) {
+        FakeViewer viewers[4];
+        viewers[0].selected = true;
+        FakePlaybackWindow window;
+        FakeStatusPanel panel;
+        PlaybackEngine engine(&window, &panel, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
+        engine.record_source.path = data;
+        engine.record_source.channel_mask = 3;
+        engine.record_source.start_second = recording.start_second;
+        engine.record_source.end_second = recording.start_second + recording.seconds - 1;
+        engine.record_source.year = recording.date.year;
+        engine.record_source.month = recording.date.month;
+        engine.record_source.day = recording.date.day;
+        engine.StartLocalPlayback();
+        // At 1x the device opens with the first second's sound.
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        if (speed > 1)
+            while (panel.GetSpeed() < speed) engine.OnSpeedUp();
+        if (speed < 1)
+            while (panel.GetSpeed() > speed) engine.OnSpeedDown();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto begun = Clock::now();
+        engine.OnStop();
+        const double took = Seconds(Clock::now() - begun);
+        state.SetIterationTime(took);
+        longest = std::max(longest, took);
+        engine.audio_player.FinishClosing();
+    }
+    state.counters["longest_ms"] = longest * 1000;
+    state.SetLabel(speed == 1 ? "1x" : speed > 1 ? std::to_string(speed) + "x" : "1/" + std::to_string(-speed) + "x");
+}
+BENCHMARK(BM_StopLatency)->Arg(-32)->Arg(1)->Arg(32)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
