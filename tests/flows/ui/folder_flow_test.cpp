@@ -11,6 +11,7 @@
 #include <QPrinterInfo>
 #include <QPushButton>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <filesystem>
@@ -18,9 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "checker/ui/watermark_app.h"
+#include "checker/ui/watermark_dlg.h"
 #include "export/ui/avi_dialog2.h"
 #include "export/ui/backup_dialog.h"
 #include "mainwindow/storage_location.h"
+#include "mainwindow/ui/my_button.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/playback_app.h"
 #include "mainwindow/ui/setting_dlg.h"
@@ -72,6 +76,11 @@ protected:
 
     static std::string Sample() { return sample_->path() + "/avdata"; }
 
+    static void Press(QAbstractButton* button) {
+        ASSERT_NE(button, nullptr);
+        ASSERT_TRUE(button->isEnabled());
+        button->click();
+    }
     void Press(int id) {
         auto* button = qobject_cast<QAbstractButton*>(dlg_->Control(id));
         ASSERT_NE(button, nullptr) << id;
@@ -192,6 +201,26 @@ TEST_F(FolderFlowTest, OpenPlayCueAndExportToTheChosenFolder) {
     const flow_test::Run check = flow_test::RunCommand(install_.Tool("watermark-check") + " " + Quoted(jpg[0]));
     EXPECT_EQ(check.out, jpg[0] + "\tV\n");
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
+
+    // Halyard, as its application object runs it: the folder of exports and snapshot added,
+    // all selected, verified; every file marked "V".
+    driver_.Expect<CWatermarkDlg>([&](CWatermarkDlg* checker) {
+        driver_.Expect<QFileDialog>([&](QFileDialog* chooser) { flow_test::AnswerFolderDialog(chooser, exports.path()); });
+        Press(Control<QAbstractButton>(checker, CWatermarkDlg::kIdAddFolder));
+        ASSERT_EQ(checker->list()->topLevelItemCount(), 3);
+        Press(checker->select_all_button());
+        Press(checker->verify_button());
+        std::vector<std::string> marks;
+        for (int i = 0; i < checker->list()->topLevelItemCount(); ++i)
+            marks.push_back(checker->list()->topLevelItem(i)->text(CWatermarkDlg::kColumnResult).toStdString());
+        EXPECT_EQ(marks, (std::vector<std::string>{"V", "V", "V"}));
+        EXPECT_EQ(checker->CheckedText().toStdString(), "3");
+        EXPECT_EQ(checker->PassedText().toStdString(), "3");
+        checker->reject();
+    });
+    CWatermarkApp().InitInstance();
+    EXPECT_TRUE(driver_.Idle());
+    EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{"The verification process is completed."});
 
     // Print where no printer is installed says so.
     if (QPrinterInfo::availablePrinterNames().isEmpty()) {
