@@ -62,6 +62,12 @@ void CRemoteDlg::OnInitDialog() {
     ui::FitTexts(this);
 }
 
+void CRemoteDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    ok_->move(width() - 180, ok_->y());
+    cancel_->move(width() - 90, cancel_->y());
+}
+
 void CRemoteDlg::OnTabSelChange() {
     const int next = tab_->currentIndex();
     if (current_page_ >= 0 && current_page_ < static_cast<int>(pages_.size()))

@@ -39,6 +39,10 @@ public:
     QTabWidget* tab() const { return tab_; }
     int CurrentPage() const { return current_page_; }
 
+protected:
+    // OK and Cancel stay in the bottom right corner when the texts widen the dialog.
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QTabWidget* tab_ = nullptr;
     QPushButton* ok_ = nullptr;
