@@ -1,7 +1,6 @@
 // The AVI checks on damaged files: either the raw input, or a valid export
 // with the input's patches and cut applied (random bytes rarely get past the
 // header walk).
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -11,10 +10,16 @@
 #include "checker/verification.h"
 #include "checker/watermark_checks.h"
 #include "tests/checker/avi_fixture.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
+// The run's input files live in a temporary folder removed when the run ends.
+TempFolder& Folder() {
+    static TempFolder folder;
+    return folder;
+}
 const std::string& TempPath() {
-    static const std::string path = "/tmp/avi_check_fuzz_" + std::to_string(getpid()) + ".avi";
+    static const std::string path = Folder().Sub("input.avi");
     return path;
 }
 

@@ -1,6 +1,5 @@
 // Arbitrary bytes as an AVI file read and decoded as the checker's preview
 // does, and as a Video 1 frame of a size taken from the first bytes.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -9,11 +8,17 @@
 
 #include "checker/avi_reader.h"
 #include "checker/msvc16_decoder.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
+// The run's input files live in a temporary folder removed when the run ends.
+TempFolder& Folder() {
+    static TempFolder folder;
+    return folder;
+}
 
 const std::string& Path() {
-    static const std::string path = "/tmp/avi_reader_fuzz_" + std::to_string(getpid()) + ".avi";
+    static const std::string path = Folder().Sub("input.avi");
     return path;
 }
 

@@ -1,5 +1,4 @@
 // Arbitrary bytes as a day index, read as the record selection and the dump read it.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -10,11 +9,17 @@
 
 #include "media/data_folder.h"
 #include "tools/common/avdata_dump.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
+// The run's input files live in a temporary folder removed when the run ends.
+TempFolder& TempFolderOfRun() {
+    static TempFolder folder;
+    return folder;
+}
 const std::string& Folder() {
     static const std::string folder = [] {
-        const std::string f = "/tmp/day_index_fuzz_" + std::to_string(getpid()) + "/avdata";
+        const std::string f = TempFolderOfRun().Sub("avdata");
         std::filesystem::create_directories(f + "/2012/03/05");
         return f;
     }();

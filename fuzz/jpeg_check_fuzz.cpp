@@ -1,6 +1,5 @@
 // The JPEG watermark check on arbitrary bytes; then, taking the bytes as an
 // encoder's output, the watermark inserted into them must always check.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -10,10 +9,16 @@
 #include "checker/verification.h"
 #include "checker/watermark_checks.h"
 #include "media/watermark_writer.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
+// The run's input files live in a temporary folder removed when the run ends.
+TempFolder& Folder() {
+    static TempFolder folder;
+    return folder;
+}
 const std::string& TempPath() {
-    static const std::string path = "/tmp/jpeg_check_fuzz_" + std::to_string(getpid()) + ".jpg";
+    static const std::string path = Folder().Sub("input.jpg");
     return path;
 }
 }  // namespace

@@ -1,7 +1,6 @@
 // Minute files damaged by the input: either the raw bytes, or a valid file with
 // the input's patches and cut applied (random bytes rarely get past the index).
 // Every second, channel and entry is walked.
-#include <unistd.h>
 
 #include <vector>
 
@@ -12,10 +11,16 @@
 #include <string>
 
 #include "media/minute_file.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
+// The run's input files live in a temporary folder removed when the run ends.
+TempFolder& Folder() {
+    static TempFolder folder;
+    return folder;
+}
 std::string TempPath() {
-    static const std::string path = "/tmp/minute_fuzz_" + std::to_string(getpid()) + ".db";
+    static const std::string path = Folder().Sub("input.db");
     return path;
 }
 const std::vector<uint8_t>& Template() {

@@ -5,12 +5,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/temp_folder.h"
+
 namespace {
 
 std::string TempFile(const std::string& name, const std::string& content) {
-    auto dir = std::filesystem::temp_directory_path() / ("ini_test_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::string path = (dir / name).string();
+    // Removed with its files when the tests end.
+    static TempFolder dir;
+    std::string path = dir.Sub(name);
     std::ofstream(path, std::ios::binary) << content;
     return path;
 }
