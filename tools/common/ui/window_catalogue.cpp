@@ -3,15 +3,20 @@
 #include <sqlite3.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTreeWidget>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 
+#include "checker/ui/checker_viewer.h"
 #include "checker/ui/watermark_dlg.h"
+#include "export/avi_writer.h"
 #include "export/ui/avi_dialog2.h"
 #include "export/ui/avi_dump_dlg.h"
 #include "export/ui/avi_dump_dlg2.h"
@@ -104,7 +109,17 @@ bool WriteCheckerFiles(WindowFixture& f) {
         f.error = "cannot write " + jpeg;
         return false;
     }
-    std::ofstream(avi, std::ios::binary) << "RIFF";
+    // The export: the snapshot's picture as a few MJPEG frames, as the recorder's exports carry them.
+    std::ifstream in(jpeg, std::ios::binary);
+    const std::vector<uint8_t> frame((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    AviWriter writer_avi;
+    bool written = writer_avi.Open(avi, width, height, 100, 5, 16, 1, 8000, 0, AviWriter::kCodecMjpeg);
+    for (int i = 0; written && i < 10; ++i)
+        written = writer_avi.WriteVideoFrame(frame.data(), static_cast<int>(frame.size()), i * 200);
+    if (!writer_avi.Close() || !written) {
+        f.error = "cannot write " + avi;
+        return false;
+    }
     f.checker_files = {avi, jpeg};
     return true;
 }
@@ -273,10 +288,23 @@ std::unique_ptr<OpenWindow> BackupProgress(const WindowFixture&) {
     return Shown(std::move(held));
 }
 
-std::unique_ptr<OpenWindow> Halyard(const WindowFixture& f) {
+// With the files added; preview_avi: the export clicked, its pictures in the viewer grid.
+std::unique_ptr<OpenWindow> Halyard(const WindowFixture& f, bool preview_avi) {
     auto held = std::make_unique<Held<CWatermarkDlg>>();
     held->restore.Files(f.checker_files);
     held->widget->OnAddFile();
+    if (preview_avi) {
+        QTreeWidget* list = held->widget->list();
+        for (int row = 0; row < list->topLevelItemCount(); ++row)
+            if (list->topLevelItem(row)->text(CWatermarkDlg::kColumnName).endsWith(".avi")) held->widget->OnListClick(row);
+    }
+    held->widget->show();
+    // The preview's first picture arrives from its thread as a repaint.
+    QElapsedTimer clock;
+    clock.start();
+    const CCheckerViewer* viewer = held->widget->viewer_grid()->Viewer(0);
+    while (preview_avi && viewer->frames_shown() == 0 && clock.elapsed() < 3000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     return Shown(std::move(held));
 }
 
@@ -318,7 +346,8 @@ const std::vector<WindowEntry>& Windows() {
         {"recorder-export-progress", RecorderExportProgress},
         {"backup", Backup},
         {"backup-progress", BackupProgress},
-        {"halyard", Halyard},
+        {"halyard", [](const WindowFixture& f) { return Halyard(f, false); }},
+        {"halyard-avi-preview", [](const WindowFixture& f) { return Halyard(f, true); }},
         {"about-larkspur",
          [](const WindowFixture&) { return std::make_unique<AboutBox>("About Larkspur", "Larkspur V1.1.00"); }},
         {"about-halyard",
