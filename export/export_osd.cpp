@@ -1,125 +1,26 @@
 #include "export/export_osd.h"
 
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
 #include <algorithm>
-#include <array>
+#include <cmath>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
 
-constexpr int kGlyphColumns = 5;
-constexpr int kGlyphRows = 7;
-// The glyph sits 4 pixels below the top of its 36-pixel line.
-constexpr int kGlyphTop = 4;
-constexpr char32_t kFirstGlyph = 0x20;
-constexpr char32_t kLastGlyph = 0x7E;
-
-// Printable ASCII, 0x20 to 0x7E.
-constexpr uint8_t kGlyphs[][kGlyphRows] = {
-    {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},  // space
-    {0x04, 0x04, 0x04, 0x04, 0x04, 0x00, 0x04},  // !
-    {0x0A, 0x0A, 0x0A, 0x00, 0x00, 0x00, 0x00},  // "
-    {0x0A, 0x0A, 0x1F, 0x0A, 0x1F, 0x0A, 0x0A},  // #
-    {0x04, 0x0F, 0x14, 0x0E, 0x05, 0x1E, 0x04},  // $
-    {0x18, 0x19, 0x02, 0x04, 0x08, 0x13, 0x03},  // %
-    {0x0C, 0x12, 0x14, 0x08, 0x15, 0x12, 0x0D},  // &
-    {0x04, 0x04, 0x08, 0x00, 0x00, 0x00, 0x00},  // '
-    {0x02, 0x04, 0x08, 0x08, 0x08, 0x04, 0x02},  // (
-    {0x08, 0x04, 0x02, 0x02, 0x02, 0x04, 0x08},  // )
-    {0x00, 0x04, 0x15, 0x0E, 0x15, 0x04, 0x00},  // *
-    {0x00, 0x04, 0x04, 0x1F, 0x04, 0x04, 0x00},  // +
-    {0x00, 0x00, 0x00, 0x00, 0x0C, 0x04, 0x08},  // ,
-    {0x00, 0x00, 0x00, 0x1F, 0x00, 0x00, 0x00},  // -
-    {0x00, 0x00, 0x00, 0x00, 0x00, 0x0C, 0x0C},  // .
-    {0x00, 0x01, 0x02, 0x04, 0x08, 0x10, 0x00},  // /
-    {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E},  // 0
-    {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E},  // 1
-    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F},  // 2
-    {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E},  // 3
-    {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02},  // 4
-    {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E},  // 5
-    {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E},  // 6
-    {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08},  // 7
-    {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E},  // 8
-    {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C},  // 9
-    {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00},  // :
-    {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x04, 0x08},  // ;
-    {0x02, 0x04, 0x08, 0x10, 0x08, 0x04, 0x02},  // <
-    {0x00, 0x00, 0x1F, 0x00, 0x1F, 0x00, 0x00},  // =
-    {0x08, 0x04, 0x02, 0x01, 0x02, 0x04, 0x08},  // >
-    {0x0E, 0x11, 0x01, 0x02, 0x04, 0x00, 0x04},  // ?
-    {0x0E, 0x11, 0x01, 0x0D, 0x15, 0x15, 0x0E},  // @
-    {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11},  // A
-    {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E},  // B
-    {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E},  // C
-    {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C},  // D
-    {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F},  // E
-    {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10},  // F
-    {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F},  // G
-    {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11},  // H
-    {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E},  // I
-    {0x07, 0x02, 0x02, 0x02, 0x02, 0x12, 0x0C},  // J
-    {0x11, 0x12, 0x14, 0x18, 0x14, 0x12, 0x11},  // K
-    {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F},  // L
-    {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11},  // M
-    {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11},  // N
-    {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E},  // O
-    {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10},  // P
-    {0x0E, 0x11, 0x11, 0x11, 0x15, 0x12, 0x0D},  // Q
-    {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11},  // R
-    {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E},  // S
-    {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04},  // T
-    {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E},  // U
-    {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04},  // V
-    {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A},  // W
-    {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11},  // X
-    {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04},  // Y
-    {0x1F, 0x01, 0x02, 0x04, 0x08, 0x10, 0x1F},  // Z
-    {0x0E, 0x08, 0x08, 0x08, 0x08, 0x08, 0x0E},  // [
-    {0x00, 0x10, 0x08, 0x04, 0x02, 0x01, 0x00},  // backslash
-    {0x0E, 0x02, 0x02, 0x02, 0x02, 0x02, 0x0E},  // ]
-    {0x04, 0x0A, 0x11, 0x00, 0x00, 0x00, 0x00},  // ^
-    {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1F},  // _
-    {0x08, 0x04, 0x02, 0x00, 0x00, 0x00, 0x00},  // `
-    {0x00, 0x00, 0x0E, 0x01, 0x0F, 0x11, 0x0F},  // a
-    {0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x1E},  // b
-    {0x00, 0x00, 0x0E, 0x10, 0x10, 0x11, 0x0E},  // c
-    {0x01, 0x01, 0x0D, 0x13, 0x11, 0x11, 0x0F},  // d
-    {0x00, 0x00, 0x0E, 0x11, 0x1F, 0x10, 0x0E},  // e
-    {0x06, 0x09, 0x08, 0x1C, 0x08, 0x08, 0x08},  // f
-    {0x00, 0x0F, 0x11, 0x11, 0x0F, 0x01, 0x0E},  // g
-    {0x10, 0x10, 0x16, 0x19, 0x11, 0x11, 0x11},  // h
-    {0x04, 0x00, 0x0C, 0x04, 0x04, 0x04, 0x0E},  // i
-    {0x02, 0x00, 0x06, 0x02, 0x02, 0x12, 0x0C},  // j
-    {0x10, 0x10, 0x12, 0x14, 0x18, 0x14, 0x12},  // k
-    {0x0C, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E},  // l
-    {0x00, 0x00, 0x1A, 0x15, 0x15, 0x11, 0x11},  // m
-    {0x00, 0x00, 0x16, 0x19, 0x11, 0x11, 0x11},  // n
-    {0x00, 0x00, 0x0E, 0x11, 0x11, 0x11, 0x0E},  // o
-    {0x00, 0x00, 0x1E, 0x11, 0x1E, 0x10, 0x10},  // p
-    {0x00, 0x00, 0x0D, 0x13, 0x0F, 0x01, 0x01},  // q
-    {0x00, 0x00, 0x16, 0x19, 0x10, 0x10, 0x10},  // r
-    {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E},  // s
-    {0x08, 0x08, 0x1C, 0x08, 0x08, 0x09, 0x06},  // t
-    {0x00, 0x00, 0x11, 0x11, 0x11, 0x13, 0x0D},  // u
-    {0x00, 0x00, 0x11, 0x11, 0x11, 0x0A, 0x04},  // v
-    {0x00, 0x00, 0x11, 0x11, 0x15, 0x15, 0x0A},  // w
-    {0x00, 0x00, 0x11, 0x0A, 0x04, 0x0A, 0x11},  // x
-    {0x00, 0x00, 0x11, 0x11, 0x0F, 0x01, 0x0E},  // y
-    {0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F},  // z
-    {0x02, 0x04, 0x04, 0x08, 0x04, 0x04, 0x02},  // {
-    {0x04, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04},  // |
-    {0x08, 0x04, 0x04, 0x02, 0x04, 0x04, 0x08},  // }
-    {0x00, 0x00, 0x08, 0x15, 0x02, 0x00, 0x00},  // ~
-};
-static_assert(sizeof(kGlyphs) / sizeof(kGlyphs[0]) == kLastGlyph - kFirstGlyph + 1);
+constexpr const char* kCaptionFace = "Arial:bold";
 
 std::u32string DecodeUtf8(const std::string& text) {
     std::u32string out;
     for (size_t i = 0; i < text.size();) {
         const auto b = static_cast<uint8_t>(text[i]);
-        int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+        const int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
         if (extra < 0 || i + static_cast<size_t>(extra) >= text.size()) {
-            out.push_back(U'?');
+            out.push_back(U'\uFFFD');
             ++i;
             continue;
         }
@@ -131,66 +32,123 @@ std::u32string DecodeUtf8(const std::string& text) {
     return out;
 }
 
-// Marks the glyph dots of one line; mask is width x kExportOsdLineHeight.
-void RenderLine(const std::u32string& text, int width, std::vector<uint8_t>* mask) {
-    mask->assign(static_cast<size_t>(width) * kExportOsdLineHeight, 0);
-    int left = kExportOsdLeft;
-    for (char32_t c : text) {
-        if (left >= width) break;
-        const uint8_t* glyph = ExportOsdGlyph(c);
-        for (int row = 0; row < kGlyphRows; ++row) {
-            for (int col = 0; col < kGlyphColumns; ++col) {
-                if (!(glyph[row] & (0x10 >> col))) continue;
-                for (int dy = 0; dy < kExportOsdDot; ++dy) {
-                    const int y = kGlyphTop + row * kExportOsdDot + dy;
-                    for (int dx = 0; dx < kExportOsdDot; ++dx) {
-                        const int x = left + col * kExportOsdDot + dx;
-                        if (x < width) (*mask)[static_cast<size_t>(y) * width + x] = 1;
-                    }
+// The faces of the caption, best first, opened as they are first needed.
+// FreeType faces are not for two threads at once, so every use holds the lock.
+class CaptionFonts {
+public:
+    static CaptionFonts& Get() {
+        static CaptionFonts fonts;
+        return fonts;
+    }
+    std::mutex& mutex() { return mutex_; }
+
+    // The face that has the character (the first face when none has it).
+    FT_Face FaceFor(char32_t c) {
+        for (size_t i = 0; i < files_.size(); ++i) {
+            FT_Face face = Open(i);
+            if (face && FT_Get_Char_Index(face, c) != 0) return face;
+        }
+        return files_.empty() ? nullptr : Open(0);
+    }
+    // Baseline below the line's top: the first face's ascent in its 36-pixel cell.
+    int ascent() {
+        FT_Face face = files_.empty() ? nullptr : Open(0);
+        return face ? static_cast<int>(face->size->metrics.ascender >> 6) : kExportOsdLineHeight * 3 / 4;
+    }
+
+private:
+    struct File {
+        std::string path;
+        int index = 0;
+        FT_Face face = nullptr;
+        bool tried = false;
+    };
+
+    CaptionFonts() {
+        if (FT_Init_FreeType(&library_) != 0) library_ = nullptr;
+        FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(kCaptionFace));
+        if (!pattern) return;
+        FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+        FcDefaultSubstitute(pattern);
+        FcResult result = FcResultNoMatch;
+        FcFontSet* set = FcFontSort(nullptr, pattern, FcTrue, nullptr, &result);
+        if (set) {
+            for (int i = 0; i < set->nfont; ++i) {
+                FcChar8* file = nullptr;
+                int index = 0;
+                if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch) continue;
+                FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index);
+                files_.push_back({reinterpret_cast<const char*>(file), index});
+            }
+            FcFontSetDestroy(set);
+        }
+        FcPatternDestroy(pattern);
+    }
+    ~CaptionFonts() {
+        for (File& f : files_)
+            if (f.face) FT_Done_Face(f.face);
+        if (library_) FT_Done_FreeType(library_);
+    }
+
+    // Sized so ascent plus descent, the cell a GDI height of 36 gives, is 36 pixels.
+    FT_Face Open(size_t i) {
+        File& f = files_[i];
+        if (f.tried) return f.face;
+        f.tried = true;
+        if (!library_ || FT_New_Face(library_, f.path.c_str(), f.index, &f.face) != 0) {
+            f.face = nullptr;
+            return nullptr;
+        }
+        const int cell_units = f.face->ascender - f.face->descender;
+        int pixels = kExportOsdLineHeight;
+        if (FT_IS_SCALABLE(f.face) && cell_units > 0)
+            pixels = static_cast<int>(std::lround(kExportOsdLineHeight * static_cast<double>(f.face->units_per_EM) /
+                                                  cell_units));
+        if (FT_Set_Pixel_Sizes(f.face, 0, static_cast<FT_UInt>(std::max(pixels, 1))) != 0) {
+            FT_Done_Face(f.face);
+            f.face = nullptr;
+        }
+        return f.face;
+    }
+
+    std::mutex mutex_;
+    FT_Library library_ = nullptr;
+    std::vector<File> files_;
+};
+
+// White over the picture by the glyph's coverage; picture top row first.
+void DrawLine(uint8_t* picture, int width, int height, int top, const std::string& text) {
+    if (text.empty() || top >= height) return;
+    CaptionFonts& fonts = CaptionFonts::Get();
+    std::lock_guard<std::mutex> lock(fonts.mutex());
+    const int baseline = top + fonts.ascent();
+    int64_t pen = kExportOsdLeft;
+    for (char32_t c : DecodeUtf8(text)) {
+        if (pen >= width) break;
+        FT_Face face = fonts.FaceFor(c);
+        if (!face || FT_Load_Char(face, c, FT_LOAD_RENDER) != 0) continue;
+        const FT_GlyphSlot g = face->glyph;
+        const FT_Bitmap& bm = g->bitmap;
+        if (bm.pixel_mode == FT_PIXEL_MODE_GRAY) {
+            for (unsigned row = 0; row < bm.rows; ++row) {
+                const int64_t y = baseline - g->bitmap_top + static_cast<int64_t>(row);
+                // The caption's two lines own their rows; ink that reaches past them is cut.
+                if (y < top || y >= std::min(top + kExportOsdLineHeight, height)) continue;
+                const uint8_t* src = bm.buffer + static_cast<ptrdiff_t>(row) * bm.pitch;
+                for (unsigned col = 0; col < bm.width; ++col) {
+                    const int64_t x = pen + g->bitmap_left + static_cast<int64_t>(col);
+                    if (x < 0 || x >= width || src[col] == 0) continue;
+                    uint8_t* p = picture + (static_cast<size_t>(y) * width + static_cast<size_t>(x)) * 3;
+                    const int a = src[col];
+                    for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>(p[k] + (255 - p[k]) * a / 255);
                 }
             }
         }
-        left += kExportOsdAdvance;
-    }
-}
-
-void DrawLine(uint8_t* picture, int width, int height, int top, const std::string& text) {
-    if (text.empty() || top >= height) return;
-    std::vector<uint8_t> mask;
-    const std::u32string characters = DecodeUtf8(text);
-    RenderLine(characters, width, &mask);
-    const int rows = std::min(kExportOsdLineHeight, height - top);
-    const int r = kExportOsdOutline;
-    const int64_t text_right = kExportOsdLeft + static_cast<int64_t>(characters.size()) * kExportOsdAdvance + r;
-    const int right = static_cast<int>(std::min<int64_t>(width, text_right));
-    for (int y = 0; y < rows; ++y) {
-        uint8_t* line = picture + static_cast<size_t>(top + y) * width * 3;
-        for (int x = 0; x < right; ++x) {
-            uint8_t value;
-            if (mask[static_cast<size_t>(y) * width + x]) {
-                value = 0xFF;
-            } else {
-                bool near = false;
-                for (int ny = std::max(0, y - r); ny <= std::min(kExportOsdLineHeight - 1, y + r) && !near; ++ny)
-                    for (int nx = std::max(0, x - r); nx <= std::min(width - 1, x + r); ++nx)
-                        if (mask[static_cast<size_t>(ny) * width + nx]) {
-                            near = true;
-                            break;
-                        }
-                if (!near) continue;
-                value = 0x00;
-            }
-            line[3 * x] = line[3 * x + 1] = line[3 * x + 2] = value;
-        }
+        pen += g->advance.x >> 6;
     }
 }
 
 }  // namespace
-
-const uint8_t* ExportOsdGlyph(char32_t c) {
-    if (c < kFirstGlyph || c > kLastGlyph) c = U'?';
-    return kGlyphs[c - kFirstGlyph];
-}
 
 void DrawExportOsd(uint8_t* picture, int width, int height, const std::string& first_line,
                    const std::string& second_line) {

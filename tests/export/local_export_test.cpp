@@ -552,11 +552,15 @@ TEST_F(LocalExportTest, OsdTextLandsAtTheTopLeftOfTheExportedPicture) {
     const std::vector<uint8_t> plain = first_picture(false);
     const std::vector<uint8_t> captioned = first_picture(true);
     auto at = [](const std::vector<uint8_t>& p, int x, int y) { return &p[(static_cast<size_t>(y) * 176 + x) * 3]; };
-    // The C of "CH1-Front": its top stroke is white, the outline left of its side dark.
-    const uint8_t* stroke = at(captioned, kExportOsdLeft + kExportOsdDot + 1, 4 + 1);
-    EXPECT_GT(stroke[0] + stroke[1] + stroke[2], 3 * 220);
-    const uint8_t* outline = at(captioned, kExportOsdLeft - 1, 4 + 3 * kExportOsdDot + 1);
-    EXPECT_LT(outline[0] + outline[1] + outline[2], 3 * 40);
+    // "CH1-Front" in white over the top left: bright pixels there that the plain picture lacks.
+    int brightened = 0;
+    for (int y = 0; y < kExportOsdLineHeight; ++y)
+        for (int x = 0; x < 80; ++x) {
+            const uint8_t* c = at(captioned, x, y);
+            const uint8_t* p = at(plain, x, y);
+            if (c[0] + c[1] + c[2] > 3 * 200 && c[0] + c[1] + c[2] > p[0] + p[1] + p[2] + 150) ++brightened;
+        }
+    EXPECT_GT(brightened, 100);
     // The bottom rows carry no text, and the picture is the right way up there too.
     for (int x = 0; x < 176; x += 8)
         for (int c = 0; c < 3; ++c) EXPECT_NEAR(at(captioned, x, 140)[c], at(plain, x, 140)[c], 24) << x;
@@ -577,47 +581,71 @@ TEST(G726Gain, FourTimesWithSaturation) {
     EXPECT_EQ(pcm.back(), 0x55);
 }
 
-TEST(ExportOsd, TextIsDrawnAtTheTopLeftAndThePictureLeftBottomRowFirst) {
-    const int w = 200, h = 100;
-    std::vector<uint8_t> picture(static_cast<size_t>(w) * h * 3);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w * 3; ++x) picture[static_cast<size_t>(y) * w * 3 + x] = static_cast<uint8_t>(100 + y % 50);
-    const std::vector<uint8_t> before = picture;
-    DrawExportOsd(picture.data(), w, h, "C1", "9");
-    // Pixel (x, y) of the picture as seen, now stored bottom row first.
-    auto seen = [&](int x, int y) { return &picture[(static_cast<size_t>(h - 1 - y) * w + x) * 3]; };
-    auto original = [&](int x, int y) { return &before[(static_cast<size_t>(y) * w + x) * 3]; };
-    auto check_glyph = [&](char c, int left, int top) {
-        const uint8_t* glyph = ExportOsdGlyph(static_cast<char32_t>(c));
-        for (int row = 0; row < 7; ++row)
-            for (int col = 0; col < 5; ++col) {
-                const uint8_t* p = seen(left + col * kExportOsdDot + 1, top + 4 + row * kExportOsdDot + 1);
-                if (glyph[row] & (0x10 >> col))
-                    EXPECT_EQ(p[0] + p[1] + p[2], 3 * 255) << c << " " << row << "," << col;
-                else
-                    EXPECT_LT(p[0], 255) << c << " " << row << "," << col;
-            }
-    };
-    check_glyph('C', kExportOsdLeft, 0);
-    check_glyph('1', kExportOsdLeft + kExportOsdAdvance, 0);
-    check_glyph('9', kExportOsdLeft, kExportOsdLineHeight);
-    // The outline: dark just left of the C's stroke.
-    EXPECT_EQ(seen(kExportOsdLeft - 1, 4 + 3 * kExportOsdDot)[0], 0);
-    // Below the second line and right of the text nothing changed.
+// The ink of a caption: which pixels turned white, seen top row first.
+struct Ink {
+    int top = 1 << 30, bottom = -1, left = 1 << 30, right = -1, count = 0;
+    std::vector<bool> at;
+};
+
+Ink InkOf(const std::string& first, const std::string& second, int w = 240, int h = 100) {
+    std::vector<uint8_t> picture(static_cast<size_t>(w) * h * 3, 60);
+    DrawExportOsd(picture.data(), w, h, first, second);
+    Ink ink;
+    ink.at.assign(static_cast<size_t>(w) * h, false);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const bool text_area = (y < kExportOsdLineHeight && x < kExportOsdLeft + 2 * kExportOsdAdvance + 2) ||
-                                   (y < 2 * kExportOsdLineHeight && x < kExportOsdLeft + kExportOsdAdvance + 2);
-            if (!text_area) {
-                ASSERT_EQ(std::memcmp(seen(x, y), original(x, y), 3), 0) << x << "," << y;
-            }
+            // Stored bottom row first.
+            const uint8_t* p = &picture[(static_cast<size_t>(h - 1 - y) * w + x) * 3];
+            EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << x << "," << y;  // white over gray stays gray
+            if (p[0] == 60) continue;
+            ink.at[static_cast<size_t>(y) * w + x] = true;
+            ++ink.count;
+            ink.top = std::min(ink.top, y);
+            ink.bottom = std::max(ink.bottom, y);
+            ink.left = std::min(ink.left, x);
+            ink.right = std::max(ink.right, x);
         }
+    return ink;
+}
 
-    // Pictures smaller than a line, and text past the right edge, are clipped.
+TEST(ExportOsd, LinesAreDrawnInABoldFaceOfTheirCellAtTheTopLeft) {
+    // A capital of a 36-pixel cell stands about 25 pixels tall on a baseline near 29 (Arial's proportions).
+    const Ink h = InkOf("H", "");
+    EXPECT_GE(h.top, 2);
+    EXPECT_LE(h.bottom, 32);
+    EXPECT_GE(h.bottom - h.top + 1, 22);
+    EXPECT_LE(h.bottom - h.top + 1, 28);
+    EXPECT_GE(h.left, 2);
+    EXPECT_LE(h.left, 6);
+    // Bold: the stems of an H are several pixels wide.
+    int stem = 0;
+    for (int x = h.left; h.at[static_cast<size_t>(h.top + 10) * 240 + x]; ++x) ++stem;
+    EXPECT_GE(stem, 4);
+
+    // The second line: the same glyph 36 pixels lower.
+    const Ink low = InkOf("", "H");
+    EXPECT_EQ(low.top, h.top + kExportOsdLineHeight);
+    EXPECT_EQ(low.count, h.count);
+    EXPECT_EQ(low.left, h.left);
+
+    // Chinese titles show as their own glyphs, not as a stand-in.
+    const Ink day = InkOf("\xE6\x97\xA5", "");  // U+65E5
+    const Ink mouth = InkOf("\xE5\x8F\xA3", "");  // U+53E3
+    const Ink question = InkOf("?", "");
+    const Ink replacement = InkOf("\xEF\xBF\xBD", "");
+    EXPECT_GT(day.count, 100);
+    EXPECT_NE(day.at, mouth.at);
+    EXPECT_NE(day.at, question.at);
+    EXPECT_NE(day.at, replacement.at);
+    EXPECT_LE(day.bottom, kExportOsdLineHeight - 1);
+
+    // Nothing outside the text's lines changes; text past the right edge and
+    // pictures smaller than a line are clipped.
+    const Ink both = InkOf("CH1-Gate", "2012/03/05 14:07:00");
+    EXPECT_LT(both.bottom, 2 * kExportOsdLineHeight);
     std::vector<uint8_t> small(10 * 5 * 3, 7);
     DrawExportOsd(small.data(), 10, 5, "WWWWWWWWWWWWWWW", "\xE6\x97\xA5 unknown");
     DrawExportOsd(nullptr, 10, 5, "A", "B");
-    EXPECT_EQ(ExportOsdGlyph(U'\u65E5'), ExportOsdGlyph(U'?'));
 }
 
 }  // namespace

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Times the exports and the backup side by side with the plain tools that do
+# the same work, in one run on the same data, and prints the median of each
+# and their ratios (reference time / our time: 1 is as fast, above 1 faster).
+#   original-frames export      vs  cp of the range's minute files
+#   Video 1 export              vs  ffmpeg -c:v msvideo1 on the same pictures
+#   backup of a day             vs  cp -r of the day
+#   backup of 30 sparse days    vs  cp -r of those days
+# usage: tests/bench/export_backup_ratios.sh [BIN_FOLDER] [RUNS]
+set -euo pipefail
+BIN=${1:-build/bin}
+RUNS=${2:-5}
+BIN=$(cd "$BIN" && pwd)
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+
+now() { date +%s.%N; }
+# Runs "$@" once and prints the seconds it took.
+timed() {
+    local start end
+    start=$(now)
+    "$@" >/dev/null
+    end=$(now)
+    echo "$end - $start" | bc -l
+}
+median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+fresh() { rm -rf "$1"; mkdir -p "$1"; }
+
+# The sample: three minutes (the second missing) on four channels.
+"$BIN/avdata-sample" "$WORK/disk" --date 2012-03-05 --start 14:07 --minutes 3 >/dev/null
+DATA=$WORK/disk/avdata
+MINUTES=$(ls "$DATA"/2012/03/05/14/REC*.db)
+
+# A day and 30 sparse days for the backup: 256 KiB minute files (the backup
+# copies them whole whatever they hold) under day indexes listing them.
+make_day() {  # FOLDER YEAR MONTH DAY STEP: one minute file every STEP minutes
+    local folder=$1 y=$2 m=$3 d=$4 step=$5 dir count=0 hh mm
+    dir=$(printf "%s/%d/%02d/%02d" "$folder" "$y" "$m" "$d")
+    for ((minute = 0; minute < 1440; minute += step)); do
+        hh=$((minute / 60)); mm=$((minute % 60))
+        mkdir -p "$(printf "%s/%02d" "$dir" "$hh")"
+        head -c 262144 /dev/urandom >"$(printf "%s/%02d/REC%02d.db" "$dir" "$hh" "$mm")"
+        count=$((count + 1))
+    done
+    # Day index: 56-byte header (count at 4, date at 8-16), one entry for the whole day, all channels.
+    python3 - "$dir/RecordList.db" "$y" "$m" "$d" <<'PY'
+import struct, sys
+path, y, m, d = sys.argv[1], *map(int, sys.argv[2:])
+with open(path, "wb") as f:
+    f.write(struct.pack("<5i", 0, 1, y, m, d) + bytes(36) + b"000000235959f1\0\0")
+PY
+}
+make_day "$WORK/day/avdata" 2012 6 1 1
+for d in $(seq 1 30); do make_day "$WORK/sparse/avdata" 2012 7 "$d" 97; done
+
+declare -A T
+for ((run = 0; run < RUNS; run++)); do
+    fresh "$WORK/out"; T[cp_min]+="$(timed cp $MINUTES "$WORK/out") "
+    fresh "$WORK/out"; T[orig]+="$(timed "$BIN/avdata-export" --data "$DATA" --date 2012-03-05 --from 14:07:00 --to 14:09:59 \
+        --channels 1,2,3,4 --format original --out "$WORK/out") "
+    fresh "$WORK/orig"
+    "$BIN/avdata-export" --data "$DATA" --date 2012-03-05 --from 14:07:00 --to 14:09:59 --channels 1,2,3,4 \
+        --format original --out "$WORK/orig" >/dev/null
+    fresh "$WORK/out"
+    ffmpeg_parts() { for f in "$WORK"/orig/*.avi; do
+        ffmpeg -nostdin -v error -y -i "$f" -an -vsync passthrough -pix_fmt rgb555le -c:v msvideo1 -g 30 "$WORK/out/$(basename "$f")"
+    done; }
+    T[ffmpeg]+="$(timed ffmpeg_parts) "
+    fresh "$WORK/out"; T[msvc]+="$(timed "$BIN/avdata-export" --data "$DATA" --date 2012-03-05 --from 14:07:00 --to 14:09:59 \
+        --channels 1,2,3,4 --format msvideo1 --out "$WORK/out") "
+    fresh "$WORK/out"; T[cp_day]+="$(timed cp -r "$WORK/day/avdata" "$WORK/out/") "
+    fresh "$WORK/out"; T[bk_day]+="$(timed "$BIN/avdata-backup" --data "$WORK/day/avdata" --date 2012-06-01 \
+        --from 00:00:00 --to 23:59:59 --channels 1,2,3,4 --out "$WORK/out") "
+    fresh "$WORK/out"; T[cp_sparse]+="$(timed cp -r "$WORK/sparse/avdata" "$WORK/out/") "
+    fresh "$WORK/out"
+    # The tool takes one day at a time: the 30 days are 30 runs, each into a fresh avdata.
+    sparse_days() { for d in $(seq -w 1 30); do rm -rf "$WORK/out/avdata"
+        "$BIN/avdata-backup" --data "$WORK/sparse/avdata" --date "2012-07-$d" --from 00:00:00 --to 23:59:59 \
+            --channels 1,2,3,4 --out "$WORK/out" >/dev/null; done; }
+    T[bk_sparse]+="$(timed sparse_days) "
+done
+
+m() { tr ' ' '\n' <<<"${T[$1]}" | grep . | median; }
+ratio() { echo "scale=3; $(m "$1") / $(m "$2")" | bc -l; }
+printf "%-34s %10s %10s %8s\n" "median of $RUNS runs (s)" ours reference ratio
+printf "%-34s %10.3f %10.3f %8s\n" "original export vs cp minutes" "$(m orig)" "$(m cp_min)" "$(ratio cp_min orig)"
+printf "%-34s %10.3f %10.3f %8s\n" "Video 1 export vs ffmpeg msvideo1" "$(m msvc)" "$(m ffmpeg)" "$(ratio ffmpeg msvc)"
+printf "%-34s %10.3f %10.3f %8s\n" "backup of a day vs cp -r" "$(m bk_day)" "$(m cp_day)" "$(ratio cp_day bk_day)"
+printf "%-34s %10.3f %10.3f %8s\n" "backup of 30 sparse days vs cp -r" "$(m bk_sparse)" "$(m cp_sparse)" "$(ratio cp_sparse bk_sparse)"
