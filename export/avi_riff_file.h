@@ -81,6 +81,7 @@ private:
         uint64_t strh_at = 0;
     };
     bool WriteAt(uint64_t offset, const void* data, size_t size);
+    bool WriteVectorAt(uint64_t offset, struct iovec* parts, int count);
     bool Patch32(uint64_t offset, uint64_t value);
 
     int fd_ = -1;

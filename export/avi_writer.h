@@ -35,6 +35,8 @@ public:
     bool IsOpen() const { return open_ != 0; }
     // A write of the open file failed; the file can no longer be whole.
     bool WriteFailed() const { return write_failed_; }
+    // Bytes the open file holds so far.
+    uint64_t file_bytes() const { return file_.file_bytes(); }
     const std::string& path() const { return path_; }
     int64_t video_count() const { return video_count_; }
     int64_t audio_count() const { return audio_count_; }

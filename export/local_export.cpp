@@ -119,6 +119,23 @@ void LocalExport::StopOnWriteFailure() {
     EndProgressDialog();
 }
 
+// The drive is asked after the first record and then whenever another
+// kSpaceCheckBytes have gone into the part, not after every record: a stop
+// comes at most that much later, and the query no longer costs more than the write.
+bool LocalExport::SpaceCheckDue() {
+    uint64_t written = 0;
+    if (format_ == kFormatOriginal)
+        written = avi_writer_.file_bytes();
+    else if (format_ == kFormatMsVideo1)
+        written = recompress_writer_.file_bytes();
+    else
+        return true;
+    if (written >= last_space_check_ && written - last_space_check_ < kSpaceCheckBytes && space_checked_) return false;
+    space_checked_ = true;
+    last_space_check_ = written;
+    return true;
+}
+
 bool LocalExport::OutputWriteFailed() const {
     if (!output_open_) return false;
     if (format_ == kFormatOriginal) return avi_writer_.WriteFailed();
@@ -202,7 +219,8 @@ bool LocalExport::WaitForQueueSpace(size_t limit) {
     // A writer waiting to open its first part learns that no more records come for now.
     reader_blocked_.store(1);
     queue_.Wake();
-    queue_.WaitUntil(kNoDeadline, [this, limit](size_t count) { return count < limit || !reader_running_.load(); });
+    // On again once the writer has taken half: one wake-up per batch, not per record.
+    queue_.WaitUntil(kNoDeadline, [this, limit](size_t count) { return count < limit / 2 || !reader_running_.load(); });
     reader_blocked_.store(0);
     return reader_running_.load() != 0;
 }
@@ -327,6 +345,7 @@ bool LocalExport::DeferPartChange(const LocalExportRecord& record) const {
 
 void LocalExport::ExportWriterThread() {
     awaiting_key_ = false;
+    space_checked_ = false;
     tracker_.Reset();
     first_time_ = current_time_ = 0;
     bool first_record = true;
@@ -376,7 +395,7 @@ void LocalExport::ExportWriterThread() {
                 sink_->SetProgress(reported);
             }
             record.reset();
-            if (free_bytes_(output_folder_) < kMinFreeBytes) {
+            if (SpaceCheckDue() && free_bytes_(output_folder_) < kMinFreeBytes) {
                 space_ok_.store(0);
                 reader_running_.store(0);
                 writer_running_.store(0);
@@ -635,6 +654,7 @@ bool LocalExport::OpenOutput(const std::string& path, int video_code, int width,
         ok = asf_writer_.Open(path, width, height, sample_rate, channels, mu_law ? 2 * bits_per_sample : bits_per_sample) != 0;
     output_open_ = ok ? 1 : 0;
     part_frames_ = 0;
+    last_space_check_ = 0;
     return ok;
 }
 

@@ -129,6 +129,7 @@ private:
     // Ends the channel after a write failure.
     void StopOnWriteFailure();
     bool OutputWriteFailed() const;
+    bool SpaceCheckDue();
     void DeleteLastPart();
 
     // Blocks the reader while limit or more records wait; false once it is to stop.
@@ -190,6 +191,9 @@ private:
     // Original frames: the last part closed and the next waits for a key frame.
     bool awaiting_key_ = false;
     int64_t part_frames_ = 0;
+    static constexpr uint64_t kSpaceCheckBytes = 1 << 20;
+    bool space_checked_ = false;
+    uint64_t last_space_check_ = 0;
     mutable std::mutex parts_mutex_;
     std::vector<ExportedPart> parts_;
     ExportPartTracker tracker_;
