@@ -85,8 +85,28 @@ uint16_t PortFromEnvironment() {
     return (*end == '\0' && port > 0 && port < 65536) ? static_cast<uint16_t>(port) : 0;
 }
 
+// What a call found when it failed: 0, or the errno of the failing libsmbclient call.
+using Work = std::function<int(SMBCCTX*)>;
+
+// The server could not be talked to at all (as opposed to a missing file or a refused login).
+bool Unreachable(int error) {
+    switch (error) {
+        case ECONNREFUSED:
+        case ECONNRESET:
+        case ECONNABORTED:
+        case EHOSTUNREACH:
+        case EHOSTDOWN:
+        case ENETUNREACH:
+        case ENETRESET:
+        case ENOTCONN:
+        case EPIPE:
+        case ETIMEDOUT: return true;
+        default: return false;
+    }
+}
+
 struct Job {
-    std::function<void(SMBCCTX*)> work;
+    Work work;
     Clock::time_point deadline;
     bool done = false;  // under g_wait_mutex
     bool abandoned = false;  // under g_wait_mutex
@@ -111,7 +131,7 @@ public:
 
     // Runs work on the server's thread; false when the work did not end in
     // time or the caller's owner aborted the wait (the work's result is then dropped).
-    bool Call(std::function<void(SMBCCTX*)> work) {
+    bool Call(Work work) {
         ShareCallAbort* abort = t_abort;
         if (abort && abort->Aborted()) return false;
         auto job = std::make_shared<Job>();
@@ -119,8 +139,10 @@ public:
         job->deadline = Clock::now() + std::chrono::milliseconds(kShareCallDeadlineMs);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            // A server stuck past a deadline would hold every later call as long again.
-            if (current_has_deadline_ && Clock::now() > current_deadline_) return false;
+            // A server stuck past a deadline, or just found unreachable, would hold every later
+            // call as long again (the window thread marks a month's days one call each).
+            const Clock::time_point now = Clock::now();
+            if ((current_has_deadline_ && now > current_deadline_) || now < unreachable_until_) return false;
             queue_.push_back(job);
         }
         cv_.notify_one();
@@ -132,7 +154,7 @@ public:
     }
 
     // Work nobody waits for (closing a file).
-    void Post(std::function<void(SMBCCTX*)> work) {
+    void Post(Work work) {
         auto job = std::make_shared<Job>();
         job->work = std::move(work);
         job->deadline = Clock::time_point::max();
@@ -144,8 +166,10 @@ public:
     }
 
     // On the server's thread only (inside Call's work).
+    // *error as a call's work reports it.
     int Connect(SMBCCTX* ctx, const std::string& url, bool server_only, const std::string& user,
-                const std::string& password) {
+                const std::string& password, int* error_out) {
+        *error_out = 0;
         {
             std::lock_guard<std::mutex> lock(credentials_mutex_);
             if (connected_) {
@@ -170,6 +194,7 @@ public:
             reached = smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
         }
         const int error = errno;
+        if (!reached) *error_out = error;
         std::lock_guard<std::mutex> lock(credentials_mutex_);
         trying_ = false;
         if (reached) {
@@ -251,9 +276,12 @@ private:
                 std::lock_guard<std::mutex> lock(g_wait_mutex);
                 skip = skip || job->abandoned || Clock::now() > job->deadline;
             }
-            if (!skip) job->work(ctx);
+            const int error = skip ? 0 : job->work(ctx);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
+                const Clock::time_point now = Clock::now();
+                if (Unreachable(error) || (current_has_deadline_ && now > current_deadline_))
+                    unreachable_until_ = now + std::chrono::milliseconds(kShareTimeoutMs);
                 current_has_deadline_ = false;
             }
             {
@@ -274,6 +302,8 @@ private:
     // The job in progress has a deadline (is not a posted close), and which.
     bool current_has_deadline_ = false;
     Clock::time_point current_deadline_;
+    // Calls fail at once until then: the last call found the server unreachable.
+    Clock::time_point unreachable_until_;
     std::thread thread_;
 
     std::mutex credentials_mutex_;
@@ -312,16 +342,18 @@ std::optional<struct stat> Stat(const std::string& path) {
     const bool server_only = target->server_only;
     const bool done = target->server->Call([result, url, server_only](SMBCCTX* ctx) {
         if (server_only) {
-            if (SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str())) {
-                smbc_getFunctionClosedir(ctx)(ctx, dir);
-                struct stat st {};
-                st.st_mode = S_IFDIR;
-                *result = st;
-            }
-            return;
+            SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+            if (!dir) return errno;
+            smbc_getFunctionClosedir(ctx)(ctx, dir);
+            struct stat st {};
+            st.st_mode = S_IFDIR;
+            *result = st;
+            return 0;
         }
         struct stat st;
-        if (smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0) *result = st;
+        if (smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0) return errno;
+        *result = st;
+        return 0;
     });
     return done ? *result : std::nullopt;
 }
@@ -348,7 +380,9 @@ int ConnectShare(const std::string& remote_name, const std::string& user, const 
     const std::string url = target->url;
     const bool server_only = target->server_only;
     const bool done = server->Call([result, server, url, server_only, user, password](SMBCCTX* ctx) {
-        *result = server->Connect(ctx, url, server_only, user, password);
+        int error = 0;
+        *result = server->Connect(ctx, url, server_only, user, password, &error);
+        return error;
     });
     return done ? *result : kShareTimeout;
 }
@@ -372,7 +406,7 @@ public:
     OpenFile(std::shared_ptr<ShareServer> server, SMBCFILE* file) : server_(std::move(server)), file_(file) {}
     ~OpenFile() {
         SMBCFILE* file = file_;
-        server_->Post([file](SMBCCTX* ctx) { smbc_getFunctionClose(ctx)(ctx, file); });
+        server_->Post([file](SMBCCTX* ctx) { return smbc_getFunctionClose(ctx)(ctx, file) == 0 ? 0 : errno; });
     }
     OpenFile(const OpenFile&) = delete;
     OpenFile& operator=(const OpenFile&) = delete;
@@ -399,7 +433,7 @@ std::vector<FolderEntry> List(const std::string& path) {
     const std::string url = target->url;
     const bool done = target->server->Call([entries, url](SMBCCTX* ctx) {
         SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
-        if (!dir) return;
+        if (!dir) return errno;
         while (const smbc_dirent* d = smbc_getFunctionReaddir(ctx)(ctx, dir)) {
             const std::string name(d->name, strnlen(d->name, d->namelen ? d->namelen : std::strlen(d->name)));
             if (name.empty() || name == "." || name == "..") continue;
@@ -412,6 +446,7 @@ std::vector<FolderEntry> List(const std::string& path) {
                 entries->push_back(std::move(entry));
         }
         smbc_getFunctionClosedir(ctx)(ctx, dir);
+        return 0;
     });
     if (!done) return {};
     std::sort(entries->begin(), entries->end(),
@@ -426,19 +461,26 @@ std::shared_ptr<OpenFile> Open(const std::string& path) {
     const std::string url = target->url;
     const bool done = target->server->Call([opened, url](SMBCCTX* ctx) {
         SMBCFILE* file = smbc_getFunctionOpen(ctx)(ctx, url.c_str(), O_RDONLY, 0);
-        if (!file) return;
+        if (!file) return errno;
         struct stat st;
-        if (smbc_getFunctionFstat(ctx)(ctx, file, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (smbc_getFunctionFstat(ctx)(ctx, file, &st) != 0) {
+            const int error = errno;
             smbc_getFunctionClose(ctx)(ctx, file);
-            return;
+            return error;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            smbc_getFunctionClose(ctx)(ctx, file);
+            return 0;
         }
         *opened = file;
+        return 0;
     });
     if (done) return *opened ? std::make_shared<OpenFile>(target->server, *opened) : nullptr;
     // The open may still succeed after the wait was given up: close it then.
     std::shared_ptr<ShareServer> server = target->server;
     server->Post([opened](SMBCCTX* ctx) {
         if (*opened) smbc_getFunctionClose(ctx)(ctx, *opened);
+        return 0;
     });
     return nullptr;
 }
@@ -449,15 +491,18 @@ size_t ReadAt(const OpenFile& file, uint64_t offset, void* buffer, size_t size) 
     auto data = std::make_shared<std::vector<char>>();
     SMBCFILE* handle = file.file();
     const bool done = file.server().Call([data, handle, offset, size](SMBCCTX* ctx) {
-        if (smbc_getFunctionLseek(ctx)(ctx, handle, static_cast<off_t>(offset), SEEK_SET) < 0) return;
+        if (smbc_getFunctionLseek(ctx)(ctx, handle, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
         data->resize(size);
         size_t got = 0;
+        int error = 0;
         while (got < size) {
             const ssize_t n = smbc_getFunctionRead(ctx)(ctx, handle, data->data() + got, size - got);
+            if (n < 0) error = errno;
             if (n <= 0) break;
             got += static_cast<size_t>(n);
         }
         data->resize(got);
+        return error;
     });
     if (!done) return 0;
     std::memcpy(buffer, data->data(), data->size());
@@ -469,7 +514,9 @@ int64_t Size(const OpenFile& file) {
     SMBCFILE* handle = file.file();
     const bool done = file.server().Call([size, handle](SMBCCTX* ctx) {
         struct stat st;
-        if (smbc_getFunctionFstat(ctx)(ctx, handle, &st) == 0) *size = st.st_size;
+        if (smbc_getFunctionFstat(ctx)(ctx, handle, &st) != 0) return errno;
+        *size = st.st_size;
+        return 0;
     });
     return done ? *size : -1;
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <thread>
 
 #include "platform/data_file.h"
@@ -168,6 +169,55 @@ TEST_F(NetworkShareTest, OnlyRegularFilesOpen) {
     EXPECT_EQ(moved.Size(), -1);
 }
 
+int ListenOn(const char* address, int port) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0) return -1;
+    const int on = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    ::inet_pton(AF_INET, address, &addr.sin_addr);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener, 8) != 0) {
+        ::close(listener);
+        return -1;
+    }
+    return listener;
+}
+
+bool Pending(int listener, int ms) {
+    pollfd p{listener, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1;
+}
+
+// A server that hangs up at once: once found unreachable, it is not asked
+// again for a while, so a run of calls (a month's day marks) costs one.
+TEST_F(NetworkShareTest, AnUnreachableServerIsNotAskedAgainAtOnce) {
+    const int listener = ListenOn("127.0.0.4", server_->port());
+    ASSERT_GE(listener, 0);
+    std::atomic<bool> returned{false};
+    bool exists = true;
+    std::thread caller([&] {
+        exists = platform::PathExists("\\\\127.0.0.4\\data");
+        returned = true;
+    });
+    int hung_up = 0;
+    while (!returned) {
+        if (!Pending(listener, 50)) continue;
+        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection >= 0) {
+            ::close(connection);
+            ++hung_up;
+        }
+    }
+    caller.join();
+    EXPECT_FALSE(exists);
+    EXPECT_GE(hung_up, 1);
+    for (int day = 1; day <= 31; ++day) EXPECT_FALSE(platform::PathExists("\\\\127.0.0.4\\data\\" + std::to_string(day)));
+    EXPECT_FALSE(Pending(listener, 0)) << "the server was asked again";
+    ::close(listener);
+}
+
 // A server that takes the connection and never answers: the owner's abort
 // ends the caller's wait while libsmbclient still waits for the reply.
 TEST_F(NetworkShareTest, AbortEndsTheWaitOnASilentServer) {
@@ -181,24 +231,15 @@ TEST_F(NetworkShareTest, AbortEndsTheWaitOnASilentServer) {
         EXPECT_TRUE(platform::PathExists(server_->SharePath()));
     }
 
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int listener = ListenOn("127.0.0.3", server_->port());
     ASSERT_GE(listener, 0);
-    const int on = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(server_->port()));
-    ::inet_pton(AF_INET, "127.0.0.3", &addr.sin_addr);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
 
     bool exists = true;
     std::thread caller([&] {
         const platform::ScopedShareCallAbort bound(&abort);
         exists = platform::PathExists("\\\\127.0.0.3\\data");
     });
-    pollfd p{listener, POLLIN, 0};
-    ASSERT_EQ(::poll(&p, 1, 10000), 1) << "the client never connected";
+    ASSERT_TRUE(Pending(listener, 10000)) << "the client never connected";
     const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     ASSERT_GE(connection, 0);
     // Its request arrives; nothing is answered.
