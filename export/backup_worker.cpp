@@ -31,7 +31,11 @@ bool BackupWorker::Start(const BackupJob& job, BackupProgressSink* sink) {
         sink_ = sink;
     }
     running_ = 1;
-    thread_ = std::thread([this] { Run(); });
+    share_calls_.Reset();
+    thread_ = std::thread([this] {
+        const platform::ScopedShareCallAbort bound(&share_calls_);
+        Run();
+    });
     return true;
 }
 
@@ -40,6 +44,7 @@ void BackupWorker::Stop() {
         std::lock_guard lock(wake_mutex_);
         running_ = 0;
     }
+    share_calls_.Abort();
     wake_.notify_all();
     Wait();
 }

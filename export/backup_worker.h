@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "export/backup_files.h"
+#include "platform/network_share.h"
 
 // The progress window as the copy thread sees it. Called on the copy thread;
 // an implementation queues the work to its window thread.
@@ -72,6 +73,8 @@ private:
 
     BackupJob job_;
     std::thread thread_;
+    // Lets Stop end the copy thread's wait on a share at once.
+    platform::ShareCallAbort share_calls_;
     std::atomic<int> running_{0};
     std::atomic<int> progress_{0};
     std::atomic<int> data_copied_{0};

@@ -85,6 +85,7 @@ LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) { tracker_.Reset(); }
 LocalExport::~LocalExport() {
     writer_running_.store(0);
     reader_running_.store(0);
+    reader_share_calls_.Abort();
     WakeThreads();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
@@ -187,7 +188,11 @@ void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, c
     audio_seen_.store(0);
     if (!reader_.joinable()) {
         reader_running_.store(1);
-        reader_ = std::thread(&LocalExport::ExportReaderThread, this);
+        reader_share_calls_.Reset();
+        reader_ = std::thread([this] {
+            const platform::ScopedShareCallAbort bound(&reader_share_calls_);
+            ExportReaderThread();
+        });
     }
     if (!writer_.joinable()) {
         writer_running_.store(1);
@@ -198,6 +203,7 @@ void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, c
 void LocalExport::EndChannel(int result) {
     writer_running_.store(0);
     reader_running_.store(0);
+    reader_share_calls_.Abort();
     WakeThreads();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();

@@ -26,6 +26,7 @@
 #include "media/data_queue.h"
 #include "media/media_decoder.h"
 #include "media/watermark_writer.h"
+#include "platform/network_share.h"
 
 // The progress dialog as the writer thread sees it. Called on the writer
 // thread; an implementation queues the work to its window thread.
@@ -154,6 +155,8 @@ private:
 
     DataQueue<LocalExportRecord> queue_;
     std::thread reader_;
+    // Lets EndChannel end the reader's wait on a share at once.
+    platform::ShareCallAbort reader_share_calls_;
     std::thread writer_;
     std::atomic<int> reader_running_{0};
     std::atomic<int> writer_running_{0};

@@ -13,6 +13,12 @@
 #include <QTabWidget>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -349,6 +355,89 @@ TEST_F(ShareFlowTest, ExportAndBackupFromTheShareEqualThoseFromLocalDisk) {
     const auto backup_disk = run_backup(Local("/backup"), tmp_.Sub("disk-backup"));
     EXPECT_GE(backup_share.size(), 2u);
     EXPECT_TRUE(backup_share == backup_disk) << "the backups differ";
+}
+
+// A listener at the test port that takes connections and never answers.
+class SilentServer {
+public:
+    SilentServer(const char* address, int port) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        ::inet_pton(AF_INET, address, &addr.sin_addr);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 4) != 0) {
+            ::close(listener_);
+            listener_ = -1;
+        }
+    }
+    ~SilentServer() {
+        if (connection_ >= 0) ::close(connection_);
+        if (listener_ >= 0) ::close(listener_);
+    }
+    bool Listening() const { return listener_ >= 0; }
+    // Waits for a client's connection and its first request.
+    bool TakeRequest() {
+        pollfd p{listener_, POLLIN, 0};
+        if (::poll(&p, 1, 10000) != 1) return false;
+        connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        pollfd q{connection_, POLLIN, 0};
+        return connection_ >= 0 && ::poll(&q, 1, 10000) == 1;
+    }
+    // The client still waits for an answer (it has not hung up).
+    bool ClientWaits() const {
+        char buf[4096];
+        ssize_t n;
+        while ((n = ::recv(connection_, buf, sizeof buf, MSG_DONTWAIT)) > 0) {
+        }
+        return n != 0;
+    }
+
+private:
+    int listener_ = -1;
+    int connection_ = -1;
+};
+
+// Cancelling a backup or an export whose reader waits on a server that does
+// not answer ends that wait: the stop is back before the share client gives up.
+TEST_F(ShareFlowTest, StopsEndTheirReadersWaitOnASilentServer) {
+    {
+        SilentServer silent("127.0.0.5", server_->port());
+        ASSERT_TRUE(silent.Listening());
+        BackupJob job;
+        job.source = "//127.0.0.5/data/backup";
+        job.destination = tmp_.Sub("backup/avdata");
+        fs::create_directories(tmp_.Sub("backup"));
+        job.range.start_year = job.range.end_year = date_.year;
+        job.range.start_month = job.range.end_month = date_.month;
+        job.range.start_day = job.range.end_day = date_.day;
+        job.channel_mask = 3;
+        BackupWorker worker;
+        ASSERT_TRUE(worker.Start(job, nullptr));
+        ASSERT_TRUE(silent.TakeRequest());
+        worker.Stop();
+        EXPECT_TRUE(silent.ClientWaits()) << "the backup's stop waited for the share client";
+    }
+    {
+        SilentServer silent("127.0.0.6", server_->port());
+        ASSERT_TRUE(silent.Listening());
+        RecordSource source;
+        source.path = "//127.0.0.6/data/avdata";
+        source.year = date_.year;
+        source.month = date_.month;
+        source.day = date_.day;
+        fs::create_directories(tmp_.Sub("export"));
+        LocalExport exporter;
+        exporter.Configure(source, kStart, kStart + 2, tmp_.Sub("export"));
+        exporter.BeginExport();
+        EndSink sink;
+        exporter.BeginChannel(0, LocalExport::kFormatOriginal, 80, false, std::tm{}, &sink);
+        ASSERT_TRUE(silent.TakeRequest());
+        exporter.EndChannel(0);
+        EXPECT_TRUE(silent.ClientWaits()) << "the export's stop waited for the share client";
+    }
 }
 
 }  // namespace
