@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -232,7 +233,13 @@ void CMyViewer::Render(QPainter& painter, int cw, int ch) {
         picture_height = picture_height_;
     }
     painter.setFont(GdiFont(face, m, weight));
-    painter.fillRect(QRect(0, 0, cw, ch), Qt::black);
+    // Black under everything but the picture, which covers its own rectangle
+    // (black too when it cannot be drawn): one pass less over the view.
+    const bool picture_shown = has_video_.load() && !connecting;
+    const ViewRect dest = PictureDestination(cw, ch, picture_width, picture_height, keep_aspect_.load() != 0);
+    const QRect picture_rect = picture_shown ? QRect(dest.x, dest.y, dest.width, dest.height) : QRect();
+    const QRegion black = QRegion(0, 0, cw, ch).subtracted(picture_rect);
+    for (const QRect& r : black) painter.fillRect(r, Qt::black);
 
     if (has_video_.load()) {
         if (connecting) {
@@ -240,9 +247,9 @@ void CMyViewer::Render(QPainter& painter, int cw, int ch) {
             painter.drawText(QRect(0, 0, cw, ch), Qt::AlignCenter | Qt::TextSingleLine,
                              QString::fromStdString(ConnectingText()));
         } else {
-            const ViewRect dest = PictureDestination(cw, ch, picture_width, picture_height, keep_aspect_.load() != 0);
-            player_.Draw(&painter, dest.x, dest.y, dest.width, dest.height, zoom.x, zoom.y, zoom.width,
-                         zoom.height);
+            if (!player_.Draw(&painter, dest.x, dest.y, dest.width, dest.height, zoom.x, zoom.y, zoom.width,
+                              zoom.height))
+                painter.fillRect(picture_rect, Qt::black);
             if (const auto overview = OverviewRectangles(cw, ch, picture_width, picture_height, zoom)) {
                 DrawEtchedFlatEdge(painter, ToQRect(overview->outer));
                 DrawEtchedFlatEdge(painter, ToQRect(overview->inner));

@@ -9,6 +9,29 @@
 
 #include "media/vedio_player.h"
 
+namespace {
+
+// Blue, green, red bytes to 0xFFRRGGBB words. A little-endian word of three
+// stored bytes is already the pixel, so four pixels are three loads and
+// shifts, four stores.
+void BgrRowToRgb32(const uint8_t* in, uint32_t* out, int count) {
+    int x = 0;
+    for (; x + 4 <= count; x += 4, in += 12, out += 4) {
+        uint32_t a, b, c;
+        std::memcpy(&a, in, 4);
+        std::memcpy(&b, in + 4, 4);
+        std::memcpy(&c, in + 8, 4);
+        out[0] = 0xFF000000u | a;
+        out[1] = 0xFF000000u | a >> 24 | b << 8;
+        out[2] = 0xFF000000u | b >> 16 | c << 16;
+        out[3] = 0xFF000000u | c >> 8;
+    }
+    for (; x < count; ++x, in += 3)
+        *out++ = 0xFF000000u | static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[0];
+}
+
+}  // namespace
+
 int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int dy_dst, int x_src,
                       int y_src, int dx_src, int dy_src) {
     if (!draw_handle_open_ || !painter || !painter->isActive()) return 0;
@@ -53,8 +76,7 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
         const uint8_t* in =
             picture->bytes.get() + stored_row * static_cast<size_t>(width) * 3 + static_cast<size_t>(inside.left()) * 3;
         auto* out = reinterpret_cast<uint32_t*>(scratch.scanLine(r));
-        for (int x = 0; x < inside.width(); ++x, in += 3)
-            out[x] = 0xFF000000u | static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[0];
+        BgrRowToRgb32(in, out, inside.width());
     }
     painter->save();
     painter->setRenderHint(QPainter::SmoothPixmapTransform, true);
