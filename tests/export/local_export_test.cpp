@@ -472,12 +472,15 @@ TEST_F(LocalExportTest, AudioCodecsReachTheFileAsTheirFormatsSay) {
         int format;
         int audio_format;
         int bits;
+        int recorded_bits = 0;  // the entry's figure when not the encoder's
     };
     const Case cases[] = {
         {sample::SampleAudioCodec::MuLaw, diskformat::kAudioG711A, LocalExport::kFormatOriginal, AviReader::kAudioMuLaw, 8},
         {sample::SampleAudioCodec::MuLaw, diskformat::kAudioG711B, LocalExport::kFormatMsVideo1, AviReader::kAudioMuLaw, 8},
         {sample::SampleAudioCodec::Aac, diskformat::kAudioAac, LocalExport::kFormatOriginal, AviReader::kAudioPcm, 16},
         {sample::SampleAudioCodec::G726, diskformat::kAudioG726, LocalExport::kFormatOriginal, AviReader::kAudioPcm, 16},
+        // Marked with its coded 4 bits a sample: the file still declares the 16-bit PCM it holds.
+        {sample::SampleAudioCodec::G726, diskformat::kAudioG726, LocalExport::kFormatOriginal, AviReader::kAudioPcm, 16, 4},
     };
     // The fake pictures are no JPEG; the re-encoding case only looks at the sound.
     av_log_set_level(AV_LOG_QUIET);
@@ -496,7 +499,7 @@ TEST_F(LocalExportTest, AudioCodecsReachTheFileAsTheirFormatsSay) {
                 sample::SampleFrame a;
                 a.kind = diskformat::kKindAudio;
                 a.codec = c.disk_codec;
-                a.bits = encoder->bits_per_sample();
+                a.bits = c.recorded_bits ? c.recorded_bits : encoder->bits_per_sample();
                 a.sample_rate = encoder->sample_rate();
                 a.channels = encoder->channels();
                 a.data = packet.data;
