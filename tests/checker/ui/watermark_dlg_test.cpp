@@ -275,7 +275,9 @@ TEST_F(WatermarkDlgTest, StopReturnsQuicklyFromASlowFile) {
     ASSERT_TRUE(WaitFor([&] { return preview.pictures_shown() > 0; }));
     const auto t0 = std::chrono::steady_clock::now();
     preview.StopAviPreview();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+    // Anything short of the one-second picture period shows the wait was cut
+    // short; how short is a figure for the benchmarks, not for a loaded test machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
     EXPECT_FALSE(preview.StartAviPreview(temp.Sub("missing.avi")));
     EXPECT_EQ(preview.state(), 0);
 }
