@@ -135,6 +135,10 @@ uint64_t RequiredSpace(const BackupJob& job) {
         total += RoundUpToBlock(index_size);
         const ClockSpan hours = HourSpan(job.range, date);
         for (int h = hours.first; h <= hours.last; ++h) {
+            // An hour without its folder has no minute files: 60 lookups saved.
+            char hour[48];
+            std::snprintf(hour, sizeof hour, "/%d/%.2d/%.2d/%.2d", date.year, date.month, date.day, h);
+            if (!platform::IsFolder(job.source + hour)) continue;
             const ClockSpan minutes = MinuteSpan(job.range, date, h);
             for (int m = minutes.first; m <= minutes.last; ++m) {
                 platform::ReadOnlyFile minute;
