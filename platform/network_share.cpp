@@ -23,6 +23,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// libsmbclient keeps its working memory (talloc stack frames) process-wide, with no
+// thread set-up this build exports: one call into it at a time, whatever the server.
+std::mutex g_library_mutex;
 // Every caller waits on this one pair: a finished call and an abort both wake it.
 std::mutex g_wait_mutex;
 std::condition_variable g_wait_cv;
@@ -236,9 +239,7 @@ private:
     }
 
     SMBCCTX* NewContext() {
-        // Setting a context up reads the process-wide client configuration.
-        static std::mutex setup_lock;
-        std::lock_guard<std::mutex> guard(setup_lock);
+        std::lock_guard<std::mutex> library(g_library_mutex);
         SMBCCTX* ctx = smbc_new_context();
         if (!ctx) return nullptr;
         smbc_setDebug(ctx, 0);
@@ -271,12 +272,17 @@ private:
                 current_has_deadline_ = job->deadline != Clock::time_point::max();
                 current_deadline_ = job->deadline;
             }
-            bool skip = !ctx;
+            int error = 0;
             {
-                std::lock_guard<std::mutex> lock(g_wait_mutex);
-                skip = skip || job->abandoned || Clock::now() > job->deadline;
+                std::lock_guard<std::mutex> library(g_library_mutex);
+                // Another server's call may have held the library meanwhile.
+                bool skip = !ctx;
+                {
+                    std::lock_guard<std::mutex> lock(g_wait_mutex);
+                    skip = skip || job->abandoned || Clock::now() > job->deadline;
+                }
+                if (!skip) error = job->work(ctx);
             }
-            const int error = skip ? 0 : job->work(ctx);
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 const Clock::time_point now = Clock::now();
@@ -290,7 +296,10 @@ private:
             }
             g_wait_cv.notify_all();
         }
-        if (ctx) smbc_free_context(ctx, 1);
+        if (ctx) {
+            std::lock_guard<std::mutex> library(g_library_mutex);
+            smbc_free_context(ctx, 1);
+        }
     }
 
     const std::string host_;

@@ -1,7 +1,8 @@
 #pragma once
 // Data folders on a network share, "\\host\share\dir" or "//host/share/dir",
 // read through libsmbclient. libsmbclient calls block, so each server's calls
-// run on a thread of their own; a caller waits for its call at most
+// run on a thread of their own (and, the library not being thread-safe, one
+// call at a time in the process); a caller waits for its call at most
 // kShareCallDeadlineMs, and less when its owner aborts the wait
 // (ShareCallAbort), after which the call's result is dropped.
 #include <atomic>

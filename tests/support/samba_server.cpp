@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -104,6 +105,7 @@ bool SambaServer::Start(const std::string& folder) {
 
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return false;
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(out[0]);
@@ -111,8 +113,11 @@ bool SambaServer::Start(const std::string& folder) {
         return false;
     }
     if (pid == 0) {
-        // A group of its own, so the server and the children it forks can be ended together.
+        // A group of its own, so the server and the children it forks can be ended together;
+        // and it ends with the test, should the test be killed before it can stop it.
         ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(127);
         ::dup2(out[1], 1);
         ::dup2(out[1], 2);
         ::execl(kSmbd, kSmbd, "--foreground", "--no-process-group", "--debug-stdout", "-d", "2", "-s",
