@@ -1,5 +1,6 @@
 #include "tests/support/tool_run.h"
 
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,4 +86,12 @@ std::string DecodeErrors(const std::string& path) {
     // to the rate written in an MPEG-4 bitstream and complain about its own work.
     return RunShell("ffmpeg -nostdin -v error -i " + ShellQuote(path) +
                     " -vsync passthrough -enc_time_base -1 -f null -").out;
+}
+
+ScopedMount::ScopedMount(const std::string& source, const std::string& target, const char* type, unsigned long flags,
+                         const char* options)
+    : target_(target), ok_(mount(source.c_str(), target.c_str(), type, flags, options) == 0) {}
+
+ScopedMount::~ScopedMount() {
+    if (ok_) umount(target_.c_str());
 }

@@ -24,3 +24,20 @@ std::string ShellQuote(const std::string& text);
 std::vector<std::map<std::string, std::string>> ProbeStreams(const std::string& path);
 // What "ffmpeg -v error" says while decoding every stream of the file.
 std::string DecodeErrors(const std::string& path);
+
+// A mount for the length of a test, undone however the test ends, so a failed
+// check never leaves a file system mounted in the temporary folder.
+class ScopedMount {
+public:
+    ScopedMount(const std::string& source, const std::string& target, const char* type, unsigned long flags,
+                const char* options);
+    ~ScopedMount();
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+    // False where the test may not mount (then the test skips).
+    bool ok() const { return ok_; }
+
+private:
+    std::string target_;
+    bool ok_ = false;
+};

@@ -124,16 +124,15 @@ TEST_F(AvdataBackupTest, DestinationsThatReachTheSourceAreRefused) {
 TEST_F(AvdataBackupTest, BindMountsOfTheSourceAreRefused) {
     const std::string parent_mount = Fresh("parent-mount");
     const std::string child_mount = Fresh("child-mount");
-    if (mount(tmp_->Sub("disk").c_str(), parent_mount.c_str(), nullptr, MS_BIND, nullptr) != 0)
-        GTEST_SKIP() << "cannot bind-mount here";
-    ASSERT_EQ(mount((Source() + "/2012").c_str(), child_mount.c_str(), nullptr, MS_BIND, nullptr), 0);
+    const ScopedMount parent(tmp_->Sub("disk"), parent_mount, nullptr, MS_BIND, nullptr);
+    if (!parent.ok()) GTEST_SKIP() << "cannot bind-mount here";
+    const ScopedMount child(Source() + "/2012", child_mount, nullptr, MS_BIND, nullptr);
+    ASSERT_TRUE(child.ok());
     for (const std::string& out : {parent_mount, parent_mount + "/avdata", child_mount}) {
         const ToolRun run = Backup(out, "--cover");
         EXPECT_EQ(run.status, 1) << out;
         EXPECT_NE(run.err.find("lies in or around"), std::string::npos) << out << ": " << run.err;
     }
-    EXPECT_EQ(umount(child_mount.c_str()), 0);
-    EXPECT_EQ(umount(parent_mount.c_str()), 0);
 }
 
 // An "avdata" that is a link is replaced as a link: what it points to stays.
@@ -156,13 +155,13 @@ TEST_F(AvdataBackupTest, CoveringALinkRemovesTheLinkOnly) {
 TEST_F(AvdataBackupTest, FailedWritesAreToldAndListedFilesAreWhole) {
     // A read-only file system, where the test may mount one: every write fails.
     const std::string none = Fresh("none");
-    if (mount("tmpfs", none.c_str(), "tmpfs", MS_RDONLY, "size=64m") == 0) {
+    const ScopedMount read_only("tmpfs", none, "tmpfs", MS_RDONLY, "size=64m");
+    if (read_only.ok()) {
         const ToolRun nothing = Backup(none);
         EXPECT_EQ(nothing.status, 1);
         EXPECT_NE(nothing.err.find("could not be written"), std::string::npos) << nothing.err;
         EXPECT_EQ(nothing.err.find("no backup data"), std::string::npos) << nothing.err;
         EXPECT_EQ(nothing.out, "");
-        EXPECT_EQ(umount(none.c_str()), 0);
     }
 
     const std::string some = Fresh("some");
@@ -184,12 +183,12 @@ TEST_F(AvdataBackupTest, FailedWritesAreToldAndListedFilesAreWhole) {
 
 TEST_F(AvdataBackupTest, ASmallFileSystemIsRefusedBeforeCopying) {
     const std::string out = Fresh("small");
-    if (mount("tmpfs", out.c_str(), "tmpfs", 0, "size=1m") != 0) GTEST_SKIP() << "cannot mount here";
+    const ScopedMount small("tmpfs", out, "tmpfs", 0, "size=1m");
+    if (!small.ok()) GTEST_SKIP() << "cannot mount here";
     const ToolRun run = Backup(out);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("not enough disk space"), std::string::npos) << run.err;
     EXPECT_TRUE(fs::is_empty(out));
-    EXPECT_EQ(umount(out.c_str()), 0);
 }
 
 TEST_F(AvdataBackupTest, WrongUseIsRefusedWithAReason) {
