@@ -42,6 +42,8 @@ void PlaybackEngine::StartLocalPlayback() {
     if (reader_.joinable()) reader_.join();
     running = 1;
     play_state = kPlaying;
+    // Before the reader starts, so a jump asked for right after the start is kept.
+    step = 1;
     panel_->SetStatusText("PLAY");
     panel_->SetSpeed(1);
     for (int i = 0; i < 4; ++i) {
@@ -111,7 +113,6 @@ void PlaybackEngine::LocalRecordReader(int serial) {
     bool channel_on[4];
     for (int c = 0; c < 4; ++c) channel_on[c] = (src.channel_mask >> c & 1) != 0;
     last_audio_format = {-1, -1, -1, -1};
-    step = 1;
     int step_counter = 0;
     int32_t last_stamp[4] = {0, 0, 0, 0};
     Clock::time_point second_mark = Clock::now();
@@ -149,10 +150,6 @@ void PlaybackEngine::LocalRecordReader(int serial) {
         }
 
         for (int s = current % 60; s < 60;) {
-            if (step != 1) {
-                FlushAll();
-                step = 1;
-            }
             const int speed = panel_->GetSpeed();
             SetWorkersSpeed(speed);
 
@@ -317,6 +314,11 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                 }
                 if (speed >= 8 && speed <= 32) step_counter = (step_counter + 1) % 3;
             } else {
+                // The jump is taken here, where it is applied: one asked for while
+                // this second was read is never dropped, and a newer one stays.
+                int taken = jump;
+                step.compare_exchange_strong(taken, 1);
+                FlushAll();
                 if (play_state == kPaused) {
                     ShowPlayStatus();
                     window_->PostMessage(WM_PLAY_REQUESTED, 0, 0);
