@@ -79,6 +79,10 @@ set(LARKSPUR_THREADED_TESTS
   export_local_export_test export_remote_export_test export_backup_test
   checker_verification_test checker_ui_watermark_dlg_test sources_ui_busy_worker_test)
 
+# Tests that measure how long the window thread or a stop waits: run alone, so the
+# other tests' load on the machine is not taken for a wait.
+set(LARKSPUR_SERIAL_TESTS sources_ui_recorder_waits_test media_recorder_faults_test)
+
 function(larkspur_tests)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xdg-runtime)
   file(CHMOD ${CMAKE_BINARY_DIR}/xdg-runtime DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
@@ -107,6 +111,9 @@ function(larkspur_tests)
     if(name IN_LIST LARKSPUR_THREADED_TESTS)
       set_tests_properties(${name} PROPERTIES LABELS threads)
       list(APPEND threaded ${name})
+    endif()
+    if(name IN_LIST LARKSPUR_SERIAL_TESTS)
+      set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
     endif()
   endforeach()
   # What the ThreadSanitizer run builds: the threaded tests and the files they read beside them.
