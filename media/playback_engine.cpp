@@ -16,6 +16,7 @@ PlaybackEngine::~PlaybackEngine() {
     if (reader_.joinable()) reader_.join();
     StopReceiver();
     JoinStatusPoll();
+    JoinControlRequests();
     for (CDecodeProcess& worker : decode) worker.Stop();
     audio_player.Close();
     CloseAudioDecoder();

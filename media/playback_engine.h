@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,10 @@ public:
     void EndStatusPoll();
     // The same, and waits for the poll's worker, cutting its request short.
     void JoinStatusPoll();
+    // Transport requests not yet sent are forgotten (the connection goes to a new recorder).
+    void DropControlRequests();
+    // Waits for the transport requests' worker, cutting its request short.
+    void JoinControlRequests();
     void SyncSlider();
     void SendTimeSlider();
 
@@ -180,6 +185,10 @@ private:
     bool ConnectStream();
     // Wait of the receiver; false when running dropped meanwhile.
     bool ReceiverSleep(int32_t ms);
+    // A transport request for the recorder; one worker sends them in order, so the window
+    // thread never waits on the recorder (the replies are not read).
+    void SendControl(std::string path);
+    void ControlLoop();
 
     std::thread poll_thread_;
     std::mutex poll_lock_;
@@ -188,6 +197,13 @@ private:
     RemoteStatus polled_;
     int poll_generation_ = 0;   // window thread writes, under poll_lock_
     int polled_generation_ = -1;
+
+    std::thread control_thread_;
+    std::mutex control_queue_lock_;
+    std::condition_variable control_cv_;
+    std::deque<std::string> control_queue_;
+    bool control_stop_ = false;
+    std::atomic<int> control_pending_{0};  // queued or being sent
 
     std::thread receiver_;
     std::atomic<bool> receiver_done_{true};

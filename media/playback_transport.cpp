@@ -40,7 +40,6 @@ void PlaybackEngine::OnPlay() {
 }
 
 void PlaybackEngine::Play() {
-    char reply[64];
     if (play_state == kStopped) {
         panel_->Reset();
         if (source_mode == 1) {
@@ -49,10 +48,9 @@ void PlaybackEngine::Play() {
             StartLocalPlayback();
         }
     } else if (play_state == kPaused) {
-        if (source_mode == 1) control_connection.Fetch(WithId("/play/opplay?id=", session_id), reply, sizeof reply);
+        if (source_mode == 1) SendControl(WithId("/play/opplay?id=", session_id));
     } else if (source_mode == 1) {
-        std::lock_guard<std::mutex> guard(control_lock);
-        control_connection.Fetch(WithId("/play/opplay?id=", session_id), reply, sizeof reply);
+        SendControl(WithId("/play/opplay?id=", session_id));
     } else {
         FlushAll();
     }
@@ -68,11 +66,7 @@ void PlaybackEngine::OnPause() {
 }
 
 void PlaybackEngine::Pause() {
-    if (source_mode == 1) {
-        char reply[64];
-        std::lock_guard<std::mutex> guard(control_lock);
-        control_connection.Fetch(WithId("/play/oppause?id=", session_id), reply, sizeof reply);
-    }
+    if (source_mode == 1) SendControl(WithId("/play/oppause?id=", session_id));
     play_state = kPaused;
     panel_->SetStatusText("PAUSE");
     panel_->SetSpeed(1);
@@ -126,11 +120,7 @@ void PlaybackEngine::StepForward() {
     }
     const int jump = remote_current - range_start + 60;
     if (jump <= 0) return;
-    char reply[64];
-    std::lock_guard<std::mutex> guard(control_lock);
-    control_connection.Fetch("/play/timejump?id=" + std::to_string(session_id) + "&jumptime=" + std::to_string(jump) +
-                                 "&mode=1",
-                             reply, sizeof reply);
+    SendControl("/play/timejump?id=" + std::to_string(session_id) + "&jumptime=" + std::to_string(jump) + "&mode=1");
 }
 
 void PlaybackEngine::StepBackward() {
@@ -142,18 +132,12 @@ void PlaybackEngine::StepBackward() {
     }
     const int jump = remote_current - range_start - 60;
     if (jump <= 0) return;
-    char reply[64];
-    std::lock_guard<std::mutex> guard(control_lock);
-    control_connection.Fetch("/play/timejump?id=" + std::to_string(session_id) + "&jumptime=" + std::to_string(jump) +
-                                 "&mode=1",
-                             reply, sizeof reply);
+    SendControl("/play/timejump?id=" + std::to_string(session_id) + "&jumptime=" + std::to_string(jump) + "&mode=1");
 }
 
 void PlaybackEngine::SpeedUp() {
     if (source_mode == 1) {
-        char reply[64];
-        std::lock_guard<std::mutex> guard(control_lock);
-        control_connection.Fetch(WithId("/play/speedup?id=", session_id), reply, sizeof reply);
+        SendControl(WithId("/play/speedup?id=", session_id));
         return;
     }
     const int v = panel_->GetSpeed();
@@ -171,8 +155,7 @@ void PlaybackEngine::SpeedUp() {
 
 void PlaybackEngine::SpeedDown() {
     if (source_mode == 1) {
-        char reply[64];
-        control_connection.Fetch(WithId("/play/speeddown?id=", session_id), reply, sizeof reply);
+        SendControl(WithId("/play/speeddown?id=", session_id));
         return;
     }
     const int v = panel_->GetSpeed();

@@ -283,7 +283,8 @@ void PlaybackEngine::RemoteStreamReceiver() {
 // applies the poll that has ended since the last one and starts the next; a poll still
 // running makes the tick do nothing.
 void PlaybackEngine::OnTimer() {
-    if (poll_busy) return;
+    // A poll waits for the transport requests before it, so it sees what they changed.
+    if (poll_busy || control_pending_) return;
     if (poll_thread_.joinable()) poll_thread_.join();  // it has ended: poll_busy fell last
     bool ready = false;
     int result = 0;
@@ -375,6 +376,57 @@ void PlaybackEngine::JoinStatusPoll() {
     }
 }
 
+void PlaybackEngine::SendControl(std::string path) {
+    // A poll begun before the request would show the state it changes.
+    EndStatusPoll();
+    std::lock_guard<std::mutex> guard(control_queue_lock_);
+    if (!control_thread_.joinable()) {
+        control_stop_ = false;
+        control_thread_ = std::thread([this] { ControlLoop(); });
+    }
+    control_queue_.push_back(std::move(path));
+    ++control_pending_;
+    control_cv_.notify_one();
+}
+
+void PlaybackEngine::ControlLoop() {
+    std::unique_lock<std::mutex> queue(control_queue_lock_);
+    for (;;) {
+        control_cv_.wait(queue, [this] { return control_stop_ || !control_queue_.empty(); });
+        if (control_stop_) return;
+        const std::string path = std::move(control_queue_.front());
+        control_queue_.pop_front();
+        queue.unlock();
+        {
+            char reply[64];
+            std::lock_guard<std::mutex> guard(control_lock);
+            control_connection.Fetch(path, reply, sizeof reply);
+        }
+        queue.lock();
+        --control_pending_;
+    }
+}
+
+void PlaybackEngine::DropControlRequests() {
+    std::lock_guard<std::mutex> guard(control_queue_lock_);
+    control_pending_ -= static_cast<int>(control_queue_.size());
+    control_queue_.clear();
+}
+
+void PlaybackEngine::JoinControlRequests() {
+    {
+        std::lock_guard<std::mutex> guard(control_queue_lock_);
+        control_stop_ = true;
+        control_pending_ -= static_cast<int>(control_queue_.size());
+        control_queue_.clear();
+        control_cv_.notify_one();
+    }
+    if (!control_thread_.joinable()) return;
+    control_connection.Abort();
+    control_thread_.join();
+    control_pending_ = 0;
+}
+
 void PlaybackEngine::SyncSlider() {
     const int elapsed = std::max(0, remote_current - range_start);
     const int position = range_length <= 0 || elapsed <= 0 ? 0 : static_cast<int>(static_cast<int64_t>(elapsed) * slider_max / range_length);
@@ -390,8 +442,6 @@ void PlaybackEngine::SendTimeSlider() {
     const int target = range_start + slider_position * SliderScale();
     if (target - range_start <= 0) return;
     remote_current = target;
-    char reply[64];
-    control_connection.Fetch(Format("/play/timeslider?id=%d&mode=1&jumptime=%d", session_id, target - range_start),
-                             reply, sizeof reply);
-    control_connection.Fetch(Format("/play/opplay?id=%d", session_id), reply, sizeof reply);
+    SendControl(Format("/play/timeslider?id=%d&mode=1&jumptime=%d", session_id, target - range_start));
+    SendControl(Format("/play/opplay?id=%d", session_id));
 }

@@ -89,6 +89,7 @@ void CKestrelPlaybackDlg::OnOpen() {
 void CKestrelPlaybackDlg::StartRecorderPlayback() {
     PlaybackEngine& engine = *engine_;
     engine.stream_connection.Close();
+    engine.DropControlRequests();
     engine.control_connection.Close();
     const ServerConnectionRecord& server = engine.server;
     if (!engine.control_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), 3000, 0,

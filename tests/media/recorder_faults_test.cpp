@@ -9,8 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "export/remote_export.h"
 #include "media/playback_engine.h"
@@ -222,6 +224,94 @@ TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
         engine.JoinStatusPoll();
         EXPECT_LT(MsSince(stop), 100);
         recorder_->Stop();
+    }
+}
+
+// The transport buttons run on the window thread: against a recorder whose reply trickles
+// or never ends, none holds it longer than 100 ms, the requests reach the recorder one after
+// the other in the order pressed, the panel shows the state at once, no status poll overtakes
+// them, and a stop with a request in flight returns at once.
+TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
+    struct Case {
+        const char* name;
+        int state;  // before the press
+        std::function<void(PlaybackEngine&)> press;
+        std::vector<const char*> requests;  // in order; the first one stalls
+        const char* status;        // at once
+        const char* polled_status;  // once a poll shows the recorder's answer
+        int polled_speed;
+    };
+    const Case cases[] = {
+        {"pause", PlaybackEngine::kPlaying, [](PlaybackEngine& e) { e.OnPause(); }, {"/play/oppause"}, "PAUSE", "PAUSE", 1},
+        {"play", PlaybackEngine::kPaused, [](PlaybackEngine& e) { e.OnPlay(); }, {"/play/opplay"}, "PLAY", "PLAY", 1},
+        {"speed up from pause", PlaybackEngine::kPaused, [](PlaybackEngine& e) { e.OnSpeedUp(); },
+         {"/play/opplay", "/play/speedup"}, "PLAY", "PLAY", 2},
+        {"speed down", PlaybackEngine::kPlaying, [](PlaybackEngine& e) { e.OnSpeedDown(); }, {"/play/speeddown"},
+         "STOP", "PLAY", -2},
+        {"time jump", PlaybackEngine::kPlaying, [](PlaybackEngine& e) { e.OnStepForward(); }, {"/play/timejump"},
+         "STOP", "STOP", 1},  // past the end of the range
+        {"slider", PlaybackEngine::kPlaying, [](PlaybackEngine& e) { e.OnHScroll(2); },
+         {"/play/timeslider", "/play/opplay"}, "STOP", "PLAY", 1},
+    };
+    for (const char* kind : {"trickle=150", "endless"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(kind) + " " + c.name);
+            StartRecorder(std::string(kind) + ":" + c.requests[0]);
+            FakePlaybackWindow window;
+            FakeStatusPanel panel;
+            FakeViewer viewers[4];
+            auto engine = std::make_unique<PlaybackEngine>(
+                &window, &panel, std::array<ViewerSink*, 4>{&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
+            engine->source_mode = 1;
+            engine->session_id = session_;
+            engine->play_state = c.state;
+            engine->range_start = recording_.start_second;
+            engine->range_end = recording_.start_second + 3;
+            engine->range_length = 3;
+            engine->remote_current = recording_.start_second;
+            engine->slider_max = 3;
+            engine->control_connection.SetReceiveTimeout(600);
+            engine->control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+
+            const auto press = Clock::now();
+            c.press(*engine);
+            EXPECT_LT(MsSince(press), 100);
+            EXPECT_EQ(panel.status(), c.status);
+            ASSERT_TRUE(WaitUntil([&] { return recorder_->requests(c.requests[0]) == 1; }, 3000));
+            // The first reply is still coming: the next request waits for it, and so does the poll.
+            const auto tick = Clock::now();
+            engine->OnTimer();
+            EXPECT_LT(MsSince(tick), 100);
+            for (size_t i = 1; i < c.requests.size(); ++i) {
+                if (std::string(c.requests[i]) != c.requests[0]) {
+                    EXPECT_EQ(recorder_->requests(c.requests[i]), 0) << c.requests[i];
+                }
+            }
+            EXPECT_EQ(recorder_->requests("/play/opstatus"), 0);
+            if (std::string(kind) == "endless") {
+                // A stop while the first reply never ends.
+                const auto stop = Clock::now();
+                engine.reset();
+                EXPECT_LT(MsSince(stop), 100);
+            } else {
+                const std::string last = c.requests.back();
+                EXPECT_TRUE(WaitUntil([&] { return recorder_->requests(last) >= 1; }, 3000)) << last;
+                // Every request sent: the ticks poll again and show what the recorder made of them.
+                EXPECT_TRUE(WaitUntil(
+                    [&] {
+                        engine->OnTimer();
+                        const auto& t = engine->remote_time;
+                        return t[3] + t[4] + t[5] > 0;
+                    },
+                    3000));
+                EXPECT_EQ(panel.status(), c.polled_status);
+                EXPECT_EQ(panel.GetSpeed(), c.polled_speed);
+                const auto stop = Clock::now();
+                engine.reset();
+                EXPECT_LT(MsSince(stop), 100);
+            }
+            recorder_->Stop();
+        }
     }
 }
 
