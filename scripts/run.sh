@@ -9,7 +9,7 @@ ROOT=$PWD
 scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target larkspur halyard fake-recorder watermark-check avdata-sample \
-  avdata-dump data-files skin_pictures lang_files program_data_files
+  avdata-dump avdata-export avdata-backup window-shots data-files skin_pictures lang_files program_data_files
 DATA=${1:-$ROOT/sample}
 DATA=$(realpath -m "$DATA")
 # Open accepts the "avdata" folder itself.
