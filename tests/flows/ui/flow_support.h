@@ -22,6 +22,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -30,6 +31,8 @@
 #include <vector>
 
 #include "mainwindow/time_line_model.h"
+#include "mainwindow/ui/kestrel_playback_dlg.h"
+#include "mainwindow/ui/playback_app.h"
 #include "mainwindow/ui/calendar.h"
 #include "mainwindow/ui/static_ex.h"
 #include "mainwindow/ui/time_line_bar.h"
@@ -43,6 +46,21 @@
 extern char** environ;
 
 namespace flow_test {
+
+// The main window as the application object starts it: the real dialogs behind every command.
+inline std::unique_ptr<CKestrelPlaybackDlg> OpenMainWindow() {
+    auto dlg = std::make_unique<CKestrelPlaybackDlg>();
+    const KestrelDialogHooks standard = StandardDialogHooks();
+    dlg->hooks.run_record_selection = standard.run_record_selection;
+    dlg->hooks.run_folder_export = standard.run_folder_export;
+    dlg->hooks.run_recorder_export = standard.run_recorder_export;
+    dlg->hooks.run_settings = standard.run_settings;
+    dlg->hooks.run_adjust_image = standard.run_adjust_image;
+    if (standard.run_backup) dlg->hooks.run_backup = standard.run_backup;
+    dlg->OnInitDialog();
+    dlg->show();
+    return dlg;
+}
 
 struct Run {
     int status = -1;

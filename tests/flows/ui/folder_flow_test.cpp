@@ -58,16 +58,7 @@ protected:
 
     void SetUp() override {
         ui::InstallQtMessageBoxHandler();
-        dlg_ = std::make_unique<CKestrelPlaybackDlg>();
-        // As the application object hands them over.
-        const KestrelDialogHooks standard = StandardDialogHooks();
-        dlg_->hooks.run_record_selection = standard.run_record_selection;
-        dlg_->hooks.run_folder_export = standard.run_folder_export;
-        dlg_->hooks.run_settings = standard.run_settings;
-        dlg_->hooks.run_adjust_image = standard.run_adjust_image;
-        if (standard.run_backup) dlg_->hooks.run_backup = standard.run_backup;
-        dlg_->OnInitDialog();
-        dlg_->show();
+        dlg_ = flow_test::OpenMainWindow();
     }
     void TearDown() override {
         dlg_.reset();

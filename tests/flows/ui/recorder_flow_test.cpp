@@ -48,16 +48,7 @@ protected:
                                                                      "admin", kPassword);
         ASSERT_GT(recorder_->port(), 0);
         ui::InstallQtMessageBoxHandler();
-        dlg_ = std::make_unique<CKestrelPlaybackDlg>();
-        const KestrelDialogHooks standard = StandardDialogHooks();
-        dlg_->hooks.run_record_selection = standard.run_record_selection;
-        dlg_->hooks.run_folder_export = standard.run_folder_export;
-        dlg_->hooks.run_recorder_export = standard.run_recorder_export;
-        dlg_->hooks.run_settings = standard.run_settings;
-        dlg_->hooks.run_adjust_image = standard.run_adjust_image;
-        if (standard.run_backup) dlg_->hooks.run_backup = standard.run_backup;
-        dlg_->OnInitDialog();
-        dlg_->show();
+        dlg_ = flow_test::OpenMainWindow();
     }
     void TearDown() override {
         dlg_.reset();

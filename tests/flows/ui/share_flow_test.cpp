@@ -85,15 +85,7 @@ protected:
     void SetUp() override {
         if (!server_->Running()) GTEST_SKIP() << "smbd cannot start here: " << server_->error();
         ui::InstallQtMessageBoxHandler();
-        dlg_ = std::make_unique<CKestrelPlaybackDlg>();
-        const KestrelDialogHooks standard = StandardDialogHooks();
-        dlg_->hooks.run_record_selection = standard.run_record_selection;
-        dlg_->hooks.run_folder_export = standard.run_folder_export;
-        dlg_->hooks.run_settings = standard.run_settings;
-        dlg_->hooks.run_adjust_image = standard.run_adjust_image;
-        if (standard.run_backup) dlg_->hooks.run_backup = standard.run_backup;
-        dlg_->OnInitDialog();
-        dlg_->show();
+        dlg_ = flow_test::OpenMainWindow();
     }
     void TearDown() override {
         dlg_.reset();
