@@ -44,8 +44,11 @@ protected:
     static void SetUpTestSuite() {
         tmp_ = new TempFolder;
         fs::create_directories(tmp_->Sub("disk"));
-        const ToolRun run = RunTool("avdata-sample " + tmp_->Sub("disk") + " --date 2012-03-05 --start 14:07 --minutes 3");
-        ASSERT_EQ(run.status, 0) << run.err;
+        // The next day records only 3 seconds a minute: a quicker sample.
+        for (const char* more : {"--date 2012-03-05", "--date 2012-03-06 --seconds 3"}) {
+            const ToolRun run = RunTool("avdata-sample " + tmp_->Sub("disk") + " --start 14:07 --minutes 3 " + more);
+            ASSERT_EQ(run.status, 0) << run.err;
+        }
     }
     static void TearDownTestSuite() { delete tmp_; }
     void SetUp() override { before_ = TreeState(Source()); }
@@ -97,6 +100,27 @@ TEST_F(AvdataBackupTest, CopiesEqualTheSourceAndTheIndexKeepsTheRange) {
     EXPECT_EQ(TreeState(out), first);
     EXPECT_EQ(Backup(out, "--cover").status, 0);
     EXPECT_EQ(TreeState(out), first);
+}
+
+// A range over two days, as the dialog's start and end dates give it: the
+// first day from its start minute, the second up to its end minute.
+TEST_F(AvdataBackupTest, ARangeOverTwoDaysCopiesEachDaysPart) {
+    const std::string out = Fresh("out");
+    const ToolRun run = RunTool("avdata-backup --data " + Source() +
+                                " --date 2012-03-05 --from 14:08:00 --to-date 2012-03-06 --to 14:07:59 --channels 1,2 --out " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string copy = out + "/avdata/2012/03/";
+    EXPECT_EQ(Lines(run.out), (std::vector<std::string>{copy + "05/RecordList.db\t0", copy + "05/14/REC09.db\t3975",
+                                                        copy + "06/RecordList.db\t0", copy + "06/14/REC07.db\t225"}));
+    EXPECT_EQ(RunShell("cmp " + Source() + "/2012/03/05/14/REC09.db " + copy + "05/14/REC09.db").status, 0);
+    EXPECT_EQ(RunShell("cmp " + Source() + "/2012/03/06/14/REC07.db " + copy + "06/14/REC07.db").status, 0);
+    // Each day keeps the entries that reach into its part of the range: of the
+    // first day's 14:07:00-39, 14:07:45-59, 14:09:00-39 and 14:09:45-59 the
+    // last two, of the second day's 14:07:00-02 and 14:09:00-02 the first.
+    EXPECT_EQ(Lines(RunTool("avdata-dump day " + out + "/avdata 2012 3 5").out),
+              (std::vector<std::string>{"50940\t50979\t3\t3", "50985\t50999\t3\t1"}));
+    EXPECT_EQ(Lines(RunTool("avdata-dump day " + out + "/avdata 2012 3 6").out),
+              (std::vector<std::string>{"50820\t50822\t3\t1"}));
 }
 
 // Destinations that are the source, or reach it by another name, are refused
@@ -206,6 +230,11 @@ TEST_F(AvdataBackupTest, WrongUseIsRefusedWithAReason) {
          "--date"},
         {"avdata-backup --data " + Source() + " --date 2012-03-05 --from 14:09:00 --to 14:08:59 --channels 1 --out " + out, 2,
          "before"},
+        {"avdata-backup --data " + Source() + range + " --to-date 2012-02-30 --channels 1 --out " + out, 2, "--to-date"},
+        {"avdata-backup --data " + Source() + range + " --to-date 2012-03-04 --channels 1 --out " + out, 2,
+         "--to-date lies before --date"},
+        {"avdata-backup --data " + Source() + range + " --to-date 2012-03-05 --channels 1 --out " + out + " --to-date 2012-03-06",
+         2, "--to-date"},
         {"avdata-backup --data " + Source() + range + " --channels 0 --out " + out, 2, "--channels"},
         {"avdata-backup --data " + Source() + range + " --channels 1", 2, "--out"},
         {"avdata-backup --data " + Source() + range + " --channels 1 --out " + scratch_.Sub("missing"), 1, "not a folder"},

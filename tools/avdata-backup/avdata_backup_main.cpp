@@ -1,8 +1,8 @@
-// avdata-backup --data FOLDER --date YYYY-MM-DD --from HH:MM:SS --to HH:MM:SS --channels 1,2
-//               --out DIR [--cover]
-// Backs up a range of a disk copy into DIR/avdata with the backup dialog's
-// engine and prints one line per file written: its path, a tab, the video
-// frames in it. --cover answers yes to replacing an "avdata" already there.
+// avdata-backup --data FOLDER --date YYYY-MM-DD --from HH:MM:SS [--to-date YYYY-MM-DD] --to HH:MM:SS
+//               --channels 1,2 --out DIR [--cover]
+// Backs up a range of a disk copy, from --date --from to --to-date (else the
+// same day) --to, into DIR/avdata with the backup dialog's engine and prints
+// one line per file written: its path, a tab, the video frames in it. --cover answers yes to replacing an "avdata" already there.
 // Exit 0 when all went well, 1 when anything failed (told on stderr), 2 on wrong use.
 #include <signal.h>
 #include <sys/stat.h>
@@ -21,9 +21,10 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: avdata-backup --data FOLDER --date YYYY-MM-DD --from HH:MM:SS --to HH:MM:SS --channels 1,2\n"
-    "                     --out DIR [--cover]\n"
-    "  The range is taken by whole minutes, as the backup dialog takes it.\n";
+    "usage: avdata-backup --data FOLDER --date YYYY-MM-DD --from HH:MM:SS [--to-date YYYY-MM-DD] --to HH:MM:SS\n"
+    "                     --channels 1,2 --out DIR [--cover]\n"
+    "  The range runs from --date --from to --to-date (else the same day) --to,\n"
+    "  taken by whole minutes, as the backup dialog takes it.\n";
 
 int WrongUse(const std::string& why) {
     std::fprintf(stderr, "avdata-backup: %s\n%s", why.c_str(), kUsage);
@@ -70,20 +71,39 @@ std::string Gigabytes(uint64_t bytes) {
 int main(int argc, char** argv) {
     // Under a file-size limit a write fails with an error instead of ending the process.
     signal(SIGXFSZ, SIG_IGN);
-    tools::ToolArgs args({"--data", "--date", "--from", "--to", "--channels", "--out"}, {"--cover"});
+    tools::ToolArgs args({"--data", "--date", "--to-date", "--from", "--to", "--channels", "--out"}, {"--cover"});
     std::string error;
     if (argc < 2) return WrongUse("no options");
     if (!args.Parse(argc, argv, &error)) return WrongUse(error);
     for (const char* needed : {"--data", "--date", "--from", "--to", "--channels", "--out"})
         if (!args.Has(needed)) return WrongUse(std::string(needed) + " is missing");
-    tools::ToolDate date;
+    tools::ToolDate date, end_date;
     int from = 0, to = 0, mask = 0;
     if (!tools::ParseToolDate(args.Get("--date"), &date)) return WrongUse("--date must be a day as YYYY-MM-DD");
+    end_date = date;
+    if (args.Has("--to-date") && !tools::ParseToolDate(args.Get("--to-date"), &end_date))
+        return WrongUse("--to-date must be a day as YYYY-MM-DD");
     if (!tools::ParseToolClock(args.Get("--from"), &from)) return WrongUse("--from must be HH:MM:SS");
     if (!tools::ParseToolClock(args.Get("--to"), &to)) return WrongUse("--to must be HH:MM:SS");
-    if (to / 60 < from / 60) return WrongUse("--to lies before --from");
     if (!tools::ParseToolChannels(args.Get("--channels"), &mask))
         return WrongUse("--channels must list channels 1-4, each once, separated by commas");
+
+    BackupJob job;
+    job.channel_mask = mask;
+    job.range.start_year = date.year;
+    job.range.start_month = date.month;
+    job.range.start_day = date.day;
+    job.range.start_hour = from / 3600;
+    job.range.start_minute = from / 60 % 60;
+    job.range.start_second = 0;
+    job.range.end_year = end_date.year;
+    job.range.end_month = end_date.month;
+    job.range.end_day = end_date.day;
+    job.range.end_hour = to / 3600;
+    job.range.end_minute = to / 60 % 60;
+    job.range.end_second = 59;
+    if (DateKey(job.range.EndDate()) < DateKey(job.range.StartDate())) return WrongUse("--to-date lies before --date");
+    if (!job.range.Valid()) return WrongUse("--to lies before --from");
 
     std::string source = args.Get("--data");
     std::string out = args.Get("--out");
@@ -92,19 +112,8 @@ int main(int argc, char** argv) {
     if (!platform::IsFolder(source)) return Fail(source + " is not a folder");
     if (!platform::IsFolder(out)) return Fail(out + " is not a folder");
 
-    BackupJob job;
     job.source = source;
     job.destination = out + "/avdata";
-    job.channel_mask = mask;
-    job.range.start_year = job.range.end_year = date.year;
-    job.range.start_month = job.range.end_month = date.month;
-    job.range.start_day = job.range.end_day = date.day;
-    job.range.start_hour = from / 3600;
-    job.range.start_minute = from / 60 % 60;
-    job.range.start_second = 0;
-    job.range.end_hour = to / 3600;
-    job.range.end_minute = to / 60 % 60;
-    job.range.end_second = 59;
 
     if (BackupPathsOverlap(job.source, job.destination))
         return Fail(job.destination + " is, or lies in or around, the folder backed up");
