@@ -1,5 +1,6 @@
 #include "platform/network_share.h"
 
+#include <dlfcn.h>
 #include <libsmbclient.h>
 #include <sys/stat.h>
 
@@ -86,6 +87,78 @@ uint16_t PortFromEnvironment() {
     char* end = nullptr;
     const long port = std::strtol(text, &end, 10);
     return (*end == '\0' && port > 0 && port < 65536) ? static_cast<uint16_t>(port) : 0;
+}
+
+// libsmbclient is opened on the first share path, not linked: its hundred-odd
+// Samba libraries cost every program ~10 ms to load at start, and most runs
+// never read a share. Without it every share call fails.
+struct SmbClient {
+    bool loaded = false;
+    decltype(&::smbc_free_context) free_context = nullptr;
+    decltype(&::smbc_getFunctionClose) getFunctionClose = nullptr;
+    decltype(&::smbc_getFunctionClosedir) getFunctionClosedir = nullptr;
+    decltype(&::smbc_getFunctionFstat) getFunctionFstat = nullptr;
+    decltype(&::smbc_getFunctionLseek) getFunctionLseek = nullptr;
+    decltype(&::smbc_getFunctionOpen) getFunctionOpen = nullptr;
+    decltype(&::smbc_getFunctionOpendir) getFunctionOpendir = nullptr;
+    decltype(&::smbc_getFunctionPurgeCachedServers) getFunctionPurgeCachedServers = nullptr;
+    decltype(&::smbc_getFunctionRead) getFunctionRead = nullptr;
+    decltype(&::smbc_getFunctionReaddir) getFunctionReaddir = nullptr;
+    decltype(&::smbc_getFunctionStat) getFunctionStat = nullptr;
+    decltype(&::smbc_getOptionUserData) getOptionUserData = nullptr;
+    decltype(&::smbc_init_context) init_context = nullptr;
+    decltype(&::smbc_new_context) new_context = nullptr;
+    decltype(&::smbc_setDebug) setDebug = nullptr;
+    decltype(&::smbc_setFunctionAuthDataWithContext) setFunctionAuthDataWithContext = nullptr;
+    decltype(&::smbc_setOptionFallbackAfterKerberos) setOptionFallbackAfterKerberos = nullptr;
+    decltype(&::smbc_setOptionNoAutoAnonymousLogin) setOptionNoAutoAnonymousLogin = nullptr;
+    decltype(&::smbc_setOptionUseCCache) setOptionUseCCache = nullptr;
+    decltype(&::smbc_setOptionUseKerberos) setOptionUseKerberos = nullptr;
+    decltype(&::smbc_setOptionUserData) setOptionUserData = nullptr;
+    decltype(&::smbc_setPort) setPort = nullptr;
+    decltype(&::smbc_setTimeout) setTimeout = nullptr;
+};
+
+template <typename Function>
+bool Bind(void* library, const char* name, Function* function) {
+    *function = reinterpret_cast<Function>(::dlsym(library, name));
+    return *function != nullptr;
+}
+
+SmbClient LoadSmbClient() {
+    SmbClient smb;
+    // Kept open for the life of the process: contexts and their callbacks live in it.
+    void* library = ::dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return smb;
+    smb.loaded = Bind(library, "smbc_free_context", &smb.free_context) &&
+                 Bind(library, "smbc_getFunctionClose", &smb.getFunctionClose) &&
+                 Bind(library, "smbc_getFunctionClosedir", &smb.getFunctionClosedir) &&
+                 Bind(library, "smbc_getFunctionFstat", &smb.getFunctionFstat) &&
+                 Bind(library, "smbc_getFunctionLseek", &smb.getFunctionLseek) &&
+                 Bind(library, "smbc_getFunctionOpen", &smb.getFunctionOpen) &&
+                 Bind(library, "smbc_getFunctionOpendir", &smb.getFunctionOpendir) &&
+                 Bind(library, "smbc_getFunctionPurgeCachedServers", &smb.getFunctionPurgeCachedServers) &&
+                 Bind(library, "smbc_getFunctionRead", &smb.getFunctionRead) &&
+                 Bind(library, "smbc_getFunctionReaddir", &smb.getFunctionReaddir) &&
+                 Bind(library, "smbc_getFunctionStat", &smb.getFunctionStat) &&
+                 Bind(library, "smbc_getOptionUserData", &smb.getOptionUserData) &&
+                 Bind(library, "smbc_init_context", &smb.init_context) &&
+                 Bind(library, "smbc_new_context", &smb.new_context) &&
+                 Bind(library, "smbc_setDebug", &smb.setDebug) &&
+                 Bind(library, "smbc_setFunctionAuthDataWithContext", &smb.setFunctionAuthDataWithContext) &&
+                 Bind(library, "smbc_setOptionFallbackAfterKerberos", &smb.setOptionFallbackAfterKerberos) &&
+                 Bind(library, "smbc_setOptionNoAutoAnonymousLogin", &smb.setOptionNoAutoAnonymousLogin) &&
+                 Bind(library, "smbc_setOptionUseCCache", &smb.setOptionUseCCache) &&
+                 Bind(library, "smbc_setOptionUseKerberos", &smb.setOptionUseKerberos) &&
+                 Bind(library, "smbc_setOptionUserData", &smb.setOptionUserData) &&
+                 Bind(library, "smbc_setPort", &smb.setPort) &&
+                 Bind(library, "smbc_setTimeout", &smb.setTimeout);
+    return smb;
+}
+
+const SmbClient& Smb() {
+    static const SmbClient smb = LoadSmbClient();
+    return smb;
 }
 
 // What a call found when it failed: 0, or the errno of the failing libsmbclient call.
@@ -184,17 +257,17 @@ public:
             }
         }
         // Connections made before (without credentials) must not answer for these.
-        smbc_getFunctionPurgeCachedServers(ctx)(ctx);
+        Smb().getFunctionPurgeCachedServers(ctx)(ctx);
         errno = 0;
         bool reached = false;
         if (server_only) {
-            if (SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str())) {
-                smbc_getFunctionClosedir(ctx)(ctx, dir);
+            if (SMBCFILE* dir = Smb().getFunctionOpendir(ctx)(ctx, url.c_str())) {
+                Smb().getFunctionClosedir(ctx)(ctx, dir);
                 reached = true;
             }
         } else {
             struct stat st;
-            reached = smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
+            reached = Smb().getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
         }
         const int error = errno;
         if (!reached) *error_out = error;
@@ -223,7 +296,7 @@ public:
 private:
     static void Authenticate(SMBCCTX* ctx, const char*, const char*, char*, int, char* user, int user_room,
                              char* password, int password_room) {
-        auto* self = static_cast<ShareServer*>(smbc_getOptionUserData(ctx));
+        auto* self = static_cast<ShareServer*>(Smb().getOptionUserData(ctx));
         std::lock_guard<std::mutex> lock(self->credentials_mutex_);
         const bool known = self->connected_ || self->trying_;
         const std::string u = known ? self->user_ : std::string();
@@ -240,20 +313,21 @@ private:
 
     SMBCCTX* NewContext() {
         std::lock_guard<std::mutex> library(g_library_mutex);
-        SMBCCTX* ctx = smbc_new_context();
+        if (!Smb().loaded) return nullptr;
+        SMBCCTX* ctx = Smb().new_context();
         if (!ctx) return nullptr;
-        smbc_setDebug(ctx, 0);
-        smbc_setOptionUserData(ctx, this);
-        smbc_setFunctionAuthDataWithContext(ctx, &ShareServer::Authenticate);
-        smbc_setTimeout(ctx, kShareTimeoutMs);
-        smbc_setOptionUseKerberos(ctx, false);
-        smbc_setOptionFallbackAfterKerberos(ctx, true);
-        smbc_setOptionUseCCache(ctx, false);
+        Smb().setDebug(ctx, 0);
+        Smb().setOptionUserData(ctx, this);
+        Smb().setFunctionAuthDataWithContext(ctx, &ShareServer::Authenticate);
+        Smb().setTimeout(ctx, kShareTimeoutMs);
+        Smb().setOptionUseKerberos(ctx, false);
+        Smb().setOptionFallbackAfterKerberos(ctx, true);
+        Smb().setOptionUseCCache(ctx, false);
         // A wrong password must fail, not fall back to a guest login.
-        smbc_setOptionNoAutoAnonymousLogin(ctx, true);
-        if (port_) smbc_setPort(ctx, port_);
-        if (!smbc_init_context(ctx)) {
-            smbc_free_context(ctx, 1);
+        Smb().setOptionNoAutoAnonymousLogin(ctx, true);
+        if (port_) Smb().setPort(ctx, port_);
+        if (!Smb().init_context(ctx)) {
+            Smb().free_context(ctx, 1);
             return nullptr;
         }
         return ctx;
@@ -298,7 +372,7 @@ private:
         }
         if (ctx) {
             std::lock_guard<std::mutex> library(g_library_mutex);
-            smbc_free_context(ctx, 1);
+            Smb().free_context(ctx, 1);
         }
     }
 
@@ -351,16 +425,16 @@ std::optional<struct stat> Stat(const std::string& path) {
     const bool server_only = target->server_only;
     const bool done = target->server->Call([result, url, server_only](SMBCCTX* ctx) {
         if (server_only) {
-            SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+            SMBCFILE* dir = Smb().getFunctionOpendir(ctx)(ctx, url.c_str());
             if (!dir) return errno;
-            smbc_getFunctionClosedir(ctx)(ctx, dir);
+            Smb().getFunctionClosedir(ctx)(ctx, dir);
             struct stat st {};
             st.st_mode = S_IFDIR;
             *result = st;
             return 0;
         }
         struct stat st;
-        if (smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0) return errno;
+        if (Smb().getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0) return errno;
         *result = st;
         return 0;
     });
@@ -415,7 +489,7 @@ public:
     OpenFile(std::shared_ptr<ShareServer> server, SMBCFILE* file) : server_(std::move(server)), file_(file) {}
     ~OpenFile() {
         SMBCFILE* file = file_;
-        server_->Post([file](SMBCCTX* ctx) { return smbc_getFunctionClose(ctx)(ctx, file) == 0 ? 0 : errno; });
+        server_->Post([file](SMBCCTX* ctx) { return Smb().getFunctionClose(ctx)(ctx, file) == 0 ? 0 : errno; });
     }
     OpenFile(const OpenFile&) = delete;
     OpenFile& operator=(const OpenFile&) = delete;
@@ -441,9 +515,9 @@ std::vector<FolderEntry> List(const std::string& path) {
     auto entries = std::make_shared<std::vector<FolderEntry>>();
     const std::string url = target->url;
     const bool done = target->server->Call([entries, url](SMBCCTX* ctx) {
-        SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
+        SMBCFILE* dir = Smb().getFunctionOpendir(ctx)(ctx, url.c_str());
         if (!dir) return errno;
-        while (const smbc_dirent* d = smbc_getFunctionReaddir(ctx)(ctx, dir)) {
+        while (const smbc_dirent* d = Smb().getFunctionReaddir(ctx)(ctx, dir)) {
             const std::string name(d->name, strnlen(d->name, d->namelen ? d->namelen : std::strlen(d->name)));
             if (name.empty() || name == "." || name == "..") continue;
             FolderEntry entry;
@@ -454,7 +528,7 @@ std::vector<FolderEntry> List(const std::string& path) {
                 d->smbc_type == SMBC_FILE_SHARE)
                 entries->push_back(std::move(entry));
         }
-        smbc_getFunctionClosedir(ctx)(ctx, dir);
+        Smb().getFunctionClosedir(ctx)(ctx, dir);
         return 0;
     });
     if (!done) return {};
@@ -469,16 +543,16 @@ std::shared_ptr<OpenFile> Open(const std::string& path) {
     auto opened = std::make_shared<SMBCFILE*>(nullptr);
     const std::string url = target->url;
     const bool done = target->server->Call([opened, url](SMBCCTX* ctx) {
-        SMBCFILE* file = smbc_getFunctionOpen(ctx)(ctx, url.c_str(), O_RDONLY, 0);
+        SMBCFILE* file = Smb().getFunctionOpen(ctx)(ctx, url.c_str(), O_RDONLY, 0);
         if (!file) return errno;
         struct stat st;
-        if (smbc_getFunctionFstat(ctx)(ctx, file, &st) != 0) {
+        if (Smb().getFunctionFstat(ctx)(ctx, file, &st) != 0) {
             const int error = errno;
-            smbc_getFunctionClose(ctx)(ctx, file);
+            Smb().getFunctionClose(ctx)(ctx, file);
             return error;
         }
         if (!S_ISREG(st.st_mode)) {
-            smbc_getFunctionClose(ctx)(ctx, file);
+            Smb().getFunctionClose(ctx)(ctx, file);
             return 0;
         }
         *opened = file;
@@ -488,7 +562,7 @@ std::shared_ptr<OpenFile> Open(const std::string& path) {
     // The open may still succeed after the wait was given up: close it then.
     std::shared_ptr<ShareServer> server = target->server;
     server->Post([opened](SMBCCTX* ctx) {
-        if (*opened) smbc_getFunctionClose(ctx)(ctx, *opened);
+        if (*opened) Smb().getFunctionClose(ctx)(ctx, *opened);
         return 0;
     });
     return nullptr;
@@ -500,12 +574,12 @@ size_t ReadAt(const OpenFile& file, uint64_t offset, void* buffer, size_t size) 
     auto data = std::make_shared<std::vector<char>>();
     SMBCFILE* handle = file.file();
     const bool done = file.server().Call([data, handle, offset, size](SMBCCTX* ctx) {
-        if (smbc_getFunctionLseek(ctx)(ctx, handle, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
+        if (Smb().getFunctionLseek(ctx)(ctx, handle, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
         data->resize(size);
         size_t got = 0;
         int error = 0;
         while (got < size) {
-            const ssize_t n = smbc_getFunctionRead(ctx)(ctx, handle, data->data() + got, size - got);
+            const ssize_t n = Smb().getFunctionRead(ctx)(ctx, handle, data->data() + got, size - got);
             if (n < 0) error = errno;
             if (n <= 0) break;
             got += static_cast<size_t>(n);
@@ -523,7 +597,7 @@ int64_t Size(const OpenFile& file) {
     SMBCFILE* handle = file.file();
     const bool done = file.server().Call([size, handle](SMBCCTX* ctx) {
         struct stat st;
-        if (smbc_getFunctionFstat(ctx)(ctx, handle, &st) != 0) return errno;
+        if (Smb().getFunctionFstat(ctx)(ctx, handle, &st) != 0) return errno;
         *size = st.st_size;
         return 0;
     });
