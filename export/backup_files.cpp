@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <string_view>
 #include <utility>
 
 #include "export/disk_free_bytes.h"
@@ -70,6 +72,7 @@ public:
     PartFile& operator=(const PartFile&) = delete;
 
     bool IsOpen() const { return fd_ >= 0; }
+    int Descriptor() const { return fd_; }
 
     bool WriteAt(uint64_t offset, const void* data, size_t size) {
         const auto* p = static_cast<const uint8_t*>(data);
@@ -127,20 +130,60 @@ int DayIndexMatches(const std::string& path, const BackupJob& job, uint64_t* siz
     return 1;
 }
 
+namespace {
+
+// Bit n for each name that is prefix, two digits n below count, suffix.
+uint64_t ListedSlots(const std::string& folder, std::string_view prefix, std::string_view suffix, int count) {
+    std::vector<std::string> names;
+    if (!platform::ListFolderNames(folder, &names)) return ~uint64_t{0};
+    uint64_t listed = 0;
+    for (const std::string& name : names) {
+        if (name.size() != prefix.size() + 2 + suffix.size()) continue;
+        if (::strncasecmp(name.c_str(), prefix.data(), prefix.size()) != 0 ||
+            ::strncasecmp(name.c_str() + prefix.size() + 2, suffix.data(), suffix.size()) != 0)
+            continue;
+        const char tens = name[prefix.size()], ones = name[prefix.size() + 1];
+        if (tens < '0' || tens > '9' || ones < '0' || ones > '9') continue;
+        const int slot = (tens - '0') * 10 + (ones - '0');
+        if (slot < count) listed |= uint64_t{1} << slot;
+    }
+    return listed;
+}
+
+}  // namespace
+
+uint64_t ListedHours(const std::string& day_folder) { return ListedSlots(day_folder, "", "", 24); }
+
+uint64_t ListedMinutes(const std::string& hour_folder) { return ListedSlots(hour_folder, "REC", ".db", 60); }
+
+std::string DayFolderPath(const std::string& root, CivilDate date) {
+    char tail[40];
+    std::snprintf(tail, sizeof tail, "/%d/%.2d/%.2d", date.year, date.month, date.day);
+    return root + tail;
+}
+
+std::string HourFolderPath(const std::string& root, CivilDate date, int hour) {
+    char tail[48];
+    std::snprintf(tail, sizeof tail, "/%d/%.2d/%.2d/%.2d", date.year, date.month, date.day, hour);
+    return root + tail;
+}
+
 uint64_t RequiredSpace(const BackupJob& job) {
     uint64_t total = 0;
     ForEachDaySlot(job.range, [&](CivilDate date) {
         uint64_t index_size = 0;
         if (!DayIndexMatches(DayIndexPath(job.source, date.year, date.month, date.day), job, &index_size)) return true;
         total += RoundUpToBlock(index_size);
+        const uint64_t listed_hours = ListedHours(DayFolderPath(job.source, date));
         const ClockSpan hours = HourSpan(job.range, date);
         for (int h = hours.first; h <= hours.last; ++h) {
+            const std::string hour = HourFolderPath(job.source, date, h);
             // An hour without its folder has no minute files: 60 lookups saved.
-            char hour[48];
-            std::snprintf(hour, sizeof hour, "/%d/%.2d/%.2d/%.2d", date.year, date.month, date.day, h);
-            if (!platform::IsFolder(job.source + hour)) continue;
+            if (!SlotListed(listed_hours, h) || !platform::IsFolder(hour)) continue;
+            const uint64_t listed_minutes = ListedMinutes(hour);
             const ClockSpan minutes = MinuteSpan(job.range, date, h);
             for (int m = minutes.first; m <= minutes.last; ++m) {
+                if (!SlotListed(listed_minutes, m)) continue;
                 platform::ReadOnlyFile minute;
                 if (!minute.Open(MinuteFilePath(job.source, date.year, date.month, date.day, h, m))) continue;
                 const int64_t size = minute.Size();
@@ -196,14 +239,13 @@ BackupWrite CopyBackupFile(const std::string& source, const std::string& destina
     const int64_t size = in.Size();
     PartFile out(destination);
     if (!out.IsOpen()) return BackupWrite::kFailed;
-    buffer->resize(kCopyChunk);
     uint64_t offset = 0;
     for (;;) {
         if (running.load() == 0) return BackupWrite::kSkipped;
-        const size_t n = in.ReadAt(offset, buffer->data(), buffer->size());
+        const int64_t n = in.CopyTo(out.Descriptor(), offset, kCopyChunk, buffer);
+        if (n < 0) return BackupWrite::kFailed;
         if (n == 0) break;
-        if (!out.WriteAt(offset, buffer->data(), n)) return BackupWrite::kFailed;
-        offset += n;
+        offset += static_cast<uint64_t>(n);
     }
     // A read that ends before the size the file had is an error, not its end.
     if (size >= 0 && offset < static_cast<uint64_t>(size)) return BackupWrite::kFailed;
@@ -290,7 +332,11 @@ bool FoldersInTree(int fd, int depth, std::set<FolderId>* ids) {
     while (dirent* d = ::readdir(dir)) {
         const std::string name = d->d_name;
         if (name == "." || name == "..") continue;
-        if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) continue;
+        // The entry's type from the listing where the file system gives it: no look at every file.
+        if (d->d_type != DT_DIR && d->d_type != DT_UNKNOWN) continue;
+        if (d->d_type == DT_UNKNOWN &&
+            (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)))
+            continue;
         if (depth >= kMaxDepth || ids->size() >= kMaxFolders) {
             sure = false;
             break;

@@ -30,6 +30,18 @@ double BackupGigabytes(uint64_t bytes);
 // below 1 or beyond the file's end).
 int DayIndexMatches(const std::string& path, const BackupJob& job, uint64_t* size);
 
+// The hour folders ("00"-"23") a day folder names, or the minute files
+// ("REC00.db"-"REC59.db") an hour folder names, as bit n for hour or minute n,
+// from one listing of the folder, so a walk looks up only what may be there.
+// Names match ignoring case, as a case-blind disk or share finds them. Every
+// bit is set when the folder cannot be listed: each name is then looked up.
+uint64_t ListedHours(const std::string& day_folder);
+uint64_t ListedMinutes(const std::string& hour_folder);
+inline bool SlotListed(uint64_t listed, int n) { return (listed >> n) & 1; }
+// root + "/YYYY/MM/DD" and root + "/YYYY/MM/DD/HH".
+std::string DayFolderPath(const std::string& root, CivilDate date);
+std::string HourFolderPath(const std::string& root, CivilDate date, int hour);
+
 // Bytes the backup will occupy, each file rounded up to whole 4096-byte blocks.
 uint64_t RequiredSpace(const BackupJob& job);
 

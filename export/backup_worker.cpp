@@ -7,16 +7,6 @@
 
 #include "platform/data_file.h"
 
-namespace {
-
-std::string HourFolder(const std::string& root, CivilDate date, int hour) {
-    char tail[48];
-    std::snprintf(tail, sizeof tail, "/%d/%.2d/%.2d/%.2d", date.year, date.month, date.day, hour);
-    return root + tail;
-}
-
-}  // namespace
-
 BackupWorker::~BackupWorker() { Stop(); }
 
 bool BackupWorker::Start(const BackupJob& job, BackupProgressSink* sink) {
@@ -64,19 +54,19 @@ bool BackupWorker::Pause(int ms) {
     return running_.load() != 0;
 }
 
-int BackupWorker::CountHourFolders() const {
-    int count = 0;
+bool BackupWorker::AnyHourFolder() const {
+    bool found = false;
     ForEachDaySlot(job_.range, [&](CivilDate date) {
         if (running_.load() == 0) return false;
         uint64_t size = 0;
         if (!DayIndexMatches(DayIndexPath(job_.source, date.year, date.month, date.day), job_, &size)) return true;
+        const uint64_t listed = ListedHours(DayFolderPath(job_.source, date));
         const ClockSpan hours = HourSpan(job_.range, date);
-        for (int h = hours.first; h <= hours.last; ++h) {
-            if (platform::IsFolder(HourFolder(job_.source, date, h))) ++count;
-        }
-        return true;
+        for (int h = hours.first; h <= hours.last && !found; ++h)
+            found = SlotListed(listed, h) && platform::IsFolder(HourFolderPath(job_.source, date, h));
+        return !found;
     });
-    return count;
+    return found;
 }
 
 void BackupWorker::ReportProgress(int percent) {
@@ -99,7 +89,7 @@ void BackupWorker::Finish() {
 
 void BackupWorker::Run() {
     const int64_t total = std::max<int64_t>(job_.range.TotalSeconds(), 1);
-    if (CountHourFolders() == 0) {
+    if (!AnyHourFolder()) {
         if (Pause(kNoDataDelayMs)) Finish();
         running_ = 0;
         return;
@@ -113,17 +103,20 @@ void BackupWorker::Run() {
         ++tally_.days_written;
         tally_.written.push_back(DayIndexPath(job_.destination, date.year, date.month, date.day));
         data_copied_ = 1;
+        const uint64_t listed_hours = ListedHours(DayFolderPath(job_.source, date));
         const ClockSpan hours = HourSpan(job_.range, date);
         for (int h = hours.first; h <= hours.last; ++h) {
             if (running_.load() == 0) return false;
-            const std::string source_hour = HourFolder(job_.source, date, h);
-            if (!platform::IsFolder(source_hour)) continue;
-            ::mkdir(HourFolder(job_.destination, date, h).c_str(), 0755);
+            const std::string source_hour = HourFolderPath(job_.source, date, h);
+            if (!SlotListed(listed_hours, h) || !platform::IsFolder(source_hour)) continue;
+            ::mkdir(HourFolderPath(job_.destination, date, h).c_str(), 0755);
+            const uint64_t listed_minutes = ListedMinutes(source_hour);
             const ClockSpan minutes = MinuteSpan(job_.range, date, h);
             for (int m = minutes.first; m <= minutes.last; ++m) {
                 if (running_.load() == 0) return false;
-                const std::string source = MinuteFilePath(job_.source, date.year, date.month, date.day, h, m);
-                if (platform::PathExists(source)) {
+                // What the listing lacks is not there; the rest is opened (and refused when no file).
+                if (SlotListed(listed_minutes, m)) {
+                    const std::string source = MinuteFilePath(job_.source, date.year, date.month, date.day, h, m);
                     const std::string destination =
                         MinuteFilePath(job_.destination, date.year, date.month, date.day, h, m);
                     const BackupWrite copy = CopyBackupFile(source, destination, running_, &buffer);

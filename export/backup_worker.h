@@ -67,7 +67,8 @@ private:
     void Run();
     // False when the running flag fell to 0 during the wait.
     bool Pause(int ms);
-    int CountHourFolders() const;
+    // Whether the walk of the range will visit any hour folder.
+    bool AnyHourFolder() const;
     void ReportProgress(int percent);
     void Finish();
 

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string_view>
+
 #include "platform/network_share.h"
 
 namespace platform {
@@ -47,6 +49,28 @@ std::vector<FolderEntry> ListFolder(const std::string& path) {
     std::sort(entries.begin(), entries.end(),
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     return entries;
+}
+
+bool ListFolderNames(const std::string& path, std::vector<std::string>* names) {
+    names->clear();
+    if (IsSharePath(path)) {
+        bool listed = false;
+        for (FolderEntry& entry : share_files::List(path, &listed)) names->push_back(std::move(entry.name));
+        return listed;
+    }
+    DIR* dir = path.empty() ? nullptr : ::opendir(path.c_str());
+    if (!dir) return false;
+    for (;;) {
+        errno = 0;
+        const dirent* d = ::readdir(dir);
+        if (!d) break;
+        const std::string_view name = d->d_name;
+        if (name != "." && name != "..") names->emplace_back(name);
+    }
+    // readdir tells an error from the end of the folder by errno alone.
+    const bool whole = errno == 0;
+    ::closedir(dir);
+    return whole;
 }
 
 ReadOnlyFile::~ReadOnlyFile() { Close(); }
@@ -114,6 +138,29 @@ int64_t ReadOnlyFile::Size() const {
     struct stat st;
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
     return st.st_size;
+}
+
+int64_t ReadOnlyFile::CopyTo(int out, uint64_t offset, size_t size, std::vector<uint8_t>* buffer) const {
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;
+    if (fd_ >= 0) {
+        loff_t from = static_cast<loff_t>(offset), to = static_cast<loff_t>(offset);
+        for (;;) {
+            const ssize_t n = ::copy_file_range(fd_, &from, out, &to, size, 0);
+            if (n >= 0) return n;
+            if (errno != EINTR) break;
+        }
+        // Refused between these two file systems (or by this kernel): copied through user memory.
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
+    }
+    buffer->resize(size);
+    const size_t got = ReadAt(offset, buffer->data(), size);
+    for (size_t done = 0; done < got;) {
+        const ssize_t n = ::pwrite(out, buffer->data() + done, got - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return -1;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(got);
 }
 
 }  // namespace platform

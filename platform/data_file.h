@@ -25,6 +25,10 @@ bool IsFolder(const std::string& path);
 // Entries of a folder without "." and "..", sorted by name (byte order), so
 // every file system gives the same order. Empty when the folder cannot be read.
 std::vector<FolderEntry> ListFolder(const std::string& path);
+// Only the names of a folder's entries (without "." and ".."), in the order
+// the file system gives them, none looked at: one read of the folder where
+// ListFolder looks at each entry. False when the folder cannot be read.
+bool ListFolderNames(const std::string& path, std::vector<std::string>* names);
 
 class ReadOnlyFile {
 public:
@@ -44,6 +48,10 @@ public:
     size_t ReadAt(uint64_t offset, void* buffer, size_t size) const;
     // Size in bytes, or -1 when unknown.
     int64_t Size() const;
+    // Copies up to size bytes at offset to the same offset of the file open
+    // at out: inside the kernel where it can, else read into buffer and written.
+    // Returns the count copied (short or 0 at the end of the file), -1 on an error.
+    int64_t CopyTo(int out, uint64_t offset, size_t size, std::vector<uint8_t>* buffer) const;
 
 private:
     int fd_ = -1;

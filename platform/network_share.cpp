@@ -509,14 +509,17 @@ bool IsFolder(const std::string& path) {
     return st && S_ISDIR(st->st_mode);
 }
 
-std::vector<FolderEntry> List(const std::string& path) {
+std::vector<FolderEntry> List(const std::string& path, bool* listed) {
+    if (listed) *listed = false;
     const std::optional<Target> target = TargetOf(path);
     if (!target) return {};
     auto entries = std::make_shared<std::vector<FolderEntry>>();
+    auto opened = std::make_shared<bool>(false);
     const std::string url = target->url;
-    const bool done = target->server->Call([entries, url](SMBCCTX* ctx) {
+    const bool done = target->server->Call([entries, opened, url](SMBCCTX* ctx) {
         SMBCFILE* dir = Smb().getFunctionOpendir(ctx)(ctx, url.c_str());
         if (!dir) return errno;
+        *opened = true;
         while (const smbc_dirent* d = Smb().getFunctionReaddir(ctx)(ctx, dir)) {
             const std::string name(d->name, strnlen(d->name, d->namelen ? d->namelen : std::strlen(d->name)));
             if (name.empty() || name == "." || name == "..") continue;
@@ -532,6 +535,7 @@ std::vector<FolderEntry> List(const std::string& path) {
         return 0;
     });
     if (!done) return {};
+    if (listed) *listed = *opened;
     std::sort(entries->begin(), entries->end(),
               [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
     return std::move(*entries);

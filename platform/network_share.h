@@ -72,7 +72,8 @@ class OpenFile;
 
 bool Exists(const std::string& path);
 bool IsFolder(const std::string& path);
-std::vector<FolderEntry> List(const std::string& path);
+// listed, when given, tells an empty folder from one that could not be read.
+std::vector<FolderEntry> List(const std::string& path, bool* listed = nullptr);
 // Only regular files open; null otherwise.
 std::shared_ptr<OpenFile> Open(const std::string& path);
 size_t ReadAt(const OpenFile& file, uint64_t offset, void* buffer, size_t size);

@@ -309,6 +309,47 @@ TEST_F(BackupCopyTest, MissingDayOrHourFolderDoesNotShiftTheNextOnes) {
     EXPECT_TRUE(fs::exists(Dst(mar8, 11, 5)));
 }
 
+// The walk looks up only the names a folder lists: whatever form an hour
+// folder or minute file takes, the same ones are copied and sized as a lookup
+// of every name finds, from the first minute of the day to its last.
+TEST_F(BackupCopyTest, EveryHourFolderAndMinuteFileALookupFindsIsCopied) {
+    const CivilDate mar7{2012, 3, 7};
+    sample::SampleDay day = Day(2012, 3, 7);
+    day.entries = {{0, Hms(23, 59, 59), 'f', '1'}};
+    WriteDay(source, day);
+    const std::string dir = source + "/2012/03/07";
+    WriteMinute(source, mar7, 0, 0);
+    WriteMinute(source, mar7, 23, 59);
+    // Hour 5 is a link to a folder elsewhere; 6:31 a link to a minute file elsewhere.
+    const std::string elsewhere = tmp.Sub("elsewhere");
+    WriteMinute(elsewhere, mar7, 5, 30);
+    WriteMinute(elsewhere, mar7, 6, 31);
+    fs::create_directory_symlink(elsewhere + "/2012/03/07/05", dir + "/05");
+    fs::create_directories(dir + "/06");
+    fs::create_symlink(elsewhere + "/2012/03/07/06/REC31.db", dir + "/06/REC31.db");
+    // Names a minute file takes that are none: a folder, a FIFO, near misses.
+    fs::create_directories(dir + "/07/REC32.db");
+    ASSERT_EQ(::mkfifo((dir + "/07/REC33.db").c_str(), 0644), 0);
+    for (const char* near : {"REC7.db", "REC60.db", "REC08.db.part", "xREC08.db", "REC0a.db"})
+        ASSERT_TRUE(sample::WriteFileBytes(dir + "/08/" + near, {1, 2, 3}, nullptr)) << near;
+    for (const char* hour : {"24", "8", "09x", "-1"}) {
+        fs::create_directories(dir + "/" + hour);
+        ASSERT_TRUE(sample::WriteFileBytes(dir + "/" + hour + "/REC00.db", {1, 2, 3}, nullptr)) << hour;
+    }
+    job.range = Range(mar7, 0, 0, mar7, 23, 59);
+    job.channel_mask = 0xf;
+    const uint64_t required = RequiredSpace(job);
+    BackupWorker worker;
+    const BackupTally tally = RunToEnd(job, &worker);
+    EXPECT_EQ(tally.failures, 0);
+    EXPECT_EQ(FilesBelow(job.destination), (std::vector<std::string>{"2012/03/07/00/REC00.db", "2012/03/07/05/REC30.db",
+                                                                     "2012/03/07/06/REC31.db", "2012/03/07/23/REC59.db",
+                                                                     "2012/03/07/RecordList.db"}));
+    for (auto [h, m] : {std::pair{0, 0}, {5, 30}, {6, 31}, {23, 59}})
+        EXPECT_EQ(ReadBytes(Dst(mar7, h, m)), ReadBytes(Src(mar7, h, m))) << h << ":" << m;
+    EXPECT_EQ(required, FolderTreeBytes(job.destination));
+}
+
 TEST_F(BackupCopyTest, DamagedDayIndexIsSkipped) {
     struct Case {
         const char* name;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,21 @@ TEST(DataFile, ListingIsSortedAndMarksFoldersAndLinks) {
     EXPECT_FALSE(entries[2].is_folder);
     EXPECT_TRUE(entries[3].is_symlink);
     EXPECT_TRUE(platform::ListFolder((dir / "missing").string()).empty());
+    fs::remove_all(dir);
+}
+
+TEST(DataFile, NamesAloneAreListedAndAFolderThatCannotBeReadIsTold) {
+    fs::path dir = MakeTree();
+    std::vector<std::string> names = {"stale"};
+    ASSERT_TRUE(platform::ListFolderNames(dir.string(), &names));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"A_folder", "b_folder", "c.db", "link"}));
+    ASSERT_TRUE(platform::ListFolderNames((dir / "b_folder").string(), &names));
+    EXPECT_TRUE(names.empty());
+    for (const fs::path& unreadable : {dir / "missing", dir / "c.db", fs::path()}) {
+        EXPECT_FALSE(platform::ListFolderNames(unreadable.string(), &names)) << unreadable;
+        EXPECT_TRUE(names.empty());
+    }
     fs::remove_all(dir);
 }
 

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -98,6 +99,11 @@ void ExpectSameTree(const std::string& local, const std::string& remote) {
     const std::vector<platform::FolderEntry> here = platform::ListFolder(local);
     const std::vector<platform::FolderEntry> there = platform::ListFolder(remote);
     ASSERT_EQ(there.size(), here.size()) << remote;
+    std::vector<std::string> names;
+    ASSERT_TRUE(platform::ListFolderNames(remote, &names)) << remote;
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(names.size(), here.size()) << remote;
+    for (size_t i = 0; i < here.size(); ++i) EXPECT_EQ(names[i], here[i].name) << remote;
     for (size_t i = 0; i < here.size(); ++i) {
         EXPECT_EQ(there[i].name, here[i].name) << remote;
         EXPECT_EQ(there[i].is_folder, here[i].is_folder) << remote << "/" << here[i].name;
@@ -138,6 +144,8 @@ TEST_F(NetworkShareTest, ListingStatAndReadsEqualLocalDisk) {
     EXPECT_TRUE(platform::IsFolder(server_->SharePath("\\avdata\\")));
     EXPECT_FALSE(platform::PathExists(server_->SharePath("\\avdata\\1999")));
     EXPECT_TRUE(platform::ListFolder(server_->SharePath("\\avdata\\1999")).empty());
+    std::vector<std::string> names;
+    EXPECT_FALSE(platform::ListFolderNames(server_->SharePath("\\avdata\\1999"), &names));
     // The server itself lists its shares.
     const std::vector<platform::FolderEntry> shares = platform::ListFolder("\\\\127.0.0.1");
     const bool listed = std::any_of(shares.begin(), shares.end(), [](const platform::FolderEntry& e) {
