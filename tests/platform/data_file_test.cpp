@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -69,6 +70,40 @@ TEST(DataFile, ReadAtIsShortAtEndAndZeroPastIt) {
     platform::ReadOnlyFile folder;
     EXPECT_FALSE(folder.Open(dir.string()));
     EXPECT_FALSE(folder.Open((dir / "missing").string()));
+    fs::remove_all(dir);
+}
+
+// Copies in chunks, to the same file system and to another (where the kernel
+// refuses to copy between them and the bytes pass through the buffer).
+TEST(DataFile, CopyToCopiesEveryByteWithinAndAcrossFileSystems) {
+    fs::path dir = MakeTree();
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+    std::ofstream(dir / "big.db", std::ios::binary) << bytes;
+    platform::ReadOnlyFile in;
+    ASSERT_TRUE(in.Open((dir / "big.db").string()));
+    std::vector<fs::path> targets = {dir / "copy.db"};
+    struct stat here, shm;
+    if (::stat(dir.c_str(), &here) == 0 && ::stat("/dev/shm", &shm) == 0 && here.st_dev != shm.st_dev)
+        targets.push_back(fs::path("/dev/shm") / ("data_file_test_" + std::to_string(::getpid()) + ".db"));
+    for (const fs::path& target : targets) {
+        const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(out, 0) << target;
+        std::vector<uint8_t> buffer;
+        uint64_t offset = 0;
+        for (int64_t n; (n = in.CopyTo(out, offset, 65536, &buffer)) > 0;) offset += static_cast<uint64_t>(n);
+        EXPECT_EQ(offset, bytes.size()) << target;
+        EXPECT_EQ(in.CopyTo(out, bytes.size(), 65536, &buffer), 0) << target;
+        ::close(out);
+        std::ifstream copied(target, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copied), {}), bytes) << target;
+        // A destination open only for reading takes nothing.
+        const int read_only = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+        std::vector<uint8_t> unused;
+        EXPECT_EQ(in.CopyTo(read_only, 0, 65536, &unused), -1) << target;
+        ::close(read_only);
+        fs::remove(target);
+    }
     fs::remove_all(dir);
 }
 
