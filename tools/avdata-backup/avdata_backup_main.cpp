@@ -90,18 +90,9 @@ int main(int argc, char** argv) {
 
     BackupJob job;
     job.channel_mask = mask;
-    job.range.start_year = date.year;
-    job.range.start_month = date.month;
-    job.range.start_day = date.day;
-    job.range.start_hour = from / 3600;
-    job.range.start_minute = from / 60 % 60;
-    job.range.start_second = 0;
-    job.range.end_year = end_date.year;
-    job.range.end_month = end_date.month;
-    job.range.end_day = end_date.day;
-    job.range.end_hour = to / 3600;
-    job.range.end_minute = to / 60 % 60;
-    job.range.end_second = 59;
+    // Whole minutes, from second 0 of the first to second 59 of the last.
+    job.range = {date.year,     date.month,     date.day,     from / 3600, from / 60 % 60, 0,
+                 end_date.year, end_date.month, end_date.day, to / 3600,   to / 60 % 60,   59};
     if (DateKey(job.range.EndDate()) < DateKey(job.range.StartDate())) return WrongUse("--to-date lies before --date");
     if (!job.range.Valid()) return WrongUse("--to lies before --from");
 
