@@ -81,7 +81,7 @@ set(LARKSPUR_THREADED_TESTS
 
 # Tests that measure how long the window thread or a stop waits: run alone, so the
 # other tests' load on the machine is not taken for a wait.
-set(LARKSPUR_SERIAL_TESTS sources_ui_recorder_waits_test media_recorder_faults_test)
+set(LARKSPUR_SERIAL_TESTS sources_ui_recorder_waits_test media_recorder_faults_test mainwindow_ui_recorder_open_test)
 
 function(larkspur_tests)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/xdg-runtime)

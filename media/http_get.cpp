@@ -365,6 +365,8 @@ void HttpGet::Abort() {
     if (session_) curl_multi_wakeup(static_cast<CURLM*>(session_));
 }
 
+void HttpGet::ClearAbort() { aborted_ = false; }
+
 int HttpGet::QueryStatusCode() const {
     std::lock_guard<std::mutex> op(op_mutex_);
     return request_ ? static_cast<int>(request_->status) : 0;

@@ -50,6 +50,8 @@ public:
     int Close();
     // Any thread: the blocked operation and every later one fail until Close or Connect.
     void Abort();
+    // Once the aborted operation has ended: later ones run again on the same connection.
+    void ClearAbort();
 
     // Numeric HTTP status of the open request, 0 when none.
     int QueryStatusCode() const;

@@ -9,7 +9,8 @@ PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::
     : window_(window), panel_(panel), viewers_(viewers), audio_decoder_(std::make_unique<MediaDecoder>()) {}
 
 PlaybackEngine::~PlaybackEngine() {
-    // An owner that never stopped playback still gets both threads joined here.
+    // An owner that never stopped playback still gets its threads joined here.
+    CancelRemoteOpen();
     running = 0;
     reader_share_calls_.Abort();
     WakeReader();

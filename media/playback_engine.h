@@ -53,9 +53,22 @@ public:
     void LocalRecordReader(int serial);
     bool ReaderRunning() const { return reader_.joinable() && !reader_done_; }
 
-    // Recorder source (mode 1).
+    // Recorder source (mode 1). Opening talks to the recorder on a worker, so the window
+    // thread never waits on it: the worker posts WM_REMOTE_OPENED and HandleMessage applies
+    // what the recorder answered (layout, workers, receiver, panel, the failure's message).
     int CheckRemoteSession();
-    int StartRemotePlayback();
+    // 0 when refused at once (no recorder address), else 1: the outcome follows by message;
+    // Play from stopped shows the play status once it has come.
+    int StartRemotePlayback(bool then_show_play_status = false);
+    // The open from the record selection: the control connection to the recorder, its session
+    // and position, then StartRemotePlayback's requests for the range up to the selection's end.
+    void StartRecorderPlayback(const std::array<int, 13>& selection);
+    // Applies the open numbered generation once its worker has ended; a completion of an open
+    // cancelled or replaced since is ignored. 1 when the playback started.
+    int FinishRemoteOpen(intptr_t generation);
+    // An open still talking to the recorder is cut short and its outcome forgotten.
+    void CancelRemoteOpen();
+    bool RemoteOpenRunning() const { return open_thread_.joinable(); }
     void RestartRemoteStream();
     void RemoteStreamReceiver();
     bool ReceiverRunning() const { return receiver_.joinable() && !receiver_done_; }
@@ -183,12 +196,38 @@ private:
     void StopStatusTimer();
     void StartStatusTimer();
     bool ConnectStream();
+    // Decode workers, receiver, slider and panel of a recorder playback whose requests went out.
+    void StartRemoteStream(int start_second);
+    void StartReceiverThread();
     // Wait of the receiver; false when running dropped meanwhile.
     bool ReceiverSleep(int32_t ms);
     // A transport request for the recorder; one worker sends them in order, so the window
     // thread never waits on the recorder (the replies are not read).
     void SendControl(std::string path);
     void ControlLoop();
+
+    // One open of the recorder's playback: what its worker is given and what it brings back.
+    struct RemoteOpen {
+        enum Stage { kRefused, kSendFailed, kBusy, kStreaming };
+        bool from_selection = false;  // connect, check the session and take the position first
+        bool then_show_play_status = false;  // Play from stopped ends so, whatever came
+        std::array<int, 13> selection{};
+        int year = 0, month = 0, day = 0, start = 0, end = 0;
+        std::array<int, 4> channels{};
+        bool polled = false;  // the position came: the range is the recorder's
+        RemoteStatus status;
+        Stage stage = kRefused;  // how far past the session check it got
+        std::string stream_request;
+    };
+    int BeginRemoteOpen(std::unique_ptr<RemoteOpen> open);
+    // On the worker: every request of the open; cancelled opens stop at the next step.
+    void RunRemoteOpen(RemoteOpen& open);
+    int ApplyRemoteOpen(const RemoteOpen& open);
+
+    std::thread open_thread_;
+    std::unique_ptr<RemoteOpen> open_;  // the worker's until it is joined
+    std::atomic<bool> open_cancel_{false};
+    intptr_t open_generation_ = 0;  // window thread only
 
     std::thread poll_thread_;
     std::mutex poll_lock_;

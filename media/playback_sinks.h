@@ -18,6 +18,9 @@ constexpr uint32_t WM_MOVE_VIEWER = kAppMessageBase + 115;       // 0x473
 constexpr uint32_t WM_STOP_REQUESTED = kAppMessageBase + 200;
 // A jump made while paused resumes play; the window thread sets the buttons.
 constexpr uint32_t WM_PLAY_REQUESTED = kAppMessageBase + 201;
+// The requests that open a recorder's playback have ended on the engine's worker (wParam:
+// which open); the window thread applies what the recorder answered.
+constexpr uint32_t WM_REMOTE_OPENED = kAppMessageBase + 202;
 
 // One channel's viewer (CMyViewer). Called from that channel's decode worker.
 class ViewerSink {

@@ -42,11 +42,9 @@ void PlaybackEngine::OnPlay() {
 void PlaybackEngine::Play() {
     if (play_state == kStopped) {
         panel_->Reset();
-        if (source_mode == 1) {
-            StartRemotePlayback();
-        } else {
-            StartLocalPlayback();
-        }
+        // The recorder's start ends with the play status when its requests have ended.
+        if (source_mode == 1 && StartRemotePlayback(true)) return;
+        if (source_mode != 1) StartLocalPlayback();
     } else if (play_state == kPaused) {
         if (source_mode == 1) SendControl(WithId("/play/opplay?id=", session_id));
     } else if (source_mode == 1) {
@@ -80,6 +78,7 @@ void PlaybackEngine::OnStop() {
 }
 
 void PlaybackEngine::StopPlayback() {
+    CancelRemoteOpen();
     running = 0;
     EndStatusPoll();
     // Every wait of the reader re-checks running when woken, so the join is short.
@@ -193,7 +192,8 @@ void PlaybackEngine::OnHScroll(int position) {
     slider_busy = 1;
     reposition_request = 1;
     position_valid = 0;
-    if (source_mode == 1) SendTimeSlider();
+    // While the recorder's playback is being opened there is nothing there to seek yet.
+    if (source_mode == 1 && !RemoteOpenRunning()) SendTimeSlider();
     slider_busy = 0;
     WakeReader();
 }
@@ -225,6 +225,8 @@ void PlaybackEngine::HandleMessage(uint32_t message, intptr_t wparam, intptr_t) 
         platform::ShowMessageBox("Communication with the NVR has been interrupted.", "Error", platform::kMbIconError);
     } else if (message == WM_PLAY_REQUESTED) {
         window_->SetTransportButtons(play_state.load());
+    } else if (message == WM_REMOTE_OPENED) {
+        FinishRemoteOpen(wparam);
     } else if (message == WM_SLIDER_RELEASED) {
         slider_busy = 0;
         WakeReader();

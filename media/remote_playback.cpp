@@ -66,54 +66,164 @@ void PlaybackEngine::StopReceiver() {
     stream_connection.Close();
 }
 
-int PlaybackEngine::StartRemotePlayback() {
+int PlaybackEngine::StartRemotePlayback(bool then_show_play_status) {
+    auto open = std::make_unique<RemoteOpen>();
+    open->then_show_play_status = then_show_play_status;
+    open->year = range_year;
+    open->month = range_month;
+    open->day = range_day;
+    open->start = range_start;
+    open->end = range_end;
+    open->channels = channel_selected;
+    return BeginRemoteOpen(std::move(open));
+}
+
+void PlaybackEngine::StartRecorderPlayback(const std::array<int, 13>& selection) {
+    CancelRemoteOpen();
+    stream_connection.Close();
+    DropControlRequests();
+    control_connection.Close();
+    auto open = std::make_unique<RemoteOpen>();
+    open->from_selection = true;
+    open->selection = selection;
+    BeginRemoteOpen(std::move(open));
+}
+
+int PlaybackEngine::BeginRemoteOpen(std::unique_ptr<RemoteOpen> open) {
     if (server.GetIp().empty()) return 0;
+    // A newer open replaces one still running; the stopped receiver frees the stream connection.
+    CancelRemoteOpen();
     EndStatusPoll();
     StopStatusTimer();
-    if (!CheckRemoteSession()) return 0;
-    selected_count = 0;
-    int first = -1;
-    for (int c = 0; c < 4; ++c) {
-        if (channel_selected[static_cast<size_t>(c)] == 1) {
-            ++selected_count;
-            if (first < 0) first = c;
-        }
-    }
-    if (first >= 0) window_->SelectViewer(first);
-    if (selected_count > 1) {
-        window_->ShowQuadView();
-    } else {
-        window_->ShowSingleView();
-    }
     StopReceiver();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    StartStatusTimer();
+    open_cancel_ = false;
+    open_ = std::move(open);
+    const intptr_t generation = ++open_generation_;
+    open_thread_ = std::thread([this, generation] {
+        RunRemoteOpen(*open_);
+        window_->PostMessage(WM_REMOTE_OPENED, generation, 0);
+    });
+    return 1;
+}
+
+void PlaybackEngine::CancelRemoteOpen() {
+    if (!open_thread_.joinable()) return;
+    ++open_generation_;
+    open_cancel_ = true;
+    control_connection.Abort();
+    stream_connection.Abort();
+    open_thread_.join();
+    // The requests cut short have ended: the connections serve the next requests again.
+    control_connection.ClearAbort();
+    stream_connection.ClearAbort();
+    open_.reset();
+}
+
+void PlaybackEngine::RunRemoteOpen(RemoteOpen& open) {
+    // Checked after each step and after each Connect, which clears an abort that came before it.
+    const auto cancelled = [this] { return open_cancel_.load(); };
+    if (open.from_selection) {
+        if (!control_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), 3000, 0,
+                                        std::atoi(server.GetPort().c_str())))
+            return;
+        if (cancelled() || !CheckRemoteSession()) return;
+        if (cancelled() || !FetchRemoteStatus(&open.status)) return;
+        open.polled = true;
+        const std::array<int, 13>& s = open.selection;
+        open.start = open.status.time[3] * 3600 + open.status.time[4] * 60 + open.status.time[5];
+        open.end = s[6] * 3600 + s[7] * 60 + s[8];
+        open.year = s[0];
+        open.month = s[1];
+        open.day = s[2];
+        for (size_t c = 0; c < 4; ++c) open.channels[c] = s[9 + c];
+        if (open.end - open.start <= 0) return;
+    }
+    if (cancelled() || !CheckRemoteSession()) return;
+    int count = 0;
+    for (int flag : open.channels) count += flag == 1;
+    stream_connection.SetReceiveTimeout(stream_timing.receive_timeout_ms);
     ConnectStream();
-    const auto flag = [this](int c) { return channel_selected[static_cast<size_t>(c)] == 1 ? 1 : 0; };
-    const int sh = range_start / 3600, sm = range_start / 60 % 60, ss = range_start % 60;
-    const int eh = range_end / 3600, em = range_end / 60 % 60, es = range_end % 60;
+    if (cancelled()) return;
+    // Each request waits for the recorder's reply headers, so the next goes out only once
+    // the recorder has taken the last; the status code is in with them.
+    const auto flag = [&open](size_t c) { return open.channels[c] == 1 ? 1 : 0; };
+    const int sh = open.start / 3600, sm = open.start / 60 % 60, ss = open.start % 60;
+    const int eh = open.end / 3600, em = open.end / 60 % 60, es = open.end % 60;
     const std::string search =
         Format("/play/searchdata?id=%d&recstarttime=%d,%d,%d,%d,%d,%d&recendtime=%d,%d,%d,%d,%d,%d&avdevids=%d,%d,%d,%d",
-               session_id, range_year, range_month, range_day, sh, sm, ss, range_year, range_month, range_day, eh, em,
-               es, flag(0), flag(1), flag(2), flag(3));
+               session_id, open.year, open.month, open.day, sh, sm, ss, open.year, open.month, open.day, eh, em, es,
+               flag(0), flag(1), flag(2), flag(3));
+    open.stage = RemoteOpen::kSendFailed;
     if (!stream_connection.SendRequest(search)) {
-        platform::ShowMessageBox("Failed to send http request to NVR", "Error", platform::kMbIconError);
         stream_connection.Close();
-        return 0;
+        return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    stream_request = Format("/play/mav/nvrprofilestream?id=%d&avdevid=%d,%d,%d,%d&profile=%d", session_id, flag(0),
-                            flag(1), flag(2), flag(3), selected_count == 1 ? 0 : 1);
-    if (!stream_connection.SendRequest(stream_request)) {
-        platform::ShowMessageBox("Failed to send http request to NVR", "Error", platform::kMbIconError);
+    open.stream_request = Format("/play/mav/nvrprofilestream?id=%d&avdevid=%d,%d,%d,%d&profile=%d", session_id,
+                                 flag(0), flag(1), flag(2), flag(3), count == 1 ? 0 : 1);
+    if (cancelled() || !stream_connection.SendRequest(open.stream_request)) {
         stream_connection.Close();
-        return 0;
+        return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     if (stream_connection.QueryStatusCode() == 503) {
+        open.stage = RemoteOpen::kBusy;
         stream_connection.Close();
-        return 0;
+        return;
     }
+    open.stage = RemoteOpen::kStreaming;
+}
+
+int PlaybackEngine::FinishRemoteOpen(intptr_t generation) {
+    if (generation != open_generation_ || !open_thread_.joinable()) return 0;
+    open_thread_.join();  // it has posted its last act
+    const std::unique_ptr<RemoteOpen> open = std::move(open_);
+    return ApplyRemoteOpen(*open);
+}
+
+int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
+    if (open.polled) {
+        StoreRemoteStatus(open.status);
+        range_start = open.start;
+        range_end = open.end;
+        range_length = open.end - open.start;
+        remote_current = open.start;
+        range_year = open.year;
+        range_month = open.month;
+        range_day = open.day;
+        channel_selected = open.channels;
+    }
+    int started = 0;
+    if (open.stage != RemoteOpen::kRefused) {
+        selected_count = 0;
+        int first = -1;
+        for (int c = 0; c < 4; ++c) {
+            if (open.channels[static_cast<size_t>(c)] == 1) {
+                ++selected_count;
+                if (first < 0) first = c;
+            }
+        }
+        if (first >= 0) window_->SelectViewer(first);
+        if (selected_count > 1) {
+            window_->ShowQuadView();
+        } else {
+            window_->ShowSingleView();
+        }
+        StartStatusTimer();
+        if (!open.stream_request.empty()) stream_request = open.stream_request;
+        if (open.stage == RemoteOpen::kSendFailed) {
+            platform::ShowMessageBox("Failed to send http request to NVR", "Error", platform::kMbIconError);
+        } else if (open.stage == RemoteOpen::kStreaming) {
+            StartRemoteStream(open.start);
+            started = 1;
+        }
+    }
+    if (open.then_show_play_status) {
+        ShowPlayStatus();
+        WakeReader();
+    }
+    return started;
+}
+
+void PlaybackEngine::StartRemoteStream(int start_second) {
     if (device_open) {
         audio_player.Close();
         device_open = 0;
@@ -131,26 +241,15 @@ int PlaybackEngine::StartRemotePlayback() {
         }
     }
     running = 1;
-    if (!receiver_.joinable()) {
-        receiver_done_ = false;
-        receiver_ = std::thread([this] {
-            RemoteStreamReceiver();
-            {
-                std::lock_guard<std::mutex> guard(receiver_lock_);
-                receiver_done_ = true;
-            }
-            receiver_cv_.notify_all();
-        });
-    }
+    if (!receiver_.joinable()) StartReceiverThread();
     range_length = range_end - range_start;
     slider_max = range_length > 10000 ? range_length / 10 : range_length;
     window_->SetTimeSlider(slider_max, slider_max / 5, 0);
     panel_->SetSpeed(1);
     panel_->SetStatusText("PLAY");
-    panel_->SetTimeText(Format("%2d:%2d:%2d", sh, sm, ss));
+    panel_->SetTimeText(Format("%2d:%2d:%2d", start_second / 3600, start_second / 60 % 60, start_second % 60));
     window_->SetTransportButtons(kPlaying);
     ShowPlayStatus();
-    return 1;
 }
 
 void PlaybackEngine::RestartRemoteStream() {
@@ -179,6 +278,10 @@ void PlaybackEngine::RestartRemoteStream() {
     ConnectStream();
     stream_request = Format("/play/mav/nvrprofilestream?id=%d&avdevid=", session_id) + list;
     running = 1;
+    StartReceiverThread();
+}
+
+void PlaybackEngine::StartReceiverThread() {
     receiver_done_ = false;
     receiver_ = std::thread([this] {
         RemoteStreamReceiver();

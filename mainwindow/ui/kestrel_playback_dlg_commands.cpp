@@ -46,12 +46,13 @@ void CKestrelPlaybackDlg::OnOpen() {
     if (hooks.run_record_selection) chosen = hooks.run_record_selection(request);
     preview_.Stop();
     if (chosen.result == kDialogOk) {
-        Wait(std::chrono::milliseconds(200));
         for (CDecodeProcess& worker : engine.decode) worker.enabled = 1;
         engine.source_mode = chosen.source_mode;
         if (engine.source_mode == 1) {
+            // The preview's threads have ended; the recorder is asked off the window thread.
             StartRecorderPlayback();
         } else {
+            Wait(std::chrono::milliseconds(200));
             engine.StopPlayback();
             const RecordSource& source = chosen.source;
             if (PlaybackEngine::IsPlayRange(source.start_second, source.end_second)) {
@@ -87,29 +88,8 @@ void CKestrelPlaybackDlg::OnOpen() {
 }
 
 void CKestrelPlaybackDlg::StartRecorderPlayback() {
-    PlaybackEngine& engine = *engine_;
-    engine.stream_connection.Close();
-    engine.DropControlRequests();
-    engine.control_connection.Close();
-    const ServerConnectionRecord& server = engine.server;
-    if (!engine.control_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), 3000, 0,
-                                           std::atoi(server.GetPort().c_str())))
-        return;
-    Wait(std::chrono::milliseconds(50));
-    if (!engine.CheckRemoteSession()) return;
-    Wait(std::chrono::milliseconds(50));
-    if (!engine.PollRemoteStatus()) return;
-    const int start = engine.remote_time[3] * 3600 + engine.remote_time[4] * 60 + engine.remote_time[5];
-    const int end = selection[6] * 3600 + selection[7] * 60 + selection[8];
-    engine.range_start = start;
-    engine.range_end = end;
-    engine.range_length = end - start;
-    engine.remote_current = start;
-    engine.range_year = selection[0];
-    engine.range_month = selection[1];
-    engine.range_day = selection[2];
-    for (int c = 0; c < 4; ++c) engine.channel_selected[static_cast<size_t>(c)] = selection[static_cast<size_t>(9 + c)];
-    if (engine.range_length > 0) engine.StartRemotePlayback();
+    // The recorder is asked on the engine's worker; its answer arrives as WM_REMOTE_OPENED.
+    engine_->StartRecorderPlayback(selection);
 }
 
 void CKestrelPlaybackDlg::OnPower() {

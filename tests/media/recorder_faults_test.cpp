@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -85,9 +86,13 @@ protected:
         ASSERT_TRUE(recorder_->Start(options, &error)) << error;
         HttpGet control;
         ASSERT_EQ(control.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port()), 1);
+        // Long enough for a session id that trickles or whose reply never ends; a recorder
+        // that never answers gives none (session 0).
+        control.SetReceiveTimeout(600);
         char reply[128] = {};
-        ASSERT_EQ(control.Fetch("/play/getid", reply, sizeof reply), 1);
-        session_ = std::atoi(reply + 3);
+        session_ = 0;
+        if (control.Fetch("/play/getid", reply, sizeof reply) == 1 && std::strncmp(reply, "id=", 3) == 0)
+            session_ = std::atoi(reply + 3);
         control.Fetch(Search(), reply, sizeof reply);
     }
     std::string Search() const {
@@ -106,6 +111,40 @@ protected:
         EXPECT_LE(requests, elapsed_ms / kMinRequestGapMs + 2) << "in " << elapsed_ms << " ms";
     }
 
+    // An engine on the recorder as the record selection leaves it: session, range, channel 1;
+    // replies cut at reply_ms.
+    std::unique_ptr<PlaybackEngine> OpenEngine(FakePlaybackWindow& window, FakeStatusPanel& panel, FakeViewer* viewers,
+                                               int reply_ms) const {
+        auto engine = std::make_unique<PlaybackEngine>(
+            &window, &panel, std::array<ViewerSink*, 4>{&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
+        engine->source_mode = 1;
+        engine->server.SetIp("127.0.0.1");
+        engine->server.SetPort(std::to_string(recorder_->port()));
+        engine->server.SetUser("admin");
+        engine->session_id = session_;
+        engine->range_year = recording_.date.year;
+        engine->range_month = recording_.date.month;
+        engine->range_day = recording_.date.day;
+        engine->range_start = recording_.start_second;
+        engine->range_end = recording_.start_second + 3;
+        engine->channel_selected = {1, 0, 0, 0};
+        engine->stream_timing.receive_timeout_ms = reply_ms;
+        engine->control_connection.SetReceiveTimeout(reply_ms);
+        engine->control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+        return engine;
+    }
+    // The open from the record selection (its block: the range's day and end, channel 1), or
+    // Play from stopped.
+    void Open(PlaybackEngine& engine, bool from_selection) const {
+        if (from_selection) {
+            const CivilDate& d = recording_.date;
+            const int end = recording_.start_second + 3;
+            engine.StartRecorderPlayback({d.year, d.month, d.day, 0, 0, 0, end / 3600, end / 60 % 60, end % 60, 1, 0, 0, 0});
+        } else {
+            engine.OnPlay();
+        }
+    }
+
     TempFolder tmp_;
     SmallRecording recording_;
     std::unique_ptr<fake::FakeRecorder> recorder_;
@@ -120,25 +159,15 @@ TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
         FakePlaybackWindow window;
         FakeStatusPanel panel;
         FakeViewer viewers[4];
-        PlaybackEngine engine(&window, &panel, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
-        engine.source_mode = 1;
-        engine.server.SetIp("127.0.0.1");
-        engine.server.SetPort(std::to_string(recorder_->port()));
-        engine.server.SetUser("admin");
-        engine.control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
-        engine.session_id = session_;
-        engine.range_year = recording_.date.year;
-        engine.range_month = recording_.date.month;
-        engine.range_day = recording_.date.day;
-        engine.range_start = recording_.start_second;
-        engine.range_end = recording_.start_second + 3;
-        engine.channel_selected = {1, 0, 0, 0};
+        auto owned = OpenEngine(window, panel, viewers, 500);
+        PlaybackEngine& engine = *owned;
         engine.stream_timing.empty_read_ms = kEmptyReadMs;
         engine.stream_timing.resend_wait_ms = kResendWaitMs;
-        engine.stream_timing.receive_timeout_ms = 500;
         const long rss = RssKb();
         const auto t0 = Clock::now();
         ASSERT_EQ(engine.StartRemotePlayback(), 1);
+        ASSERT_TRUE(DeliverRemoteOpen(engine, window));
+        ASSERT_TRUE(engine.ReceiverRunning());
         // The first request and five re-sends, none bringing a packet: lost.
         EXPECT_TRUE(window.WaitFor(WM_STREAM_LOST, 10000));
         ExpectPace(MsSince(t0));
@@ -313,6 +342,140 @@ TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
             recorder_->Stop();
         }
     }
+}
+
+// Opening the recorder's playback, from the record selection or by Play from stopped, against
+// replies that stall: no call holds the window thread longer than 100 ms, the open ends as its
+// recorder's answers deserve (playing, the message, or nothing) by its completion message, and a
+// Stop during the open returns at once, leaving nothing started for its late completion to undo.
+TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
+    enum Path { kFromSelection, kPlayFromStopped };
+    enum End { kPlays, kMessage, kNothing };
+    struct Case {
+        const char* fault;
+        Path path;
+        End end;
+    };
+    // Replies are cut at 400 ms: a trickled "id=..." or a status text whose reply never ends
+    // still gives what came; a trickled status is cut before its keys; a request that gets
+    // no reply at all fails at its deadline.
+    const Case cases[] = {
+        {"endless:/play/getid", kFromSelection, kPlays},
+        {"trickle=40:/play/getid", kFromSelection, kPlays},
+        {"endless:/play/opstatus", kFromSelection, kPlays},
+        {"trickle=100:/play/opstatus", kFromSelection, kNothing},
+        {"silent:/play/opstatus", kFromSelection, kNothing},
+        {"silent:/play/searchdata", kFromSelection, kMessage},
+        {"silent:/play/mav", kFromSelection, kMessage},
+        {"unavailable", kFromSelection, kNothing},
+        {"trickle=100:/play/searchdata", kPlayFromStopped, kPlays},
+        {"silent:/play/getid", kPlayFromStopped, kNothing},
+        {"silent:/play/searchdata", kPlayFromStopped, kMessage},
+        {"silent:/play/mav", kPlayFromStopped, kMessage},
+        {"unavailable", kPlayFromStopped, kNothing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.fault) + (c.path == kFromSelection ? " from the selection" : " by Play"));
+        StartRecorder(c.fault);
+        std::vector<std::string> boxes;
+        const auto before = platform::SetMessageBoxHandler([&boxes](const std::string& text, const std::string&, int) {
+            boxes.push_back(text);
+            return platform::kIdOk;
+        });
+        FakePlaybackWindow window;
+        FakeStatusPanel panel;
+        FakeViewer viewers[4];
+        auto engine = OpenEngine(window, panel, viewers, 400);
+        int64_t longest = 0;
+        const auto call = [&longest](const std::function<void()>& act) {
+            const auto t = Clock::now();
+            act();
+            longest = std::max(longest, MsSince(t));
+        };
+        call([&] { Open(*engine, c.path == kFromSelection); });
+        const intptr_t generation = window.Take(WM_REMOTE_OPENED, 5000);
+        ASSERT_GE(generation, 0) << "no completion";
+        call([&] { engine->HandleMessage(WM_REMOTE_OPENED, generation, 0); });
+        EXPECT_LT(longest, 100);
+        EXPECT_EQ(engine->ReceiverRunning(), c.end == kPlays);
+        // Play from stopped shows the play status whatever came.
+        const bool shows_play = c.end == kPlays || c.path == kPlayFromStopped;
+        EXPECT_EQ(engine->play_state, shows_play ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
+        EXPECT_EQ(panel.status(), shows_play ? "PLAY" : "STOP");
+        EXPECT_EQ(boxes, c.end == kMessage ? std::vector<std::string>{"Failed to send http request to NVR"}
+                                           : std::vector<std::string>{});
+        const auto stop = Clock::now();
+        engine->OnStop();
+        EXPECT_LT(MsSince(stop), 100);
+        engine.reset();
+        platform::SetMessageBoxHandler(before);
+        recorder_->Stop();
+    }
+}
+
+TEST_F(RecorderFaultsTest, StopDuringTheOpenReturnsAtOnceAndItsCompletionIsIgnored) {
+    struct Case {
+        const char* fault;
+        const char* stalled;  // the request in flight when Stop comes
+        bool from_selection;
+    } cases[] = {
+        {"silent:/play/getid", "/play/getid", true},
+        {"trickle=200:/play/opstatus", "/play/opstatus", true},
+        {"endless:/play/opstatus", "/play/opstatus", true},
+        {"silent:/play/searchdata", "/play/searchdata", false},
+        {"silent:/play/mav", "/play/mav", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartRecorder(c.fault);
+        FakePlaybackWindow window;
+        FakeStatusPanel panel;
+        FakeViewer viewers[4];
+        // The program's 5 s reply deadline: only the Stop can end the wait in time.
+        auto engine = OpenEngine(window, panel, viewers, HttpGet::kReceiveTimeoutMs);
+        Open(*engine, c.from_selection);
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests(c.stalled) >= 1; }, 3000));
+        const auto stop = Clock::now();
+        engine->OnStop();
+        EXPECT_LT(MsSince(stop), 100);
+        EXPECT_FALSE(engine->RemoteOpenRunning());
+        // The cut-short open posted its completion as it ended; applied late, it changes nothing.
+        const intptr_t stale = window.Take(WM_REMOTE_OPENED, 1000);
+        ASSERT_GE(stale, 0);
+        engine->HandleMessage(WM_REMOTE_OPENED, stale, 0);
+        EXPECT_FALSE(engine->ReceiverRunning());
+        EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+        EXPECT_EQ(panel.status(), "STOP");
+        EXPECT_EQ(window.buttons, PlaybackEngine::kStopped);
+        EXPECT_FALSE(window.timer_running);
+        recorder_->Stop();
+    }
+}
+
+// A new open while one still waits on the recorder replaces it: the first is cut short and
+// its completion ignored, the second plays.
+TEST_F(RecorderFaultsTest, ANewOpenReplacesOneStillWaiting) {
+    StartRecorder("silent:/play/opstatus");
+    FakePlaybackWindow window;
+    FakeStatusPanel panel;
+    FakeViewer viewers[4];
+    auto engine = OpenEngine(window, panel, viewers, HttpGet::kReceiveTimeoutMs);
+    Open(*engine, true);
+    ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/opstatus") >= 1; }, 3000));
+    const auto again = Clock::now();
+    Open(*engine, false);
+    EXPECT_LT(MsSince(again), 100);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (intptr_t g; (g = window.Take(WM_REMOTE_OPENED, 0)) >= 0;) engine->HandleMessage(WM_REMOTE_OPENED, g, 0);
+            return engine->ReceiverRunning();
+        },
+        5000));
+    EXPECT_EQ(engine->play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(engine->range_start, recording_.start_second);  // the second open's range, not the first's
+    EXPECT_EQ(recorder_->requests("/play/searchdata"), 2);      // the fixture's and the second open's
+    engine.reset();
+    recorder_->Stop();
 }
 
 class CountingSink : public RemoteExportProgressSink {

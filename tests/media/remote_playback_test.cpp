@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -78,6 +79,9 @@ TEST_F(RemotePlaybackTest, PlaysTheSelectedChannelsAndFollowsTheRecorder) {
     auto engine = Engine();
     ASSERT_GE(engine->session_id, 0);
     ASSERT_EQ(engine->StartRemotePlayback(), 1);
+    ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
+    ASSERT_TRUE(engine->ReceiverRunning());
+    EXPECT_EQ(engine->play_state, PlaybackEngine::kPlaying);
     EXPECT_EQ(window_.layout, 2);
     EXPECT_EQ(window_.selected_viewer, 0);
     EXPECT_TRUE(window_.timer_running);
@@ -106,6 +110,7 @@ TEST_F(RemotePlaybackTest, OneChannelAsksForTheSmallProfile) {
     auto engine = Engine();
     engine->channel_selected = {0, 1, 0, 0};
     ASSERT_EQ(engine->StartRemotePlayback(), 1);
+    ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
     EXPECT_EQ(window_.layout, 1);
     EXPECT_EQ(window_.selected_viewer, 1);
     EXPECT_NE(engine->stream_request.find("avdevid=0,1,0,0&profile=0"), std::string::npos);
@@ -117,24 +122,69 @@ TEST_F(RemotePlaybackTest, OneChannelAsksForTheSmallProfile) {
 TEST_F(RemotePlaybackTest, RefusedStarts) {
     {
         auto engine = Engine(fake::FaultKind::kUnavailable);
-        EXPECT_EQ(engine->StartRemotePlayback(), 0);  // 503 on the stream: silently refused
-        EXPECT_FALSE(engine->ReceiverRunning());
+        ASSERT_EQ(engine->StartRemotePlayback(), 1);
+        ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
+        EXPECT_FALSE(engine->ReceiverRunning());  // 503 on the stream: silently refused
+        EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
         recorder_->Stop();
     }
     {
         auto engine = Engine();
         engine->session_id = -1;
-        EXPECT_EQ(engine->StartRemotePlayback(), 0);
+        window_.timer_running = false;
+        ASSERT_EQ(engine->StartRemotePlayback(), 1);
+        ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
+        EXPECT_FALSE(engine->ReceiverRunning());
+        EXPECT_FALSE(window_.timer_running);  // refused before anything started
         engine->server.SetIp("");
         EXPECT_EQ(engine->StartRemotePlayback(), 0);
+        EXPECT_FALSE(engine->RemoteOpenRunning());
         recorder_->Stop();
     }
+    EXPECT_TRUE(messages_.empty());
+}
+
+// The open from the record selection: the recorder's position is where the range starts, the
+// selection's end where it ends, and its rows are the channels.
+TEST_F(RemotePlaybackTest, OpenFromTheSelectionStartsAtTheRecordersPosition) {
+    auto engine = Engine();
+    engine->range_start = engine->range_end = 0;
+    engine->channel_selected = {};
+    const int end = recording_.start_second + recording_.seconds - 1;
+    const CivilDate& d = recording_.date;
+    const std::array<int, 13> selection{d.year, d.month, d.day, 0, 0, 0, end / 3600, end / 60 % 60, end % 60,
+                                        0, 1, 0, 0};
+    // The record selection's search leaves the recorder at the start of the recording.
+    const int start = recording_.start_second;
+    char search[256], reply[64];
+    std::snprintf(search, sizeof search,
+                  "/play/searchdata?id=%d&recstarttime=%d,%d,%d,%d,%d,%d&recendtime=%d,%d,%d,%d,%d,%d&avdevids=0,1,0,0",
+                  engine->session_id, d.year, d.month, d.day, start / 3600, start / 60 % 60, start % 60, d.year, d.month,
+                  d.day, end / 3600, end / 60 % 60, end % 60);
+    ASSERT_EQ(engine->control_connection.Fetch(search, reply, sizeof reply), 1);
+    engine->StartRecorderPlayback(selection);
+    ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
+    ASSERT_TRUE(engine->ReceiverRunning());
+    EXPECT_EQ(engine->range_start, start);
+    EXPECT_EQ(engine->range_end, end);
+    EXPECT_EQ(engine->range_length, end - start);
+    EXPECT_EQ(engine->remote_current, start);
+    EXPECT_EQ(engine->channel_selected, (std::array<int, 4>{0, 1, 0, 0}));
+    EXPECT_EQ(window_.layout, 1);
+    EXPECT_EQ(window_.selected_viewer, 1);
+    EXPECT_EQ(engine->stream_request,
+              "/play/mav/nvrprofilestream?id=" + std::to_string(engine->session_id) + "&avdevid=0,1,0,0&profile=0");
+    EXPECT_EQ(panel_.times().back(), "14: 7: 0");
+    ASSERT_TRUE(WaitFor([&] { return viewers_[1].frames() > 0; }, 5000));
+    engine->OnStop();
     EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(RemotePlaybackTest, SilentStreamIsRequestedAgain) {
     auto engine = Engine(fake::FaultKind::kStallAfter);
     ASSERT_EQ(engine->StartRemotePlayback(), 1);
+    ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
+    ASSERT_TRUE(engine->ReceiverRunning());
     const int started = recorder_->streams_started();
     // After about 1.6 s of silence the stored request goes out again.
     EXPECT_TRUE(WaitFor([&] { return recorder_->streams_started() > started; }, 5000));

@@ -147,6 +147,25 @@ void FakePlaybackWindow::Forget() {
     params_.clear();
 }
 
+intptr_t FakePlaybackWindow::Take(uint32_t message, int timeout_ms) {
+    std::unique_lock<std::mutex> guard(lock_);
+    const bool came = posted_.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
+        return std::find(messages_.begin(), messages_.end(), message) != messages_.end();
+    });
+    if (!came) return -1;
+    intptr_t last = -1;
+    for (size_t i = 0; i < messages_.size();) {
+        if (messages_[i] == message) {
+            last = params_[i];
+            messages_.erase(messages_.begin() + static_cast<std::ptrdiff_t>(i));
+            params_.erase(params_.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    return last;
+}
+
 int FakePlaybackWindow::Count(uint32_t message) const {
     std::lock_guard<std::mutex> guard(lock_);
     int n = 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "media/playback_engine.h"
 #include "media/playback_sinks.h"
 
 class FakeViewer : public ViewerSink {
@@ -83,6 +84,9 @@ public:
     intptr_t LastParam(uint32_t message) const;
     // Drops the messages posted so far.
     void Forget();
+    // Waits until message was posted, drops it, and gives the wparam of its last posting;
+    // -1 when it did not come within timeout_ms.
+    intptr_t Take(uint32_t message, int timeout_ms);
 
     std::atomic<int> buttons{-1};
     std::atomic<int> slider_max{-1}, slider_page{-1};
@@ -96,3 +100,12 @@ private:
     std::vector<uint32_t> messages_;
     std::vector<intptr_t> params_;
 };
+
+// Hands the recorder open's completion to the engine as the window thread does; false when
+// none was posted within timeout_ms.
+inline bool DeliverRemoteOpen(PlaybackEngine& engine, FakePlaybackWindow& window, int timeout_ms = 10000) {
+    const intptr_t generation = window.Take(WM_REMOTE_OPENED, timeout_ms);
+    if (generation < 0) return false;
+    engine.HandleMessage(WM_REMOTE_OPENED, generation, 0);
+    return true;
+}

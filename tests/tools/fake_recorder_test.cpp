@@ -450,6 +450,7 @@ TEST(FakeRecorderFaultTest, FaultTexts) {
         {"trickle=250:/config/login", true, fake::FaultKind::kTrickle, 0, 250, "/config/login"},
         {"endless", true, fake::FaultKind::kEndless, 0, 0, ""},
         {"error-page:/play/getid", true, fake::FaultKind::kErrorPage, 0, 0, "/play/getid"},
+        {"silent:/play/searchdata", true, fake::FaultKind::kSilent, 0, 0, "/play/searchdata"},
         {"stall-after=", false, {}, 0, 0, ""},
         {"drop-after=-1", false, {}, 0, 0, ""},
         {"slow", false, {}, 0, 0, ""},

@@ -252,6 +252,8 @@ bool ParseFault(const std::string& text, Fault* fault) {
         f.kind = FaultKind::kEndless;
     } else if (kind == "error-page") {
         f.kind = FaultKind::kErrorPage;
+    } else if (kind == "silent") {
+        f.kind = FaultKind::kSilent;
     } else if (number("stall-after=", &value)) {
         f.kind = FaultKind::kStallAfter;
         f.seconds = value;
@@ -662,6 +664,14 @@ void FakeRecorder::Impl::Routes() {
                       "<html><head><meta http-equiv=\"refresh\" content=\"5\"></head>"
                       "<body>error=internal</body></html>\n");
                 break;
+            case FaultKind::kSilent: {
+                // Holds the request until the client gives up or the recorder stops.
+                const int fd = FindRequestSocket(req);
+                while (!PeerGone(fd) && state.WaitFor(50)) {
+                }
+                Reply(res, 500, "");
+                break;
+            }
             default: return httplib::Server::HandlerResponse::Unhandled;
         }
         return httplib::Server::HandlerResponse::Handled;

@@ -20,6 +20,7 @@ enum class FaultKind {
     kTrickle,      // every reply the fault covers is sent one byte every `millis` ms
     kEndless,      // replies the fault covers send their text and then never end
     kErrorPage,    // 500 with an error page that holds "="
+    kSilent,       // requests the fault covers are taken and never answered, not even a status line
 };
 
 struct Fault {
@@ -37,7 +38,7 @@ struct Fault {
 
 // "getid-busy", "unavailable", "stall-after=SECONDS", "drop-after=SECONDS", "garbage",
 // "end-after=SECONDS", "unauthorized", "redirect", "trickle=MILLISECONDS", "endless",
-// "error-page"; any of them may end in ":PATH" to hit only requests whose path begins with PATH.
+// "error-page", "silent"; any of them may end in ":PATH" to hit only requests whose path begins with PATH.
 bool ParseFault(const std::string& text, Fault* fault);
 
 struct FakeRecorderOptions {

@@ -17,7 +17,7 @@ int Usage() {
                  "usage: fake-recorder --port N --data FOLDER [--user NAME --password WORD] [--fault KIND]\n"
                  "  KIND: getid-busy | unavailable | stall-after=SECONDS | drop-after=SECONDS | garbage |\n"
                  "        end-after=SECONDS | unauthorized | redirect | trickle=MILLISECONDS | endless |\n"
-                 "        error-page, optionally followed by :PATH to hit only requests whose path begins with PATH\n");
+                 "        error-page | silent, optionally followed by :PATH to hit only requests whose path begins with PATH\n");
     return 2;
 }
 

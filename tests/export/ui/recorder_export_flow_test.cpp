@@ -87,6 +87,8 @@ TEST(RecorderExportFlow, ExportCommandDuringRemotePlaybackWritesTheCheckedChanne
         dlg.OnInitDialog();
         dlg.show();
         dlg.OnOpen();
+        // The recorder's answers to the open arrive by message.
+        control_test::RunUntil([&] { return !dlg.engine().RemoteOpenRunning(); }, 10000);
         ASSERT_EQ(dlg.engine().play_state, PlaybackEngine::kPlaying);
         dlg.status_panel().SetCueIn(start);
         dlg.status_panel().SetCueOut(end);

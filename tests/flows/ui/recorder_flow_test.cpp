@@ -65,6 +65,13 @@ protected:
     std::string Port() const { return std::to_string(recorder_->port()); }
     std::string Line() const { return "Yard(127.0.0.1)"; }
 
+    // Until the open's completion has been handled: playing, the receiver running.
+    bool Opened() {
+        control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000);
+        const PlaybackEngine& engine = dlg_->engine();
+        return engine.play_state == PlaybackEngine::kPlaying && engine.ReceiverRunning();
+    }
+
     bool PicturesInAllViewers() {
         return flow_test::WaitFor(
             [this] {
@@ -133,7 +140,8 @@ TEST_F(RecorderFlowTest, AddInTheRemoteManagerLogInFromTheRecentListPlayAndExpor
     EXPECT_TRUE(driver_.Idle());
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{Line() + " Login success!"});
     EXPECT_EQ(dlg_->engine().source_mode, 1);
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    // The recorder's answers to the open arrive by message.
+    ASSERT_TRUE(Opened());
     ASSERT_TRUE(PicturesInAllViewers());
     EXPECT_FALSE(dlg_->Control(kBackup)->isEnabled());
 
@@ -168,7 +176,7 @@ TEST_F(RecorderFlowTest, AddInTheRemoteManagerLogInFromTheRecentListPlayAndExpor
     Press(dlg_->Control(kOpen));
     EXPECT_TRUE(driver_.Idle());
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{Line() + " Login success!"});
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    ASSERT_TRUE(Opened());
     ASSERT_TRUE(PicturesInAllViewers());
 
     // Cue marks on the recorder's position (faster, so the test is short), then the export: the

@@ -4,11 +4,14 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "mainwindow/ui/window_message.h"
@@ -52,6 +55,21 @@ inline void Pump(int ms) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Runs the window thread's events, sleeping between them, until done holds (checked every
+// 10 ms) or ms have passed; done's value at the end.
+inline bool RunUntil(const std::function<bool()>& done, int ms) {
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done()) loop.quit();
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    check.start(10);
+    loop.exec();
+    return done();
 }
 
 struct Posted {

@@ -577,12 +577,15 @@ TEST_F(KestrelDlgTest, OpenOnARecorderStartsAtItsPositionOrNotAtAll) {
     // Without a session nothing starts and nothing is said.
     log_in = false;
     dlg_->OnOpen();
+    // The recorder's answers to the open arrive by message.
+    EXPECT_TRUE(control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000));
     EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
     EXPECT_FALSE(Enabled(kBackup));
     EXPECT_TRUE(boxes_.empty());
 
     log_in = true;
     dlg_->OnOpen();
+    ASSERT_TRUE(control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000));
     PlaybackEngine& engine = dlg_->engine();
     EXPECT_EQ(engine.play_state, PlaybackEngine::kPlaying);
     EXPECT_EQ(engine.range_start, start);
