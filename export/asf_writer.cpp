@@ -10,8 +10,16 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+
+#include "platform/lazy_library.h"
 
 namespace {
+
+// Loaded when the first ASF part opens: the container library drags in the
+// network and disc libraries of every protocol it knows.
+platform::LazyLibrary g_avformat_library("libavformat.so." + std::to_string(LIBAVFORMAT_VERSION_MAJOR));
+#define AVFORMAT_CALL(function) PLATFORM_LAZY(g_avformat_library, function)
 
 constexpr AVRational kMs{1, 1000};
 // The encoder's nominal frame time; the packets carry the pictures' own stamps.
@@ -30,7 +38,7 @@ AsfWriter::~AsfWriter() {
 }
 
 bool AsfWriter::OpenAudio() {
-    audio_stream_ = avformat_new_stream(format_, nullptr);
+    audio_stream_ = AVFORMAT_CALL(avformat_new_stream)(format_, nullptr);
     if (audio_stream_ == nullptr) return false;
     AVCodecParameters* par = audio_stream_->codecpar;
     par->codec_type = AVMEDIA_TYPE_AUDIO;
@@ -64,7 +72,7 @@ bool AsfWriter::OpenVideo() {
     frame_->height = encoder_->height;
     if (av_frame_get_buffer(frame_, 0) < 0) return false;
 
-    video_stream_ = avformat_new_stream(format_, nullptr);
+    video_stream_ = AVFORMAT_CALL(avformat_new_stream)(format_, nullptr);
     if (video_stream_ == nullptr || avcodec_parameters_from_context(video_stream_->codecpar, encoder_) < 0)
         return false;
     video_stream_->time_base = kMs;
@@ -94,16 +102,16 @@ int AsfWriter::Open(const std::string& path, int width, int height, int sample_r
     audio_pending_.clear();
     write_failed_ = false;
 
-    if (avformat_alloc_output_context2(&format_, nullptr, "asf", path.c_str()) < 0 || format_ == nullptr) {
+    if (AVFORMAT_CALL(avformat_alloc_output_context2)(&format_, nullptr, "asf", path.c_str()) < 0 || format_ == nullptr) {
         Release();
         return 0;
     }
     // Audio first, so the video is the file's stream 2.
-    if (!OpenAudio() || !OpenVideo() || avio_open(&format_->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) {
+    if (!OpenAudio() || !OpenVideo() || AVFORMAT_CALL(avio_open)(&format_->pb, path.c_str(), AVIO_FLAG_WRITE) < 0) {
         Release();
         return 0;
     }
-    if (avformat_write_header(format_, nullptr) < 0) {
+    if (AVFORMAT_CALL(avformat_write_header)(format_, nullptr) < 0) {
         Release();
         std::remove(path.c_str());
         return 0;
@@ -119,7 +127,7 @@ bool AsfWriter::DrainEncoder() {
         packet_->duration = kFrameTimeMs;
         packet_->stream_index = video_stream_->index;
         av_packet_rescale_ts(packet_, kMs, video_stream_->time_base);
-        if (av_interleaved_write_frame(format_, packet_) < 0) write_failed_ = true;
+        if (AVFORMAT_CALL(av_interleaved_write_frame)(format_, packet_) < 0) write_failed_ = true;
         av_packet_unref(packet_);
     }
     return !write_failed_;
@@ -194,7 +202,7 @@ void AsfWriter::SendAudio(size_t bytes) {
     packet->stream_index = audio_stream_->index;
     packet->flags |= AV_PKT_FLAG_KEY;
     av_packet_rescale_ts(packet, kMs, audio_stream_->time_base);
-    if (av_interleaved_write_frame(format_, packet) < 0) write_failed_ = true;
+    if (AVFORMAT_CALL(av_interleaved_write_frame)(format_, packet) < 0) write_failed_ = true;
     av_packet_free(&packet);
 }
 
@@ -203,15 +211,18 @@ bool AsfWriter::Close() {
     if (!audio_pending_.empty()) SendAudio(audio_pending_.size());
     if (avcodec_send_frame(encoder_, nullptr) >= 0) DrainEncoder();
     bool ok = !write_failed_;
-    if (av_write_trailer(format_) < 0) ok = false;
-    if (avio_closep(&format_->pb) < 0) ok = false;
+    if (AVFORMAT_CALL(av_write_trailer)(format_) < 0) ok = false;
+    if (AVFORMAT_CALL(avio_closep)(&format_->pb) < 0) ok = false;
     Release();
     return ok;
 }
 
 void AsfWriter::Release() {
-    if (format_ != nullptr && format_->pb != nullptr) avio_closep(&format_->pb);
-    avformat_free_context(format_);
+    // Without a context the container library need not be loaded at all.
+    if (format_ != nullptr) {
+        if (format_->pb != nullptr) AVFORMAT_CALL(avio_closep)(&format_->pb);
+        AVFORMAT_CALL(avformat_free_context)(format_);
+    }
     format_ = nullptr;
     video_stream_ = audio_stream_ = nullptr;
     avcodec_free_context(&encoder_);

@@ -141,17 +141,49 @@ AviRiffFile::~AviRiffFile() {
     if (fd_ >= 0) Finish();
 }
 
-bool AviRiffFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+bool AviRiffFile::WriteAt(uint64_t offset, const void* data, size_t size, size_t* written) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t n = pwrite(fd_, p, size, static_cast<off_t>(offset));
+    size_t done = 0;
+    bool ok = true;
+    while (done < size) {
+        const ssize_t n = pwrite(fd_, p + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        offset += static_cast<uint64_t>(n);
-        size -= static_cast<size_t>(n);
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
     }
-    return true;
+    if (written) *written = done;
+    return ok;
+}
+
+bool AviRiffFile::FlushPending() {
+    if (pending_.empty()) return true;
+    size_t done = 0;
+    const bool ok = WriteAt(written_end_, pending_.data(), pending_.size(), &done);
+    const uint64_t on_disk = written_end_ + done;
+    size_t whole = 0;
+    while (whole < pending_chunks_.size() && pending_chunks_[whole].end <= on_disk) {
+        StreamState& s = streams_[pending_chunks_[whole].stream];
+        s.largest = std::max(s.largest, pending_chunks_[whole].size);
+        ++whole;
+    }
+    if (!ok) {
+        failed_ = true;
+        // The chunks that did not reach the file whole leave the counts and the index.
+        for (size_t i = pending_chunks_.size(); i > whole; --i) {
+            StreamState& s = streams_[pending_chunks_[i - 1].stream];
+            --s.chunks;
+            s.bytes -= pending_chunks_[i - 1].size;
+            index_.resize(index_.size() - 16);
+        }
+        end_ = whole > 0 ? pending_chunks_[whole - 1].end : written_end_;
+    }
+    written_end_ = end_;
+    pending_.clear();
+    pending_chunks_.clear();
+    return ok;
 }
 
 bool AviRiffFile::WriteVectorAt(uint64_t offset, iovec* parts, int count) {
@@ -239,6 +271,8 @@ bool AviRiffFile::Create(const std::string& path, int width, int height, uint32_
     streams_[kAudioStream].declared_buffer = audio.suggested_buffer_size;
     streams_[kAudioStream].sample_size = audio.sample_size;
 
+    pending_.clear();
+    pending_chunks_.clear();
     fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;
     path_ = path;
@@ -251,7 +285,7 @@ bool AviRiffFile::Create(const std::string& path, int width, int height, uint32_
         if (regular) unlink(path.c_str());
         return false;
     }
-    end_ = b.Pos();
+    end_ = written_end_ = b.Pos();
     return true;
 }
 
@@ -270,11 +304,18 @@ bool AviRiffFile::WriteChunk(int stream, const uint8_t* data, size_t size) {
     std::memcpy(head, id, 4);
     for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<uint8_t>(size >> (8 * i));
     uint8_t pad = 0;
-    // Head, data and pad in one call: the write is what an export spends its time on.
-    iovec parts[3] = {{head, 8}, {const_cast<uint8_t*>(data), size}, {&pad, size & 1}};
-    if (!WriteVectorAt(end_, parts, 3)) {
-        failed_ = true;
-        return false;
+    if (size >= kDirectWriteBytes) {
+        // Head, data and pad in one call, behind what was gathered.
+        if (!FlushPending()) return false;
+        iovec parts[3] = {{head, 8}, {const_cast<uint8_t*>(data), size}, {&pad, size & 1}};
+        if (!WriteVectorAt(end_, parts, 3)) {
+            failed_ = true;
+            return false;
+        }
+    } else {
+        pending_.insert(pending_.end(), head, head + 8);
+        if (size > 0) pending_.insert(pending_.end(), data, data + size);
+        if (size & 1) pending_.push_back(pad);
     }
 
     const uint64_t offset = end_ - (movi_at_ + 8);
@@ -288,13 +329,20 @@ bool AviRiffFile::WriteChunk(int stream, const uint8_t* data, size_t size) {
     StreamState& s = streams_[stream];
     ++s.chunks;
     s.bytes += size;
-    s.largest = std::max(s.largest, static_cast<uint32_t>(size));
     end_ += 8 + padded;
+    if (size >= kDirectWriteBytes) {
+        s.largest = std::max(s.largest, static_cast<uint32_t>(size));
+        written_end_ = end_;
+        return true;
+    }
+    pending_chunks_.push_back({end_, stream, static_cast<uint32_t>(size)});
+    if (pending_.size() >= kWriteBatchBytes && !FlushPending()) return false;
     return true;
 }
 
 bool AviRiffFile::Finish() {
     if (fd_ < 0) return false;
+    FlushPending();
     bool ok = !failed_;
     // A short write may have left part of a chunk behind the last whole one.
     if (failed_ && ftruncate(fd_, static_cast<off_t>(end_)) != 0) ok = false;

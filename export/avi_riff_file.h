@@ -46,6 +46,10 @@ public:
     // The RIFF size field counts the bytes behind its own 8 bytes in 32 bits.
     static constexpr uint64_t kMaxFileBytes = 8 + 0xFFFFFFFFull;
     static constexpr uint64_t kMoviAlignment = 2048;
+    // Chunks are gathered up to this much before they go out in one write;
+    // larger ones go out on their own.
+    static constexpr size_t kWriteBatchBytes = 256 * 1024;
+    static constexpr size_t kDirectWriteBytes = 64 * 1024;
 
     AviRiffFile() = default;
     ~AviRiffFile();
@@ -60,11 +64,14 @@ public:
                 uint64_t max_file_bytes = kMaxFileBytes);
     // One sample as one chunk. False when the file is not open, an earlier
     // write failed, the chunk would take the file past its limit (the file
-    // stays valid without it), or the write was short.
+    // stays valid without it), or the write was short. Small chunks are
+    // gathered and written kWriteBatchBytes at a time, so a failed write
+    // shows at a later call or at Finish.
     bool WriteChunk(int stream, const uint8_t* data, size_t size);
-    // Writes the index and the final sizes and closes the file. After a failed
-    // write the file is cut back to the last whole chunk and still finished,
-    // but the result is false, as it is when finishing itself fails.
+    // Writes what is gathered, the index and the final sizes and closes the
+    // file. After a failed write the file is cut back to the last whole chunk
+    // on disk, whose count the headers and the index then give, and still
+    // finished, but the result is false, as it is when finishing itself fails.
     bool Finish();
     bool IsOpen() const { return fd_ >= 0; }
 
@@ -80,7 +87,16 @@ private:
         uint32_t sample_size = 0;
         uint64_t strh_at = 0;
     };
-    bool WriteAt(uint64_t offset, const void* data, size_t size);
+    // A chunk gathered but not yet written.
+    struct PendingChunk {
+        uint64_t end;  // file offset after the chunk and its pad
+        int stream;
+        uint32_t size;
+    };
+    bool WriteAt(uint64_t offset, const void* data, size_t size, size_t* written = nullptr);
+    // Writes the gathered chunks. On a failure keeps the ones that reached
+    // the file whole and forgets the rest.
+    bool FlushPending();
     bool WriteVectorAt(uint64_t offset, struct iovec* parts, int count);
     bool Patch32(uint64_t offset, uint64_t value);
 
@@ -88,7 +104,10 @@ private:
     std::string path_;
     bool failed_ = false;
     uint64_t max_bytes_ = kMaxFileBytes;
-    uint64_t end_ = 0;  // end of the last whole chunk
+    uint64_t end_ = 0;  // end of the last whole chunk, gathered ones included
+    uint64_t written_end_ = 0;  // where the gathered chunks start
+    std::vector<uint8_t> pending_;
+    std::vector<PendingChunk> pending_chunks_;
     uint64_t movi_at_ = 0;
     uint64_t avih_at_ = 0;
     StreamState streams_[2];

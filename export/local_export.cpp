@@ -4,12 +4,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 
 #include "export/disk_free_bytes.h"
 #include "export/export_osd.h"
 #include "media/minute_file.h"
-#include "media/wave_out_player.h"
+#include "media/mu_law_audio.h"
 
 namespace {
 
@@ -238,6 +239,18 @@ void LocalExport::ExportReaderThread() {
     bool waiting_for_key = true;
     MinuteFile file;
     ChannelSecondBlock block;
+    // The records of one channel-second go to the writer together, and their
+    // data comes in with one read: per record, the hand-over and the read
+    // cost more than the copying.
+    std::vector<std::unique_ptr<LocalExportRecord>> batch;
+    std::vector<int> kept;
+    std::vector<uint8_t> span;
+    // The bound counts what waits in the queue and what is about to join it.
+    const auto room_for = [this, &batch](size_t limit) {
+        if (queue_.GetCount() + batch.size() < limit) return reader_running_.load() != 0;
+        queue_.PushAll(batch);
+        return WaitForQueueSpace(limit);
+    };
     for (int m = start_minute; m <= last_minute && reader_running_.load(); m += 60) {
         const bool last = m == last_minute;
         if (!file.OpenPath(MinuteFilePath(source_.path, source_.year, source_.month, source_.day, m / 3600,
@@ -257,9 +270,13 @@ void LocalExport::ExportReaderThread() {
             int64_t position = 0;
             if (!file.ReadBlock(s, c, &block, &position)) continue;
             const int used = block.UsedCount();
-            for (int i = 0; i < used && reader_running_.load(); ++i) {
+            // Which entries go out is decided first, so their data can be read in one go.
+            kept.clear();
+            int64_t span_start = 0;
+            int64_t span_end = 0;
+            int64_t data_bytes = 0;
+            for (int i = 0; i < used; ++i) {
                 const MinuteFrameEntry entry = block.Entry(i);
-                if (!WaitForQueueSpace(kQueuePerEntry)) break;
                 if (!PlausibleEntry(entry)) continue;
                 if (entry.kind == diskformat::kKindVideo) {
                     if (waiting_for_key && entry.key != 1) continue;
@@ -269,14 +286,34 @@ void LocalExport::ExportReaderThread() {
                 } else {
                     continue;
                 }
+                kept.push_back(i);
+                if (!file.EntryReadable(entry, position)) continue;
+                const int64_t begin = position + entry.data_offset;
+                span_start = data_bytes == 0 ? begin : std::min(span_start, begin);
+                span_end = data_bytes == 0 ? begin + entry.length : std::max(span_end, begin + entry.length);
+                data_bytes += entry.length;
+            }
+            // Scattered entries (a damaged block) are read one by one instead of with their gaps.
+            const bool one_read = data_bytes > 0 && span_end - span_start <= kSpanReadLimit &&
+                                  span_end - span_start <= 2 * data_bytes + kSpanReadSlack &&
+                                  file.ReadSpan(span_start, span_end - span_start, &span);
+            for (const int i : kept) {
+                if (!reader_running_.load() || !room_for(kQueuePerEntry)) break;
+                const MinuteFrameEntry entry = block.Entry(i);
+                // A damaged length or position, or a short read, drops the entry.
+                if (!file.EntryReadable(entry, position)) continue;
                 auto record = std::make_unique<LocalExportRecord>();
                 record->entry = entry;
                 record->hour = m / 3600;
                 record->minute = (m % 3600) / 60;
                 record->second = s;
                 std::memcpy(record->title.data(), &block.bytes[kTitleOffset + 64 * c], record->title.size());
-                // A damaged length or position, or a short read, drops the entry.
-                if (!file.ReadFrameData(entry, position, &record->payload)) continue;
+                if (one_read) {
+                    const uint8_t* data = span.data() + (position + entry.data_offset - span_start);
+                    record->payload.assign(data, data + entry.length);
+                } else if (!file.ReadFrameData(entry, position, &record->payload)) {
+                    continue;
+                }
                 if (!reader_running_.load()) break;
                 if (entry.kind == diskformat::kKindAudio && !audio_seen_.load()) {
                     const WrittenAudio written = WrittenAudioFormat(entry, record->payload);
@@ -291,13 +328,15 @@ void LocalExport::ExportReaderThread() {
                     video_height_.store(entry.height);
                     video_seen_.store(1);
                 }
-                queue_.Push(std::move(record));
+                batch.push_back(std::move(record));
             }
+            queue_.PushAll(batch);
         }
         file.Close();
         if (range_ended) break;
     }
-    // The writer takes the cleared flag as the end of the records.
+    // A stop leaves the batch unsent; the writer takes the cleared flag as the end of the records.
+    batch.clear();
     reader_running_.store(0);
     WakeThreads();
 }
@@ -358,8 +397,15 @@ void LocalExport::ExportWriterThread() {
     int reported = -1;
     if (writer_running_.load() && WaitForFirstRecords()) {
         OpenFirstPart();
+        // Everything queued is taken at once: one hand-over per batch of the reader.
+        std::deque<std::unique_ptr<LocalExportRecord>> taken;
         while (writer_running_.load()) {
-            std::unique_ptr<LocalExportRecord> record = queue_.Pop();
+            if (taken.empty()) queue_.PopAll(&taken);
+            std::unique_ptr<LocalExportRecord> record;
+            if (!taken.empty()) {
+                record = std::move(taken.front());
+                taken.pop_front();
+            }
             if (!record) {
                 if (!reader_running_.load() && queue_.GetCount() == 0) {
                     progress_.store(100);

@@ -51,6 +51,10 @@ public:
     static constexpr size_t kQueuePerSecond = 15;
     static constexpr size_t kQueuePerEntry = 35;
     static constexpr size_t kMuLawScratchBytes = 32768;
+    // One channel-second's data is read at once when it spans at most this
+    // much, and not much more than the data itself.
+    static constexpr int64_t kSpanReadLimit = 8 << 20;
+    static constexpr int64_t kSpanReadSlack = 64 << 10;
 
     using FreeBytesFunction = std::function<uint64_t(const std::string& path)>;
 

@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 template <typename T>
 class DataQueue {
@@ -35,6 +36,21 @@ public:
         changed_.notify_all();
     }
 
+    // Appends every record of the batch in order with one lock and one wake-up:
+    // a consumer waiting for records wakes once per batch, not once per record.
+    // The batch is left empty.
+    void PushAll(std::vector<std::unique_ptr<T>>& batch) {
+        if (batch.empty()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (std::unique_ptr<T>& record : batch)
+                if (record) records_.push_back(std::move(record));
+            batch.clear();
+            if (waiters_ == 0) return;
+        }
+        changed_.notify_all();
+    }
+
     // Null when empty; never blocks.
     std::unique_ptr<T> Pop() {
         std::unique_ptr<T> first;
@@ -47,6 +63,22 @@ public:
         }
         changed_.notify_all();
         return first;
+    }
+
+    // Moves every queued record, in order, to the back of out (one lock, one
+    // wake-up for a producer waiting for space); never blocks.
+    void PopAll(std::deque<std::unique_ptr<T>>* out) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (records_.empty()) return;
+            if (out->empty())
+                out->swap(records_);
+            else
+                for (std::unique_ptr<T>& record : records_) out->push_back(std::move(record));
+            records_.clear();
+            if (waiters_ == 0) return;
+        }
+        changed_.notify_all();
     }
 
     // The first record, still owned by the queue; only its consumer may use it.

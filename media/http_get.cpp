@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/lazy_library.h"
+
 namespace {
 
 // Reply bytes held while the caller has not read them; past this the transfer pauses, so a
@@ -17,6 +19,10 @@ constexpr int kDefaultConnectWaitMs = 60000;
 // Upper bound of one poll; an abort wakes it earlier.
 constexpr int kPollSliceMs = 1000;
 
+// Loaded at the first request: only runs that talk to a recorder need it.
+platform::LazyLibrary g_curl_library("libcurl.so.4");
+#define CURL_CALL(function) PLATFORM_LAZY(g_curl_library, function)
+
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -24,7 +30,7 @@ int64_t NowMs() {
 
 void GlobalInit() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] { CURL_CALL(curl_global_init)(CURL_GLOBAL_DEFAULT); });
 }
 
 // UTF-16 code units of a UTF-8 text; malformed bytes become U+FFFD.
@@ -154,7 +160,7 @@ struct HttpGet::Request {
         const bool blank = (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
         if (blank) {
             long code = 0;
-            curl_easy_getinfo(r->easy, CURLINFO_RESPONSE_CODE, &code);
+            CURL_CALL(curl_easy_getinfo)(r->easy, CURLINFO_RESPONSE_CODE, &code);
             // An interim 1xx reply is followed by the real one.
             if (code >= 200) {
                 r->status = code;
@@ -165,7 +171,7 @@ struct HttpGet::Request {
     }
 };
 
-HttpGet::HttpGet() : scratch_(new uint8_t[kScratchSize]) { GlobalInit(); }
+HttpGet::HttpGet() : scratch_(new uint8_t[kScratchSize]) {}
 
 HttpGet::~HttpGet() { Close(); }
 
@@ -182,7 +188,9 @@ int HttpGet::Connect(const std::string& host, const std::string& user, const std
     CloseLocked();
     aborted_ = false;
     if (host_.empty()) return 0;
-    CURLM* multi = curl_multi_init();
+    // Every other call needs a session, so the library starts here, not with the object.
+    GlobalInit();
+    CURLM* multi = CURL_CALL(curl_multi_init)();
     if (!multi) return 0;
     std::lock_guard<std::mutex> handles(handle_mutex_);
     session_ = multi;
@@ -201,7 +209,7 @@ int HttpGet::SendRequestLocked(const std::string& path) {
     if (aborted_) return 0;
 
     auto request = std::make_unique<Request>();
-    request->easy = curl_easy_init();
+    request->easy = CURL_CALL(curl_easy_init)();
     if (!request->easy) return 0;
     CURL* easy = request->easy;
 
@@ -210,25 +218,25 @@ int HttpGet::SendRequestLocked(const std::string& path) {
     const std::string url = std::string(secure_ ? "https://" : "http://") + authority + ":" + std::to_string(port_) +
                             (path.empty() || path.front() != '/' ? "/" : "") + path;
     const std::string auth = BasicAuthorizationHeader(user_, password_);
-    if (!auth.empty()) request->headers = curl_slist_append(nullptr, auth.c_str());
+    if (!auth.empty()) request->headers = CURL_CALL(curl_slist_append)(nullptr, auth.c_str());
 
-    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(easy, CURLOPT_USERAGENT, kUserAgent);
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request->headers);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    if (connect_timeout_ms_ > 0) curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout_ms_));
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_URL, url.c_str());
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_HTTPGET, 1L);
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_PATH_AS_IS, 1L);
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_USERAGENT, kUserAgent);
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_HTTPHEADER, request->headers);
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_NOSIGNAL, 1L);
+    if (connect_timeout_ms_ > 0) CURL_CALL(curl_easy_setopt)(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connect_timeout_ms_));
     // The recorder sits on the local network; a desktop proxy setting must not catch loopback.
-    if (IsLoopbackHost(host_)) curl_easy_setopt(easy, CURLOPT_PROXY, "");
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Request::OnBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, request.get());
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Request::OnHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, request.get());
-    if (curl_multi_add_handle(static_cast<CURLM*>(session_), easy) != CURLM_OK) {
-        curl_slist_free_all(request->headers);
-        curl_easy_cleanup(easy);
+    if (IsLoopbackHost(host_)) CURL_CALL(curl_easy_setopt)(easy, CURLOPT_PROXY, "");
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_WRITEFUNCTION, &Request::OnBody);
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_WRITEDATA, request.get());
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_HEADERFUNCTION, &Request::OnHeader);
+    CURL_CALL(curl_easy_setopt)(easy, CURLOPT_HEADERDATA, request.get());
+    if (CURL_CALL(curl_multi_add_handle)(static_cast<CURLM*>(session_), easy) != CURLM_OK) {
+        CURL_CALL(curl_slist_free_all)(request->headers);
+        CURL_CALL(curl_easy_cleanup)(easy);
         return 0;
     }
     request_ = std::move(request);
@@ -240,7 +248,7 @@ int HttpGet::SendRequestLocked(const std::string& path) {
     const Wait w = Drive(deadline, [this, &deadline, &sent] {
         if (!sent) {
             long request_bytes = 0;
-            curl_easy_getinfo(request_->easy, CURLINFO_REQUEST_SIZE, &request_bytes);
+            CURL_CALL(curl_easy_getinfo)(request_->easy, CURLINFO_REQUEST_SIZE, &request_bytes);
             if (request_bytes > 0) {
                 sent = true;
                 request_->sent_ms = NowMs();
@@ -263,9 +271,9 @@ HttpGet::Wait HttpGet::Drive(const int64_t& deadline_ms, Ready ready) {
     for (;;) {
         if (aborted_) return Wait::kFailed;
         int running = 0;
-        if (curl_multi_perform(multi, &running) != CURLM_OK) return Wait::kFailed;
+        if (CURL_CALL(curl_multi_perform)(multi, &running) != CURLM_OK) return Wait::kFailed;
         int queued = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
+        while (CURLMsg* msg = CURL_CALL(curl_multi_info_read)(multi, &queued)) {
             if (msg->msg == CURLMSG_DONE && msg->easy_handle == request_->easy) {
                 request_->done = true;
                 request_->result = msg->data.result;
@@ -275,7 +283,7 @@ HttpGet::Wait HttpGet::Drive(const int64_t& deadline_ms, Ready ready) {
         if (request_->done) return Wait::kDone;
         const int64_t left = deadline_ms - NowMs();
         if (left <= 0) return Wait::kTimeout;
-        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<int64_t>(left, kPollSliceMs)), nullptr);
+        CURL_CALL(curl_multi_poll)(multi, nullptr, 0, static_cast<int>(std::min<int64_t>(left, kPollSliceMs)), nullptr);
     }
 }
 
@@ -309,7 +317,7 @@ int HttpGet::ReadLocked(void* buffer, size_t capacity, size_t* bytes_read, int64
     }
     if (r.paused && r.Buffered() < kReplyBufferLimit) {
         r.paused = false;
-        curl_easy_pause(r.easy, CURLPAUSE_CONT);
+        CURL_CALL(curl_easy_pause)(r.easy, CURLPAUSE_CONT);
     }
     *bytes_read = n;
     return 1;
@@ -337,9 +345,9 @@ int HttpGet::Fetch(const std::string& path, char* buffer, size_t capacity) {
 
 void HttpGet::CloseRequestLocked() {
     if (!request_) return;
-    if (session_) curl_multi_remove_handle(static_cast<CURLM*>(session_), request_->easy);
-    curl_easy_cleanup(request_->easy);
-    curl_slist_free_all(request_->headers);
+    if (session_) CURL_CALL(curl_multi_remove_handle)(static_cast<CURLM*>(session_), request_->easy);
+    CURL_CALL(curl_easy_cleanup)(request_->easy);
+    CURL_CALL(curl_slist_free_all)(request_->headers);
     request_.reset();
 }
 
@@ -347,7 +355,7 @@ void HttpGet::CloseLocked() {
     CloseRequestLocked();
     connected_ = false;
     std::lock_guard<std::mutex> handles(handle_mutex_);
-    if (session_) curl_multi_cleanup(static_cast<CURLM*>(session_));
+    if (session_) CURL_CALL(curl_multi_cleanup)(static_cast<CURLM*>(session_));
     session_ = nullptr;
 }
 
@@ -362,7 +370,7 @@ int HttpGet::Close() {
 void HttpGet::Abort() {
     aborted_ = true;
     std::lock_guard<std::mutex> handles(handle_mutex_);
-    if (session_) curl_multi_wakeup(static_cast<CURLM*>(session_));
+    if (session_) CURL_CALL(curl_multi_wakeup)(static_cast<CURLM*>(session_));
 }
 
 void HttpGet::ClearAbort() { aborted_ = false; }

@@ -54,6 +54,20 @@ bool MinuteFile::ReadFrameData(const MinuteFrameEntry& entry, int64_t block_posi
     return true;
 }
 
+bool MinuteFile::ReadSpan(int64_t start, int64_t length, std::vector<uint8_t>* data) const {
+    if (!IsOpen() || start < 0 || length <= 0 || start > size_ || length > size_ - start) {
+        data->clear();
+        return false;
+    }
+    // No clear first: a buffer used again is not zero-filled before every read.
+    data->resize(static_cast<size_t>(length));
+    if (file_.ReadAt(static_cast<uint64_t>(start), data->data(), data->size()) != data->size()) {
+        data->clear();
+        return false;
+    }
+    return true;
+}
+
 std::vector<MinuteFrame> MinuteFile::ReadFrames(const ChannelSecondBlock& block, int64_t block_position) const {
     std::vector<MinuteFrame> frames;
     const int32_t used = block.UsedCount();

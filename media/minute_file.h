@@ -33,6 +33,10 @@ public:
     bool EntryReadable(const MinuteFrameEntry& entry, int64_t block_position) const;
     // False on a short read; data is then empty.
     bool ReadFrameData(const MinuteFrameEntry& entry, int64_t block_position, std::vector<uint8_t>* data) const;
+    // The file's bytes [start, start + length) in one read, for the data of
+    // several entries at once. False when they do not lie inside the file or
+    // the read is short; data is then empty.
+    bool ReadSpan(int64_t start, int64_t length, std::vector<uint8_t>* data) const;
     // The readable used entries of a block, in slot order, with their data.
     std::vector<MinuteFrame> ReadFrames(const ChannelSecondBlock& block, int64_t block_position) const;
 

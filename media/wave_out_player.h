@@ -59,6 +59,3 @@ private:
     mutable std::mutex lock_;
     mutable std::condition_variable done_cv_;
 };
-
-// G.711 mu-law to 16-bit little-endian PCM; *out_count = 2 x count. 0 on null pointers or count 0.
-int MuLawToPcm16(uint8_t* out, int count, const uint8_t* in, int* out_count);

@@ -25,14 +25,6 @@ void QuitAudio() {
 
 }  // namespace
 
-int16_t MuLawToLinear(uint8_t value) {
-    const uint8_t u = static_cast<uint8_t>(~value);
-    const int exponent = (u >> 4) & 7;
-    const int mantissa = u & 15;
-    const int magnitude = ((mantissa << 3) + 0x84) << exponent;
-    return static_cast<int16_t>((u & 0x80) ? 0x84 - magnitude : magnitude - 0x84);
-}
-
 WaveOutDevice::~WaveOutDevice() {
     Close();
     FinishClosing();

@@ -76,7 +76,14 @@ private:
     std::thread closing_;
 };
 
-// ITU-T G.711 mu-law expansion of one byte.
-int16_t MuLawToLinear(uint8_t value);
+// ITU-T G.711 mu-law expansion of one byte. Inline, so that expanding
+// mu-law (the exports do) does not link the sound device.
+inline int16_t MuLawToLinear(uint8_t value) {
+    const uint8_t u = static_cast<uint8_t>(~value);
+    const int exponent = (u >> 4) & 7;
+    const int mantissa = u & 15;
+    const int magnitude = ((mantissa << 3) + 0x84) << exponent;
+    return static_cast<int16_t>((u & 0x80) ? 0x84 - magnitude : magnitude - 0x84);
+}
 
 }  // namespace platform

@@ -336,6 +336,9 @@ TEST(AviWriter, WatermarkTrailerPassesTheCheckerAndKeepsTheFileReadable) {
     }
 }
 
+// Small chunks are gathered before they are written, so a short write shows
+// at a later frame or at Close; either way it is reported, and the file keeps
+// only whole chunks, which its headers and index count.
 TEST(AviWriter, ShortWritesAreReportedAndTheFileIsCutToWholeChunks) {
     TempFolder dir;
     const std::string path = dir.Sub("full.avi");
@@ -345,33 +348,57 @@ TEST(AviWriter, ShortWritesAreReportedAndTheFileIsCutToWholeChunks) {
         EXPECT_FALSE(OpenDefault(w, path));
         EXPECT_FALSE(std::filesystem::exists(path));
     }
-    AviWriter w;
-    int written = 0;
-    bool refused = false;
-    {
-        FileSizeLimit limit(64 * 1024);
-        ASSERT_TRUE(OpenDefault(w, path));
-        for (int i = 0; i < 40 && !refused; ++i) {
-            if (w.WriteVideoFrame(Payload(5001, static_cast<uint8_t>(i)).data(), 5001, i * 33)) {
-                ++written;
-            } else {
-                refused = true;
+    struct Case {
+        const char* name;
+        int frame_bytes;  // gathered below AviRiffFile::kDirectWriteBytes, written at once from it
+        int frames;
+        uint64_t limit;
+        bool refused_before_close;
+    };
+    const Case cases[] = {
+        {"gathered, cut at close", 5001, 40, 64 * 1024, false},
+        {"gathered, cut by a later batch", 5001, 200, 300 * 1024, true},
+        {"written one by one", 70001, 20, 600 * 1024, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AviWriter w;
+        int accepted = 0;
+        bool refused = false;
+        {
+            FileSizeLimit limit(c.limit);
+            ASSERT_TRUE(OpenDefault(w, path));
+            for (int i = 0; i < c.frames && !refused; ++i) {
+                if (w.WriteVideoFrame(Payload(c.frame_bytes, static_cast<uint8_t>(i)).data(), c.frame_bytes, i * 33))
+                    ++accepted;
+                else
+                    refused = true;
             }
+            EXPECT_EQ(refused, c.refused_before_close);
+            if (refused) {
+                EXPECT_FALSE(w.WriteVideoFrame(Payload(10, 0).data(), 10, c.frames * 33));
+            }
+            EXPECT_FALSE(w.Close());
         }
-        EXPECT_TRUE(refused);
-        EXPECT_FALSE(w.WriteVideoFrame(Payload(10, 0).data(), 10, 40 * 33));
-        EXPECT_FALSE(w.Close());
+        AviReader reader;
+        ASSERT_EQ(reader.Open(path), 1);
+        bool failed = true;
+        const std::vector<ReadChunk> chunks = Chunks(reader, &failed);
+        EXPECT_FALSE(failed);
+        // What the limit lets through: nothing lost before it, nothing past it.
+        const size_t whole = chunks.size();
+        EXPECT_GT(whole, 5u);
+        EXPECT_LE(whole, static_cast<size_t>(accepted));
+        for (size_t i = 0; i < whole; ++i) {
+            ASSERT_EQ(chunks[i].data.size(), static_cast<size_t>(c.frame_bytes));
+            EXPECT_EQ(chunks[i].data.front(), static_cast<uint8_t>(i));
+        }
+        const std::vector<uint8_t> f = ReadAll(path);
+        EXPECT_LE(f.size(), c.limit);
+        EXPECT_EQ(Le32(f, 4), f.size() - 8);
+        EXPECT_EQ(Le32(f, kAvihData + 16), static_cast<uint32_t>(whole));
+        EXPECT_EQ(TopLevel(f).index.size(), whole);
     }
-    EXPECT_GT(written, 5);
-    AviReader reader;
-    ASSERT_EQ(reader.Open(path), 1);
-    bool failed = true;
-    const std::vector<ReadChunk> chunks = Chunks(reader, &failed);
-    EXPECT_FALSE(failed);
-    EXPECT_EQ(chunks.size(), static_cast<size_t>(written));
-    const std::vector<uint8_t> f = ReadAll(path);
-    EXPECT_EQ(Le32(f, 4), f.size() - 8);
-    EXPECT_EQ(Le32(f, kAvihData + 16), static_cast<uint32_t>(written));
 }
 
 TEST(AviRiffFile, ChunksThatWouldPassTheSizeLimitAreRefused) {

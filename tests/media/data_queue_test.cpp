@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -72,6 +74,53 @@ TEST(DataQueue, BlockingProducerAndConsumerKeepOrderAndBound) {
     EXPECT_LE(most.load(), kLimit);
     EXPECT_EQ(queue.GetCount(), 0u);
     EXPECT_EQ(live.load(), 0);
+}
+
+// Batches in, everything out at once: order kept across batches and takes,
+// the batch left empty, null entries dropped, nothing lost or leaked; each
+// side's wait ends on the other's batch operation.
+TEST(DataQueue, BatchesKeepOrderAndWakeTheOtherSide) {
+    std::atomic<int> live{0};
+    DataQueue<Counted> queue;
+    constexpr int kCount = 20000;
+    constexpr size_t kLimit = 16;
+    const auto far = DataQueue<Counted>::Clock::now() + std::chrono::seconds(30);
+    std::thread producer([&] {
+        std::vector<std::unique_ptr<Counted>> batch;
+        for (int i = 0; i < kCount;) {
+            ASSERT_TRUE(queue.WaitForSpace(kLimit, far));
+            // Batches of 1 to 7 records, with a null among them now and then.
+            const int size = 1 + i % 7;
+            for (int k = 0; k < size && i < kCount; ++k) batch.push_back(std::make_unique<Counted>(i++, &live));
+            if (i % 5 == 0) batch.push_back(nullptr);
+            queue.PushAll(batch);
+            ASSERT_TRUE(batch.empty());
+        }
+    });
+    std::deque<std::unique_ptr<Counted>> taken;
+    int expected = 0;
+    while (expected < kCount) {
+        if (taken.empty()) {
+            ASSERT_TRUE(queue.WaitForRecord(far));
+            // Half the time into a deque that still holds records: they stay in front.
+            if (expected % 2 == 0) queue.PopAll(&taken);
+        }
+        if (taken.size() < 2) queue.PopAll(&taken);
+        ASSERT_FALSE(taken.empty());
+        ASSERT_NE(taken.front(), nullptr);
+        ASSERT_EQ(taken.front()->value, expected);
+        taken.pop_front();
+        ++expected;
+    }
+    producer.join();
+    EXPECT_EQ(queue.GetCount(), 0u);
+    EXPECT_TRUE(taken.empty());
+    EXPECT_EQ(live.load(), 0);
+
+    std::vector<std::unique_ptr<Counted>> empty;
+    queue.PushAll(empty);
+    queue.PopAll(&taken);
+    EXPECT_TRUE(taken.empty());
 }
 
 TEST(DataQueue, WaitsEndOnDeadlineWakeAndStop) {

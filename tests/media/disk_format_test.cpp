@@ -250,6 +250,46 @@ TEST_F(MinuteFileTest, TruncatedFiles) {
     EXPECT_FALSE(file.ReadBlock(2, 0, &block, &pos));
 }
 
+// One read for the data of several entries gives the bytes each entry read
+// gives, and nothing that lies outside the file.
+TEST_F(MinuteFileTest, SpanReadsMatchEntryReadsAndStayInsideTheFile) {
+    SampleMinute minute;
+    SampleChannelSecond ch;
+    ch.frames = {Video(1, 100), Video(2, 51, 0), Video(3, 7, 0)};
+    minute.seconds[4].channels[2] = ch;
+    MinuteFile file = Write(minute);
+    ASSERT_TRUE(opened_);
+    ChannelSecondBlock block;
+    int64_t pos = 0;
+    ASSERT_TRUE(file.ReadBlock(4, 2, &block, &pos));
+    const MinuteFrameEntry first = block.Entry(0);
+    const MinuteFrameEntry last = block.Entry(2);
+    const int64_t start = pos + first.data_offset;
+    const int64_t end = pos + last.data_offset + last.length;
+    std::vector<uint8_t> span;
+    ASSERT_TRUE(file.ReadSpan(start, end - start, &span));
+    for (int i = 0; i < 3; ++i) {
+        const MinuteFrameEntry e = block.Entry(i);
+        std::vector<uint8_t> alone;
+        ASSERT_TRUE(file.ReadFrameData(e, pos, &alone));
+        const auto at = span.begin() + (pos + e.data_offset - start);
+        EXPECT_EQ(std::vector<uint8_t>(at, at + e.length), alone) << i;
+    }
+    // Shorter than before: the buffer is cut to the new length.
+    ASSERT_TRUE(file.ReadSpan(start, 10, &span));
+    EXPECT_EQ(span, std::vector<uint8_t>(10, 1));
+
+    struct Bad {
+        int64_t start, length;
+    };
+    for (const Bad& b : {Bad{-1, 10}, Bad{0, 0}, Bad{0, -5}, Bad{file.size() - 4, 5}, Bad{file.size() + 1, 1},
+                         Bad{1, INT64_MAX}}) {
+        span.assign(3, 9);
+        EXPECT_FALSE(file.ReadSpan(b.start, b.length, &span)) << b.start << " " << b.length;
+        EXPECT_TRUE(span.empty());
+    }
+}
+
 TEST_F(MinuteFileTest, MissingFileIsAGap) {
     MinuteFile file;
     EXPECT_FALSE(file.Open(folder_.path(), 2012, 3, 5, 14, 8));

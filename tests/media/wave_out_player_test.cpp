@@ -1,3 +1,4 @@
+#include "media/mu_law_audio.h"
 #include "media/wave_out_player.h"
 
 #include <gtest/gtest.h>
