@@ -246,10 +246,15 @@ void LocalExport::ExportReaderThread() {
     std::vector<int> kept;
     std::vector<uint8_t> span;
     // The bound counts what waits in the queue and what is about to join it.
-    const auto room_for = [this, &batch](size_t limit) {
-        if (queue_.GetCount() + batch.size() < limit) return reader_running_.load() != 0;
+    // Only this thread adds to the queue, so the count seen at the start of
+    // the second is an upper bound until the next push: no lock per entry.
+    size_t queued = 0;
+    const auto room_for = [this, &batch, &queued](size_t limit) {
+        if (queued + batch.size() < limit) return reader_running_.load() != 0;
         queue_.PushAll(batch);
-        return WaitForQueueSpace(limit);
+        const bool on = WaitForQueueSpace(limit);
+        queued = queue_.GetCount();
+        return on;
     };
     for (int m = start_minute; m <= last_minute && reader_running_.load(); m += 60) {
         const bool last = m == last_minute;
@@ -261,6 +266,7 @@ void LocalExport::ExportReaderThread() {
         bool range_ended = false;
         for (int s = first_second; s < diskformat::kSecondsPerMinute && reader_running_.load(); ++s) {
             if (!WaitForQueueSpace(kQueuePerSecond)) break;
+            queued = queue_.GetCount();
             if (last && s > cue_out_ % 60) {
                 range_ended = true;
                 break;
