@@ -123,16 +123,20 @@ std::string WriteRecording(const std::string& folder, int fps, int key_interval,
     return sample::WriteDayIndex(data, day, &error) ? data : "";
 }
 
-// A viewer that only counts the pictures it is handed.
+// A viewer that only counts the pictures it is handed. It wakes a waiter only
+// once the count it waits for is reached: a wake-up per picture would charge
+// the decode worker a futex wake of the harness's feeder for every picture
+// (about 30 us on this kind of machine), which is no part of the engine.
 class CountingViewer : public ViewerSink {
 public:
     void SetFrameSize(int, int) override { has_video_ = true; }
     int ShowFrame(int, const uint8_t*) override {
+        bool reached = false;
         {
             std::lock_guard<std::mutex> guard(lock_);
-            ++frames_;
+            reached = ++frames_ == awaited_;
         }
-        shown_.notify_all();
+        if (reached) shown_.notify_all();
         return 1;
     }
     void SetOsdDateTime(int, int, int, int, int, int) override {}
@@ -147,9 +151,12 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return frames_;
     }
+    // One waiter at a time.
     void WaitFor(int count) {
         std::unique_lock<std::mutex> guard(lock_);
+        awaited_ = count;
         shown_.wait_for(guard, std::chrono::seconds(20), [&] { return frames_ >= count; });
+        awaited_ = -1;
     }
 
 private:
@@ -157,6 +164,7 @@ private:
     mutable std::mutex lock_;
     std::condition_variable shown_;
     int frames_ = 0;
+    int awaited_ = -1;
 };
 
 // Threads that keep every core busy while they live.
