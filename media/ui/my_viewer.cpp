@@ -194,18 +194,14 @@ void CMyViewer::paintEvent(QPaintEvent*) {
     const int cw = width();
     const int ch = height();
     if (cw <= 0 || ch <= 0 || paint_busy_) return;
-    if (back_buffer_.isNull() || back_buffer_.width() < cw || back_buffer_.height() < ch) {
-        // Screen-sized, so layout changes never reallocate; a viewer larger than the screen grows it.
-        const QSize screen = ui::ScreenSize();
-        back_buffer_ = QImage(std::max(screen.width(), cw), std::max(screen.height(), ch), QImage::Format_RGB32);
-    }
+    // Straight onto the widget: Qt's backing store already keeps a half-drawn
+    // view off the screen, so a back buffer of our own is one more copy of
+    // every pixel for nothing.
     paint_busy_ = true;
     {
-        QPainter painter(&back_buffer_);
+        QPainter painter(this);
         Render(painter, cw, ch);
     }
-    QPainter screen(this);
-    screen.drawImage(QPoint(0, 0), back_buffer_, QRect(0, 0, cw, ch));
     paint_busy_ = false;
 }
 

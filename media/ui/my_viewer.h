@@ -151,7 +151,6 @@ private:
     ViewerGrid* grid_ = nullptr;
     ViewerHost* host_ = nullptr;
 
-    QImage back_buffer_;  // screen-sized, created at the first paint
     bool paint_busy_ = false;
     bool dragging_ = false;
     int last_x_ = 0;

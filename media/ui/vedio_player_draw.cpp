@@ -1,44 +1,25 @@
 // The drawing step of VedioPlayer: a smooth stretch of a source rectangle of the
 // bottom-up picture onto a Qt paint device.
 #include <QImage>
+#include <QPaintDevice>
 #include <QPainter>
 #include <QRect>
 #include <QRectF>
+#include <QTransform>
 
-#include <cstring>
+#include <algorithm>
+#include <cmath>
 
 #include "media/vedio_player.h"
-
-namespace {
-
-// Blue, green, red bytes to 0xFFRRGGBB words. A little-endian word of three
-// stored bytes is already the pixel, so four pixels are three loads and
-// shifts, four stores.
-void BgrRowToRgb32(const uint8_t* in, uint32_t* out, int count) {
-    int x = 0;
-    for (; x + 4 <= count; x += 4, in += 12, out += 4) {
-        uint32_t a, b, c;
-        std::memcpy(&a, in, 4);
-        std::memcpy(&b, in + 4, 4);
-        std::memcpy(&c, in + 8, 4);
-        out[0] = 0xFF000000u | a;
-        out[1] = 0xFF000000u | a >> 24 | b << 8;
-        out[2] = 0xFF000000u | b >> 16 | c << 16;
-        out[3] = 0xFF000000u | c >> 8;
-    }
-    for (; x < count; ++x, in += 3)
-        *out++ = 0xFF000000u | static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[0];
-}
-
-}  // namespace
 
 int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int dy_dst, int x_src,
                       int y_src, int dx_src, int dy_src) {
     if (!draw_handle_open_ || !painter || !painter->isActive()) return 0;
     // The shown picture is kept from being rewritten while it is read, so no
-    // lock is held for the conversion and the stretch.
+    // lock is held for the stretch.
     BitmapInfoHeader header;
-    const Picture* picture = BeginRead(&header);
+    uint64_t serial = 0;
+    const Picture* picture = BeginRead(&header, &serial);
     struct Release {
         const VedioPlayer* player;
         const Picture* picture;
@@ -63,24 +44,51 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
     const QRectF target(x_dst + (inside.left() - x_src) * sx, y_dst + (inside.top() - y_src) * sy,
                         inside.width() * sx, inside.height() * sy);
 
-    // The rows are stored bottom-up and as 24-bit pixels. One pass turns the
-    // wanted rows top-down into a kept 32-bit picture, the format Qt stretches
-    // without converting first; drawing through a flipping transform takes its
-    // slower path, which also dims the picture slightly.
-    thread_local QImage scratch;
-    if (scratch.width() != inside.width() || scratch.height() != inside.height())
-        scratch = QImage(inside.width(), inside.height(), QImage::Format_RGB32);
-    if (scratch.isNull()) return 0;
-    for (int r = 0; r < inside.height(); ++r) {
-        const size_t stored_row = static_cast<size_t>(height - 1 - (inside.top() + r));
-        const uint8_t* in =
-            picture->bytes.get() + stored_row * static_cast<size_t>(width) * 3 + static_cast<size_t>(inside.left()) * 3;
-        auto* out = reinterpret_cast<uint32_t*>(scratch.scanLine(r));
-        BgrRowToRgb32(in, out, inside.width());
+    // Stretched here at the size it covers on the device (in device pixels on
+    // a high-density screen) and then only copied: Qt's own smooth stretch
+    // costs twice as much and first needs the picture converted to 32 bits.
+    // Under a painter that scales or turns, Qt maps the result once more.
+    // The painter's transform holds the device's pixel ratio as a scale.
+    const QTransform transform = painter->combinedTransform();
+    const double device_ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+    const bool plain = transform.type() <= QTransform::TxScale && transform.m11() == device_ratio &&
+                       transform.m22() == device_ratio;
+    const double dpr = plain ? device_ratio : 1.0;
+    const int left = static_cast<int>(std::lround(target.left() * dpr));
+    const int top = static_cast<int>(std::lround(target.top() * dpr));
+    const int out_width = std::max(1, static_cast<int>(std::lround(target.right() * dpr)) - left);
+    const int out_height = std::max(1, static_cast<int>(std::lround(target.bottom() * dpr)) - top);
+    Drawn wanted;
+    wanted.serial = serial;
+    wanted.width = out_width;
+    wanted.height = out_height;
+    StretchMapping& m = wanted.mapping;
+    m.step_x = dx_src / (dx_dst * dpr);
+    m.step_y = dy_src / (dy_dst * dpr);
+    m.x = inside.left() + (left - target.left() * dpr) * m.step_x;
+    m.y = inside.top() + (top - target.top() * dpr) * m.step_y;
+    m.clip_left = inside.left();
+    m.clip_top = inside.top();
+    m.clip_right = inside.left() + inside.width();
+    m.clip_bottom = inside.top() + inside.height();
+    if (!(wanted == drawn_)) {
+        drawn_ = Drawn{};
+        drawn_pixels_.resize(static_cast<size_t>(out_width) * out_height);
+        if (!stretcher_.Stretch(StretchSource{picture->bytes.get(), width, height}, m, drawn_pixels_.data(),
+                                static_cast<size_t>(out_width), out_width, out_height))
+            return 0;
+        drawn_ = wanted;
     }
-    painter->save();
-    painter->setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter->drawImage(target, scratch);
-    painter->restore();
+    QImage image(reinterpret_cast<const uchar*>(drawn_pixels_.data()), out_width, out_height, out_width * 4,
+                 QImage::Format_RGB32);
+    if (plain) {
+        image.setDevicePixelRatio(dpr);
+        painter->drawImage(QPointF(left / dpr, top / dpr), image);
+    } else {
+        painter->save();
+        painter->setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter->drawImage(QRectF(left, top, out_width, out_height), image);
+        painter->restore();
+    }
     return 1;
 }

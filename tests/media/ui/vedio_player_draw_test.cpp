@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <random>
@@ -108,6 +109,68 @@ TEST(VedioPlayerDrawTest, StretchIsSmooth) {
     EXPECT_LT(middle, 215);
     EXPECT_LT(qGray(image.pixel(1, 2)), 20);
     EXPECT_GT(qGray(image.pixel(98, 2)), 235);
+}
+
+// On a high-density device the picture is stretched to its device pixels: at
+// its own size there, it is copied pixel for pixel. Under a scaling painter it
+// still covers the whole destination.
+TEST(VedioPlayerDrawTest, HighDensityDevicesAndScaledPainters) {
+    VedioPlayer player;
+    ASSERT_TRUE(player.SetFrameSize(200, 1));
+    Bytes stripes(200 * 3);
+    for (size_t i = 0; i < stripes.size(); ++i) stripes[i] = (i / 3) % 2 ? 255 : 0;
+    ASSERT_TRUE(player.CopyFrame(stripes.data(), stripes.size()));
+
+    QImage dense = Surface(200, 8);
+    dense.setDevicePixelRatio(2);
+    {
+        QPainter painter(&dense);
+        ASSERT_EQ(1, player.Draw(&painter, 0, 0, 100, 4, 0, 0, 200, 1));
+    }
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 200; ++x) ASSERT_TRUE(Near(dense.pixel(x, y), x % 2 ? kWhite : kBlack, 0)) << x << "," << y;
+
+    QImage scaled(200, 8, QImage::Format_RGB32);
+    scaled.fill(Qt::red);
+    {
+        QPainter painter(&scaled);
+        painter.scale(2, 2);
+        ASSERT_EQ(1, player.Draw(&painter, 0, 0, 100, 4, 0, 0, 200, 1));
+    }
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 200; ++x) {
+            const QRgb pixel = scaled.pixel(x, y);
+            ASSERT_TRUE(qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel)) << x << "," << y;
+        }
+}
+
+// Drawing the same picture again uses the stretch kept from before; a new
+// picture, a new size or a new zoom window is stretched anew.
+TEST(VedioPlayerDrawTest, AKeptStretchIsOnlyReusedForTheSamePictureAndPlace) {
+    VedioPlayer player;
+    ASSERT_TRUE(player.SetFrameSize(40, 40));
+    const Bytes quadrants = Quadrants(40, kRed, kGreen, kBlue, kWhite);
+    ASSERT_TRUE(player.CopyFrame(quadrants.data(), quadrants.size()));
+    auto draw = [&](int dx_dst, int x_src, int y_src, int dx_src) {
+        QImage image = Surface(60, 60);
+        QPainter painter(&image);
+        EXPECT_EQ(1, player.Draw(&painter, 0, 0, dx_dst, dx_dst, x_src, y_src, dx_src, dx_src));
+        painter.end();
+        return image;
+    };
+    EXPECT_TRUE(Near(draw(40, 0, 0, 0).pixel(30, 30), kWhite));
+    EXPECT_TRUE(Near(draw(40, 0, 0, 0).pixel(30, 30), kWhite));
+    EXPECT_TRUE(Near(draw(40, 0, 0, 20).pixel(30, 30), kRed));    // zoomed in on the top left
+    EXPECT_TRUE(Near(draw(40, 20, 0, 20).pixel(30, 30), kGreen));  // panned right
+    const QImage smaller = draw(20, 0, 0, 0);
+    EXPECT_TRUE(Near(smaller.pixel(15, 15), kWhite));
+    EXPECT_TRUE(Near(smaller.pixel(30, 30), kBlack, 0));
+    const Bytes blue = Quadrants(40, kBlue, kBlue, kBlue, kBlue);
+    ASSERT_TRUE(player.CopyFrame(blue.data(), blue.size()));
+    EXPECT_TRUE(Near(draw(20, 0, 0, 0).pixel(15, 15), kBlue));
+    // Written in place through the buffer: not the picture stretched before.
+    std::fill_n(player.buffer(), player.buffer_size(), uint8_t{0});
+    EXPECT_TRUE(Near(draw(20, 0, 0, 0).pixel(15, 15), kBlack));
 }
 
 TEST(VedioPlayerDrawTest, NothingDrawnWithoutHandlePictureOrPainter) {

@@ -1,0 +1,161 @@
+#include "media/picture_stretch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+void BgrRowToRgb32(const uint8_t* in, uint32_t* out, int count) {
+    // A little-endian word of three stored bytes is already the pixel, so four
+    // pixels are three loads and shifts, four stores.
+    int x = 0;
+    for (; x + 4 <= count; x += 4, in += 12, out += 4) {
+        uint32_t a, b, c;
+        std::memcpy(&a, in, 4);
+        std::memcpy(&b, in + 4, 4);
+        std::memcpy(&c, in + 8, 4);
+        out[0] = 0xFF000000u | a;
+        out[1] = 0xFF000000u | a >> 24 | b << 8;
+        out[2] = 0xFF000000u | b >> 16 | c << 16;
+        out[3] = 0xFF000000u | c >> 8;
+    }
+    for (; x < count; ++x, in += 3)
+        *out++ = 0xFF000000u | static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[1]) << 8 | in[0];
+}
+
+namespace {
+
+// (a * (256 - w) + b * w) / 256 for each of n bytes; w in 1..255.
+void BlendRows(const uint8_t* a, const uint8_t* b, uint32_t w, uint8_t* out, size_t n) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i wa = _mm_set1_epi16(static_cast<int16_t>(256 - w));
+    const __m128i wb = _mm_set1_epi16(static_cast<int16_t>(w));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        // At most 255 * 256, so the unsigned 16-bit sums never overflow.
+        const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), wa),
+                                                        _mm_mullo_epi16(_mm_unpacklo_epi8(y, zero), wb)),
+                                          8);
+        const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), wa),
+                                                        _mm_mullo_epi16(_mm_unpackhi_epi8(y, zero), wb)),
+                                          8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; i < n; ++i) out[i] = static_cast<uint8_t>((a[i] * (256 - w) + b[i] * w) >> 8);
+}
+
+// 32-bit pixels to four 16-bit channels each.
+void WidenPixels(const uint32_t* in, uint16_t* out, int count) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 4 <= count; i += 4) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_unpacklo_epi8(x, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i + 8), _mm_unpackhi_epi8(x, zero));
+    }
+#endif
+    for (; i < count; ++i)
+        for (int c = 0; c < 4; ++c) out[4 * i + c] = static_cast<uint16_t>(in[i] >> (8 * c) & 0xFF);
+}
+
+// One destination row from a widened source line: each pixel the weighted sum
+// of a source pixel and the next.
+void StretchRow(const uint16_t* line, const int32_t* first, const uint16_t* weights, uint32_t* out, int count) {
+    int i = 0;
+#if defined(__SSE2__)
+    auto pair = [&](int k) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 4 * first[k]));
+        return _mm_mullo_epi16(pixels, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8 * k)));
+    };
+    for (; i + 4 <= count; i += 4) {
+        const __m128i p0 = pair(i), p1 = pair(i + 1), p2 = pair(i + 2), p3 = pair(i + 3);
+        // Each product holds a pixel's share in its low half and the next's in
+        // its high half; at most 255 * 256 together.
+        const __m128i s01 = _mm_srli_epi16(_mm_add_epi16(_mm_unpacklo_epi64(p0, p1), _mm_unpackhi_epi64(p0, p1)), 8);
+        const __m128i s23 = _mm_srli_epi16(_mm_add_epi16(_mm_unpacklo_epi64(p2, p3), _mm_unpackhi_epi64(p2, p3)), 8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(s01, s23));
+    }
+#endif
+    for (; i < count; ++i) {
+        const uint16_t* a = line + 4 * first[i];
+        const uint16_t* w = weights + 8 * i;
+        uint32_t pixel = 0;
+        for (int c = 0; c < 4; ++c)
+            pixel |= static_cast<uint32_t>((a[c] * w[0] + a[c + 4] * w[4]) >> 8) << (8 * c);
+        out[i] = pixel;
+    }
+}
+
+// Source pixel and weight of the next one (out of 256) for a sampling point
+// clamped to [low, high).
+void Sample(double at, int low, int high, int32_t* first, uint32_t* weight) {
+    const double clamped = std::clamp(at, static_cast<double>(low), static_cast<double>(high - 1));
+    const int whole = std::min(static_cast<int>(std::floor(clamped)), high - 1);
+    *first = whole;
+    *weight = whole + 1 < high ? std::min<uint32_t>(255, static_cast<uint32_t>((clamped - whole) * 256 + 0.5)) : 0;
+}
+
+}  // namespace
+
+bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping& m, uint32_t* out,
+                               size_t out_stride, int out_width, int out_height) {
+    if (!source.bottom_up || !out || out_width <= 0 || out_height <= 0 || !(m.step_x > 0) || !(m.step_y > 0))
+        return false;
+    const int left = std::max(m.clip_left, 0);
+    const int top = std::max(m.clip_top, 0);
+    const int right = std::min(m.clip_right, source.width);
+    const int bottom = std::min(m.clip_bottom, source.height);
+    if (left >= right || top >= bottom) return false;
+    const int columns = right - left;
+    const size_t row_bytes = static_cast<size_t>(source.width) * 3;
+
+    first_.resize(static_cast<size_t>(out_width));
+    weights_.resize(static_cast<size_t>(out_width) * 8);
+    for (int i = 0; i < out_width; ++i) {
+        int32_t first;
+        uint32_t w;
+        Sample(m.x + (i + 0.5) * m.step_x - 0.5, left, right, &first, &w);
+        first_[static_cast<size_t>(i)] = first - left;
+        std::fill_n(weights_.begin() + 8 * i, 4, static_cast<uint16_t>(256 - w));
+        std::fill_n(weights_.begin() + 8 * i + 4, 4, static_cast<uint16_t>(w));
+    }
+    blended_.resize(static_cast<size_t>(columns) * 3);
+    line32_.resize(static_cast<size_t>(columns));
+    line16_.resize(static_cast<size_t>(columns + 1) * 4);
+
+    auto stored_row = [&](int row) {
+        return source.bottom_up + static_cast<size_t>(source.height - 1 - row) * row_bytes +
+               static_cast<size_t>(left) * 3;
+    };
+    int made_row = -1;
+    uint32_t made_weight = 0;
+    for (int j = 0; j < out_height; ++j) {
+        int32_t y0;
+        uint32_t wy;
+        Sample(m.y + (j + 0.5) * m.step_y - 0.5, top, bottom, &y0, &wy);
+        // Rows that sample the same source line (an enlargement) share it.
+        if (y0 != made_row || wy != made_weight) {
+            if (wy == 0) {
+                BgrRowToRgb32(stored_row(y0), line32_.data(), columns);
+            } else {
+                BlendRows(stored_row(y0), stored_row(y0 + 1), wy, blended_.data(), blended_.size());
+                BgrRowToRgb32(blended_.data(), line32_.data(), columns);
+            }
+            WidenPixels(line32_.data(), line16_.data(), columns);
+            std::copy_n(line16_.end() - 8, 4, line16_.end() - 4);
+            made_row = y0;
+            made_weight = wy;
+        }
+        StretchRow(line16_.data(), first_.data(), weights_.data(), out + static_cast<size_t>(j) * out_stride,
+                   out_width);
+    }
+    return true;
+}
