@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 
@@ -33,21 +32,8 @@ CAviDialog2::CAviDialog2(QWidget* parent) : QDialog(parent) {
     const ui::DialogUnits du = ui::DialogUnitsOf(font());
     setWindowTitle("Avi Export");
     setFixedSize(du.X(251), du.Y(221));
-    ok_ = new QPushButton("OK", this);
-    ok_->setProperty("controlId", kOkId);
-    ok_->setGeometry(du.X(136), du.Y(200), du.X(50), du.Y(14));
-    ok_->setDefault(true);
-    cancel_ = new QPushButton("Cancel", this);
-    cancel_->setProperty("controlId", kCancelId);
-    cancel_->setGeometry(du.X(194), du.Y(200), du.X(50), du.Y(14));
-    // Its save-file question never reached the export; it stays out of reach.
-    browse_ = new QPushButton("...", this);
-    browse_->setProperty("controlId", kBrowseId);
-    browse_->setGeometry(du.X(226), du.Y(7), du.X(18), du.Y(14));
-    browse_->hide();
-    browse_->setEnabled(false);
-    connect(ok_, &QPushButton::clicked, this, &CAviDialog2::OnExport);
-    connect(cancel_, &QPushButton::clicked, this, [this] { done(2); });
+    buttons_.Create(this, kOkId, kCancelId, kBrowseId);
+    connect(buttons_.ok, &QPushButton::clicked, this, &CAviDialog2::OnExport);
 }
 
 CAviDialog2::~CAviDialog2() = default;
@@ -62,19 +48,14 @@ std::string CAviDialog2::TimeText(int second_of_day) const {
 
 void CAviDialog2::OnInitDialog() {
     setWindowTitle(Text("TITLE_EXPORT_SETTING", "Export Setting"));
-    ok_->setText(Text("BTN_OK", "OK"));
-    cancel_->setText(Text("BTN_CANCEL", "Cancel"));
+    buttons_.SetTexts();
     if (!page_.created()) {
         page_.Create(this, {"AVI (Original Format)", "Start Time ", "End Time "}, channel_flags_);
         // The trailer goes on as the box stands when each part closes.
         connect(page_.watermark_box, &QCheckBox::toggled, this, [this](bool on) { engine_.SetWatermark(on); });
     }
     page_.SetTimes(TimeText(cue_in_second), TimeText(cue_out_second));
-    output_folder_ = !chosen_folder.empty() ? chosen_folder : ReadStorageLocation();
-    // Without a stored folder the exports land in the user's home folder.
-    if (output_folder_.empty()) output_folder_ = QDir::homePath().toStdString();
-    while (output_folder_.size() > 1 && (output_folder_.back() == '/' || output_folder_.back() == '\\'))
-        output_folder_.pop_back();
+    output_folder_ = ExportOutputFolder(chosen_folder);
     ui::FitTexts(this);
 }
 

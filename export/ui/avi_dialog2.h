@@ -76,7 +76,5 @@ private:
     CAviDumpDlg2* progress_dialog_ = nullptr;
 
     ExportSettingsPage page_;
-    QPushButton* ok_ = nullptr;
-    QPushButton* cancel_ = nullptr;
-    QPushButton* browse_ = nullptr;
+    ExportDialogButtons buttons_;
 };

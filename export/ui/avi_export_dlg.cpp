@@ -3,14 +3,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDir>
 #include <QPushButton>
 
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
-#include "export/ui/avi_dialog2.h"
 #include "media/translate_text.h"
 #include "media/ui/text_fit.h"
 #include "platform/message_box.h"
@@ -26,29 +24,15 @@ CAviExportDlg::CAviExportDlg(QWidget* parent) : QDialog(parent), progress_(this)
     const ui::DialogUnits du = ui::DialogUnitsOf(font());
     setWindowTitle("AVI Export");
     setFixedSize(du.X(249), du.Y(222));
-    ok_ = new QPushButton("OK", this);
-    ok_->setProperty("controlId", kOkId);
-    ok_->setGeometry(du.X(136), du.Y(200), du.X(50), du.Y(14));
-    // Enter starts the export, as in the disk-copy export, rather than closing the dialog unasked.
-    ok_->setDefault(true);
-    cancel_ = new QPushButton("Cancel", this);
-    cancel_->setProperty("controlId", kCancelId);
-    cancel_->setGeometry(du.X(194), du.Y(200), du.X(50), du.Y(14));
-    browse_ = new QPushButton("...", this);
-    browse_->setProperty("controlId", kBrowseId);
-    browse_->setGeometry(du.X(226), du.Y(7), du.X(18), du.Y(14));
-    browse_->hide();
-    browse_->setEnabled(false);
-    connect(ok_, &QPushButton::clicked, this, &CAviExportDlg::OnExport);
-    connect(cancel_, &QPushButton::clicked, this, [this] { done(2); });
+    buttons_.Create(this, kOkId, kCancelId, kBrowseId);
+    connect(buttons_.ok, &QPushButton::clicked, this, &CAviExportDlg::OnExport);
 }
 
 CAviExportDlg::~CAviExportDlg() = default;
 
 void CAviExportDlg::OnInitDialog() {
     setWindowTitle(Text("TITLE_EXPORT_SETTING", "Export Setting"));
-    ok_->setText(Text("BTN_OK", "OK"));
-    cancel_->setText(Text("BTN_CANCEL", "Cancel"));
+    buttons_.SetTexts();
     if (!page_.created()) {
         page_.Create(this, {"Original Format", "Start Time: ", "End Time: "}, channel_flags);
         // The trailer goes on as the box stands when each part closes.
@@ -56,11 +40,7 @@ void CAviExportDlg::OnInitDialog() {
     }
     page_.SetTimes(ExportSettingsPage::TimeText(year, month, day, cue_in_second),
                    ExportSettingsPage::TimeText(year, month, day, cue_out_second));
-    output_folder_ = !chosen_folder.empty() ? chosen_folder : CAviDialog2::ReadStorageLocation();
-    // Without a stored folder the exports land in the user's home folder.
-    if (output_folder_.empty()) output_folder_ = QDir::homePath().toStdString();
-    while (output_folder_.size() > 1 && (output_folder_.back() == '/' || output_folder_.back() == '\\'))
-        output_folder_.pop_back();
+    output_folder_ = ExportOutputFolder(chosen_folder);
     ui::FitTexts(this);
 }
 

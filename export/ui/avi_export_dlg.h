@@ -64,7 +64,7 @@ public:
     QCheckBox* OsdBox() const { return page_.osd_box; }
     QLabel* StartTimeText() const { return page_.start_time; }
     QLabel* EndTimeText() const { return page_.end_time; }
-    QPushButton* ok_button() const { return ok_; }
+    QPushButton* ok_button() const { return buttons_.ok; }
     const std::string& output_folder() const { return output_folder_; }
     void set_output_folder(const std::string& folder) { output_folder_ = folder; }
     // Timings and the free-space query are set here by tests.
@@ -80,7 +80,5 @@ private:
     RemoteExport engine_;
     ExportSettingsPage page_;
     std::vector<int> failed_;
-    QPushButton* ok_ = nullptr;
-    QPushButton* cancel_ = nullptr;
-    QPushButton* browse_ = nullptr;
+    ExportDialogButtons buttons_;
 };

@@ -70,18 +70,15 @@ void CBackupDialog::OnInitDialog() {
     Place(end_label, kEndLabelId, 30, 70, 160, 90);
 
     const QDate today = QDate::currentDate();
-    start_date_ = new QDateEdit(today, this);
-    start_date_->setDisplayFormat("yyyy/MM/dd");
-    Place(start_date_, kStartDateId, 190, 38, 280, 62);
-    start_time_ = new QTimeEdit(QTime(0, 0), this);
-    start_time_->setDisplayFormat("HH:mm");
-    Place(start_time_, kStartTimeId, 290, 38, 350, 62);
-    end_date_ = new QDateEdit(today, this);
-    end_date_->setDisplayFormat("yyyy/MM/dd");
-    Place(end_date_, kEndDateId, 190, 68, 280, 92);
-    end_time_ = new QTimeEdit(QTime(23, 59), this);
-    end_time_->setDisplayFormat("HH:mm");
-    Place(end_time_, kEndTimeId, 290, 68, 350, 92);
+    auto picker = [](auto* edit, const char* format, int id, int left, int top, int right, int bottom) {
+        edit->setDisplayFormat(format);
+        Place(edit, id, left, top, right, bottom);
+        return edit;
+    };
+    start_date_ = picker(new QDateEdit(today, this), "yyyy/MM/dd", kStartDateId, 190, 38, 280, 62);
+    start_time_ = picker(new QTimeEdit(QTime(0, 0), this), "HH:mm", kStartTimeId, 290, 38, 350, 62);
+    end_date_ = picker(new QDateEdit(today, this), "yyyy/MM/dd", kEndDateId, 190, 68, 280, 92);
+    end_time_ = picker(new QTimeEdit(QTime(23, 59), this), "HH:mm", kEndTimeId, 290, 68, 350, 92);
 
     auto* camera_label = new QLabel(QString::fromStdString(Text("TXT_SEL_CAM", "Select Camera(s)")), this);
     Place(camera_label, kCameraLabelId, 20, 120, 160, 140);

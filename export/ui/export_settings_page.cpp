@@ -3,13 +3,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
+#include <QPushButton>
 
 #include <algorithm>
 #include <cstdio>
 
+#include "mainwindow/storage_location.h"
 #include "media/translate_text.h"
 #include "media/ui/gdi_paint.h"
+#include "media/ui/text_fit.h"
 
 namespace {
 
@@ -92,4 +96,34 @@ std::string ExportSettingsPage::TimeText(int year, int month, int day, int secon
     std::snprintf(text, sizeof text, "%d/%d/%d, %d:%.2d:%.2d", year, month, day, second_of_day / 3600,
                   (second_of_day % 3600) / 60, second_of_day % 60);
     return text;
+}
+
+void ExportDialogButtons::Create(QDialog* dialog, int ok_id, int cancel_id, int browse_id) {
+    // Dialog units of the font the window really has.
+    const ui::DialogUnits du = ui::DialogUnitsOf(dialog->font());
+    ok = new QPushButton("OK", dialog);
+    ok->setProperty("controlId", ok_id);
+    ok->setGeometry(du.X(136), du.Y(200), du.X(50), du.Y(14));
+    ok->setDefault(true);
+    cancel = new QPushButton("Cancel", dialog);
+    cancel->setProperty("controlId", cancel_id);
+    cancel->setGeometry(du.X(194), du.Y(200), du.X(50), du.Y(14));
+    browse = new QPushButton("...", dialog);
+    browse->setProperty("controlId", browse_id);
+    browse->setGeometry(du.X(226), du.Y(7), du.X(18), du.Y(14));
+    browse->hide();
+    browse->setEnabled(false);
+    QObject::connect(cancel, &QPushButton::clicked, dialog, [dialog] { dialog->done(2); });
+}
+
+void ExportDialogButtons::SetTexts() {
+    ok->setText(Tr("BTN_OK", "OK"));
+    cancel->setText(Tr("BTN_CANCEL", "Cancel"));
+}
+
+std::string ExportOutputFolder(const std::string& chosen_folder) {
+    std::string folder = !chosen_folder.empty() ? chosen_folder : ReadStorageLocation(kStorageLocationChars);
+    if (folder.empty()) folder = QDir::homePath().toStdString();
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+    return folder;
 }

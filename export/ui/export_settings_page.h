@@ -1,6 +1,7 @@
 #pragma once
 // The settings both export dialogs show before an export: channel boxes,
-// format list, watermark and OSD boxes, start and end times, quality list.
+// format list, watermark and OSD boxes, start and end times, quality list;
+// and the buttons and output folder the two have alike.
 // Ids, texts and pixel places are the same in both; what differs (the second
 // format's name, the time labels' English wording) is handed in.
 #include <QFont>
@@ -12,6 +13,7 @@ class QCheckBox;
 class QComboBox;
 class QDialog;
 class QLabel;
+class QPushButton;
 
 struct ExportSettingsWording {
     const char* original_format;  // the format list's second entry
@@ -61,3 +63,22 @@ public:
 private:
     QFont font_;
 };
+
+// The buttons both export dialogs place alike: OK (the default button, so
+// Enter starts the export rather than closing the dialog unasked), Cancel
+// (ends the dialog with 2), and the "..." button their resources hold, kept
+// hidden and disabled (its save-file question never reached the export).
+// Each dialog has its own ids and connects OK itself.
+struct ExportDialogButtons {
+    void Create(QDialog* dialog, int ok_id, int cancel_id, int browse_id);
+    // The language's texts, at each OnInitDialog.
+    void SetTexts();
+
+    QPushButton* ok = nullptr;
+    QPushButton* cancel = nullptr;
+    QPushButton* browse = nullptr;
+};
+
+// Where an export writes: the folder chosen for it, else the stored storage
+// folder, else the user's home folder; without a trailing separator.
+std::string ExportOutputFolder(const std::string& chosen_folder);
