@@ -132,10 +132,13 @@ int DayIndexMatches(const std::string& path, const BackupJob& job, uint64_t* siz
 
 namespace {
 
-// Bit n for each name that is prefix, two digits n below count, suffix.
-uint64_t ListedSlots(const std::string& folder, std::string_view prefix, std::string_view suffix, int count) {
+// Bit n for each name that is prefix, two digits n below count, suffix;
+// false (every bit set) when the folder cannot be listed.
+bool ListSlots(const std::string& folder, std::string_view prefix, std::string_view suffix, int count,
+               uint64_t* slots) {
+    *slots = ~uint64_t{0};
     std::vector<std::string> names;
-    if (!platform::ListFolderNames(folder, &names)) return ~uint64_t{0};
+    if (!platform::ListFolderNames(folder, &names)) return false;
     uint64_t listed = 0;
     for (const std::string& name : names) {
         if (name.size() != prefix.size() + 2 + suffix.size()) continue;
@@ -147,14 +150,21 @@ uint64_t ListedSlots(const std::string& folder, std::string_view prefix, std::st
         const int slot = (tens - '0') * 10 + (ones - '0');
         if (slot < count) listed |= uint64_t{1} << slot;
     }
-    return listed;
+    *slots = listed;
+    return true;
 }
 
 }  // namespace
 
-uint64_t ListedHours(const std::string& day_folder) { return ListedSlots(day_folder, "", "", 24); }
+uint64_t ListedHours(const std::string& day_folder) {
+    uint64_t listed = 0;
+    ListSlots(day_folder, "", "", 24, &listed);
+    return listed;
+}
 
-uint64_t ListedMinutes(const std::string& hour_folder) { return ListedSlots(hour_folder, "REC", ".db", 60); }
+bool ListHourFolder(const std::string& hour_folder, uint64_t* listed) {
+    return ListSlots(hour_folder, "REC", ".db", 60, listed) || platform::IsFolder(hour_folder);
+}
 
 std::string DayFolderPath(const std::string& root, CivilDate date) {
     char tail[40];
@@ -177,16 +187,15 @@ uint64_t RequiredSpace(const BackupJob& job) {
         const uint64_t listed_hours = ListedHours(DayFolderPath(job.source, date));
         const ClockSpan hours = HourSpan(job.range, date);
         for (int h = hours.first; h <= hours.last; ++h) {
-            const std::string hour = HourFolderPath(job.source, date, h);
             // An hour without its folder has no minute files: 60 lookups saved.
-            if (!SlotListed(listed_hours, h) || !platform::IsFolder(hour)) continue;
-            const uint64_t listed_minutes = ListedMinutes(hour);
+            uint64_t listed_minutes = 0;
+            if (!SlotListed(listed_hours, h) || !ListHourFolder(HourFolderPath(job.source, date, h), &listed_minutes))
+                continue;
             const ClockSpan minutes = MinuteSpan(job.range, date, h);
             for (int m = minutes.first; m <= minutes.last; ++m) {
                 if (!SlotListed(listed_minutes, m)) continue;
-                platform::ReadOnlyFile minute;
-                if (!minute.Open(MinuteFilePath(job.source, date.year, date.month, date.day, h, m))) continue;
-                const int64_t size = minute.Size();
+                const int64_t size =
+                    platform::RegularFileSize(MinuteFilePath(job.source, date.year, date.month, date.day, h, m));
                 if (size > 0) total += RoundUpToBlock(static_cast<uint64_t>(size));
             }
         }

@@ -36,7 +36,9 @@ int DayIndexMatches(const std::string& path, const BackupJob& job, uint64_t* siz
 // Names match ignoring case, as a case-blind disk or share finds them. Every
 // bit is set when the folder cannot be listed: each name is then looked up.
 uint64_t ListedHours(const std::string& day_folder);
-uint64_t ListedMinutes(const std::string& hour_folder);
+// Whether hour_folder is a folder (a listing that succeeds tells it without
+// a look of its own), with its minute files in *listed.
+bool ListHourFolder(const std::string& hour_folder, uint64_t* listed);
 inline bool SlotListed(uint64_t listed, int n) { return (listed >> n) & 1; }
 // root + "/YYYY/MM/DD" and root + "/YYYY/MM/DD/HH".
 std::string DayFolderPath(const std::string& root, CivilDate date);

@@ -107,10 +107,10 @@ void BackupWorker::Run() {
         const ClockSpan hours = HourSpan(job_.range, date);
         for (int h = hours.first; h <= hours.last; ++h) {
             if (running_.load() == 0) return false;
-            const std::string source_hour = HourFolderPath(job_.source, date, h);
-            if (!SlotListed(listed_hours, h) || !platform::IsFolder(source_hour)) continue;
+            uint64_t listed_minutes = 0;
+            if (!SlotListed(listed_hours, h) || !ListHourFolder(HourFolderPath(job_.source, date, h), &listed_minutes))
+                continue;
             ::mkdir(HourFolderPath(job_.destination, date, h).c_str(), 0755);
-            const uint64_t listed_minutes = ListedMinutes(source_hour);
             const ClockSpan minutes = MinuteSpan(job_.range, date, h);
             for (int m = minutes.first; m <= minutes.last; ++m) {
                 if (running_.load() == 0) return false;

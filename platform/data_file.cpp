@@ -25,6 +25,16 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+int64_t RegularFileSize(const std::string& path) {
+    if (IsSharePath(path)) {
+        ReadOnlyFile file;
+        return file.Open(path) ? file.Size() : -1;
+    }
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return st.st_size;
+}
+
 std::vector<FolderEntry> ListFolder(const std::string& path) {
     if (IsSharePath(path)) return share_files::List(path);
     std::vector<FolderEntry> entries;

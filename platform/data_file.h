@@ -22,6 +22,9 @@ struct FolderEntry {
 
 bool PathExists(const std::string& path);
 bool IsFolder(const std::string& path);
+// Size of the regular file at path (a link followed) from its status alone,
+// without opening it; -1 when there is none.
+int64_t RegularFileSize(const std::string& path);
 // Entries of a folder without "." and "..", sorted by name (byte order), so
 // every file system gives the same order. Empty when the folder cannot be read.
 std::vector<FolderEntry> ListFolder(const std::string& path);

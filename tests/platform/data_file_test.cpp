@@ -136,6 +136,10 @@ TEST(DataFile, NonRegularFilesAreRefusedWithoutBlocking) {
     char buf[4] = {};
     EXPECT_EQ(linked.ReadAt(0, buf, 4), 4u);
     EXPECT_EQ(std::string(buf, 4), "0123");
+    // Sizes from the status alone follow the same rule.
+    EXPECT_EQ(platform::RegularFileSize((dir / "c_link.db").string()), 10);
+    for (const std::string& none : {fifo, std::string("/dev/null"), dir.string(), (dir / "missing").string()})
+        EXPECT_EQ(platform::RegularFileSize(none), -1) << none;
     fs::remove_all(dir);
 }
 
