@@ -1,6 +1,5 @@
 #include "platform/network_share.h"
 
-#include <dlfcn.h>
 #include <libsmbclient.h>
 #include <sys/stat.h>
 
@@ -18,6 +17,7 @@
 #include <thread>
 
 #include "platform/data_file.h"
+#include "platform/lazy_library.h"
 
 namespace platform {
 namespace {
@@ -89,77 +89,8 @@ uint16_t PortFromEnvironment() {
     return (*end == '\0' && port > 0 && port < 65536) ? static_cast<uint16_t>(port) : 0;
 }
 
-// libsmbclient is opened on the first share path, not linked: its hundred-odd
-// Samba libraries cost every program ~10 ms to load at start, and most runs
-// never read a share. Without it every share call fails.
-struct SmbClient {
-    bool loaded = false;
-    decltype(&::smbc_free_context) free_context = nullptr;
-    decltype(&::smbc_getFunctionClose) getFunctionClose = nullptr;
-    decltype(&::smbc_getFunctionClosedir) getFunctionClosedir = nullptr;
-    decltype(&::smbc_getFunctionFstat) getFunctionFstat = nullptr;
-    decltype(&::smbc_getFunctionLseek) getFunctionLseek = nullptr;
-    decltype(&::smbc_getFunctionOpen) getFunctionOpen = nullptr;
-    decltype(&::smbc_getFunctionOpendir) getFunctionOpendir = nullptr;
-    decltype(&::smbc_getFunctionPurgeCachedServers) getFunctionPurgeCachedServers = nullptr;
-    decltype(&::smbc_getFunctionRead) getFunctionRead = nullptr;
-    decltype(&::smbc_getFunctionReaddir) getFunctionReaddir = nullptr;
-    decltype(&::smbc_getFunctionStat) getFunctionStat = nullptr;
-    decltype(&::smbc_getOptionUserData) getOptionUserData = nullptr;
-    decltype(&::smbc_init_context) init_context = nullptr;
-    decltype(&::smbc_new_context) new_context = nullptr;
-    decltype(&::smbc_setDebug) setDebug = nullptr;
-    decltype(&::smbc_setFunctionAuthDataWithContext) setFunctionAuthDataWithContext = nullptr;
-    decltype(&::smbc_setOptionFallbackAfterKerberos) setOptionFallbackAfterKerberos = nullptr;
-    decltype(&::smbc_setOptionNoAutoAnonymousLogin) setOptionNoAutoAnonymousLogin = nullptr;
-    decltype(&::smbc_setOptionUseCCache) setOptionUseCCache = nullptr;
-    decltype(&::smbc_setOptionUseKerberos) setOptionUseKerberos = nullptr;
-    decltype(&::smbc_setOptionUserData) setOptionUserData = nullptr;
-    decltype(&::smbc_setPort) setPort = nullptr;
-    decltype(&::smbc_setTimeout) setTimeout = nullptr;
-};
-
-template <typename Function>
-bool Bind(void* library, const char* name, Function* function) {
-    *function = reinterpret_cast<Function>(::dlsym(library, name));
-    return *function != nullptr;
-}
-
-SmbClient LoadSmbClient() {
-    SmbClient smb;
-    // Kept open for the life of the process: contexts and their callbacks live in it.
-    void* library = ::dlopen("libsmbclient.so.0", RTLD_NOW | RTLD_LOCAL);
-    if (!library) return smb;
-    smb.loaded = Bind(library, "smbc_free_context", &smb.free_context) &&
-                 Bind(library, "smbc_getFunctionClose", &smb.getFunctionClose) &&
-                 Bind(library, "smbc_getFunctionClosedir", &smb.getFunctionClosedir) &&
-                 Bind(library, "smbc_getFunctionFstat", &smb.getFunctionFstat) &&
-                 Bind(library, "smbc_getFunctionLseek", &smb.getFunctionLseek) &&
-                 Bind(library, "smbc_getFunctionOpen", &smb.getFunctionOpen) &&
-                 Bind(library, "smbc_getFunctionOpendir", &smb.getFunctionOpendir) &&
-                 Bind(library, "smbc_getFunctionPurgeCachedServers", &smb.getFunctionPurgeCachedServers) &&
-                 Bind(library, "smbc_getFunctionRead", &smb.getFunctionRead) &&
-                 Bind(library, "smbc_getFunctionReaddir", &smb.getFunctionReaddir) &&
-                 Bind(library, "smbc_getFunctionStat", &smb.getFunctionStat) &&
-                 Bind(library, "smbc_getOptionUserData", &smb.getOptionUserData) &&
-                 Bind(library, "smbc_init_context", &smb.init_context) &&
-                 Bind(library, "smbc_new_context", &smb.new_context) &&
-                 Bind(library, "smbc_setDebug", &smb.setDebug) &&
-                 Bind(library, "smbc_setFunctionAuthDataWithContext", &smb.setFunctionAuthDataWithContext) &&
-                 Bind(library, "smbc_setOptionFallbackAfterKerberos", &smb.setOptionFallbackAfterKerberos) &&
-                 Bind(library, "smbc_setOptionNoAutoAnonymousLogin", &smb.setOptionNoAutoAnonymousLogin) &&
-                 Bind(library, "smbc_setOptionUseCCache", &smb.setOptionUseCCache) &&
-                 Bind(library, "smbc_setOptionUseKerberos", &smb.setOptionUseKerberos) &&
-                 Bind(library, "smbc_setOptionUserData", &smb.setOptionUserData) &&
-                 Bind(library, "smbc_setPort", &smb.setPort) &&
-                 Bind(library, "smbc_setTimeout", &smb.setTimeout);
-    return smb;
-}
-
-const SmbClient& Smb() {
-    static const SmbClient smb = LoadSmbClient();
-    return smb;
-}
+// Opened on the first share path (lazy_library.h).
+LazyLibrary g_smbclient("libsmbclient.so.0");
 
 // What a call found when it failed: 0, or the errno of the failing libsmbclient call.
 using Work = std::function<int(SMBCCTX*)>;
@@ -257,17 +188,17 @@ public:
             }
         }
         // Connections made before (without credentials) must not answer for these.
-        Smb().getFunctionPurgeCachedServers(ctx)(ctx);
+        PLATFORM_LAZY(g_smbclient, smbc_getFunctionPurgeCachedServers)(ctx)(ctx);
         errno = 0;
         bool reached = false;
         if (server_only) {
-            if (SMBCFILE* dir = Smb().getFunctionOpendir(ctx)(ctx, url.c_str())) {
-                Smb().getFunctionClosedir(ctx)(ctx, dir);
+            if (SMBCFILE* dir = PLATFORM_LAZY(g_smbclient, smbc_getFunctionOpendir)(ctx)(ctx, url.c_str())) {
+                PLATFORM_LAZY(g_smbclient, smbc_getFunctionClosedir)(ctx)(ctx, dir);
                 reached = true;
             }
         } else {
             struct stat st;
-            reached = Smb().getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
+            reached = PLATFORM_LAZY(g_smbclient, smbc_getFunctionStat)(ctx)(ctx, url.c_str(), &st) == 0;
         }
         const int error = errno;
         if (!reached) *error_out = error;
@@ -296,7 +227,7 @@ public:
 private:
     static void Authenticate(SMBCCTX* ctx, const char*, const char*, char*, int, char* user, int user_room,
                              char* password, int password_room) {
-        auto* self = static_cast<ShareServer*>(Smb().getOptionUserData(ctx));
+        auto* self = static_cast<ShareServer*>(PLATFORM_LAZY(g_smbclient, smbc_getOptionUserData)(ctx));
         std::lock_guard<std::mutex> lock(self->credentials_mutex_);
         const bool known = self->connected_ || self->trying_;
         const std::string u = known ? self->user_ : std::string();
@@ -313,21 +244,20 @@ private:
 
     SMBCCTX* NewContext() {
         std::lock_guard<std::mutex> library(g_library_mutex);
-        if (!Smb().loaded) return nullptr;
-        SMBCCTX* ctx = Smb().new_context();
+        SMBCCTX* ctx = PLATFORM_LAZY(g_smbclient, smbc_new_context)();
         if (!ctx) return nullptr;
-        Smb().setDebug(ctx, 0);
-        Smb().setOptionUserData(ctx, this);
-        Smb().setFunctionAuthDataWithContext(ctx, &ShareServer::Authenticate);
-        Smb().setTimeout(ctx, kShareTimeoutMs);
-        Smb().setOptionUseKerberos(ctx, false);
-        Smb().setOptionFallbackAfterKerberos(ctx, true);
-        Smb().setOptionUseCCache(ctx, false);
+        PLATFORM_LAZY(g_smbclient, smbc_setDebug)(ctx, 0);
+        PLATFORM_LAZY(g_smbclient, smbc_setOptionUserData)(ctx, this);
+        PLATFORM_LAZY(g_smbclient, smbc_setFunctionAuthDataWithContext)(ctx, &ShareServer::Authenticate);
+        PLATFORM_LAZY(g_smbclient, smbc_setTimeout)(ctx, kShareTimeoutMs);
+        PLATFORM_LAZY(g_smbclient, smbc_setOptionUseKerberos)(ctx, false);
+        PLATFORM_LAZY(g_smbclient, smbc_setOptionFallbackAfterKerberos)(ctx, true);
+        PLATFORM_LAZY(g_smbclient, smbc_setOptionUseCCache)(ctx, false);
         // A wrong password must fail, not fall back to a guest login.
-        Smb().setOptionNoAutoAnonymousLogin(ctx, true);
-        if (port_) Smb().setPort(ctx, port_);
-        if (!Smb().init_context(ctx)) {
-            Smb().free_context(ctx, 1);
+        PLATFORM_LAZY(g_smbclient, smbc_setOptionNoAutoAnonymousLogin)(ctx, true);
+        if (port_) PLATFORM_LAZY(g_smbclient, smbc_setPort)(ctx, port_);
+        if (!PLATFORM_LAZY(g_smbclient, smbc_init_context)(ctx)) {
+            PLATFORM_LAZY(g_smbclient, smbc_free_context)(ctx, 1);
             return nullptr;
         }
         return ctx;
@@ -372,7 +302,7 @@ private:
         }
         if (ctx) {
             std::lock_guard<std::mutex> library(g_library_mutex);
-            Smb().free_context(ctx, 1);
+            PLATFORM_LAZY(g_smbclient, smbc_free_context)(ctx, 1);
         }
     }
 
@@ -425,16 +355,16 @@ std::optional<struct stat> Stat(const std::string& path) {
     const bool server_only = target->server_only;
     const bool done = target->server->Call([result, url, server_only](SMBCCTX* ctx) {
         if (server_only) {
-            SMBCFILE* dir = Smb().getFunctionOpendir(ctx)(ctx, url.c_str());
+            SMBCFILE* dir = PLATFORM_LAZY(g_smbclient, smbc_getFunctionOpendir)(ctx)(ctx, url.c_str());
             if (!dir) return errno;
-            Smb().getFunctionClosedir(ctx)(ctx, dir);
+            PLATFORM_LAZY(g_smbclient, smbc_getFunctionClosedir)(ctx)(ctx, dir);
             struct stat st {};
             st.st_mode = S_IFDIR;
             *result = st;
             return 0;
         }
         struct stat st;
-        if (Smb().getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0) return errno;
+        if (PLATFORM_LAZY(g_smbclient, smbc_getFunctionStat)(ctx)(ctx, url.c_str(), &st) != 0) return errno;
         *result = st;
         return 0;
     });
@@ -489,7 +419,9 @@ public:
     OpenFile(std::shared_ptr<ShareServer> server, SMBCFILE* file) : server_(std::move(server)), file_(file) {}
     ~OpenFile() {
         SMBCFILE* file = file_;
-        server_->Post([file](SMBCCTX* ctx) { return Smb().getFunctionClose(ctx)(ctx, file) == 0 ? 0 : errno; });
+        server_->Post([file](SMBCCTX* ctx) {
+            return PLATFORM_LAZY(g_smbclient, smbc_getFunctionClose)(ctx)(ctx, file) == 0 ? 0 : errno;
+        });
     }
     OpenFile(const OpenFile&) = delete;
     OpenFile& operator=(const OpenFile&) = delete;
@@ -517,10 +449,10 @@ std::vector<FolderEntry> List(const std::string& path, bool* listed) {
     auto opened = std::make_shared<bool>(false);
     const std::string url = target->url;
     const bool done = target->server->Call([entries, opened, url](SMBCCTX* ctx) {
-        SMBCFILE* dir = Smb().getFunctionOpendir(ctx)(ctx, url.c_str());
+        SMBCFILE* dir = PLATFORM_LAZY(g_smbclient, smbc_getFunctionOpendir)(ctx)(ctx, url.c_str());
         if (!dir) return errno;
         *opened = true;
-        while (const smbc_dirent* d = Smb().getFunctionReaddir(ctx)(ctx, dir)) {
+        while (const smbc_dirent* d = PLATFORM_LAZY(g_smbclient, smbc_getFunctionReaddir)(ctx)(ctx, dir)) {
             const std::string name(d->name, strnlen(d->name, d->namelen ? d->namelen : std::strlen(d->name)));
             if (name.empty() || name == "." || name == "..") continue;
             FolderEntry entry;
@@ -531,7 +463,7 @@ std::vector<FolderEntry> List(const std::string& path, bool* listed) {
                 d->smbc_type == SMBC_FILE_SHARE)
                 entries->push_back(std::move(entry));
         }
-        Smb().getFunctionClosedir(ctx)(ctx, dir);
+        PLATFORM_LAZY(g_smbclient, smbc_getFunctionClosedir)(ctx)(ctx, dir);
         return 0;
     });
     if (!done) return {};
@@ -547,16 +479,16 @@ std::shared_ptr<OpenFile> Open(const std::string& path) {
     auto opened = std::make_shared<SMBCFILE*>(nullptr);
     const std::string url = target->url;
     const bool done = target->server->Call([opened, url](SMBCCTX* ctx) {
-        SMBCFILE* file = Smb().getFunctionOpen(ctx)(ctx, url.c_str(), O_RDONLY, 0);
+        SMBCFILE* file = PLATFORM_LAZY(g_smbclient, smbc_getFunctionOpen)(ctx)(ctx, url.c_str(), O_RDONLY, 0);
         if (!file) return errno;
         struct stat st;
-        if (Smb().getFunctionFstat(ctx)(ctx, file, &st) != 0) {
+        if (PLATFORM_LAZY(g_smbclient, smbc_getFunctionFstat)(ctx)(ctx, file, &st) != 0) {
             const int error = errno;
-            Smb().getFunctionClose(ctx)(ctx, file);
+            PLATFORM_LAZY(g_smbclient, smbc_getFunctionClose)(ctx)(ctx, file);
             return error;
         }
         if (!S_ISREG(st.st_mode)) {
-            Smb().getFunctionClose(ctx)(ctx, file);
+            PLATFORM_LAZY(g_smbclient, smbc_getFunctionClose)(ctx)(ctx, file);
             return 0;
         }
         *opened = file;
@@ -566,7 +498,7 @@ std::shared_ptr<OpenFile> Open(const std::string& path) {
     // The open may still succeed after the wait was given up: close it then.
     std::shared_ptr<ShareServer> server = target->server;
     server->Post([opened](SMBCCTX* ctx) {
-        if (*opened) Smb().getFunctionClose(ctx)(ctx, *opened);
+        if (*opened) PLATFORM_LAZY(g_smbclient, smbc_getFunctionClose)(ctx)(ctx, *opened);
         return 0;
     });
     return nullptr;
@@ -578,12 +510,14 @@ size_t ReadAt(const OpenFile& file, uint64_t offset, void* buffer, size_t size) 
     auto data = std::make_shared<std::vector<char>>();
     SMBCFILE* handle = file.file();
     const bool done = file.server().Call([data, handle, offset, size](SMBCCTX* ctx) {
-        if (Smb().getFunctionLseek(ctx)(ctx, handle, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
+        const auto seek = PLATFORM_LAZY(g_smbclient, smbc_getFunctionLseek)(ctx);
+        if (seek(ctx, handle, static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
         data->resize(size);
         size_t got = 0;
         int error = 0;
         while (got < size) {
-            const ssize_t n = Smb().getFunctionRead(ctx)(ctx, handle, data->data() + got, size - got);
+            const ssize_t n =
+                PLATFORM_LAZY(g_smbclient, smbc_getFunctionRead)(ctx)(ctx, handle, data->data() + got, size - got);
             if (n < 0) error = errno;
             if (n <= 0) break;
             got += static_cast<size_t>(n);
@@ -601,7 +535,7 @@ int64_t Size(const OpenFile& file) {
     SMBCFILE* handle = file.file();
     const bool done = file.server().Call([size, handle](SMBCCTX* ctx) {
         struct stat st;
-        if (Smb().getFunctionFstat(ctx)(ctx, handle, &st) != 0) return errno;
+        if (PLATFORM_LAZY(g_smbclient, smbc_getFunctionFstat)(ctx)(ctx, handle, &st) != 0) return errno;
         *size = st.st_size;
         return 0;
     });
