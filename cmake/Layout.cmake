@@ -72,10 +72,10 @@ endfunction()
 
 # Tests whose code runs threads of its own: the ThreadSanitizer run takes these
 # (label "threads"): queue, workers, readers, receiver, preview, exports, backup,
-# the checker's verification and preview, the HTTP client and the busy window.
+# the checker's verification and preview, the HTTP client, the ping and the busy window.
 set(LARKSPUR_THREADED_TESTS
   media_data_queue_test media_local_playback_test media_remote_playback_test media_preview_stream_engine_test
-  media_wave_out_player_test media_http_get_test media_ui_vedio_player_draw_test media_ui_local_playback_view_test
+  media_wave_out_player_test media_http_get_test media_icmp_ping_test media_ui_vedio_player_draw_test media_ui_local_playback_view_test
   export_local_export_test export_remote_export_test export_backup_test export_backup_share_test
   checker_verification_test checker_ui_watermark_dlg_test sources_ui_busy_worker_test)
 

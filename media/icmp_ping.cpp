@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -57,6 +58,31 @@ bool Resolve(const std::string& host, in_addr* address) {
 
 int IcmpPingLastError() { return last_error; }
 
+IcmpPingAbort::IcmpPingAbort() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+IcmpPingAbort::~IcmpPingAbort() {
+    if (fd_ >= 0) close(fd_);
+}
+
+void IcmpPingAbort::Abort() {
+    const uint64_t one = 1;
+    if (fd_ >= 0 && write(fd_, &one, sizeof one) < 0) {
+        // The counter is full: it is signalled already.
+    }
+}
+
+void IcmpPingAbort::Reset() {
+    uint64_t count = 0;
+    if (fd_ >= 0 && read(fd_, &count, sizeof count) < 0) {
+        // Nothing to drain: it was not signalled.
+    }
+}
+
+bool IcmpPingAbort::Aborted() const {
+    pollfd p{fd_, POLLIN, 0};
+    return fd_ >= 0 && poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+}
+
 uint16_t InternetChecksum(const uint8_t* data, size_t size) {
     uint32_t sum = 0;
     size_t i = 0;
@@ -96,8 +122,9 @@ EchoReplyMatch MatchEchoReply(const uint8_t* data, size_t size, bool with_ip_hea
     return EchoReplyMatch::kMatch;
 }
 
-int IcmpPing(const std::string& host, IcmpPingResult* result) {
+int IcmpPing(const std::string& host, IcmpPingResult* result, const IcmpPingAbort* abort) {
     last_error = 0;
+    if (abort && abort->Aborted()) return Fail(kIcmpErrorAborted);
     in_addr address{};
     if (!Resolve(host, &address)) return Fail(kIcmpErrorHostNotFound);
 
@@ -132,20 +159,26 @@ int IcmpPing(const std::string& host, IcmpPingResult* result) {
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_addr = address;
-    const auto sent_at = std::chrono::steady_clock::now();
     if (sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target) < 0)
         return Fail(errno);
+    return WaitForEchoReply(fd, raw, identifier, sequence, kIcmpTimeoutMs, abort, result);
+}
 
-    const int64_t deadline = NowMs() + kIcmpTimeoutMs;
+int WaitForEchoReply(int fd, bool with_ip_header, uint16_t identifier, uint16_t sequence, int timeout_ms,
+                     const IcmpPingAbort* abort, IcmpPingResult* result) {
+    last_error = 0;
+    const auto sent_at = std::chrono::steady_clock::now();
+    const int64_t deadline = NowMs() + timeout_ms;
     for (;;) {
         const int64_t left = deadline - NowMs();
         if (left <= 0) return Fail(kIcmpErrorTimeout);
-        pollfd p{fd, POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(left));
+        pollfd p[2] = {{fd, POLLIN, 0}, {abort ? abort->fd() : -1, POLLIN, 0}};
+        const int ready = poll(p, 2, static_cast<int>(left));
         if (ready < 0) {
             if (errno == EINTR) continue;
             return Fail(errno);
         }
+        if (p[1].revents & POLLIN) return Fail(kIcmpErrorAborted);
         if (ready == 0) return Fail(kIcmpErrorTimeout);
 
         uint8_t reply[1024];
@@ -154,7 +187,7 @@ int IcmpPing(const std::string& host, IcmpPingResult* result) {
         const ssize_t got = recvfrom(fd, reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
         if (got < 0) return Fail(errno);
         const auto received_at = std::chrono::steady_clock::now();
-        switch (MatchEchoReply(reply, static_cast<size_t>(got), raw, identifier, sequence)) {
+        switch (MatchEchoReply(reply, static_cast<size_t>(got), with_ip_header, identifier, sequence)) {
             case EchoReplyMatch::kIgnore: continue;
             case EchoReplyMatch::kMismatch: return Fail(kIcmpErrorUnexpectedReply);
             case EchoReplyMatch::kMatch:

@@ -1,6 +1,7 @@
 #pragma once
 // One ICMP echo to a recorder before any HTTP is tried. An unprivileged ICMP
 // datagram socket is used when the system allows it, else a raw socket.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,13 +14,37 @@ struct IcmpPingResult {
 
 // Last-error values of a failed ping (per thread); socket failures give their errno.
 constexpr int kIcmpErrorTimeout = 10060;
+constexpr int kIcmpErrorAborted = ECANCELED;
 constexpr int kIcmpErrorUnexpectedReply = 59;
 constexpr int kIcmpErrorHostNotFound = 11001;
 constexpr int kIcmpTimeoutMs = 5000;
 constexpr size_t kIcmpEchoSize = 44;
 
-// 1 when a matching echo reply arrived within 5 s, 0 otherwise (see IcmpPingLastError).
-int IcmpPing(const std::string& host, IcmpPingResult* result);
+// Lets the owner of a ping cut its wait short from any thread. Once aborted it stays so, and
+// every ping given it fails at once, until Reset.
+class IcmpPingAbort {
+public:
+    IcmpPingAbort();
+    ~IcmpPingAbort();
+    IcmpPingAbort(const IcmpPingAbort&) = delete;
+    IcmpPingAbort& operator=(const IcmpPingAbort&) = delete;
+    void Abort();
+    void Reset();
+    bool Aborted() const;
+    // Readable once aborted.
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// 1 when a matching echo reply arrived within 5 s, 0 otherwise (see IcmpPingLastError);
+// abort, when given, ends the wait at once with kIcmpErrorAborted.
+int IcmpPing(const std::string& host, IcmpPingResult* result, const IcmpPingAbort* abort = nullptr);
+// The wait for our echo reply on a socket the request went out on (with_ip_header for raw
+// sockets), at most timeout_ms: 1 with the result filled, or 0 with the last error set.
+int WaitForEchoReply(int fd, bool with_ip_header, uint16_t identifier, uint16_t sequence, int timeout_ms,
+                     const IcmpPingAbort* abort, IcmpPingResult* result);
 int IcmpPingLastError();
 
 // RFC 1071 checksum, as stored in the message (the message's own byte order).

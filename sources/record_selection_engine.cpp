@@ -18,9 +18,9 @@ constexpr int kStatusBusy = 503;
 }  // namespace
 
 RecordSelectionEngine::RecordSelectionEngine()
-    : ping_([](const std::string& host) {
+    : ping_([this](const std::string& host) {
           IcmpPingResult reply;
-          return IcmpPing(host, &reply) == 1;
+          return IcmpPing(host, &reply, &ping_abort_) == 1;
       }) {}
 
 RecordSelectionEngine::~RecordSelectionEngine() {
@@ -58,6 +58,9 @@ int RecordSelectionEngine::FetchText(HttpGet& http, const std::string& path, siz
 }
 
 LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
+    // An abort stays until the next login: the busy window may abort once the work has ended.
+    login_aborted_ = 0;
+    ping_abort_.Reset();
     CloseConnection();
     // A session belongs to the recorder that gave it: another recorder needs its own.
     const std::string recorder = server_.GetIp() + ":" + std::to_string(LeadingDecimal(server_.GetPort()));
@@ -71,10 +74,10 @@ LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
     // A refused or silent recorder shows only at the first request, as the connect is lazy.
     std::string reply;
     http_busy_ = 1;
-    login_aborted_ = 0;
-    const bool reached =
-        ConnectTo(connection_) == 1 && FetchText(connection_, "/config/login", kLoginBufferSize, &reply) == 1 &&
-        !login_aborted_;  // cut short by the busy window's limit: no answer in time
+    // Connect clears an abort that came before it (during the ping): the flag keeps it.
+    const bool reached = !login_aborted_ && ConnectTo(connection_) == 1 && !login_aborted_ &&
+                         FetchText(connection_, "/config/login", kLoginBufferSize, &reply) == 1 &&
+                         !login_aborted_;  // cut short by the busy window's limit: no answer in time
     http_busy_ = 0;
     if (!reached) {
         CloseConnection();
@@ -97,6 +100,7 @@ LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
 
 void RecordSelectionEngine::AbortLogin() {
     login_aborted_ = 1;
+    ping_abort_.Abort();
     connection_.Abort();
 }
 

@@ -16,6 +16,7 @@
 
 #include "mainwindow/time_line_model.h"
 #include "media/http_get.h"
+#include "media/icmp_ping.h"
 #include "media/server_connection_record.h"
 
 class RecentServerList;
@@ -146,6 +147,7 @@ private:
     RecordSelectionTiming timing_;
     RecentServerList* recent_ = nullptr;
     std::function<bool(const std::string&)> ping_;
+    IcmpPingAbort ping_abort_;  // the default ping's, so AbortLogin cuts its wait short
 
     HttpGet connection_;
     bool logged_in_ = false;

@@ -335,10 +335,12 @@ void CServerDlg::OnTestConnection() {
     PostWindowMessage(this, notify, WM_ENABLE_BUTTONS, 0, 0);
     test_result_ = 0;
     test_aborted_ = 0;
+    test_ping_abort_.Reset();
     worker.Run(
         this, CLoadingPage::kDefaultTickLimit, [this] { test_result_ = TestConnection(); },
         [this] {
             test_aborted_ = 1;
+            test_ping_abort_.Abort();
             test_http_.Abort();
         });
     platform::ShowMessageBox(test_result_text_, test_result_ == 1 ? "Message" : "Error");
@@ -354,9 +356,9 @@ int CServerDlg::TestConnection() {
         answered = ping(ip_);
     } else {
         IcmpPingResult reply;
-        answered = IcmpPing(ip_, &reply) == 1;
+        answered = IcmpPing(ip_, &reply, &test_ping_abort_) == 1;
     }
-    if (!answered) {
+    if (!answered || test_aborted_) {
         test_result_text_ = failed;
         return 0;
     }

@@ -9,6 +9,7 @@
 
 #include "mainwindow/ui/window_message.h"
 #include "media/http_get.h"
+#include "media/icmp_ping.h"
 #include "media/server_connection_record.h"
 #include "sources/server_manager.h"
 #include "sources/ui/busy_worker.h"
@@ -86,6 +87,7 @@ protected:
 private:
     HttpGet test_http_;  // the connection test's, so the busy window's limit can cut it short
     std::atomic<int> test_aborted_{0};
+    IcmpPingAbort test_ping_abort_;
     void AddLine(const std::string& server, const std::string& ip);
     static void SetLineFields(QListWidgetItem* item, const std::string& server, const std::string& ip);
     // The line's own name and address; lines without them are split from their text.

@@ -2,6 +2,9 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <thread>
 #include <vector>
@@ -102,6 +105,87 @@ TEST(IcmpPingTest, ConcurrentPingsEachGetTheirOwnReply) {
         if (errors[static_cast<size_t>(i)] == EPERM || errors[static_cast<size_t>(i)] == EACCES)
             GTEST_SKIP() << "ICMP sockets not permitted";
         EXPECT_EQ(results[static_cast<size_t>(i)], 1) << "ping " << i << " error " << errors[static_cast<size_t>(i)];
+    }
+}
+
+// A datagram socket on loopback that only this test writes to stands for the ping's socket:
+// the wait takes our reply among others', and its owner can end it at once.
+class EchoWaitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (int* fd : {&waiting_, &sender_}) {
+            *fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            ASSERT_GE(*fd, 0);
+        }
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(waiting_, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+        socklen_t length = sizeof address_;
+        ASSERT_EQ(getsockname(waiting_, reinterpret_cast<sockaddr*>(&address_), &length), 0);
+    }
+    void TearDown() override {
+        close(waiting_);
+        close(sender_);
+    }
+    void Send(const Bytes& datagram) {
+        ASSERT_EQ(sendto(sender_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&address_),
+                         sizeof address_),
+                  static_cast<ssize_t>(datagram.size()));
+    }
+
+    int waiting_ = -1, sender_ = -1;
+    sockaddr_in address_{};
+};
+
+TEST_F(EchoWaitTest, TakesOurReplyAmongOthers) {
+    Send(Reply(8, 0x4242, 0));        // a request looped back
+    Send(Reply(0, 0x4343, 0));        // another process's reply
+    Send(Reply(0, 0x4242, 0, 8));     // another ping's
+    Send(Reply(0, 0x4242, 0));        // ours
+    IcmpPingResult result;
+    EXPECT_EQ(WaitForEchoReply(waiting_, false, 0x4242, 7, 5000, nullptr, &result), 1) << IcmpPingLastError();
+    EXPECT_EQ(result.address, htonl(INADDR_LOOPBACK));
+
+    Send(Reply(3, 0x4242, 0));
+    EXPECT_EQ(WaitForEchoReply(waiting_, false, 0x4242, 7, 5000, nullptr, &result), 0);
+    EXPECT_EQ(IcmpPingLastError(), kIcmpErrorUnexpectedReply);
+    EXPECT_EQ(WaitForEchoReply(waiting_, false, 0x4242, 7, 50, nullptr, &result), 0);
+    EXPECT_EQ(IcmpPingLastError(), kIcmpErrorTimeout);
+}
+
+// Nothing answers: only the owner's abort can end the wait before its 5 s, from another thread
+// while it waits, or before it began; after Reset the abort no longer holds.
+TEST_F(EchoWaitTest, TheOwnersAbortEndsTheWait) {
+    IcmpPingAbort abort;
+    EXPECT_FALSE(abort.Aborted());
+    int waited = -1, error = 0;
+    std::thread ping([&] {
+        waited = WaitForEchoReply(waiting_, false, 0x4242, 7, kIcmpTimeoutMs, &abort, nullptr);
+        error = IcmpPingLastError();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the wait begin; not needed for the result
+    abort.Abort();
+    ping.join();
+    EXPECT_EQ(waited, 0);
+    EXPECT_EQ(error, kIcmpErrorAborted);
+
+    // Still aborted: a later wait and a later ping end at once, before anything is sent.
+    EXPECT_TRUE(abort.Aborted());
+    EXPECT_EQ(WaitForEchoReply(waiting_, false, 0x4242, 7, kIcmpTimeoutMs, &abort, nullptr), 0);
+    EXPECT_EQ(IcmpPingLastError(), kIcmpErrorAborted);
+    IcmpPingResult result;
+    EXPECT_EQ(IcmpPing("127.0.0.1", &result, &abort), 0);
+    EXPECT_EQ(IcmpPingLastError(), kIcmpErrorAborted);
+
+    abort.Reset();
+    EXPECT_FALSE(abort.Aborted());
+    Send(Reply(0, 0x4242, 0));
+    EXPECT_EQ(WaitForEchoReply(waiting_, false, 0x4242, 7, kIcmpTimeoutMs, &abort, nullptr), 1);
+    if (!IcmpPing("127.0.0.1", &result, &abort)) {
+        const int e = IcmpPingLastError();
+        if (e == EPERM || e == EACCES) GTEST_SKIP() << "ICMP sockets not permitted";
+        FAIL() << "ping after Reset failed with " << e;
     }
 }
 

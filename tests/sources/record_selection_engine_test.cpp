@@ -273,6 +273,29 @@ TEST_F(RecorderEngineTest, LoginFailures) {
     }
 }
 
+// The busy window's limit reached while the login pings: the login ends there, asking the
+// recorder nothing (the connect would clear the connection's abort), and the next login is
+// not held by that abort.
+TEST_F(RecorderEngineTest, AnAbortDuringThePingEndsTheLoginThere) {
+    StartRecorder();
+    Aim();
+    engine_.SetPing([this](const std::string&) {
+        engine_.AbortLogin();
+        return true;
+    });
+    const LoginOutcome cut = engine_.LoginWorker(2012, 3);
+    EXPECT_EQ(cut.result, 0);
+    EXPECT_EQ(cut.message, "Shop(127.0.0.1) Connection failed!");
+    EXPECT_EQ(recorder_.requests("/config/login"), 0);
+    EXPECT_FALSE(engine_.KeepAliveRunning());
+
+    engine_.SetPing([](const std::string&) { return true; });
+    const LoginOutcome next = engine_.LoginWorker(2012, 3);
+    EXPECT_EQ(next.result, 1);
+    EXPECT_EQ(next.message, "Shop(127.0.0.1) Login success!");
+    engine_.KillKeepAliveTimer();
+}
+
 TEST_F(RecorderEngineTest, SessionHeldByAnotherUser) {
     StartRecorder({fake::FaultKind::kGetIdBusy, 0});
     Aim();
