@@ -364,7 +364,8 @@ int CServerDlg::TestConnection() {
     }
     HttpGet& http = test_http_;
     http.SetReceiveTimeout(receive_timeout_ms);
-    if (http.Connect(ip_, user_, password_, kConnectTimeoutMs, 0, LeadingDecimal(port_)) != 1) {
+    // Connect clears an abort that came before it: the flag keeps it.
+    if (http.Connect(ip_, user_, password_, kConnectTimeoutMs, 0, LeadingDecimal(port_)) != 1 || test_aborted_) {
         test_result_text_ = failed;
         return 0;
     }

@@ -9,8 +9,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "sources/ui/control_ids.h"
 #include "sources/ui/select_dlg.h"
@@ -131,6 +133,33 @@ TEST_F(RecorderWaitsTest, ConnectionTestKeepsTheWindowThreadRunning) {
         EXPECT_EQ(boxes[0].first, std::string("Shop(127.0.0.1) ") + c.test_end);
         recorder_->Stop();
     }
+}
+
+// The busy window's limit reached while the test still pings: it ends there, and the recorder
+// is not asked afterwards (the connect would have cleared the connection's abort).
+TEST_F(RecorderWaitsTest, ConnectionTestCutShortDuringThePingAsksNothing) {
+    StartRecorder("endless:/config/datetime");
+    CServerDlg page;
+    page.store_file = tmp_.Sub("server.db");
+    page.worker.pause_ms = 0;
+    page.worker.tick_limit_cap = 2;
+    // Stands for a ping still waiting well after the busy window closed (at 2 ticks, 100 ms).
+    page.ping = [](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        return true;
+    };
+    page.OnInitDialog();
+    boxes_.Take();  // the missing store
+    FindControl<QLineEdit>(&page, CServerDlg::kServerEdit)->setText("Shop");
+    FindControl<QLineEdit>(&page, CServerDlg::kIpEdit)->setText("127.0.0.1");
+    FindControl<QLineEdit>(&page, CServerDlg::kPortEdit)->setText(QString::number(recorder_->port()));
+    FindControl<QLineEdit>(&page, CServerDlg::kUserEdit)->setText("admin");
+    page.OnTestConnection();
+    const Boxes boxes = boxes_.Take();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].first, "Shop(127.0.0.1) Connection failed!");
+    EXPECT_EQ(recorder_->requests("/config/datetime"), 0);
+    recorder_->Stop();
 }
 
 }  // namespace
