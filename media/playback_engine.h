@@ -199,7 +199,7 @@ private:
     // Decode workers, receiver, slider and panel of a recorder playback whose requests went out.
     void StartRemoteStream(int start_second);
     void StartReceiverThread();
-    // Wait of the receiver; false when running dropped meanwhile.
+    // Pacing wait of the receiver, ended at once by a stop; false when running dropped.
     bool ReceiverSleep(int32_t ms);
     // A transport request for the recorder; one worker sends them in order, so the window
     // thread never waits on the recorder (the replies are not read).

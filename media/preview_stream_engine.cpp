@@ -1,11 +1,11 @@
 #include "media/preview_stream_engine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
 #include "media/media_decoder.h"
 #include "media/minute_file.h"
-#include "media/performance_timer.h"
 #include "media/stream_packet_parser.h"
 #include "media/stream_silence.h"
 #include "platform/data_file.h"
@@ -29,6 +29,7 @@ void PreviewStreamEngine::SetServer(const std::string& host, const std::string& 
 void PreviewStreamEngine::StartRemote() {
     StopThreads();
     run_ = 1;
+    queue_.Resume();
     receive_ = std::thread([this] { ReceiveThread(); });
     decode_ = std::thread([this] { DecodeThread(); });
 }
@@ -36,6 +37,7 @@ void PreviewStreamEngine::StartRemote() {
 void PreviewStreamEngine::StartLocal() {
     StopThreads();
     run_ = 1;
+    queue_.Resume();
     local_share_calls_.Reset();
     local_ = std::thread([this] {
         const platform::ScopedShareCallAbort bound(&local_share_calls_);
@@ -52,8 +54,14 @@ void PreviewStreamEngine::JoinThreads() {
     }
 }
 
-void PreviewStreamEngine::StopThreads() {
+void PreviewStreamEngine::EndRun() {
     run_ = 0;
+    // Every wait of the threads is a wait on the queue, which this ends at once.
+    queue_.Stop();
+}
+
+void PreviewStreamEngine::StopThreads() {
+    EndRun();
     JoinThreads();
     CloseDecoder();
     queue_.Clear();
@@ -88,10 +96,19 @@ bool PreviewStreamEngine::CopyOutput(int width, int height, std::vector<uint8_t>
     return true;
 }
 
+bool PreviewStreamEngine::Pause(std::chrono::steady_clock::time_point until) {
+    queue_.WaitUntil(until, [](size_t) { return false; });
+    return run_ != 0;
+}
+
+bool PreviewStreamEngine::PauseFor(int ms) {
+    return Pause(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+}
+
 void PreviewStreamEngine::Reconnect() {
     while (run_) {
         if (connection_.SendRequest(stream_request_) && connection_.QueryStatusCode() == 200) return;
-        InterruptibleSleep(timing_.resend_wait_ms, &run_);
+        PauseFor(timing_.resend_wait_ms);
     }
 }
 
@@ -101,17 +118,13 @@ void PreviewStreamEngine::ReceiveThread() {
     std::vector<uint8_t> buffer(HttpGet::kScratchSize);
     connection_.SetReceiveTimeout(timing.receive_timeout_ms);
     if (!connection_.Connect(host_, user_, password_, 3000, secure_, port_)) {
-        run_ = 0;
+        EndRun();
         return;
     }
-    if (run_) {
-        InterruptibleSleep(50, &run_);
-        if (!connection_.SendRequest(search_request_)) run_ = 0;
-    }
-    if (run_) {
-        InterruptibleSleep(50, &run_);
-        if (!connection_.SendRequest(stream_request_)) run_ = 0;
-    }
+    // Each request waits for the recorder's reply headers, so the next goes out
+    // only once the recorder has taken the last.
+    if (run_ && !connection_.SendRequest(search_request_)) EndRun();
+    if (run_ && !connection_.SendRequest(stream_request_)) EndRun();
     StreamSilence silence(timing.empty_read_ms, timing.silent_reads);
     const auto recover = [&] {
         Reconnect();
@@ -119,7 +132,10 @@ void PreviewStreamEngine::ReceiveThread() {
         silence.Progress();
     };
     while (run_) {
-        if (queue_.GetCount() > 5) InterruptibleSleep(10, &run_);
+        // Behind the decoder: read on once it has caught up, or 10 ms later.
+        if (queue_.GetCount() > 5)
+            queue_.WaitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(10),
+                             [](size_t count) { return count <= 5; });
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
             silence.Progress();
@@ -155,7 +171,7 @@ void PreviewStreamEngine::ReceiveThread() {
         if (got > 0) {
             if (!parser.Feed(buffer.data(), got)) parser.Reset();
         } else {
-            InterruptibleSleep(silence.RestOfEmptyRead(read_start), &run_);
+            PauseFor(silence.RestOfEmptyRead(read_start));
         }
         if (silence.Over()) recover();
     }
@@ -164,10 +180,9 @@ void PreviewStreamEngine::ReceiveThread() {
 void PreviewStreamEngine::DecodeThread() {
     int last_width = -1, last_height = -1, last_kind = -1;
     while (run_) {
-        InterruptibleSleep(1, &run_);
         std::unique_ptr<PreviewItem> item = queue_.Pop();
         if (!item) {
-            InterruptibleSleep(5, &run_);
+            queue_.WaitForRecord(std::chrono::steady_clock::time_point::max());
             continue;
         }
         if (item->width <= 0 || item->height <= 0 || item->width > kMaxPictureSide || item->height > kMaxPictureSide)
@@ -175,7 +190,6 @@ void PreviewStreamEngine::DecodeThread() {
         if (item->width != last_width || item->height != last_height || item->kind != last_kind) {
             CloseDecoder();
             FreePictures();
-            InterruptibleSleep(3, &run_);
         }
         last_width = item->width;
         last_height = item->height;
@@ -239,8 +253,10 @@ void PreviewStreamEngine::LocalReaderThread() {
     const int c = preview_channel & 3;
     int current = src.start_second;
     MinuteFile file;
+    // Pictures come at the pace they were recorded, against a clock, so the
+    // reading and decoding do not add to it.
+    auto due = std::chrono::steady_clock::now();
     while (run_) {
-        InterruptibleSleep(5, &run_);
         if (!platform::IsFolder(src.path)) break;
         const bool open = file.Open(src.path, src.year, src.month, src.day, current / 3600, current / 60 % 60);
         if (current > src.end_second) break;
@@ -252,11 +268,11 @@ void PreviewStreamEngine::LocalReaderThread() {
             if (open && second.ChannelPresent(c) && file.ReadBlock(s, c, &block, &pos)) {
                 int n = 0;
                 for (int i = 0; i < diskformat::kFrameSlots; ++i) n += block.Entry(i).kind == diskformat::kKindVideo;
+                const auto interval = std::chrono::milliseconds(n > 0 ? 1000 / n : 1);
                 for (int i = 0; i < diskformat::kFrameSlots && run_; ++i) {
-                    InterruptibleSleep(1, &run_);
                     if (!platform::IsFolder(src.path)) {
                         done = true;
-                        run_ = 0;
+                        EndRun();
                         break;
                     }
                     const MinuteFrameEntry entry = block.Entry(i);
@@ -264,8 +280,9 @@ void PreviewStreamEngine::LocalReaderThread() {
                     std::vector<uint8_t> data;
                     if (!file.ReadFrameData(entry, pos, &data)) continue;
                     ShowLocalFrame(data.data(), entry.length, entry.codec, entry.width, entry.height);
-                    InterruptibleSleep(2, &run_);
-                    InterruptibleSleep(n > 0 ? 1000 / n : 1, &run_);
+                    // Behind (a slow read): the count starts again from now.
+                    due = std::max(due + interval, std::chrono::steady_clock::now());
+                    Pause(due);
                 }
             }
             ++current;

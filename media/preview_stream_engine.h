@@ -3,6 +3,7 @@
 // preview: from the recorder's stream (receive + decode threads) or from a
 // data folder (one reader thread).
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -85,9 +86,14 @@ public:
 
 private:
     void JoinThreads();
+    // Run flag 0, and every wait of the threads ends.
+    void EndRun();
     void CloseDecoder();
     void FreePictures();
     void Reconnect();
+    // Waits until the time, or less when the threads are stopped; false once they are.
+    bool Pause(std::chrono::steady_clock::time_point until);
+    bool PauseFor(int ms);
 
     std::string session_id_, user_, password_, host_;
     int secure_ = 0;

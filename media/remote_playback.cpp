@@ -55,6 +55,8 @@ bool PlaybackEngine::ConnectStream() {
 
 void PlaybackEngine::StopReceiver() {
     running = 0;
+    // Ends the receiver's pacing waits.
+    WakeReader();
     if (receiver_.joinable()) {
         // A read blocked on a silent recorder is cut short.
         stream_connection.Abort();
@@ -293,7 +295,10 @@ void PlaybackEngine::StartReceiverThread() {
     });
 }
 
-bool PlaybackEngine::ReceiverSleep(int32_t ms) { return InterruptibleSleep(ms, &running); }
+bool PlaybackEngine::ReceiverSleep(int32_t ms) {
+    ReaderWait(Clock::now() + std::chrono::milliseconds(ms), [this] { return running == 0; });
+    return running != 0;
+}
 
 void PlaybackEngine::RemoteStreamReceiver() {
     const RemoteStreamTiming timing = stream_timing;
@@ -302,7 +307,6 @@ void PlaybackEngine::RemoteStreamReceiver() {
     int resends = 0;  // since the last packet
     StreamSilence silence(timing.empty_read_ms, timing.silent_reads);
     stream_connection.SetReceiveTimeout(timing.receive_timeout_ms);
-    ReceiverSleep(1);
     // Re-sends the stored request until the recorder answers it with a stream; once five
     // re-sends have not brought a packet, every further attempt reports the stream lost.
     auto recover = [&] {
@@ -315,8 +319,8 @@ void PlaybackEngine::RemoteStreamReceiver() {
         parser.Reset();
         silence.Progress();
     };
+    // Packets are parsed as fast as they come; the wait is the read's.
     while (running) {
-        ReceiverSleep(1);
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
             resends = 0;
