@@ -105,18 +105,7 @@ void Sample(double at, int low, int high, int32_t* first, uint32_t* weight) {
 
 }  // namespace
 
-bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping& m, uint32_t* out,
-                               size_t out_stride, int out_width, int out_height) {
-    if (!source.bottom_up || !out || out_width <= 0 || out_height <= 0 || !(m.step_x > 0) || !(m.step_y > 0))
-        return false;
-    const int left = std::max(m.clip_left, 0);
-    const int top = std::max(m.clip_top, 0);
-    const int right = std::min(m.clip_right, source.width);
-    const int bottom = std::min(m.clip_bottom, source.height);
-    if (left >= right || top >= bottom) return false;
-    const int columns = right - left;
-    const size_t row_bytes = static_cast<size_t>(source.width) * 3;
-
+void PictureStretcher::MakeColumns(const StretchMapping& m, int left, int right, int out_width) {
     first_.resize(static_cast<size_t>(out_width));
     weights_.resize(static_cast<size_t>(out_width) * 8);
     for (int i = 0; i < out_width; ++i) {
@@ -126,6 +115,27 @@ bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping
         first_[static_cast<size_t>(i)] = first - left;
         std::fill_n(weights_.begin() + 8 * i, 4, static_cast<uint16_t>(256 - w));
         std::fill_n(weights_.begin() + 8 * i + 4, 4, static_cast<uint16_t>(w));
+    }
+}
+
+bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping& m, uint32_t* out,
+                               size_t out_stride, int out_width, int out_height, int first_row) {
+    if (!source.bottom_up || !out || out_width <= 0 || out_height <= 0 || first_row < 0 || !(m.step_x > 0) ||
+        !(m.step_y > 0))
+        return false;
+    const int left = std::max(m.clip_left, 0);
+    const int top = std::max(m.clip_top, 0);
+    const int right = std::min(m.clip_right, source.width);
+    const int bottom = std::min(m.clip_bottom, source.height);
+    if (left >= right || top >= bottom) return false;
+    const int columns = right - left;
+    const size_t row_bytes = static_cast<size_t>(source.width) * 3;
+
+    // The strips of one destination share their columns.
+    const Columns wanted{m.x, m.step_x, left, right, out_width};
+    if (!(wanted == columns_)) {
+        columns_ = wanted;
+        MakeColumns(m, left, right, out_width);
     }
     blended_.resize(static_cast<size_t>(columns) * 3);
     line32_.resize(static_cast<size_t>(columns));
@@ -140,7 +150,7 @@ bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping
     for (int j = 0; j < out_height; ++j) {
         int32_t y0;
         uint32_t wy;
-        Sample(m.y + (j + 0.5) * m.step_y - 0.5, top, bottom, &y0, &wy);
+        Sample(m.y + (first_row + j + 0.5) * m.step_y - 0.5, top, bottom, &y0, &wy);
         // Rows that sample the same source line (an enlargement) share it.
         if (y0 != made_row || wy != made_weight) {
             if (wy == 0) {

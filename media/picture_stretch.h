@@ -33,12 +33,24 @@ struct StretchMapping {
 class PictureStretcher {
 public:
     // Fills out_width x out_height pixels, out_stride pixels apart from row to
-    // row. False (nothing written) for an empty or out-of-picture clip, a
-    // non-positive step or an empty destination.
+    // row: destination rows first_row onwards, so a large destination can be
+    // made a strip at a time. False (nothing written) for an empty or
+    // out-of-picture clip, a non-positive step or an empty destination.
     bool Stretch(const StretchSource& source, const StretchMapping& mapping, uint32_t* out, size_t out_stride,
-                 int out_width, int out_height);
+                 int out_width, int out_height, int first_row = 0);
 
 private:
+    // What the column tables below were made for.
+    struct Columns {
+        double x = 0;
+        double step_x = 0;
+        int left = 0;
+        int right = 0;
+        int width = 0;
+        bool operator==(const Columns&) const = default;
+    };
+    Columns columns_;
+    void MakeColumns(const StretchMapping& mapping, int left, int right, int out_width);
     // Per destination column: the first source column of its pair (relative to
     // the clip; the second is the next one), and the pair's weights out of 256
     // as four 16-bit copies of the first's and four of the second's.

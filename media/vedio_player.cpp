@@ -137,7 +137,6 @@ bool VedioPlayer::SetFrameSize(int width, int height) {
             if (picture->readers == 0) dropped.push_back(std::move(picture));
         }
         std::erase(pictures_, nullptr);
-        fresh->serial = ++serials_;
         front_ = fresh->bytes ? fresh.get() : nullptr;
         if (fresh->bytes) pictures_.push_back(std::move(fresh));
     }
@@ -179,7 +178,6 @@ VedioPlayer::Picture* VedioPlayer::Back(bool keep) {
 void VedioPlayer::Present() {
     if (!back_) return;
     std::lock_guard<std::mutex> lock(picture_lock_);
-    back_->serial = ++serials_;
     front_ = back_;
     back_ = nullptr;
 }
@@ -199,10 +197,9 @@ bool VedioPlayer::Write(bool keep, Op op) {
     return done;
 }
 
-const VedioPlayer::Picture* VedioPlayer::BeginRead(BitmapInfoHeader* header, uint64_t* serial) const {
+const VedioPlayer::Picture* VedioPlayer::BeginRead(BitmapInfoHeader* header) const {
     std::lock_guard<std::mutex> lock(picture_lock_);
     if (header) *header = header_;
-    if (serial) *serial = front_ ? front_->serial : 0;
     if (front_) ++front_->readers;
     return front_;
 }
@@ -234,10 +231,7 @@ uint8_t* VedioPlayer::buffer() {
         return picture ? picture->bytes.get() : nullptr;
     }
     std::lock_guard<std::mutex> lock(picture_lock_);
-    if (!front_) return nullptr;
-    // Handed out for writing: it no longer matches a stretch made before.
-    front_->serial = ++serials_;
-    return front_->bytes.get();
+    return front_ ? front_->bytes.get() : nullptr;
 }
 
 const uint8_t* VedioPlayer::buffer() const {

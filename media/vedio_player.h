@@ -82,8 +82,7 @@ public:
     // Stretches the source rectangle (top row 0; 0 x 0 means the whole picture)
     // smoothly into the destination rectangle of the painter's device. 1 drawn,
     // 0 without a drawing handle, a buffer or an active painter. Built with the
-    // window code. One drawing thread at a time: it keeps the last stretch, so
-    // drawing the same picture the same way again is a plain copy.
+    // window code. One drawing thread at a time.
     int Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int dy_dst, int x_src, int y_src,
              int dx_src, int dy_src);
 
@@ -124,7 +123,6 @@ private:
         int width = 0;
         int height = 0;
         int readers = 0;  // draws and read-backs in progress, under picture_lock_
-        uint64_t serial = 0;  // new for every picture shown, under picture_lock_
     };
 
     bool InHold() const { return update_owner_.load() == std::this_thread::get_id(); }
@@ -136,7 +134,7 @@ private:
     // Runs op on the picture being made, inside the caller's hold or a hold of its own.
     template <typename Op>
     bool Write(bool keep, Op op);
-    const Picture* BeginRead(BitmapInfoHeader* header, uint64_t* serial = nullptr) const;
+    const Picture* BeginRead(BitmapInfoHeader* header) const;
     void EndRead(const Picture* picture) const;
 
     ContrastRounding rounding_;
@@ -150,21 +148,12 @@ private:
     BitmapInfoHeader header_;
     Picture* front_ = nullptr;
     std::vector<std::unique_ptr<Picture>> pictures_;
-    std::atomic<uint64_t> serials_{0};
     // The plain contrast's table for byte pairs, kept for the last value.
     std::vector<uint16_t> contrast_pairs_;
     int contrast_pairs_value_ = 0;
-    // The drawing thread's last stretch and what it was made from.
-    struct Drawn {
-        uint64_t serial = 0;
-        StretchMapping mapping;
-        int width = 0;
-        int height = 0;
-        bool operator==(const Drawn&) const = default;
-    };
+    // The drawing thread's stretch and the strip it makes at a time.
     PictureStretcher stretcher_;
-    Drawn drawn_;
-    std::vector<uint32_t> drawn_pixels_;
+    std::vector<uint32_t> strip_;
 };
 
 // The contrast factor of a value: 0..0.99 below the neutral 0, 1..8 above.

@@ -18,8 +18,7 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
     // The shown picture is kept from being rewritten while it is read, so no
     // lock is held for the stretch.
     BitmapInfoHeader header;
-    uint64_t serial = 0;
-    const Picture* picture = BeginRead(&header, &serial);
+    const Picture* picture = BeginRead(&header);
     struct Release {
         const VedioPlayer* player;
         const Picture* picture;
@@ -45,9 +44,11 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
                         inside.width() * sx, inside.height() * sy);
 
     // Stretched here at the size it covers on the device (in device pixels on
-    // a high-density screen) and then only copied: Qt's own smooth stretch
+    // a high-density screen) and only copied there: Qt's own smooth stretch
     // costs twice as much and first needs the picture converted to 32 bits.
-    // Under a painter that scales or turns, Qt maps the result once more.
+    // A strip at a time, so what is copied is still in the processor's cache.
+    // Under a painter that scales or turns, Qt maps the result once more,
+    // whole, so no seams show between strips.
     // The painter's transform holds the device's pixel ratio as a scale.
     const QTransform transform = painter->combinedTransform();
     const double device_ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
@@ -58,11 +59,7 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
     const int top = static_cast<int>(std::lround(target.top() * dpr));
     const int out_width = std::max(1, static_cast<int>(std::lround(target.right() * dpr)) - left);
     const int out_height = std::max(1, static_cast<int>(std::lround(target.bottom() * dpr)) - top);
-    Drawn wanted;
-    wanted.serial = serial;
-    wanted.width = out_width;
-    wanted.height = out_height;
-    StretchMapping& m = wanted.mapping;
+    StretchMapping m;
     m.step_x = dx_src / (dx_dst * dpr);
     m.step_y = dy_src / (dy_dst * dpr);
     m.x = inside.left() + (left - target.left() * dpr) * m.step_x;
@@ -71,24 +68,30 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
     m.clip_top = inside.top();
     m.clip_right = inside.left() + inside.width();
     m.clip_bottom = inside.top() + inside.height();
-    if (!(wanted == drawn_)) {
-        drawn_ = Drawn{};
-        drawn_pixels_.resize(static_cast<size_t>(out_width) * out_height);
-        if (!stretcher_.Stretch(StretchSource{picture->bytes.get(), width, height}, m, drawn_pixels_.data(),
-                                static_cast<size_t>(out_width), out_width, out_height))
-            return 0;
-        drawn_ = wanted;
-    }
-    QImage image(reinterpret_cast<const uchar*>(drawn_pixels_.data()), out_width, out_height, out_width * 4,
-                 QImage::Format_RGB32);
-    if (plain) {
-        image.setDevicePixelRatio(dpr);
-        painter->drawImage(QPointF(left / dpr, top / dpr), image);
-    } else {
+    constexpr int kStripPixels = 64 * 1024;
+    const int strip_rows = plain ? std::clamp(kStripPixels / out_width, 1, out_height) : out_height;
+    strip_.resize(static_cast<size_t>(out_width) * strip_rows);
+    const StretchSource stretch_source{picture->bytes.get(), width, height};
+    if (!plain) {
         painter->save();
         painter->setRenderHint(QPainter::SmoothPixmapTransform, true);
-        painter->drawImage(QRectF(left, top, out_width, out_height), image);
-        painter->restore();
     }
+    for (int row = 0; row < out_height; row += strip_rows) {
+        const int rows = std::min(strip_rows, out_height - row);
+        if (!stretcher_.Stretch(stretch_source, m, strip_.data(), static_cast<size_t>(out_width), out_width, rows,
+                                row)) {
+            if (!plain) painter->restore();
+            return 0;
+        }
+        QImage image(reinterpret_cast<const uchar*>(strip_.data()), out_width, rows, out_width * 4,
+                     QImage::Format_RGB32);
+        if (plain) {
+            image.setDevicePixelRatio(dpr);
+            painter->drawImage(QPointF(left / dpr, (top + row) / dpr), image);
+        } else {
+            painter->drawImage(QRectF(left, top, out_width, out_height), image);
+        }
+    }
+    if (!plain) painter->restore();
     return 1;
 }

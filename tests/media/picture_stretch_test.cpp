@@ -78,9 +78,10 @@ TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
         {"one pixel", Whole(picture, 1, 1), 1, 1},
         {"window", window, 61, 27},
     };
+    // One stretcher for all: what it keeps from one mapping must not leak into the next.
+    PictureStretcher stretcher;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        PictureStretcher stretcher;
         // A wider stride than the row: pixels past the row stay as they were.
         const int stride = c.out_width + 3;
         std::vector<uint32_t> out(static_cast<size_t>(stride) * c.out_height, 0x12345678u);
@@ -99,6 +100,19 @@ TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
             for (int i = c.out_width; i < stride; ++i) ASSERT_EQ(0x12345678u, out[static_cast<size_t>(j) * stride + i]);
         }
     }
+}
+
+// A destination made a strip of rows at a time is the one made whole.
+TEST(PictureStretchTest, StripsMakeTheWholeDestination) {
+    const Picture picture = RandomPicture(50, 40, 9);
+    const StretchMapping m = Whole(picture, 83, 61);
+    PictureStretcher whole_stretcher, strip_stretcher;
+    std::vector<uint32_t> whole(83 * 61), strips(83 * 61);
+    ASSERT_TRUE(whole_stretcher.Stretch(picture.source(), m, whole.data(), 83, 83, 61));
+    for (int row = 0; row < 61; row += 7)
+        ASSERT_TRUE(strip_stretcher.Stretch(picture.source(), m, strips.data() + row * 83, 83, 83,
+                                            std::min(7, 61 - row), row));
+    EXPECT_EQ(whole, strips);
 }
 
 // Around a zoomed part of the picture, only the part itself is sampled: a

@@ -144,9 +144,9 @@ TEST(VedioPlayerDrawTest, HighDensityDevicesAndScaledPainters) {
         }
 }
 
-// Drawing the same picture again uses the stretch kept from before; a new
-// picture, a new size or a new zoom window is stretched anew.
-TEST(VedioPlayerDrawTest, AKeptStretchIsOnlyReusedForTheSamePictureAndPlace) {
+// Each draw shows the picture as it is now, where it is placed now: after a
+// new picture, a new size, a zoom or a pan, and at a size drawn in strips.
+TEST(VedioPlayerDrawTest, EachDrawShowsTheCurrentPictureAndPlace) {
     VedioPlayer player;
     ASSERT_TRUE(player.SetFrameSize(40, 40));
     const Bytes quadrants = Quadrants(40, kRed, kGreen, kBlue, kWhite);
@@ -168,9 +168,24 @@ TEST(VedioPlayerDrawTest, AKeptStretchIsOnlyReusedForTheSamePictureAndPlace) {
     const Bytes blue = Quadrants(40, kBlue, kBlue, kBlue, kBlue);
     ASSERT_TRUE(player.CopyFrame(blue.data(), blue.size()));
     EXPECT_TRUE(Near(draw(20, 0, 0, 0).pixel(15, 15), kBlue));
-    // Written in place through the buffer: not the picture stretched before.
     std::fill_n(player.buffer(), player.buffer_size(), uint8_t{0});
     EXPECT_TRUE(Near(draw(20, 0, 0, 0).pixel(15, 15), kBlack));
+
+    // Large enough to be made in several strips: no row left out or doubled.
+    ASSERT_TRUE(player.CopyFrame(quadrants.data(), quadrants.size()));
+    QImage large = Surface(800, 600);
+    {
+        QPainter painter(&large);
+        ASSERT_EQ(1, player.Draw(&painter, 0, 0, 800, 600, 0, 0, 0, 0));
+    }
+    // Enlarged 15 times: the halves blend over the 15 rows between the centres
+    // of the source rows on either side of the middle.
+    for (int y = 0; y < 600; y += 3) {
+        if (y >= 292 && y < 308) continue;
+        ASSERT_TRUE(Near(large.pixel(200, y), y < 300 ? kRed : kBlue, 2)) << y;
+        ASSERT_TRUE(Near(large.pixel(600, y), y < 300 ? kGreen : kWhite, 2)) << y;
+    }
+    for (int y = 0; y < 600; ++y) ASSERT_NE(large.pixel(400, y) & 0xFFFFFF, 0u) << y;
 }
 
 TEST(VedioPlayerDrawTest, NothingDrawnWithoutHandlePictureOrPainter) {
