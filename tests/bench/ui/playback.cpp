@@ -203,8 +203,10 @@ double BareRun(const std::vector<std::vector<uint8_t>>& payloads, int channels) 
     return Seconds(Clock::now() - begun);
 }
 
-// The decode workers, fed as the recorder's stream feeds them (shown as they
-// come), a batch ahead so the queue never overflows: seconds for all packets.
+// The decode workers, fed as the recorder's stream feeds them: one thread for
+// every channel, as the stream's reader is, keeping each queue a few pictures
+// short of the bound beyond which a worker skips to the next key frame, and
+// woken only when a queue is getting short: seconds for all packets.
 double PipelineRun(const std::vector<std::vector<uint8_t>>& payloads, int channels) {
     std::vector<std::unique_ptr<CountingViewer>> viewers;
     std::vector<std::unique_ptr<CDecodeProcess>> workers;
@@ -214,27 +216,38 @@ double PipelineRun(const std::vector<std::vector<uint8_t>>& payloads, int channe
         workers.back()->viewer = viewers.back().get();
         workers.back()->Start();
     }
+    constexpr int kFull = 30, kRefill = 22;
+    const int count = static_cast<int>(payloads.size());
     const auto begun = Clock::now();
-    std::vector<std::thread> feeders;
-    for (int c = 0; c < channels; ++c)
-        feeders.emplace_back([&, c] {
-            constexpr size_t kBatch = 16;
-            for (size_t i = 0; i < payloads.size(); ++i) {
-                auto record = std::make_unique<FrameRecord>();
-                record->has_text = 1;
-                record->width = kWidth;
-                record->height = kHeight;
-                record->codec = static_cast<int32_t>(VideoCodec::kH264);
-                record->kind = FrameRecord::kKindPicture;
-                record->payload = payloads[i];
-                workers[static_cast<size_t>(c)]->PushFrame(std::move(record));
-                // Half a batch at a time, so the feeder is not woken for every picture.
-                if (i >= kBatch && i % (kBatch / 2) == 0)
-                    viewers[static_cast<size_t>(c)]->WaitFor(static_cast<int>(i - kBatch));
+    std::thread feeder([&] {
+        std::vector<int> pushed(static_cast<size_t>(channels), 0);
+        for (;;) {
+            int shortest = -1, shortest_queued = kFull;
+            for (int c = 0; c < channels; ++c) {
+                const size_t i = static_cast<size_t>(c);
+                while (pushed[i] < count && pushed[i] - viewers[i]->frames() < kFull) {
+                    auto record = std::make_unique<FrameRecord>();
+                    record->has_text = 1;
+                    record->width = kWidth;
+                    record->height = kHeight;
+                    record->codec = static_cast<int32_t>(VideoCodec::kH264);
+                    record->kind = FrameRecord::kKindPicture;
+                    record->payload = payloads[static_cast<size_t>(pushed[i]++)];
+                    workers[i]->PushFrame(std::move(record));
+                }
+                const int queued = pushed[i] - viewers[i]->frames();
+                if (pushed[i] < count && queued <= shortest_queued) {
+                    shortest = c;
+                    shortest_queued = queued;
+                }
             }
-            viewers[static_cast<size_t>(c)]->WaitFor(static_cast<int>(payloads.size()));
-        });
-    for (auto& t : feeders) t.join();
+            if (shortest < 0) break;
+            const size_t i = static_cast<size_t>(shortest);
+            viewers[i]->WaitFor(pushed[i] - kRefill);
+        }
+        for (auto& viewer : viewers) viewer->WaitFor(count);
+    });
+    feeder.join();
     const double seconds = Seconds(Clock::now() - begun);
     for (auto& w : workers) w->Stop();
     return seconds;
