@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QPrinterInfo>
@@ -14,6 +15,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -45,10 +47,15 @@ namespace {
 class FolderFlowTest : public ::testing::Test {
 protected:
     // One sample for the whole program.
+    // Its day is taken once: a run that passes midnight still finds the sample where it was made.
     static void SetUpTestSuite() {
         sample_ = new TempFolder;
+        day_ = TodayLocalDate();
+        char date[16];
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d", day_.year, day_.month, day_.day);
         const std::string tool = platform::ProgramFolder() + "/avdata-sample";
-        const flow_test::Run run = flow_test::RunCommand(tool + " " + Quoted(sample_->path()) + " --start 00:00 --minutes 1 --seconds 12");
+        const flow_test::Run run = flow_test::RunCommand(tool + " " + Quoted(sample_->path()) + " --date " + date +
+                                                         " --start 00:00 --minutes 1 --seconds 12");
         ASSERT_EQ(run.status, 0) << run.out;
     }
     static void TearDownTestSuite() {
@@ -85,7 +92,7 @@ protected:
             driver_.Expect<QFileDialog>([avdata](QFileDialog* chooser) { flow_test::AnswerFolderDialog(chooser, avdata); });
             Control<QToolButton>(select, CSelectDlg::kFolderTool)->click();
             EXPECT_EQ(select->record_source.path, avdata);
-            flow_test::PickDayAndRange(select, TodayLocalDate().day, 0, 900);
+            flow_test::PickDayAndRange(select, day_.day, 0, 900);
             Control<QPushButton>(select, CSelectDlg::kOk)->click();
         });
         Press(kOpen);
@@ -132,6 +139,7 @@ protected:
     }
 
     static TempFolder* sample_;
+    static CivilDate day_;
     control_test::ApplicationGuard app_;
     flow_test::FreshInstall install_;
     flow_test::ModalDriver driver_;
@@ -139,6 +147,7 @@ protected:
 };
 
 TempFolder* FolderFlowTest::sample_ = nullptr;
+CivilDate FolderFlowTest::day_;
 
 TEST_F(FolderFlowTest, OpenPlayCueAndExportToTheChosenFolder) {
     OpenFolder(Sample());
@@ -230,6 +239,10 @@ TEST_F(FolderFlowTest, BackupToAChosenFolderAndPlayTheBackup) {
         driver_.Expect<QFileDialog>([&](QFileDialog* chooser) { flow_test::AnswerFolderDialog(chooser, destination.path()); });
         Control<QPushButton>(backup, CBackupDialog::kBrowseId)->click();
         for (int c = 0; c < 4; ++c) backup->ChannelBox(c)->setChecked(true);
+        // The pickers open on today; the range is the sample's day, whenever the run reaches here.
+        const QDate sample_day(day_.year, day_.month, day_.day);
+        Control<QDateEdit>(backup, CBackupDialog::kStartDateId)->setDate(sample_day);
+        Control<QDateEdit>(backup, CBackupDialog::kEndDateId)->setDate(sample_day);
         Control<QPushButton>(backup, CBackupDialog::kStartId)->click();
     });
     Press(kBackup);
@@ -239,9 +252,8 @@ TEST_F(FolderFlowTest, BackupToAChosenFolderAndPlayTheBackup) {
 
     const std::string copy = destination.Sub("avdata");
     const flow_test::Run dump = flow_test::RunCommand(install_.Tool("avdata-dump") + " day " + Quoted(copy) + " " +
-                                                      std::to_string(TodayLocalDate().year) + " " +
-                                                      std::to_string(TodayLocalDate().month) + " " +
-                                                      std::to_string(TodayLocalDate().day));
+                                                      std::to_string(day_.year) + " " + std::to_string(day_.month) +
+                                                      " " + std::to_string(day_.day));
     EXPECT_EQ(dump.status, 0) << dump.out;
 
     OpenFolder(copy);
