@@ -24,11 +24,14 @@ RecordSelectionEngine::RecordSelectionEngine()
       }) {}
 
 RecordSelectionEngine::~RecordSelectionEngine() {
+    AbortQuery();
     KillKeepAliveTimer();
     connection_.Close();
 }
 
 void RecordSelectionEngine::CloseConnection() {
+    // A query works on this connection.
+    AbortQuery();
     connection_.Close();
     logged_in_ = false;
 }
@@ -44,9 +47,10 @@ ServerConnectionRecord RecordSelectionEngine::KeepAliveServer() const {
     return keep_alive_id_ == std::this_thread::get_id() ? keep_alive_server_ : server_;
 }
 
-bool RecordSelectionEngine::EnsureConnected() {
-    if (connection_.IsConnected()) return true;
-    return logged_in_ && ConnectTo(connection_) == 1;
+bool RecordSelectionEngine::EnsureConnected(const ServerConnectionRecord& server) {
+    if (connection_.IsConnected()) return !query_aborted_;
+    // Connect clears an abort that came before it: the flag keeps it.
+    return logged_in_ && !query_aborted_ && ConnectTo(connection_, server) == 1 && !query_aborted_;
 }
 
 int RecordSelectionEngine::FetchText(HttpGet& http, const std::string& path, size_t capacity, std::string* text) {
@@ -212,11 +216,26 @@ void RecordSelectionEngine::KillKeepAliveLocked() {
 }
 
 std::optional<std::vector<int>> RecordSelectionEngine::MarkRecordingDays(int year, int month) {
+    return FetchRecordingDays(server_, year, month);
+}
+
+bool RecordSelectionEngine::ReadChannelNames() {
+    const ChannelNamesReply reply = FetchChannelNames(server_);
+    if (reply.answered) channel_names_ = reply.names;
+    return reply.complete;
+}
+
+DayListResult RecordSelectionEngine::RecorderDayList(int year, int month, int day) {
+    return FetchDayList(server_, year, month, day);
+}
+
+std::optional<std::vector<int>> RecordSelectionEngine::FetchRecordingDays(const ServerConnectionRecord& server,
+                                                                          int year, int month) {
     char path[96];
     std::snprintf(path, sizeof path, "/play/recdate?recyear=%d&recmonth=%d", year, month);
     std::string reply;
     http_busy_ = 1;
-    const bool answered = EnsureConnected() && FetchText(connection_, path, kReplyBufferSize, &reply) == 1;
+    const bool answered = EnsureConnected(server) && FetchText(connection_, path, kReplyBufferSize, &reply) == 1;
     const int status = connection_.QueryStatusCode();
     http_busy_ = 0;
     // No answer is not an empty month.
@@ -224,20 +243,25 @@ std::optional<std::vector<int>> RecordSelectionEngine::MarkRecordingDays(int yea
     return ParseRecordingDays(reply);
 }
 
-bool RecordSelectionEngine::ReadChannelNames() {
+RecordSelectionEngine::ChannelNamesReply RecordSelectionEngine::FetchChannelNames(
+    const ServerConnectionRecord& server) {
+    ChannelNamesReply out;
     std::string reply;
     http_busy_ = 1;
     const bool answered =
-        EnsureConnected() && FetchText(connection_, "/live/avdevlist", kChannelListBufferSize, &reply) == 1;
+        EnsureConnected(server) && FetchText(connection_, "/live/avdevlist", kChannelListBufferSize, &reply) == 1;
     const int status = connection_.QueryStatusCode();
     http_busy_ = 0;
-    if (!answered || status == 0 || status == kStatusBusy) return false;
+    if (!answered || status == 0 || status == kStatusBusy) return out;
     const ChannelNameList list = ParseChannelNames(reply);
-    channel_names_ = list.names;
-    return list.complete;
+    out.answered = true;
+    out.names = list.names;
+    out.complete = list.complete;
+    return out;
 }
 
-DayListResult RecordSelectionEngine::RecorderDayList(int year, int month, int day) {
+DayListResult RecordSelectionEngine::FetchDayList(const ServerConnectionRecord& server, int year, int month,
+                                                  int day) {
     DayListResult result;
     const int id = session_id_;
     if (id < 0) {
@@ -246,10 +270,10 @@ DayListResult RecordSelectionEngine::RecorderDayList(int year, int month, int da
         return result;
     }
     connection_.Close();
-    std::this_thread::sleep_for(std::chrono::milliseconds(timing_.reconnect_pause_ms));
-    ConnectTo(connection_);
+    if (!QueryWait(timing_.reconnect_pause_ms)) return result;
+    ConnectTo(connection_, server);
     int start = 0;
-    for (int page = 0; page < kMaxRecordPages; ++page) {
+    for (int page = 0; page < kMaxRecordPages && !query_aborted_; ++page) {
         char path[160];
         std::snprintf(path, sizeof path, "/play/reclist?id=%d&start=%d&recyear=%d&recmonth=%d&recday=%d", id, start,
                       year, month, day);
@@ -268,4 +292,82 @@ DayListResult RecordSelectionEngine::RecorderDayList(int year, int month, int da
     }
     connection_.Close();
     return result;
+}
+
+bool RecordSelectionEngine::QueryWait(int ms) {
+    std::unique_lock<std::mutex> lock(query_mutex_);
+    return !query_wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return query_aborted_ != 0; });
+}
+
+uint64_t RecordSelectionEngine::StartQuery(const RecorderQuery& query, std::function<void(uint64_t)> done) {
+    std::lock_guard<std::mutex> control(query_control_);
+    AbortQueryLocked();
+    uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(query_mutex_);
+        generation = ++query_generation_;
+    }
+    query_running_ = 1;
+    query_thread_ = std::thread(
+        [this, query, server = server_, generation, done = std::move(done)]() mutable {
+            RunQuery(query, std::move(server), generation, std::move(done));
+        });
+    return generation;
+}
+
+void RecordSelectionEngine::RunQuery(RecorderQuery query, ServerConnectionRecord server, uint64_t generation,
+                                     std::function<void(uint64_t)> done) {
+    RecorderQueryResult result;
+    result.query = query;
+    ChannelNamesReply names;
+    if (query.marks) result.days = FetchRecordingDays(server, query.year, query.month);
+    if (query.names && !query_aborted_) names = FetchChannelNames(server);
+    if (query.day > 0 && !query_aborted_) result.list = FetchDayList(server, query.year, query.month, query.day);
+    result.set_captions = names.complete;
+    bool current = false;
+    {
+        std::lock_guard<std::mutex> lock(query_mutex_);
+        current = generation == query_generation_ && !query_aborted_;
+        if (current) {
+            query_result_ = std::move(result);
+            query_names_ = names;
+        }
+    }
+    query_running_ = 0;
+    if (current && done) done(generation);
+}
+
+std::optional<RecorderQueryResult> RecordSelectionEngine::TakeQueryResult(uint64_t generation) {
+    std::optional<RecorderQueryResult> taken;
+    {
+        std::lock_guard<std::mutex> lock(query_mutex_);
+        if (generation != query_generation_ || !query_result_) return std::nullopt;
+        taken.swap(query_result_);
+        if (query_names_.answered) channel_names_ = query_names_.names;
+    }
+    return taken;
+}
+
+void RecordSelectionEngine::AbortQuery() {
+    std::lock_guard<std::mutex> control(query_control_);
+    AbortQueryLocked();
+}
+
+void RecordSelectionEngine::AbortQueryLocked() {
+    {
+        std::lock_guard<std::mutex> lock(query_mutex_);
+        ++query_generation_;
+        query_result_.reset();
+        query_aborted_ = 1;
+    }
+    if (!query_thread_.joinable()) {
+        query_aborted_ = 0;
+        return;
+    }
+    connection_.Abort();
+    query_wake_.notify_all();
+    query_thread_.join();
+    query_aborted_ = 0;
+    // The aborted request has ended: the connection serves the next one.
+    connection_.ClearAbort();
 }

@@ -5,6 +5,7 @@
 // login worker on its worker thread and applies the results it returns on the
 // window thread.
 #include <array>
+#include <cstdint>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -20,6 +21,15 @@
 #include "media/server_connection_record.h"
 
 class RecentServerList;
+
+// What a change of month or a click on a day asks a recorder, in this order.
+struct RecorderQuery {
+    int year = 0;
+    int month = 0;
+    int day = 0;         // above 0: the day's records
+    bool marks = false;  // the month's recording days
+    bool names = true;   // the channel names
+};
 
 struct RecordSelectionTiming {
     int connect_timeout_ms = 3000;
@@ -45,6 +55,14 @@ struct DayListResult {
     std::vector<TimeLineSegment> segments;
     bool deselect_day = false;
     std::string warning;  // shown with caption "Warning" when not empty
+};
+
+// A query's answers, applied on the window thread.
+struct RecorderQueryResult {
+    RecorderQuery query;
+    std::optional<std::vector<int>> days;  // none: the marks stay as they are
+    bool set_captions = false;             // show ChannelNames() on the row captions
+    DayListResult list;
 };
 
 class RecordSelectionEngine {
@@ -88,6 +106,17 @@ public:
     // "Message" for result 1, else "Error".
     static const char* ResultCaption(int result) { return result == 1 ? "Message" : "Error"; }
 
+    // Runs query on the query worker, after aborting and joining the one still running, so the
+    // window thread never waits on the recorder. done runs on the worker once the answers are
+    // in, unless an abort or a later query replaced them; it gets the query's generation.
+    uint64_t StartQuery(const RecorderQuery& query, std::function<void(uint64_t)> done);
+    // The answers of generation, once; none when another query or an abort replaced them.
+    // Sets ChannelNames() when the recorder named its channels.
+    std::optional<RecorderQueryResult> TakeQueryResult(uint64_t generation);
+    // Any query's requests fail at once; returns when its worker has ended. Its answers are dropped.
+    void AbortQuery();
+    bool QueryRunning() const { return query_running_ != 0; }
+
     // "/play/getid" on a fresh connection: sets the session id and the last status.
     void ObtainSessionId();
     // One keep-alive turn (the timer thread runs it; a dialog may drive it itself).
@@ -127,13 +156,27 @@ public:
     void CloseConnection();
 
 private:
+    struct ChannelNamesReply {
+        bool answered = false;
+        bool complete = false;
+        std::array<std::string, 4> names;
+    };
+    std::optional<std::vector<int>> FetchRecordingDays(const ServerConnectionRecord& server, int year, int month);
+    ChannelNamesReply FetchChannelNames(const ServerConnectionRecord& server);
+    DayListResult FetchDayList(const ServerConnectionRecord& server, int year, int month, int day);
+    void RunQuery(RecorderQuery query, ServerConnectionRecord server, uint64_t generation,
+                  std::function<void(uint64_t)> done);
+    // Waits ms or until a query abort; false when aborted.
+    bool QueryWait(int ms);
+    void AbortQueryLocked();
+
     // Connects an HttpGet to a recorder as the login does.
     int ConnectTo(HttpGet& http, const ServerConnectionRecord& server) const;
     int ConnectTo(HttpGet& http) const { return ConnectTo(http, server_); }
     // The timer's copy on the timer thread, server() elsewhere.
     ServerConnectionRecord KeepAliveServer() const;
     // Requests on the dialog's connection reconnect it after a day list closed it.
-    bool EnsureConnected();
+    bool EnsureConnected(const ServerConnectionRecord& server);
     // 1 when a reply came; text is the reply up to its first zero byte.
     int FetchText(HttpGet& http, const std::string& path, size_t capacity, std::string* text);
     void RunKeepAlive(int delay_ms);
@@ -158,6 +201,16 @@ private:
     std::atomic<int> last_status_{0};
     std::array<std::string, 4> channel_names_;
     LoginOutcome last_login_;
+
+    std::mutex query_control_;  // start and abort
+    std::mutex query_mutex_;
+    std::condition_variable query_wake_;
+    std::atomic<int> query_aborted_{0};
+    std::atomic<int> query_running_{0};
+    uint64_t query_generation_ = 0;
+    std::optional<RecorderQueryResult> query_result_;
+    ChannelNamesReply query_names_;
+    std::thread query_thread_;
 
     std::mutex keep_alive_control_;  // start and kill
     mutable std::mutex keep_alive_mutex_;

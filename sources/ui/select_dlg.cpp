@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
@@ -95,6 +96,7 @@ ShareScanResult ScanShare(const ServerConnectionRecord& server) {
 CSelectDlg::CSelectDlg(QWidget* parent) : QDialog(parent), recent_(std::string()) { CreateControls(); }
 
 CSelectDlg::~CSelectDlg() {
+    AbortRecorderQuery();
     engine_.KillKeepAliveTimer();
     engine_.CloseConnection();
     if (preview_engine) {
@@ -347,6 +349,7 @@ void CSelectDlg::StopPreview() {
 }
 
 void CSelectDlg::ResetView() {
+    AbortRecorderQuery();
     calendar_->ClearMarks();
     calendar_->update();
     time_line_->ClearSegments();
@@ -406,6 +409,7 @@ void CSelectDlg::OnRemoteManager() {
     CRemoteDlg manager(this);
     manager.result_record = &picked;
     if (manager.exec() != QDialog::Accepted || picked.GetIp().empty()) return;
+    AbortRecorderQuery();
     own = picked;
     engine_.KillKeepAliveTimer();
     engine_.CloseConnection();
@@ -419,6 +423,7 @@ void CSelectDlg::OnRemoteManager() {
 }
 
 void CSelectDlg::InteractiveLogin() {
+    AbortRecorderQuery();
     StopPreview();
     source_mode = kRecorderMode;
     engine_.PrepareInteractiveLogin();
@@ -428,6 +433,7 @@ void CSelectDlg::InteractiveLogin() {
 }
 
 void CSelectDlg::ConnectShare(const std::string& prefix, bool add_to_history) {
+    AbortRecorderQuery();
     source_mode = kShareMode;
     // A recorder's session must not be handed back with the share.
     engine_.ForgetSession();
@@ -510,7 +516,10 @@ void CSelectDlg::DayPicked() {
     const int year = calendar_->Year();
     const int month = calendar_->Month();
     const int day = calendar_->GetSelectedDay();
-    if (day <= 0) return;
+    if (day <= 0) {
+        AbortRecorderQuery();
+        return;
+    }
     picked_day_ = {year, month, day};
     SetPickerDates(year, month, day);
     SetPickerTimes(QTime(0, 0, 0), QTime(0, 0, 0));
@@ -523,14 +532,11 @@ void CSelectDlg::DayPicked() {
             time_line_->AppendSegment(s);
         ShowChannelNames();
     } else if (source_mode == kRecorderMode) {
-        if (engine_.ReadChannelNames()) ShowChannelNames();
-        const DayListResult list = engine_.RecorderDayList(year, month, day);
-        if (!list.warning.empty()) platform::ShowMessageBox(list.warning, "Warning");
-        if (list.deselect_day) {
-            calendar_->MarkDay(day);
-            calendar_->update();
-        }
-        for (const TimeLineSegment& s : list.segments) time_line_->AppendSegment(s);
+        RecorderQuery query;
+        query.year = year;
+        query.month = month;
+        query.day = day;
+        StartRecorderQuery(query);
     } else if (source_mode == kShareMode) {
         const ServerConnectionRecord& server = engine_.server();
         record_source.text1 = server.GetIp();
@@ -570,10 +576,53 @@ void CSelectDlg::MonthChanged() {
     StopPreview();
     // Only a logged-in recorder has anything to say about another month.
     if (source_mode == kRecorderMode) {
-        if (std::optional<std::vector<int>> days = engine_.MarkRecordingDays(calendar_->Year(), calendar_->Month()))
-            ApplyDays(*days);
-        if (engine_.ReadChannelNames()) ShowChannelNames();
+        RecorderQuery query;
+        query.year = calendar_->Year();
+        query.month = calendar_->Month();
+        query.marks = true;
+        StartRecorderQuery(query);
+    } else {
+        AbortRecorderQuery();
     }
+}
+
+void CSelectDlg::StartRecorderQuery(RecorderQuery query) {
+    // A day picked before the new month's marks came still shows them.
+    query.marks = query.marks || pending_marks_;
+    pending_marks_ = query.marks;
+    QPointer<CSelectDlg> self(this);
+    pending_query_ = engine_.StartQuery(query, [self](uint64_t generation) {
+        // Queued to the window thread; dropped with the dialog.
+        QMetaObject::invokeMethod(
+            self.data(), [self, generation] { if (self) self->ApplyRecorderAnswers(generation); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CSelectDlg::AbortRecorderQuery() {
+    engine_.AbortQuery();
+    pending_query_ = 0;
+    pending_marks_ = false;
+}
+
+void CSelectDlg::ApplyRecorderAnswers(uint64_t generation) {
+    // A later click or an abort replaced these answers.
+    if (generation != pending_query_) return;
+    std::optional<RecorderQueryResult> answers = engine_.TakeQueryResult(generation);
+    pending_query_ = 0;
+    pending_marks_ = false;
+    if (!answers) return;
+    if (answers->days) ApplyDays(*answers->days);
+    if (answers->set_captions) ShowChannelNames();
+    if (answers->query.day <= 0) return;
+    const DayListResult& list = answers->list;
+    if (!list.warning.empty()) platform::ShowMessageBox(list.warning, "Warning");
+    if (list.deselect_day) {
+        calendar_->MarkDay(answers->query.day);
+        calendar_->update();
+    }
+    for (const TimeLineSegment& s : list.segments) time_line_->AppendSegment(s);
+    time_line_->viewport()->update();
 }
 
 void CSelectDlg::OnTimeChanged(int control_id) {
@@ -676,6 +725,7 @@ void CSelectDlg::OnOK() {
         preview_engine->SetTarget(nullptr);
     }
     preview_wnd_->SetEngine(nullptr);
+    AbortRecorderQuery();
     record_source.channel_mask = mask;
     session_id = engine_.SessionId();
     if (session_id >= 0) server_record = engine_.server();
@@ -691,5 +741,6 @@ void CSelectDlg::reject() {
         preview_engine->SetTarget(nullptr);
     }
     preview_wnd_->SetEngine(nullptr);
+    AbortRecorderQuery();
     QDialog::reject();
 }

@@ -101,6 +101,8 @@ public:
     void reject() override;
     void ResetView();
 
+    // A recorder's answers to the last day click or change of month are still to come.
+    bool RecorderAnswerPending() const { return pending_query_ != 0; }
     RecordSelectionEngine& engine() { return engine_; }
     RecentServerList& recent() { return recent_; }
     CCalendar* calendar() const { return calendar_; }
@@ -124,6 +126,10 @@ private:
     void StopPreview();
     void LocalPreview();
     void RemotePreview();
+    // The recorder's requests run on the engine's worker; ApplyRecorderAnswers shows their answers.
+    void StartRecorderQuery(RecorderQuery query);
+    void ApplyRecorderAnswers(uint64_t generation);
+    void AbortRecorderQuery();
     void DayPicked();
     void MonthChanged();
     void SetPickerDates(int year, int month, int day);
@@ -151,6 +157,8 @@ private:
     QTime saved_end_;
     std::array<int, 3> picked_day_{};
     std::array<int, 6> picked_times_{};
+    uint64_t pending_query_ = 0;  // generation of the query whose answers are to come
+    bool pending_marks_ = false;  // that query still owes the month's marks
     bool preview_requested_ = false;
     std::chrono::steady_clock::time_point last_remote_preview_{};
 };

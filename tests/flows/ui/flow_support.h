@@ -209,6 +209,8 @@ inline void PickDayAndRange(CSelectDlg* dialog, int day, int from, int to) {
     QWidget* day_cell = calendar->Cell(cell);
     control_test::Click(day_cell, day_cell->rect().center());
     control_test::DeliverPosted();
+    // A recorder's records come from the engine's worker.
+    ASSERT_TRUE(control_test::RunUntil([dialog] { return !dialog->RecorderAnswerPending(); }, 10000));
     CTimeLineBar* bar = dialog->time_line();
     bar->horizontalScrollBar()->setValue(0);
     const TimeLineModel& model = bar->Model();

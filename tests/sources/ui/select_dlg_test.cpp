@@ -92,6 +92,11 @@ protected:
     void PickDay(int day) {
         dlg_.calendar()->SelectDay(day);
         dlg_.OnWndMsg(WM_CALENDAR_NOTIFY, 1, 0);
+        WaitForRecorder();
+    }
+    // A recorder answers on the engine's worker; the window applies the answers when they come.
+    void WaitForRecorder() {
+        EXPECT_TRUE(control_test::RunUntil([this] { return !dlg_.RecorderAnswerPending(); }, 10000));
     }
     void ChooseFolder(const std::string& path) {
         ui::SetFolderChooser([path](QWidget*, const std::string&) { return std::optional<std::string>(path); });
@@ -258,6 +263,7 @@ TEST_F(SelectDlgTest, RecorderLoginDaysRecordsAndSession) {
     dlg_.calendar()->SetYear(date_.year);
     dlg_.calendar()->SetMonth(date_.month);
     dlg_.OnWndMsg(WM_CALENDAR_NOTIFY, 0, 0);
+    WaitForRecorder();
     EXPECT_TRUE(Marked(dlg_.calendar(), date_.day));
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
