@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 
@@ -14,6 +15,10 @@
 #include <string>
 #include <thread>
 
+#include "mainwindow/calendar_grid.h"
+#include "mainwindow/ui/calendar.h"
+#include "mainwindow/ui/time_line_bar.h"
+#include "mainwindow/ui/window_message.h"
 #include "sources/ui/control_ids.h"
 #include "sources/ui/select_dlg.h"
 #include "sources/ui/server_dlg.h"
@@ -160,6 +165,134 @@ TEST_F(RecorderWaitsTest, ConnectionTestCutShortDuringThePingAsksNothing) {
     EXPECT_EQ(boxes[0].first, "Shop(127.0.0.1) Connection failed!");
     EXPECT_EQ(recorder_->requests("/config/datetime"), 0);
     recorder_->Stop();
+}
+
+
+bool Marked(const CCalendar* calendar, int day) {
+    const CalendarGrid& grid = calendar->Grid();
+    return grid.StateOf(grid.CellOfDay(day)) == CalendarGrid::kStateMarked;
+}
+
+// "View Record Files" logged in to the test's recorder, with the session the day list needs.
+class LoggedInDialog {
+public:
+    LoggedInDialog(const std::string& history, int port, int receive_timeout_ms) {
+        std::ofstream(history) << "[playbackhistory]\n";
+        dlg.history_path = history;
+        dlg.worker.pause_ms = 0;
+        RecordSelectionTiming timing;
+        timing.receive_timeout_ms = receive_timeout_ms;
+        timing.first_keep_alive_ms = 10;
+        timing.next_keep_alive_ms = 50;
+        timing.reconnect_pause_ms = 50;
+        dlg.engine().SetTiming(timing);
+        dlg.engine().SetPing([](const std::string&) { return true; });
+        dlg.source_mode = CSelectDlg::kRecorderMode;
+        dlg.server_record.SetIp("127.0.0.1");
+        dlg.server_record.SetPort(std::to_string(port));
+        dlg.server_record.SetUser("admin");
+        dlg.OnInitDialog();
+        control_test::RunUntil([this] { return dlg.engine().SessionId() >= 0; }, 5000);
+        dlg.calendar()->SetYear(2012);
+        dlg.calendar()->SetMonth(3);
+    }
+    void ChangeMonth() { dlg.OnWndMsg(WM_CALENDAR_NOTIFY, 0, 0); }
+    void PickDay(int day) {
+        dlg.calendar()->SelectDay(day);
+        dlg.OnWndMsg(WM_CALENDAR_NOTIFY, 1, 0);
+    }
+    bool Answered() {
+        return control_test::RunUntil([this] { return !dlg.RecorderAnswerPending(); }, 5000);
+    }
+
+    CSelectDlg dlg;
+};
+
+struct QueryCase {
+    const char* fault;
+    bool marked;        // day 5 marked after the change of month
+    size_t segments;    // on the time line after the click on day 5
+    const char* caption;  // row 1 after the click
+};
+// Replies stall until the 400 ms deadline (endless: with their text; silent: without any).
+const QueryCase kQueryCases[] = {
+    {"endless:/play/rec", true, 2, "CH01 Front"},
+    {"endless:/live/avdevlist", true, 2, "CH01 Front"},
+    {"trickle=100:/play/reclist", true, 0, "CH01 Front"},
+    {"silent:/play/rec", false, 0, "CH01 Front"},
+    {"silent:/live/avdevlist", true, 2, ""},
+};
+
+TEST_F(RecorderWaitsTest, DayAndMonthAnswersComeWithoutHoldingTheWindowThread) {
+    for (const QueryCase& c : kQueryCases) {
+        SCOPED_TRACE(c.fault);
+        StartRecorder(c.fault);
+        LoggedInDialog logged_in(tmp_.Sub("history.ini"), recorder_->port(), 400);
+        CSelectDlg& dlg = logged_in.dlg;
+        ASSERT_GE(dlg.engine().SessionId(), 0) << dlg.engine().LastLogin().message << " status " << dlg.engine().LastStatus();
+        boxes_.Take();
+        if (std::string(c.fault).find("avdevlist") != std::string::npos) dlg.row_caption(0)->clear();
+
+        EXPECT_LT(LongestWindowGapMs([&] {
+                      logged_in.ChangeMonth();
+                      EXPECT_TRUE(logged_in.Answered());
+                  }),
+                  100);
+        EXPECT_EQ(Marked(dlg.calendar(), 5), c.marked);
+
+        EXPECT_LT(LongestWindowGapMs([&] {
+                      logged_in.PickDay(5);
+                      EXPECT_TRUE(logged_in.Answered());
+                  }),
+                  100);
+        EXPECT_EQ(dlg.time_line()->Model().Segments().size(), c.segments);
+        EXPECT_EQ(dlg.row_caption(0)->text().toStdString(), c.caption);
+        EXPECT_TRUE(boxes_.Take().empty());
+        dlg.reject();
+        recorder_->Stop();
+    }
+}
+
+// A recorder that never answers the day list, with the 5 s deadline: the dialog's close and a
+// change of month end the wait at once, and the late answer changes nothing.
+TEST_F(RecorderWaitsTest, CloseOrAnotherMonthCutsADayListShort) {
+    StartRecorder("silent:/play/reclist");
+    {
+        LoggedInDialog logged_in(tmp_.Sub("history.ini"), recorder_->port(), 5000);
+        CSelectDlg& dlg = logged_in.dlg;
+        ASSERT_GE(dlg.engine().SessionId(), 0) << dlg.engine().LastLogin().message << " status " << dlg.engine().LastStatus();
+        logged_in.ChangeMonth();
+        ASSERT_TRUE(logged_in.Answered());
+        logged_in.PickDay(5);
+        EXPECT_TRUE(dlg.RecorderAnswerPending());
+        QElapsedTimer close;
+        close.start();
+        dlg.reject();
+        EXPECT_LT(close.elapsed(), 100);
+        EXPECT_FALSE(dlg.RecorderAnswerPending());
+        EXPECT_FALSE(dlg.engine().QueryRunning());
+    }
+    {
+        LoggedInDialog logged_in(tmp_.Sub("history.ini"), recorder_->port(), 5000);
+        CSelectDlg& dlg = logged_in.dlg;
+        ASSERT_GE(dlg.engine().SessionId(), 0) << dlg.engine().LastLogin().message << " status " << dlg.engine().LastStatus();
+        logged_in.ChangeMonth();
+        ASSERT_TRUE(logged_in.Answered());
+        logged_in.PickDay(5);
+        EXPECT_TRUE(dlg.RecorderAnswerPending());
+        EXPECT_LT(LongestWindowGapMs([&] {
+                      logged_in.ChangeMonth();
+                      EXPECT_TRUE(logged_in.Answered());
+                  }),
+                  100);
+        EXPECT_TRUE(Marked(dlg.calendar(), 5));
+        EXPECT_TRUE(dlg.time_line()->Model().Segments().empty());
+        QElapsedTimer close;
+        close.start();
+        dlg.reject();
+        EXPECT_LT(close.elapsed(), 100);
+    }
+    EXPECT_TRUE(boxes_.Take().empty());
 }
 
 }  // namespace
