@@ -36,6 +36,8 @@ static void Scan(const fs::path& folder, int depth, int max_depth, std::vector<s
             if (depth + 1 <= max_depth) Scan(it->path(), depth + 1, max_depth, out);
             continue;
         }
+        // A FIFO, socket or device under such a name is no snapshot or export.
+        if (!it->is_regular_file(type_ec)) continue;
         const std::string p = it->path().string();
         if (EndsWith(p, ".jpg") || EndsWith(p, ".avi")) out->push_back(p);
     }
@@ -47,12 +49,15 @@ std::vector<std::string> ScanCheckFolder(const std::string& folder, int max_dept
     return out;
 }
 
-std::vector<VerifyResult> VerifyFilesThread(const std::vector<VerifyJob>& jobs, const std::atomic<int>& run) {
+std::vector<VerifyResult> VerifyFilesThread(const std::vector<VerifyJob>& jobs, const std::atomic<int>& run,
+                                            const FileVerifier& verify) {
     std::vector<VerifyResult> results;
     results.reserve(jobs.size());
     for (const VerifyJob& job : jobs) {
         if (!run.load()) break;
-        results.push_back({job.row, VerifyFile(job.path)});
+        std::string mark = verify ? verify(job.path, run) : VerifyFile(job.path, &run);
+        if (mark.empty()) break;
+        results.push_back({job.row, std::move(mark)});
     }
     return results;
 }

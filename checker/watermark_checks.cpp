@@ -17,6 +17,8 @@ bool IdIs(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0;
 
 uint64_t Even(uint64_t n) { return n + (n & 1u); }
 
+bool Cut(const std::atomic<int>* run) { return run && !run->load(); }
+
 // Buffered reads in file order over an untrusted file; every request is
 // checked against the file's size, and a short read (file shrunk meanwhile)
 // fails like a read past the end.
@@ -141,7 +143,7 @@ uint64_t ChecksumPosition(CheckedReader& in) {
 
 }  // namespace
 
-bool CheckJpegWatermark(const std::string& path) {
+bool CheckJpegWatermark(const std::string& path, const std::atomic<int>* run) {
     platform::ReadOnlyFile file;
     if (!file.Open(path)) return false;
     const int64_t length = file.Size();
@@ -154,6 +156,7 @@ bool CheckJpegWatermark(const std::string& path) {
     JpegCheckBytes check(region);
     std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(region, 64 * 1024)));
     for (uint64_t done = 0; done < region;) {
+        if (Cut(run)) return false;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), region - done));
         if (file.ReadAt(sizeof(head) + done, buffer.data(), want) != want) return false;
         check.Add(buffer.data(), want);
@@ -168,7 +171,7 @@ uint64_t FindAviChecksumPosition(const std::string& path) {
     return ChecksumPosition(in);
 }
 
-bool CheckAviStreamChecksum(const std::string& path) {
+bool CheckAviStreamChecksum(const std::string& path, const std::atomic<int>* run) {
     CheckedReader in;
     MoviList movi;
     if (!in.Open(path) || !FindMovi(in, &movi)) return false;
@@ -182,6 +185,7 @@ bool CheckAviStreamChecksum(const std::string& path) {
     uint8_t s = kWatermarkLfsrSeed;
     uint64_t at = movi.start;
     for (uint64_t left = movi.size; left > 0;) {
+        if (Cut(run)) return false;
         uint8_t h[8];
         if (left < 8 || !in.Read(at, h, 8)) return false;
         const uint64_t n = Le32(h + 4);

@@ -1,6 +1,9 @@
 #include "checker/ui/img_box.h"
 
+#include <QByteArray>
 #include <QPainter>
+
+#include "platform/data_file.h"
 
 CImgBox::CImgBox(QWidget* parent) : QWidget(parent) {
     setProperty("controlId", kControlId);
@@ -8,7 +11,16 @@ CImgBox::CImgBox(QWidget* parent) : QWidget(parent) {
 }
 
 bool CImgBox::Load(const std::string& path) {
-    QImage loaded(QString::fromStdString(path));
+    // Read through the file layer, which refuses a FIFO or device at once:
+    // the window thread must never wait for a writer that does not come.
+    QImage loaded;
+    platform::ReadOnlyFile file;
+    const int64_t size = file.Open(path) ? file.Size() : -1;
+    if (size > 0 && size <= kMaxFileBytes) {
+        QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+        if (file.ReadAt(0, bytes.data(), static_cast<size_t>(size)) == static_cast<size_t>(size))
+            loaded.loadFromData(bytes);
+    }
     // Any depth is drawn as 24-bit colour, so palette and grey files show right too.
     image_ = loaded.isNull() ? QImage() : loaded.convertToFormat(QImage::Format_RGB888);
     update();

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QWidget>
 
+#include <cstdint>
 #include <string>
 
 class CImgBox : public QWidget {
@@ -12,10 +13,14 @@ public:
     static constexpr int kControlId = 1017;
     static constexpr int kDrawWidth = 226;
     static constexpr int kDrawHeight = 165;
+    // Larger files are not shown: a snapshot is far smaller, and the whole
+    // file is read at once.
+    static constexpr int64_t kMaxFileBytes = 256 * 1024 * 1024;
 
     explicit CImgBox(QWidget* parent = nullptr);
 
-    // False (and the box empty) when the file is not a readable image.
+    // False (and the box empty) when the file is not a readable image or not a
+    // regular file.
     bool Load(const std::string& path);
     void Clear();
 

@@ -28,6 +28,11 @@ CheckerFileChooser& FileChooser() {
     return chooser;
 }
 
+FileVerifier& Verifier() {
+    static FileVerifier verifier;
+    return verifier;
+}
+
 std::vector<std::string> RealFileChooser(QWidget* owner) {
     const QStringList chosen = QFileDialog::getOpenFileNames(owner, QString(), QString(),
                                                              "JPEG Files (*.jpg);;AVI Files (*.avi)");
@@ -46,6 +51,11 @@ CheckerFileChooser SetCheckerFileChooser(CheckerFileChooser chooser) {
     CheckerFileChooser previous = std::move(FileChooser());
     FileChooser() = std::move(chooser);
     return previous;
+}
+
+FileVerifier SetCheckerFileVerifier(FileVerifier verifier) {
+    std::swap(Verifier(), verifier);
+    return verifier;
 }
 
 CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullptr) {
@@ -120,7 +130,6 @@ CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullpt
     connect(verify_, &QAbstractButton::clicked, this, &CWatermarkDlg::OnVerify);
     connect(list_, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item, int) { OnListClick(list_->indexOfTopLevelItem(item)); });
-    connect(list_, &QTreeWidget::itemSelectionChanged, this, &CWatermarkDlg::OnSelectionChanged);
 
     OnInitDialog();
 }
@@ -128,6 +137,7 @@ CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullpt
 CWatermarkDlg::~CWatermarkDlg() {
     StopAviPreview();
     run_ = 0;
+    run_.notify_all();
     if (verify_thread_.joinable()) verify_thread_.join();
 }
 
@@ -168,9 +178,7 @@ QString CWatermarkDlg::CheckedText() const { return checked_->text(); }
 QString CWatermarkDlg::PassedText() const { return passed_->text(); }
 
 void CWatermarkDlg::ClearSelection() {
-    selecting_ = true;
     list_->clearSelection();
-    selecting_ = false;
 }
 
 bool CWatermarkDlg::AddPath(const std::string& path) {
@@ -216,14 +224,12 @@ void CWatermarkDlg::OnAddFolder() {
 
 void CWatermarkDlg::OnRemove() {
     StopAviPreview();
-    selecting_ = true;
     for (int i = list_->topLevelItemCount() - 1; i >= 0; --i) {
         QTreeWidgetItem* item = list_->topLevelItem(i);
         if (!item->isSelected()) continue;
         delete list_->takeTopLevelItem(i);
         img_box_->Clear();
     }
-    selecting_ = false;
     if (list_->topLevelItemCount() == 0) select_all_->setEnabled(false);
     Recount();
     verify_->setEnabled(false);
@@ -233,10 +239,8 @@ void CWatermarkDlg::OnSelectAll() {
     StopAviPreview();
     verify_->setEnabled(true);
     current_item_ = 0;
-    selecting_ = true;
     list_->selectAll();
     if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
-    selecting_ = false;
     list_->setFocus();
 }
 
@@ -250,9 +254,7 @@ void CWatermarkDlg::OnListClick(int row) {
     const std::string path =
         JoinFilePath(item->text(kColumnFolder).toStdString(), item->text(kColumnName).toStdString());
     current_item_ = row;
-    selecting_ = true;
     item->setSelected(true);
-    selecting_ = false;
     if (IsJpegPath(path)) {
         StopAviPreview();
         img_box_->Load(path);
@@ -270,9 +272,9 @@ void CWatermarkDlg::OnListClick(int row) {
     verify_->setEnabled(true);
 }
 
-void CWatermarkDlg::OnSelectionChanged() {
-    if (selecting_) return;
-    StopAviPreview();
+void CWatermarkDlg::OnSelectionReleased() {
+    // Keyboard moves change the selection too, but only a mouse selection
+    // chooses rows to verify.
     if (!list_->selectedItems().isEmpty()) {
         current_item_ = 0;
         verify_->setEnabled(true);
@@ -282,6 +284,11 @@ void CWatermarkDlg::OnSelectionChanged() {
 }
 
 bool CWatermarkDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Looked at once the list has handled the release, which may still change
+    // the selection.
+    if (watched == list_->viewport() && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+        QMetaObject::invokeMethod(this, &CWatermarkDlg::OnSelectionReleased, Qt::QueuedConnection);
     if (watched == list_->viewport() && event->type() == QEvent::MouseButtonPress) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (!list_->itemAt(mouse->position().toPoint())) {
@@ -323,26 +330,30 @@ void CWatermarkDlg::OnVerify() {
                                                 item->text(kColumnName).toStdString())});
         }
     }
+    const size_t job_count = jobs.size();
     verify_results_.clear();
     busy_ = 1;
     run_ = 1;
-    verify_thread_ = std::thread([this, jobs = std::move(jobs)] {
-        verify_results_ = VerifyFilesThread(jobs, run_);
+    verify_thread_ = std::thread([this, jobs = std::move(jobs), verify = Verifier()] {
+        verify_results_ = VerifyFilesThread(jobs, run_, verify);
         run_ = 0;
         busy_ = 0;
     });
 
     CLoadingPage page(this);
-    page.tick_limit = kVerifyTickLimit;
+    page.tick_limit = verify_tick_limit_;
     page.watched_flag = &busy_;
     page.text = "Waiting......";
     page.DoModal();
 
-    // A busy window that ran out of ticks stops the rest of the run; what was
-    // verified by then is still shown.
+    // A busy window that ran out of ticks cuts the run: the file in progress
+    // gives up within one read, so the join is short; what was verified by
+    // then is still shown.
     run_ = 0;
+    run_.notify_all();
     verify_thread_.join();
     busy_ = 0;
+    const bool cut = verify_results_.size() < job_count;
     for (const VerifyResult& r : verify_results_)
         if (QTreeWidgetItem* item = list_->topLevelItem(r.row)) item->setText(kColumnResult, QString::fromStdString(r.mark));
     ClearSelection();
@@ -350,7 +361,7 @@ void CWatermarkDlg::OnVerify() {
     Recount();
 
     verify_->setEnabled(false);
-    platform::ShowMessageBox("The verification process is completed.", "Message", platform::kMbOk);
+    platform::ShowMessageBox(cut ? kCutText : kCompletedText, "Message", platform::kMbOk);
 }
 
 void CWatermarkDlg::StartAviPreview(const std::string& path) { preview_.StartAviPreview(path); }

@@ -24,6 +24,9 @@ class QTreeWidgetItem;
 using CheckerFileChooser = std::function<std::vector<std::string>(QWidget* owner)>;
 // Returns the previous chooser; an empty function restores the real dialog.
 CheckerFileChooser SetCheckerFileChooser(CheckerFileChooser chooser);
+// What the verification runs on each file; returns the previous one, and an
+// empty function restores VerifyFile.
+FileVerifier SetCheckerFileVerifier(FileVerifier verifier);
 
 class CWatermarkDlg : public QDialog {
     Q_OBJECT
@@ -40,6 +43,8 @@ public:
     static constexpr int kColumnName = 0;
     static constexpr int kColumnResult = 1;
     static constexpr int kColumnFolder = 2;
+    static constexpr const char* kCompletedText = "The verification process is completed.";
+    static constexpr const char* kCutText = "The verification was stopped before every file was checked.";
 
     explicit CWatermarkDlg(QWidget* parent = nullptr);
     ~CWatermarkDlg() override;
@@ -49,6 +54,8 @@ public:
     void OnRemove();
     void OnSelectAll();
     void OnVerify();
+    // The busy window's limit for the next verifications, in its ticks.
+    void SetVerifyTickLimit(int ticks) { verify_tick_limit_ = ticks; }
     // A click on row (-1: empty space).
     void OnListClick(int row);
 
@@ -75,7 +82,8 @@ private:
     bool AddPath(const std::string& path);
     void Recount();
     void ClearSelection();
-    void OnSelectionChanged();
+    // A mouse selection has ended (the list released the mouse).
+    void OnSelectionReleased();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     QTreeWidget* list_ = nullptr;
@@ -91,7 +99,7 @@ private:
     CSystemMenu* system_menu_ = nullptr;
 
     int current_item_ = -1;
-    bool selecting_ = false;  // our own selection changes, not the user's
+    int verify_tick_limit_ = kVerifyTickLimit;
     std::atomic<int> run_{0};
     std::atomic<int> busy_{0};
     std::thread verify_thread_;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -87,6 +88,27 @@ TEST(Verification, MarksEachFileAsTheCheckerDoes) {
     ASSERT_FALSE(Snapshot(dir).empty());
     for (const Listed& f : MakeFiles(dir)) EXPECT_EQ(VerifyFile(dir.Sub(f.name)), f.mark) << f.name;
     EXPECT_EQ(VerifyFile(""), "X");
+}
+
+TEST(Verification, ACutRunGivesNoVerdictForAFileThatNeedsReading) {
+    TempFolder dir;
+    const std::vector<Listed> files = MakeFiles(dir);
+    const std::atomic<int> cut{0};
+    const std::atomic<int> running{1};
+    struct Case {
+        const char* name;
+        const char* cut_mark;  // nothing read yet: a file the checks must read has no verdict
+    } cases[] = {
+        {"snap.jpg", ""}, {"tampered.jpg", ""}, {"summed.avi", ""}, {"plain.avi", ""},
+        {"missing.jpg", "X"}, {"fifo.avi", "X"}, {"folder.avi", "X"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VerifyFile(dir.Sub(c.name), &cut), c.cut_mark) << c.name;
+        for (const Listed& f : files) {
+            if (f.name != c.name) continue;
+            EXPECT_EQ(VerifyFile(dir.Sub(c.name), &running), f.mark) << c.name;
+        }
+    }
 }
 
 TEST(Verification, ToolPrintsNameTabMarkPerFile) {

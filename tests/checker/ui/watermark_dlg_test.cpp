@@ -2,7 +2,10 @@
 // counters, AVI preview and still image, on fixtures written by our writers.
 #include <gtest/gtest.h>
 
+#include <QTest>
 #include <QTreeWidget>
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +20,7 @@
 #include "checker/ui/checker_viewer.h"
 #include "checker/ui/img_box.h"
 #include "checker/ui/watermark_dlg.h"
+#include "checker/verification.h"
 #include "export/avi_recompress_writer.h"
 #include "mainwindow/ui/my_button.h"
 #include "media/jpeg_snapshot_writer.h"
@@ -103,6 +107,7 @@ protected:
         platform::SetMessageBoxHandler(nullptr);
         ui::SetFolderChooser(nullptr);
         SetCheckerFileChooser(nullptr);
+        SetCheckerFileVerifier(nullptr);
     }
     void AddFolder(CWatermarkDlg& dlg, const std::string& folder) {
         ui::SetFolderChooser([folder](QWidget*, const std::string&) { return std::optional<std::string>(folder); });
@@ -153,6 +158,28 @@ TEST_F(WatermarkDlgTest, AddFolderListsJpegAndAviFilesOnceAtTheTop) {
     EXPECT_FALSE(dlg.select_all_button()->isEnabled());
     EXPECT_EQ(dlg.CheckedText(), "0");
     EXPECT_EQ(dlg.PassedText(), "0");
+}
+
+TEST_F(WatermarkDlgTest, FifoUnderAPictureNameIsRefusedWithoutWaiting) {
+    // Nobody ever opens the FIFO for writing: reading it would wait forever.
+    const std::string fifo = temp.Sub("pipe.jpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    WriteJpeg(temp.Sub("real.jpg"), true);
+
+    CWatermarkDlg dlg;
+    AddFolder(dlg, temp.path());
+    ASSERT_EQ(dlg.list()->topLevelItemCount(), 1);
+    EXPECT_EQ(dlg.list()->topLevelItem(0)->text(0), "real.jpg");
+
+    SetCheckerFileChooser([&](QWidget*) { return std::vector<std::string>{fifo}; });
+    dlg.OnAddFile();
+    ASSERT_EQ(RowOf(dlg.list(), "pipe.jpg"), 0);
+    EXPECT_FALSE(dlg.img_box()->HasImage());
+    dlg.OnListClick(RowOf(dlg.list(), "real.jpg"));
+    EXPECT_TRUE(dlg.img_box()->HasImage());
+    dlg.OnListClick(RowOf(dlg.list(), "pipe.jpg"));
+    EXPECT_FALSE(dlg.img_box()->HasImage());
+    EXPECT_FALSE(dlg.img_box()->Load(temp.path()));  // a folder is no picture either
 }
 
 TEST(CheckerFolderScan, FollowsSubFoldersFifteenLevelsDeep) {
@@ -227,6 +254,82 @@ TEST_F(WatermarkDlgTest, VerifyMarksGoodAndTamperedFilesAndCounts) {
     EXPECT_EQ(Mark(dlg, "good.jpg"), "X");
     EXPECT_EQ(dlg.CheckedText(), "5");
     EXPECT_EQ(dlg.PassedText(), "1");
+}
+
+TEST_F(WatermarkDlgTest, BusyWindowLimitCutsTheFileInProgressAndSaysSo) {
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(temp.Sub(name), true);
+    CWatermarkDlg dlg;
+    AddFolder(dlg, temp.path());
+    ASSERT_EQ(dlg.list()->topLevelItemCount(), 3);
+    // The second row in list order never finishes by itself: it ends only
+    // when the run is cut, as a check over a huge file does.
+    const std::string stuck = JoinFilePath(dlg.list()->topLevelItem(1)->text(2).toStdString(),
+                                           dlg.list()->topLevelItem(1)->text(0).toStdString());
+    std::atomic<int> started_stuck{0};
+    SetCheckerFileVerifier([&](const std::string& path, const std::atomic<int>& run) {
+        if (path != stuck) return VerifyFile(path, &run);
+        started_stuck = 1;
+        run.wait(1);
+        return std::string();
+    });
+    dlg.SetVerifyTickLimit(2);
+    dlg.OnSelectAll();
+    dlg.OnVerify();
+
+    EXPECT_EQ(started_stuck.load(), 1);
+    EXPECT_EQ(dlg.list()->topLevelItem(0)->text(1), "V");
+    EXPECT_EQ(dlg.list()->topLevelItem(1)->text(1), "");
+    EXPECT_EQ(dlg.list()->topLevelItem(2)->text(1), "");
+    EXPECT_EQ(dlg.CheckedText(), "1");
+    EXPECT_EQ(dlg.PassedText(), "1");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Message: The verification was stopped before every file was checked.");
+    EXPECT_FALSE(dlg.verify_button()->isEnabled());
+
+    // With the real checks and time to spare, the same rows complete.
+    SetCheckerFileVerifier(nullptr);
+    dlg.SetVerifyTickLimit(CWatermarkDlg::kVerifyTickLimit);
+    dlg.OnSelectAll();
+    dlg.OnVerify();
+    EXPECT_EQ(dlg.CheckedText(), "3");
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1], "Message: The verification process is completed.");
+}
+
+TEST_F(WatermarkDlgTest, OnlyAMouseSelectionEnablesVerify) {
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) WriteJpeg(temp.Sub(name), true);
+    CWatermarkDlg dlg;
+    dlg.show();
+    AddFolder(dlg, temp.path());
+    QTreeWidget* list = dlg.list();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    list->setFocus();
+
+    // Keys move and extend the selection, but choose nothing to verify.
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(list->selectedItems().isEmpty());
+    EXPECT_FALSE(dlg.verify_button()->isEnabled());
+    EXPECT_EQ(dlg.current_item(), -1);
+
+    // A drag from the first row to the last selects them all; its release chooses them.
+    const QRect first = list->visualItemRect(list->topLevelItem(0));
+    const QRect last = list->visualItemRect(list->topLevelItem(2));
+    QTest::mousePress(list->viewport(), Qt::LeftButton, Qt::NoModifier, first.center());
+    QTest::mouseMove(list->viewport(), last.center());
+    QTest::mouseRelease(list->viewport(), Qt::LeftButton, Qt::NoModifier, last.center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list->selectedItems().size(), 3);
+    EXPECT_TRUE(dlg.verify_button()->isEnabled());
+    EXPECT_EQ(dlg.current_item(), 0);
+
+    // A click below the rows clears the selection and disables Verify again.
+    const QPoint empty(first.center().x(), last.bottom() + 3 * last.height());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, empty);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    EXPECT_FALSE(dlg.verify_button()->isEnabled());
 }
 
 // Mostly the colour (b, g, r) within a tolerance for the 16-bit coding.
