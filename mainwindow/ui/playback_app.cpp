@@ -1,8 +1,11 @@
 #include "mainwindow/ui/playback_app.h"
 
+#include <QLockFile>
+#include <QStandardPaths>
+
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 #include "export/ui/avi_dialog2.h"
@@ -15,33 +18,11 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool IsProcessId(const std::string& name) {
-    if (name.empty()) return false;
-    for (char c : name) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    }
-    return name != "0";
-}
-
-}  // namespace
-
-int CountProcessesNamed(const std::string& base_name, const std::string& proc_root) {
-    std::error_code error;
-    fs::directory_iterator it(proc_root, error);
-    if (error) return 0;
-    int count = 0;
-    for (; it != fs::directory_iterator(); it.increment(error)) {
-        if (error) break;
-        if (!IsProcessId(it->path().filename().string())) continue;
-        std::error_code link_error;
-        const fs::path exe = fs::read_symlink(it->path() / "exe", link_error);
-        // Another user's or a vanished process: not counted.
-        if (link_error) continue;
-        if (exe.filename().string() == base_name) ++count;
-    }
-    return count;
+std::string InstanceLockPath(const std::string& own_name) {
+    if (own_name.empty()) return std::string();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty()) return std::string();
+    return folder.toStdString() + "/" + own_name + ".lock";
 }
 
 std::string OwnExecutableName() {
@@ -120,11 +101,21 @@ KestrelDialogHooks StandardDialogHooks() {
 }
 
 bool CKestrelPlaybackApp::InitInstance() {
-    const std::string own = OwnExecutableName();
-    if (!own.empty() && CountProcessesNamed(own) > 1) {
-        refused_ = true;
-        platform::ShowMessageBox("Playback manager is running!");
-        return false;
+    // One lock file per user and executable name, taken atomically: of two
+    // starts at the same moment exactly one gets it, and other users'
+    // processes or other programs of the same name never hold it. The lock
+    // of a copy that died is found stale and taken over. Without a runtime
+    // folder there is no check and the program starts.
+    std::unique_ptr<QLockFile> lock;
+    const std::string lock_path = InstanceLockPath(OwnExecutableName());
+    if (!lock_path.empty()) {
+        lock = std::make_unique<QLockFile>(QString::fromStdString(lock_path));
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0) && lock->error() == QLockFile::LockFailedError) {
+            refused_ = true;
+            platform::ShowMessageBox("Playback manager is running!");
+            return false;
+        }
     }
     CKestrelPlaybackDlg dialog;
     dialog.hooks.run_record_selection = hooks.run_record_selection;

@@ -1,15 +1,16 @@
 #pragma once
-// The playback program's application object: refuses a second copy, then runs
-// the main dialog modally; the process ends when the dialog closes.
+// The playback program's application object: refuses a second copy started
+// by the same user, then runs the main dialog modally; the process ends when
+// the dialog closes.
 #include <string>
 
 #include "mainwindow/ui/kestrel_playback_dlg_hooks.h"
 
-// Running processes whose executable's file name (without folder) equals
-// base_name, case-sensitively. Processes that cannot be read are not counted.
-int CountProcessesNamed(const std::string& base_name, const std::string& proc_root = "/proc");
 // The file name of this process's executable, without folder.
 std::string OwnExecutableName();
+// The single-instance lock of a program of that executable name, in the
+// user's runtime folder; empty without a name or a runtime folder.
+std::string InstanceLockPath(const std::string& own_name);
 
 // The dialogs of the other components behind the main dialog's hooks.
 KestrelDialogHooks StandardDialogHooks();

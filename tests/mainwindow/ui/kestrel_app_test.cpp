@@ -1,18 +1,28 @@
-// The single-instance check: a fake process table for the name rules, and a
-// real second process under this program's name for the refusal.
+// The single-instance check with real processes: two copies of this program
+// started at the same moment, with a third process of the same name running.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/playback_app.h"
 #include "platform/message_box.h"
 #include "tests/mainwindow/ui/control_test_support.h"
@@ -24,67 +34,203 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void FakeProcess(const TempFolder& proc, const std::string& id, const std::string& exe) {
-    fs::create_directories(proc.Sub(id));
-    if (!exe.empty()) fs::create_symlink(exe, proc.Sub(id) + "/exe");
+constexpr char kChildVariable[] = "LARKSPUR_INSTANCE_CHILD";
+
+CKestrelPlaybackDlg* ShownMainDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<CKestrelPlaybackDlg*>(w); dialog && dialog->isVisible()) return dialog;
+    return nullptr;
 }
 
-TEST(KestrelApp, CountsProcessesByTheExactBaseNameOfTheirExecutable) {
-    TempFolder proc;
-    FakeProcess(proc, "1", "/usr/bin/larkspur");
-    FakeProcess(proc, "22", "/opt/elsewhere/larkspur");   // other folder: same program
-    FakeProcess(proc, "23", "/usr/bin/Larkspur");         // case differs
-    FakeProcess(proc, "24", "/usr/bin/larkspur.old");     // other name
-    FakeProcess(proc, "25", "/usr/bin/larkspur (deleted)");
-    FakeProcess(proc, "0", "/usr/bin/larkspur");          // not a process
-    FakeProcess(proc, "self", "/usr/bin/larkspur");       // not an id
-    FakeProcess(proc, "40", "");                          // unreadable executable
-    const std::string long_name(60, 'x');
-    FakeProcess(proc, "41", "/usr/bin/" + long_name);
-    EXPECT_EQ(CountProcessesNamed("larkspur", proc.path()), 2);
-    EXPECT_EQ(CountProcessesNamed("Larkspur", proc.path()), 1);
-    // Long names are compared whole, so a long-named copy is still found.
-    EXPECT_EQ(CountProcessesNamed(long_name, proc.path()), 1);
-    EXPECT_EQ(CountProcessesNamed("larkspur", proc.Sub("missing")), 0);
+void Say(const std::string& line) {
+    const std::string out = "@@" + line + "\n";
+    if (::write(STDOUT_FILENO, out.data(), out.size()) < 0) std::perror("write");
 }
 
-TEST(KestrelApp, FindsItselfOnTheRealProcessTable) {
-    const std::string own = OwnExecutableName();
-    ASSERT_FALSE(own.empty());
-    EXPECT_GE(CountProcessesNamed(own), 1);
-}
-
-TEST(KestrelApp, SecondCopyIsRefusedWithoutOpeningTheDialog) {
+// One start of the program, run in a child process by the test below: it
+// waits for the go byte on its input, starts, says "opened" once the main
+// dialog runs or "refused: <text>" for the box, and closes its main dialog
+// when its input ends.
+TEST(KestrelAppChild, StartsOnce) {
+    if (!std::getenv(kChildVariable)) GTEST_SKIP() << "only run by the two-process test";
     control_test::EnsureApplication();
-    std::vector<std::string> boxes;
-    platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, int) {
-        boxes.push_back(text);
+    platform::SetMessageBoxHandler([](const std::string& text, const std::string&, int) {
+        Say("refused: " + text);
         return platform::kIdOk;
     });
+    char go = 0;
+    ASSERT_EQ(::read(STDIN_FILENO, &go, 1), 1);
 
-    // Another program copied under this program's file name stands for the first copy.
-    TempFolder folder;
-    const std::string twin = folder.Sub(OwnExecutableName());
-    fs::copy_file("/bin/sleep", twin);
-    fs::permissions(twin, fs::perms::owner_all);
-    char arg0[] = "twin";
-    char arg1[] = "30";
-    char* argv[] = {arg0, arg1, nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, twin.c_str(), nullptr, nullptr, argv, environ), 0);
-    for (int i = 0; i < 200 && CountProcessesNamed(OwnExecutableName()) < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-
-    ASSERT_GE(CountProcessesNamed(OwnExecutableName()), 2);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    input.setEnabled(false);
+    QObject::connect(&input, &QSocketNotifier::activated, [&input] {
+        char byte = 0;
+        if (::read(STDIN_FILENO, &byte, 1) > 0) return;
+        input.setEnabled(false);
+        // The main dialog ignores Esc and the close box; only its own end closes it.
+        if (CKestrelPlaybackDlg* dialog = ShownMainDialog()) dialog->QDialog::done(QDialog::Accepted);
+    });
+    QTimer opened;
+    QObject::connect(&opened, &QTimer::timeout, [&] {
+        if (!ShownMainDialog()) return;
+        opened.stop();
+        Say("opened");
+        input.setEnabled(true);
+    });
+    opened.start(10);
     CKestrelPlaybackApp app;
     EXPECT_FALSE(app.InitInstance());
-    EXPECT_TRUE(app.refused());
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], "Playback manager is running!");
+    Say(app.refused() ? "ended refused" : "ended");
+}
 
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    platform::SetMessageBoxHandler(nullptr);
+struct Child {
+    pid_t pid = -1;
+    int input = -1;   // the child's standard input
+    int output = -1;  // its standard output
+    std::string said;
+};
+
+bool Spawn(Child* child, const std::string& exe, char** argv, const std::vector<std::string>& env) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    std::vector<char*> envp;
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    const int rc = posix_spawn(&child->pid, exe.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    child->input = in[1];
+    child->output = out[0];
+    return rc == 0;
+}
+
+// Reads what the children say until pred holds or a generous bound passes
+// (the bound only keeps a broken start from hanging the suite).
+template <typename Pred>
+bool ReadUntil(std::vector<Child*> children, Pred pred) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!pred()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        std::vector<pollfd> fds;
+        for (Child* c : children) fds.push_back({c->output, POLLIN, 0});  // poll skips an ended one (-1)
+        if (::poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) continue;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) children[i]->said.append(buf, static_cast<size_t>(n));
+            if (n == 0) {
+                ::close(children[i]->output);
+                children[i]->output = -1;
+            }
+        }
+    }
+    return true;
+}
+
+bool Said(const Child& c, const std::string& line) { return c.said.find("@@" + line + "\n") != std::string::npos; }
+
+TEST(KestrelApp, ExactlyOneOfTwoSimultaneousStartsRuns) {
+    const std::string exe = fs::read_symlink("/proc/self/exe").string();
+    TempFolder runtime;
+    fs::permissions(runtime.path(), fs::perms::owner_all);
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
+    env.push_back("XDG_RUNTIME_DIR=" + runtime.path());
+    env.push_back(std::string(kChildVariable) + "=1");
+
+    // Another program under this program's file name (and this test itself)
+    // must not count as a running copy.
+    TempFolder other;
+    const std::string twin = other.Sub(OwnExecutableName());
+    fs::copy_file("/bin/sleep", twin);
+    fs::permissions(twin, fs::perms::owner_all);
+    char twin0[] = "twin";
+    char twin1[] = "60";
+    char* twin_argv[] = {twin0, twin1, nullptr};
+    pid_t twin_pid = 0;
+    ASSERT_EQ(posix_spawn(&twin_pid, twin.c_str(), nullptr, nullptr, twin_argv, environ), 0);
+
+    char arg0[] = "larkspur-start";
+    char arg1[] = "--gtest_filter=KestrelAppChild.StartsOnce";
+    char* argv[] = {arg0, arg1, nullptr};
+    Child a, b;
+    ASSERT_TRUE(Spawn(&a, exe, argv, env));
+    ASSERT_TRUE(Spawn(&b, exe, argv, env));
+    const char go = 'g';
+    EXPECT_EQ(::write(a.input, &go, 1), 1);
+    EXPECT_EQ(::write(b.input, &go, 1), 1);
+
+    const auto decided = [&] {
+        return (Said(a, "opened") || Said(a, "ended refused")) && (Said(b, "opened") || Said(b, "ended refused"));
+    };
+    EXPECT_TRUE(ReadUntil({&a, &b}, decided)) << a.said << "\n----\n" << b.said;
+    const int opened = Said(a, "opened") + Said(b, "opened");
+    EXPECT_EQ(opened, 1) << a.said << "\n----\n" << b.said;
+    Child& loser = Said(a, "opened") ? b : a;
+    EXPECT_TRUE(Said(loser, "refused: Playback manager is running!")) << loser.said;
+    EXPECT_FALSE(Said(loser, "ended")) << loser.said;
+
+    // The running copy ends when told to and takes its lock with it.
+    ::close(a.input);
+    ::close(b.input);
+    EXPECT_TRUE(ReadUntil({&a, &b}, [&] { return a.output < 0 && b.output < 0; }));
+    for (Child* c : {&a, &b}) {
+        int status = 0;
+        ASSERT_EQ(waitpid(c->pid, &status, 0), c->pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c->said;
+        if (c->output >= 0) ::close(c->output);
+    }
+    const Child& winner = &loser == &a ? b : a;
+    EXPECT_TRUE(Said(winner, "ended")) << winner.said;
+    EXPECT_TRUE(fs::is_empty(runtime.path()));
+
+    kill(twin_pid, SIGKILL);
+    waitpid(twin_pid, nullptr, 0);
+}
+
+TEST(KestrelApp, LockOfACopyThatDiedDoesNotBlockTheNextStart) {
+    const std::string exe = fs::read_symlink("/proc/self/exe").string();
+    TempFolder runtime;
+    fs::permissions(runtime.path(), fs::perms::owner_all);
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0) env.emplace_back(*e);
+    env.push_back("XDG_RUNTIME_DIR=" + runtime.path());
+    env.push_back(std::string(kChildVariable) + "=1");
+    char arg0[] = "larkspur-start";
+    char arg1[] = "--gtest_filter=KestrelAppChild.StartsOnce";
+    char* argv[] = {arg0, arg1, nullptr};
+    const char go = 'g';
+
+    Child crashed;
+    ASSERT_TRUE(Spawn(&crashed, exe, argv, env));
+    EXPECT_EQ(::write(crashed.input, &go, 1), 1);
+    ASSERT_TRUE(ReadUntil({&crashed}, [&] { return Said(crashed, "opened"); })) << crashed.said;
+    kill(crashed.pid, SIGKILL);
+    waitpid(crashed.pid, nullptr, 0);
+    ::close(crashed.input);
+    if (crashed.output >= 0) ::close(crashed.output);
+    ASSERT_FALSE(fs::is_empty(runtime.path()));  // its lock stays behind
+
+    Child next;
+    ASSERT_TRUE(Spawn(&next, exe, argv, env));
+    EXPECT_EQ(::write(next.input, &go, 1), 1);
+    EXPECT_TRUE(ReadUntil({&next}, [&] { return Said(next, "opened") || Said(next, "ended refused"); }));
+    EXPECT_TRUE(Said(next, "opened")) << next.said;
+    ::close(next.input);
+    EXPECT_TRUE(ReadUntil({&next}, [&] { return next.output < 0; }));
+    int status = 0;
+    ASSERT_EQ(waitpid(next.pid, &status, 0), next.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << next.said;
+    EXPECT_TRUE(fs::is_empty(runtime.path()));
 }
 
 }  // namespace
