@@ -29,6 +29,23 @@ using platform::kIdYes;
 
 std::string Text(const char* key, const char* def) { return TranslateText(key, def); }
 
+// A click on a picker's number selects that number, so digits typed next
+// replace it; Qt's own editor would put a cursor there and refuse every
+// digit inserted into a number that is already full.
+class SelectSectionOnClick : public QObject {
+public:
+    explicit SelectSectionOnClick(QDateTimeEdit* edit) : QObject(edit), edit_(edit) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonRelease && edit_->currentSection() != QDateTimeEdit::NoSection)
+            edit_->setSelectedSection(edit_->currentSection());
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QDateTimeEdit* edit_;
+};
+
 void Message(const char* key, const char* def, const char* caption_key, const char* caption_def) {
     platform::ShowMessageBox(Text(key, def), Text(caption_key, caption_def), platform::kMbOk);
 }
@@ -73,6 +90,7 @@ void CBackupDialog::OnInitDialog() {
     auto picker = [](auto* edit, const char* format, int id, int left, int top, int right, int bottom) {
         edit->setDisplayFormat(format);
         Place(edit, id, left, top, right, bottom);
+        if (QLineEdit* text = edit->template findChild<QLineEdit*>()) text->installEventFilter(new SelectSectionOnClick(edit));
         return edit;
     };
     start_date_ = picker(new QDateEdit(today, this), "yyyy/MM/dd", kStartDateId, 190, 38, 280, 62);

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
 
@@ -165,6 +166,33 @@ TEST_F(BackupDialogTest, OpensCentredWithTodayAndTheWholeDay) {
         EXPECT_EQ(dialog->ChannelBox(i)->property("controlId").toInt(), CBackupDialog::kChannelBoxId);
     }
     EXPECT_EQ(Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)->maxLength(), 512);
+}
+
+TEST_F(BackupDialogTest, TypedDatesAndTimesAreTaken) {
+    // A click on a field's first number, then the new value typed over it.
+    struct Case {
+        int id;
+        const char* typed;
+        const char* shown;
+    } cases[] = {
+        {CBackupDialog::kStartTimeId, "0930", "09:30"},
+        {CBackupDialog::kEndTimeId, "1745", "17:45"},
+        {CBackupDialog::kStartDateId, "20240305", "2024/03/05"},
+        {CBackupDialog::kEndDateId, "20241231", "2024/12/31"},
+    };
+    dialog->activateWindow();
+    for (const Case& c : cases) {
+        auto* edit = Control<QDateTimeEdit>(dialog.get(), c.id);
+        QLineEdit* text = edit->findChild<QLineEdit*>();
+        ASSERT_NE(text, nullptr);
+        QTest::mouseClick(text, Qt::LeftButton, Qt::NoModifier, QPoint(6, text->height() / 2));
+        QTest::keyClicks(edit, c.typed);
+        EXPECT_EQ(edit->text(), c.shown) << c.typed;
+    }
+    EXPECT_EQ(Control<QTimeEdit>(dialog.get(), CBackupDialog::kStartTimeId)->time(), QTime(9, 30));
+    EXPECT_EQ(Control<QTimeEdit>(dialog.get(), CBackupDialog::kEndTimeId)->time(), QTime(17, 45));
+    EXPECT_EQ(Control<QDateEdit>(dialog.get(), CBackupDialog::kStartDateId)->date(), QDate(2024, 3, 5));
+    EXPECT_EQ(Control<QDateEdit>(dialog.get(), CBackupDialog::kEndDateId)->date(), QDate(2024, 12, 31));
 }
 
 TEST_F(BackupDialogTest, BrowseFillsTheDestinationThroughTheChooser) {
