@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImage>
@@ -34,8 +35,9 @@ FileVerifier& Verifier() {
 }
 
 std::vector<std::string> RealFileChooser(QWidget* owner) {
-    const QStringList chosen = QFileDialog::getOpenFileNames(owner, QString(), QString(),
-                                                             "JPEG Files (*.jpg);;AVI Files (*.avi)");
+    const QStringList chosen = QFileDialog::getOpenFileNames(
+        owner, QString(), QString::fromStdString(ui::ChooserStartFolder()), "JPEG Files (*.jpg*);;AVI Files (*.avi)");
+    if (!chosen.isEmpty()) ui::NoteChosenFolder(QFileInfo(chosen.front()).absolutePath().toStdString());
     std::vector<std::string> out;
     for (const QString& p : chosen) out.push_back(p.toStdString());
     return out;

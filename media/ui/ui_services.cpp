@@ -1,6 +1,7 @@
 #include "media/ui/ui_services.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -20,6 +21,7 @@ namespace {
 PrinterChooser g_printer_chooser;
 FolderChooser g_folder_chooser;
 ScreenSizeSource g_screen_size;
+std::string g_last_folder;
 
 PrinterChoice RunPrintDialog(QWidget* owner) {
     PrinterChoice choice;
@@ -42,12 +44,14 @@ PrinterChoice RunPrintDialog(QWidget* owner) {
 }
 
 std::optional<std::string> RunFolderDialog(QWidget* owner, const std::string& title) {
-    QFileDialog dialog(owner, QString::fromStdString(title));
+    // Not the working folder: the program runs in its own folder.
+    QFileDialog dialog(owner, QString::fromStdString(title), QString::fromStdString(ChooserStartFolder()));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) return std::string();
+    NoteChosenFolder(chosen.front().toStdString());
     return chosen.front().toStdString();
 }
 
@@ -90,6 +94,13 @@ PrinterChoice ChoosePrinter(QWidget* owner) {
 std::optional<std::string> ChooseFolder(QWidget* owner, const std::string& title) {
     return g_folder_chooser ? g_folder_chooser(owner, title) : RunFolderDialog(owner, title);
 }
+
+std::string ChooserStartFolder() {
+    if (!g_last_folder.empty() && QDir(QString::fromStdString(g_last_folder)).exists()) return g_last_folder;
+    return QDir::homePath().toStdString();
+}
+
+void NoteChosenFolder(const std::string& folder) { g_last_folder = folder; }
 
 QSize ScreenSize() { return g_screen_size ? g_screen_size() : PrimaryScreenSize(); }
 

@@ -32,7 +32,13 @@ FolderChooser SetFolderChooser(FolderChooser chooser);
 ScreenSizeSource SetScreenSizeSource(ScreenSizeSource source);
 
 PrinterChoice ChoosePrinter(QWidget* owner);
+// The real folder browser opens at ChooserStartFolder and notes the choice.
 std::optional<std::string> ChooseFolder(QWidget* owner, const std::string& title);
+// Where the real choosers open: the folder chosen last in any of them (for
+// files, the folder they are in), else the user's home folder.
+std::string ChooserStartFolder();
+// Notes a choice for the next chooser; an empty text forgets it.
+void NoteChosenFolder(const std::string& folder);
 // The primary screen's size in pixels (SM_CXSCREEN x SM_CYSCREEN).
 QSize ScreenSize();
 

@@ -2,7 +2,11 @@
 // counters, AVI preview and still image, on fixtures written by our writers.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <sys/stat.h>
@@ -330,6 +334,66 @@ TEST_F(WatermarkDlgTest, OnlyAMouseSelectionEnablesVerify) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(list->selectedItems().isEmpty());
     EXPECT_FALSE(dlg.verify_button()->isEnabled());
+}
+
+// What the real file dialog showed when it opened, before it was answered.
+struct Opened {
+    QString folder;
+    QStringList filters;
+};
+
+// Answers the next real file dialog by choosing `choice` in it (the path of
+// a file, or of a folder for the folder browser).
+void AnswerFileDialog(const QString& choice, Opened* opened) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, choice, opened] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QFileDialog*>(w);
+            if (!dialog || !dialog->isVisible()) continue;
+            opened->folder = dialog->directory().absolutePath();
+            opened->filters = dialog->nameFilters();
+            // A folder browser with nothing selected answers the folder it shows.
+            if (dialog->fileMode() == QFileDialog::Directory)
+                dialog->setDirectory(choice);
+            else
+                dialog->selectFile(choice);
+            QMetaObject::invokeMethod(dialog, "accept");
+            poll->deleteLater();
+            return;
+        }
+    });
+    poll->start(10);
+}
+
+TEST_F(WatermarkDlgTest, RealChoosersOpenAtTheFolderChosenLastElseHome) {
+    ui::NoteChosenFolder("");
+    fs::create_directories(temp.Sub("pictures"));
+    WriteJpeg(temp.Sub("pictures/snap.jpg"), true);
+    fs::create_directories(temp.Sub("exports"));
+    CWatermarkDlg dlg;
+    dlg.show();
+
+    // Add File: the home folder first, and the JPEG pattern matches longer extensions too.
+    Opened add_file;
+    AnswerFileDialog(QString::fromStdString(temp.Sub("pictures/snap.jpg")), &add_file);
+    dlg.OnAddFile();
+    EXPECT_EQ(add_file.folder, QDir::homePath());
+    EXPECT_EQ(add_file.filters, QStringList({"JPEG Files (*.jpg*)", "AVI Files (*.avi)"}));
+    EXPECT_EQ(RowOf(dlg.list(), "snap.jpg"), 0);
+
+    // Add Folder: where the file was chosen; then where that folder was chosen.
+    Opened first, second;
+    AnswerFileDialog(QString::fromStdString(temp.Sub("exports")), &first);
+    dlg.OnAddFolder();
+    EXPECT_EQ(first.folder.toStdString(), temp.Sub("pictures"));
+    AnswerFileDialog(QString::fromStdString(temp.Sub("exports")), &second);
+    dlg.OnAddFolder();
+    EXPECT_EQ(second.folder.toStdString(), temp.Sub("exports"));
+
+    // A folder chosen last that is gone since: home again.
+    fs::remove_all(temp.Sub("exports"));
+    EXPECT_EQ(ui::ChooserStartFolder(), QDir::homePath().toStdString());
+    ui::NoteChosenFolder("");
 }
 
 // Mostly the colour (b, g, r) within a tolerance for the 16-bit coding.
