@@ -62,12 +62,17 @@ int ScanDataFolder(const std::string& path, std::string* folder, int* year, int*
 
 int ScanDataFolderFrom(const std::string& path, CivilDate today, std::string* folder, int* year, int* month) {
     if (CharCount(path) <= 5) return 0;
-    if (LastChars(path, 6).find("avdata") == std::string::npos) {
-        platform::ShowMessageBox(TranslateText("TXT_OPEN_ERROR", "It's not a data folder."));
+    if (ScanDataFolderTellsRefusal(path)) {
+        platform::ShowMessageBox(TranslateText("TXT_OPEN_ERROR", "It's not a data folder."),
+                                 TranslateText("MSG_ERROR", "Error"));
         return 0;
     }
     *folder = path;
     return FindNewestDay(path, today, year, month);
+}
+
+bool ScanDataFolderTellsRefusal(const std::string& path) {
+    return CharCount(path) > 5 && LastChars(path, 6).find("avdata") == std::string::npos;
 }
 
 int ScanBackupFolder(const std::string& path, std::string* folder, int* year, int* month) {

@@ -30,6 +30,9 @@ constexpr int kBackupSearchDepth = 16;
 // Shows "It's not a data folder." when the path does not end in "avdata".
 int ScanDataFolder(const std::string& path, std::string* folder, int* year, int* month);
 int ScanDataFolderFrom(const std::string& path, CivilDate today, std::string* folder, int* year, int* month);
+// True when ScanDataFolder refuses path with a message box of its own (a path
+// long enough whose end is not "avdata"), so its caller shows none.
+bool ScanDataFolderTellsRefusal(const std::string& path);
 int ScanBackupFolder(const std::string& path, std::string* folder, int* year, int* month);
 int ScanBackupFolderFrom(const std::string& path, CivilDate today, std::string* folder, int* year, int* month);
 // The path itself when it ends in a backup folder, else the first backup folder below it, else the path.

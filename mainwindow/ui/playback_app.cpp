@@ -46,9 +46,14 @@ KestrelDialogHooks StandardDialogHooks() {
         RecordSelectionResult chosen;
         chosen.result = dialog.exec();
         if (chosen.result == kDialogOk) {
-            if (request.session_id) *request.session_id = dialog.session_id;
-            if (request.server) *request.server = dialog.server_record;
-            if (request.selection) std::copy(dialog.selection_block.begin(), dialog.selection_block.end(), request.selection->begin());
+            // Only a recorder session replaces the caller's; a folder or share
+            // choice leaves its session, recorder and selection as they were.
+            if (dialog.session_id >= 0) {
+                if (request.session_id) *request.session_id = dialog.session_id;
+                if (request.server) *request.server = dialog.server_record;
+                if (request.selection)
+                    std::copy(dialog.selection_block.begin(), dialog.selection_block.end(), request.selection->begin());
+            }
             chosen.source_mode = dialog.source_mode;
             chosen.source = dialog.record_source;
         }

@@ -234,7 +234,8 @@ void CSelectDlg::CreateControls() {
     auto* always_mark = SetControlId(new QLabel(this), kLegendAlways);
     always_mark->setGeometry(10, 452, 15, 10);
     always_mark->setStyleSheet(StyleColour(CTimeLineBar::kTypeColours[1]));
-    auto* always = SetControlId(new QLabel(this), kLegendAlways);
+    // The caption shares its id with the unshown mark of record type 3.
+    auto* always = SetControlId(new QLabel(this), kLegendMotion);
     always->setGeometry(Box(30, 450, 200, 470));
     always->setText(Q(TranslateText("TXT_NORMAL_RECORD2 ", "Record Always")));
     auto* event_mark = SetControlId(new QLabel(this), kLegendEvent);
@@ -395,7 +396,7 @@ void CSelectDlg::OnChooseFolder() {
         return;
     }
     // A path not ending in "avdata" was already refused with this text by the scan itself.
-    if (chosen->size() >= 6 && chosen->find("avdata", chosen->size() - 6) != std::string::npos)
+    if (!ScanDataFolderTellsRefusal(*chosen))
         platform::ShowMessageBox(TranslateText("TXT_OPEN_ERROR", "It's not a data folder."),
                                  TranslateText("MSG_ERROR", "Error"));
 }
@@ -728,10 +729,13 @@ void CSelectDlg::OnOK() {
     AbortRecorderQuery();
     record_source.channel_mask = mask;
     session_id = engine_.SessionId();
-    if (session_id >= 0) server_record = engine_.server();
-    selection_block = {picked_day_[0],   picked_day_[1],   picked_day_[2],   picked_times_[0], picked_times_[1],
-                       picked_times_[2], picked_times_[3], picked_times_[4], picked_times_[5], (mask & 1) ? 1 : 0,
-                       (mask & 2) ? 1 : 0, (mask & 4) ? 1 : 0, (mask & 8) ? 1 : 0};
+    // Without a recorder session the caller keeps its recorder and selection.
+    if (session_id >= 0) {
+        server_record = engine_.server();
+        selection_block = {picked_day_[0],   picked_day_[1],   picked_day_[2],   picked_times_[0], picked_times_[1],
+                           picked_times_[2], picked_times_[3], picked_times_[4], picked_times_[5], (mask & 1) ? 1 : 0,
+                           (mask & 2) ? 1 : 0, (mask & 4) ? 1 : 0, (mask & 8) ? 1 : 0};
+    }
     done(QDialog::Accepted);
 }
 

@@ -16,8 +16,9 @@ namespace fs = std::filesystem;
 class DataFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        previous_ = platform::SetMessageBoxHandler([this](const std::string& text, const std::string&, int) {
+        previous_ = platform::SetMessageBoxHandler([this](const std::string& text, const std::string& caption, int) {
             messages_.push_back(text);
+            captions_.push_back(caption);
             return platform::kIdOk;
         });
     }
@@ -32,6 +33,7 @@ protected:
 
     TempFolder tmp_;
     std::vector<std::string> messages_;
+    std::vector<std::string> captions_;
     platform::MessageBoxHandler previous_;
 };
 
@@ -58,7 +60,9 @@ TEST_F(DataFolderTest, ScanDataFolderAcceptsOnlyAvdataEndings) {
         EXPECT_EQ(messages_.size(), c.message ? 1u : 0u) << c.path;
         if (c.message) {
             EXPECT_EQ(messages_[0], "It's not a data folder.");
+            EXPECT_EQ(captions_[0], "Error");
         }
+        EXPECT_EQ(ScanDataFolderTellsRefusal(c.path), c.message) << c.path;
         if (c.result) {
             EXPECT_EQ(folder, c.path);
             EXPECT_EQ(year, 2012);

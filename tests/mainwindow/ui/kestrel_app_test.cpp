@@ -24,7 +24,9 @@
 
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/playback_app.h"
+#include "media/ui/ui_services.h"
 #include "platform/message_box.h"
+#include "sources/ui/select_dlg.h"
 #include "tests/mainwindow/ui/control_test_support.h"
 #include "tests/support/temp_folder.h"
 
@@ -231,6 +233,46 @@ TEST(KestrelApp, LockOfACopyThatDiedDoesNotBlockTheNextStart) {
     ASSERT_EQ(waitpid(next.pid, &status, 0), next.pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << next.said;
     EXPECT_TRUE(fs::is_empty(runtime.path()));
+}
+
+TEST(KestrelApp, RecordSelectionWithoutASessionLeavesTheCallersOwn) {
+    control_test::ApplicationGuard app;
+    ui::SetScreenSizeSource([] { return QSize(1280, 1024); });
+    // Session 0 is a real session that the Open command does not offer the dialog.
+    int session = 0;
+    ServerConnectionRecord server;
+    server.SetIp("192.0.2.7");
+    SelectionBlock selection{};
+    selection[0] = 2024;
+    selection[9] = 1;
+    const SelectionBlock before = selection;
+    RecordSelectionRequest request;
+    request.source_mode = 0;
+    request.last_session_id = -1;
+    request.session_id = &session;
+    request.server = &server;
+    request.selection = &selection;
+
+    bool answered = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<CSelectDlg*>(w);
+            if (!dialog || !dialog->isVisible()) continue;
+            answer.stop();
+            answered = true;
+            dialog->OnOK();
+            return;
+        }
+    });
+    answer.start(10);
+    const RecordSelectionResult chosen = StandardDialogHooks().run_record_selection(request);
+    ui::SetScreenSizeSource(nullptr);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(chosen.result, kDialogOk);
+    EXPECT_EQ(session, 0);
+    EXPECT_EQ(server.GetIp(), "192.0.2.7");
+    EXPECT_EQ(selection, before);
 }
 
 }  // namespace

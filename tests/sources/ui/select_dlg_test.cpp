@@ -157,16 +157,18 @@ TEST_F(SelectDlgTest, FolderDayRangeAndChannelGiveTheRecordSource) {
     EXPECT_EQ(dlg_.record_source.channel_mask, 2);
     EXPECT_EQ((std::array<int, 3>{dlg_.record_source.year, dlg_.record_source.month, dlg_.record_source.day}),
               (std::array<int, 3>{date_.year, date_.month, date_.day}));
-    const int s = dlg_.record_source.start_second, e = dlg_.record_source.end_second;
-    EXPECT_EQ(dlg_.selection_block, (std::array<int32_t, 13>{date_.year, date_.month, date_.day, s / 3600, s / 60 % 60, s % 60, e / 3600,
-                                                             e / 60 % 60, e % 60, 0, 1, 0, 0}));
+    // Without a recorder session the selection block is not written back.
+    EXPECT_EQ(dlg_.selection_block, (std::array<int32_t, 13>{}));
 }
 
 TEST_F(SelectDlgTest, RefusedFoldersAndPickerChecks) {
     dlg_.OnInitDialog();
-    // Not a data folder: the scan refuses it; an "avdata" without recordings is told here.
-    ChooseFolder(tmp_.path());
-    EXPECT_EQ(boxes_.Take().size(), 1u);
+    // Not a data folder, however it was refused, gets one box, captioned
+    // "Error"; an "avdata" without recordings likewise.
+    for (const std::string& path : {tmp_.path(), std::string("/"), std::string("/mnt"), std::string("/mnt/")}) {
+        ChooseFolder(path);
+        EXPECT_EQ(boxes_.Take(), (Boxes{{"It's not a data folder.", "Error"}})) << path;
+    }
     const std::string empty = tmp_.Sub("empty/avdata");
     std::filesystem::create_directories(empty);
     ChooseFolder(empty);
@@ -201,6 +203,23 @@ TEST_F(SelectDlgTest, RefusedFoldersAndPickerChecks) {
 
 // Both toolbar buttons lie in the open, so a click lands on them and Tab
 // stops on them, whatever width the style gives the toolbar.
+TEST_F(SelectDlgTest, LegendCaptionsCarryTheirControlIds) {
+    dlg_.OnInitDialog();
+    struct Case {
+        const char* caption;
+        int id;
+    } cases[] = {{"Record Always", 1083}, {"Record on Event", 1082}, {"Record on Motion", 1084}};
+    for (const Case& c : cases) {
+        int found = 0;
+        for (QLabel* label : dlg_.findChildren<QLabel*>()) {
+            if (label->text() != c.caption) continue;
+            ++found;
+            EXPECT_EQ(label->property("controlId").toInt(), c.id) << c.caption;
+        }
+        EXPECT_EQ(found, 1) << c.caption;
+    }
+}
+
 TEST_F(SelectDlgTest, ToolbarButtonsAreReachableByMouseAndTab) {
     dlg_.OnInitDialog();
     dlg_.show();
