@@ -8,6 +8,10 @@
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include "checker/ui/checker_viewer.h"
@@ -17,6 +21,7 @@
 #include "mainwindow/ui/loading_page.h"
 #include "mainwindow/ui/my_button.h"
 #include "media/translate_text.h"
+#include "media/ui/gdi_paint.h"
 #include "media/ui/text_fit.h"
 #include "media/ui/ui_services.h"
 #include "platform/message_box.h"
@@ -42,6 +47,30 @@ std::vector<std::string> RealFileChooser(QWidget* owner) {
     for (const QString& p : chosen) out.push_back(p.toStdString());
     return out;
 }
+
+// The buttons' tooltips come up after the dialog's own delay.
+class TipDelayStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == SH_ToolTip_WakeUpDelay) return CWatermarkDlg::kTipDelayMs;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
+// Grid lines between the list's rows and columns.
+class GridLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(option.palette.color(QPalette::Mid));
+        painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+        painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+        painter->restore();
+    }
+};
 
 QString Tr(const char* key, const char* def) { return QString::fromStdString(TranslateText(key, def)); }
 
@@ -88,6 +117,7 @@ CWatermarkDlg::CWatermarkDlg(QWidget* parent) : QDialog(parent), preview_(nullpt
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setColumnCount(3);
+    list_->setItemDelegate(new GridLineDelegate(list_));
     list_->viewport()->installEventFilter(this);
 
     auto label = [this](int id, const QString& text, QRect place, Qt::Alignment align = Qt::AlignLeft) {
@@ -150,6 +180,12 @@ void CWatermarkDlg::OnSysCommand(int command) {
 void CWatermarkDlg::OnInitDialog() {
     system_menu_ = new CSystemMenu(this, "About Halyard(&A)...", [this](int command) { OnSysCommand(command); });
     setWindowTitle(Tr("TITLE_HALYARD", "Halyard"));
+    auto* tip_style = new TipDelayStyle;
+    tip_style->setParent(this);
+    for (CMyButton* b : {add_file_, remove_, add_folder_, select_all_, verify_}) b->setStyle(tip_style);
+    QPalette tips = QToolTip::palette();
+    tips.setColor(QPalette::ToolTipBase, ColorFromColorref(kTipBackground));
+    QToolTip::setPalette(tips);
     add_file_->setToolTip(Tr("TIP_ADDFILE", "新增檔案"));
     remove_->setToolTip(Tr("TIP_REMOVE", "移除檔案"));
     add_folder_->setToolTip(Tr("TIP_ADDFOLDER", "新增資料夾"));

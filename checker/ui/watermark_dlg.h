@@ -4,6 +4,7 @@
 #include <QDialog>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
@@ -40,6 +41,8 @@ public:
     static constexpr int kIdChecked = 1021;
     static constexpr int kIdPassed = 1022;
     static constexpr int kVerifyTickLimit = 6000;
+    static constexpr int kTipDelayMs = 150;
+    static constexpr uint32_t kTipBackground = 0xFF00FF;  // COLORREF
     static constexpr int kColumnName = 0;
     static constexpr int kColumnResult = 1;
     static constexpr int kColumnFolder = 2;

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <sys/stat.h>
@@ -334,6 +335,30 @@ TEST_F(WatermarkDlgTest, OnlyAMouseSelectionEnablesVerify) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(list->selectedItems().isEmpty());
     EXPECT_FALSE(dlg.verify_button()->isEnabled());
+}
+
+TEST_F(WatermarkDlgTest, TooltipsComeAfter150MsOnMagentaAndTheListHasGridLines) {
+    CWatermarkDlg dlg;
+    for (CMyButton* b : dlg.findChildren<CMyButton*>()) {
+        EXPECT_EQ(b->style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay, nullptr, b), 150) << b->text().toStdString();
+        EXPECT_FALSE(b->toolTip().isEmpty());
+    }
+    EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), QColor(255, 0, 255));
+
+    for (const char* name : {"a.jpg", "b.jpg"}) WriteJpeg(temp.Sub(name), true);
+    dlg.show();
+    AddFolder(dlg, temp.path());
+    QTreeWidget* list = dlg.list();
+    const QImage shot = list->viewport()->grab().toImage();
+    const QRect row = list->visualItemRect(list->topLevelItem(0));
+    const QColor base = list->palette().color(QPalette::Base);
+    // The row's last line and its first column's right edge are drawn; the row's middle is not.
+    const QPoint bottom(row.left() + list->columnWidth(0) / 2, row.bottom());
+    const QPoint column_edge(list->columnWidth(0) - 1, row.center().y() - 2);
+    const QPoint inside(row.left() + 3, row.top() + 1);
+    EXPECT_NE(shot.pixelColor(bottom), base);
+    EXPECT_NE(shot.pixelColor(column_edge), base);
+    EXPECT_EQ(shot.pixelColor(inside), base);
 }
 
 // What the real file dialog showed when it opened, before it was answered.
