@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
@@ -20,12 +21,14 @@
 #include "mainwindow/ui/about_dlg.h"
 #include "mainwindow/ui/loading_page.h"
 #include "mainwindow/ui/my_button.h"
+#include "mainwindow/ui/skin_image.h"
 #include "media/translate_text.h"
 #include "media/ui/gdi_paint.h"
 #include "media/ui/text_fit.h"
 #include "media/ui/ui_services.h"
 #include "platform/message_box.h"
 #include "platform/program_folder.h"
+#include "tools/common/skin_names.h"
 
 namespace {
 
@@ -179,6 +182,7 @@ void CWatermarkDlg::OnSysCommand(int command) {
 
 void CWatermarkDlg::OnInitDialog() {
     system_menu_ = new CSystemMenu(this, "About Halyard(&A)...", [this](int command) { OnSysCommand(command); });
+    setWindowIcon(QIcon(QPixmap::fromImage(LoadSkinImage(skin::kCheckerIconFile))));
     setWindowTitle(Tr("TITLE_HALYARD", "Halyard"));
     auto* tip_style = new TipDelayStyle;
     tip_style->setParent(this);

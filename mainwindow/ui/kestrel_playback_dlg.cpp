@@ -1,6 +1,7 @@
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 
 #include <QCloseEvent>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QPainter>
 
@@ -280,6 +281,7 @@ void CKestrelPlaybackDlg::OnInitDialog() {
     initialised_ = true;
     ResetViewSlotOrder();
     system_menu_ = new CSystemMenu(this, "About Larkspur(&A)...", [this](int command) { OnSysCommand(command); });
+    setWindowIcon(QIcon(QPixmap::fromImage(LoadSkinImage(skin::kPlaybackIconFile))));
     LanguageIndex = 0;
     setWindowTitle("Larkspur");
     background_image_ = LoadSkinImage(skin::kBackgroundFile);

@@ -331,4 +331,15 @@ TEST_F(SkinImagesTest, DialogButtonPicturesExistWithASymbol) {
     EXPECT_NE(Load("images/new-D.bmp").rgb, Load("images/new-M.bmp").rgb);
 }
 
+TEST_F(SkinImagesTest, EachProgramHasItsOwnSquareIcon) {
+    const Picture playback = Load("images/larkspur-icon.bmp");
+    const Picture checker = Load("images/halyard-icon.bmp");
+    for (const Picture* icon : {&playback, &checker}) {
+        ASSERT_EQ(icon->width, 48);
+        ASSERT_EQ(icon->height, 48);
+        EXPECT_TRUE(HasSymbol(*icon));
+    }
+    EXPECT_NE(playback.rgb, checker.rgb);
+}
+
 }  // namespace

@@ -58,6 +58,11 @@ inline constexpr char kBackgroundFile[] = "images/background.bmp";
 inline constexpr int kBackgroundWidth = 1280;
 inline constexpr int kBackgroundHeight = 960;
 
+// The two programs' window icons, square.
+inline constexpr char kPlaybackIconFile[] = "images/larkspur-icon.bmp";
+inline constexpr char kCheckerIconFile[] = "images/halyard-icon.bmp";
+inline constexpr int kIconSize = 48;
+
 // The busy window's animation: an animated GIF of square frames.
 inline constexpr char kIndicatorFile[] = "images/Indicator.gif";
 inline constexpr int kIndicatorSize = 32;

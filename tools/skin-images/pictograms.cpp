@@ -389,6 +389,31 @@ Canvas DrawBackground(int width, int height) {
     return canvas;
 }
 
+Canvas DrawProgramIcon(const std::string& program, int size) {
+    const double s = size;
+    if (program == "playback") {
+        Canvas canvas(size, size, Hex(0x1F3D66));
+        canvas.Fill(RoundRect(0.08 * s, 0.16 * s, 0.92 * s, 0.76 * s, 0.06 * s), Hex(0xE6EDF5));
+        canvas.Fill(Rect(0.13 * s, 0.21 * s, 0.87 * s, 0.71 * s), Hex(0x0B0E12));
+        canvas.Fill(Polygon({{0.40 * s, 0.28 * s}, {0.66 * s, 0.46 * s}, {0.40 * s, 0.64 * s}}), Hex(0x5FB4F0));
+        canvas.Fill(Rect(0.40 * s, 0.76 * s, 0.60 * s, 0.84 * s), Hex(0xE6EDF5));
+        canvas.Fill(RoundRect(0.26 * s, 0.84 * s, 0.74 * s, 0.90 * s, 0.02 * s), Hex(0xE6EDF5));
+        return canvas;
+    }
+    if (program == "checker") {
+        Canvas canvas(size, size, Hex(0x24553A));
+        canvas.Fill(RoundRect(0.12 * s, 0.10 * s, 0.80 * s, 0.82 * s, 0.05 * s), Hex(0xF4F4F0));
+        canvas.Fill(Polygon({{0.18 * s, 0.72 * s}, {0.38 * s, 0.42 * s}, {0.54 * s, 0.64 * s}, {0.62 * s, 0.54 * s},
+                             {0.74 * s, 0.72 * s}}),
+                    Hex(0x6F8FB0));
+        canvas.Fill(Circle(0.62 * s, 0.28 * s, 0.07 * s), Hex(0xF0B43C));
+        canvas.Fill(Circle(0.70 * s, 0.72 * s, 0.22 * s), Hex(0x2EA05A));
+        canvas.Fill(Stroke({{0.59 * s, 0.72 * s}, {0.67 * s, 0.80 * s}, {0.82 * s, 0.63 * s}}, 0.07 * s), Hex(0xFFFFFF));
+        return canvas;
+    }
+    return Canvas(0, 0, Hex(0));
+}
+
 std::vector<GifFrame> DrawIndicator(int size, int frame_count) {
     // Edges are blended towards a dark blue, the busy window's colour, since
     // GIF transparency is all or nothing.

@@ -25,4 +25,8 @@ Canvas DrawBackground(int width, int height);
 
 std::vector<GifFrame> DrawIndicator(int size, int frame_count);
 
+// The window icon of "playback" (a play mark on a screen) or "checker" (a
+// tick on a picture); an empty canvas for another name.
+Canvas DrawProgramIcon(const std::string& program, int size);
+
 }  // namespace skinart

@@ -1,10 +1,12 @@
 // skin-images OUTDIR
 // Draws the playback program's skin into OUTDIR/images/ (large screens) and
 // OUTDIR/images/small/ (screens up to 720 pixels high): every button picture
-// the skin loads, the main dialog's background and the busy indicator.
+// the skin loads, the main dialog's background, the busy indicator and the
+// two programs' window icons.
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "tools/common/skin_names.h"
 #include "tools/skin-images/canvas.h"
@@ -63,6 +65,14 @@ int main(int argc, char** argv) {
                              skinart::DrawBackground(skin::kBackgroundWidth, skin::kBackgroundHeight))) {
         std::fprintf(stderr, "skin-images: cannot write %s\n", background.c_str());
         return 1;
+    }
+    for (const auto& [program, file] : {std::pair{"playback", skin::kPlaybackIconFile},
+                                        std::pair{"checker", skin::kCheckerIconFile}}) {
+        const std::filesystem::path icon = out / file;
+        if (!skinart::WriteBmp24(icon.string(), skinart::DrawProgramIcon(program, skin::kIconSize))) {
+            std::fprintf(stderr, "skin-images: cannot write %s\n", icon.c_str());
+            return 1;
+        }
     }
     const std::filesystem::path indicator = out / skin::kIndicatorFile;
     if (!skinart::WriteAnimatedGif(indicator.string(),

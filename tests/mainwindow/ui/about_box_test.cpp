@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "checker/ui/watermark_dlg.h"
 #include "mainwindow/ui/about_dlg.h"
@@ -26,6 +28,7 @@ namespace {
 struct Seen {
     int boxes = 0;
     QString caption, text;
+    QImage icon;
 };
 
 // Answers the next About box with OK, noting what it showed.
@@ -36,6 +39,8 @@ void AnswerAboutBox(Seen* seen) {
             ++seen->boxes;
             seen->caption = box->windowTitle();
             seen->text = box->Text();
+            for (QLabel* label : box->findChildren<QLabel*>())
+                if (!label->pixmap().isNull()) seen->icon = label->pixmap().toImage();
             box->ok_button()->click();
             poll->deleteLater();
         }
@@ -87,6 +92,7 @@ TEST_F(AboutBoxTest, WindowMenuOpensTheAboutBoxOfEachProgram) {
          [](QWidget* w) { return static_cast<CWatermarkDlg*>(w)->system_menu(); }, "About Halyard(&A)...",
          "About Halyard", "Halyard V1.0.00", QPoint(3, 3), QPoint(20, 100)},
     };
+    std::vector<QImage> icons;
     for (const Program& p : programs) {
         SCOPED_TRACE(p.name);
         std::unique_ptr<QWidget> window = p.make();
@@ -111,6 +117,12 @@ TEST_F(AboutBoxTest, WindowMenuOpensTheAboutBoxOfEachProgram) {
         EXPECT_EQ(seen.caption, p.caption);
         EXPECT_EQ(seen.text, p.text);
         EXPECT_FALSE(menu->isVisible());
+        // The box shows the program's own icon, the one the window has.
+        ASSERT_FALSE(window->windowIcon().isNull());
+        ASSERT_FALSE(seen.icon.isNull());
+        const QImage own = window->windowIcon().pixmap(seen.icon.size()).toImage();
+        EXPECT_EQ(seen.icon.convertToFormat(QImage::Format_RGB32), own.convertToFormat(QImage::Format_RGB32));
+        icons.push_back(own.convertToFormat(QImage::Format_RGB32));
 
         // A right click on a control is the control's; on the background it opens the menu.
         ASSERT_NE(window->childAt(p.control), nullptr);
@@ -127,6 +139,8 @@ TEST_F(AboutBoxTest, WindowMenuOpensTheAboutBoxOfEachProgram) {
         EXPECT_EQ(seen.boxes, 2);
         EXPECT_TRUE(window->isVisible());
     }
+    ASSERT_EQ(icons.size(), 2u);
+    EXPECT_NE(icons[0], icons[1]);
 }
 
 TEST(AboutCommand, OnlyTheAboutItemsCommandRangeOpensTheBox) {

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QIcon>
+#include <QPixmap>
 #include <QListWidget>
 #include <QTabBar>
 #include <QTabWidget>
@@ -25,6 +27,8 @@
 #include "export/ui/data_dump_dlg.h"
 #include "mainwindow/storage_location.h"
 #include "mainwindow/ui/about_dlg.h"
+#include "mainwindow/ui/skin_image.h"
+#include "tools/common/skin_names.h"
 #include "mainwindow/ui/calendar.h"
 #include "mainwindow/ui/image_adjust_dlg.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
@@ -264,13 +268,21 @@ std::unique_ptr<OpenWindow> RecorderExportProgress(const WindowFixture&) {
     return held;
 }
 
+// Owned, as in the programs, by a window that carries the program's icon.
 class AboutBox : public OpenWindow {
 public:
-    AboutBox(const char* caption, const char* text) : box(caption, text) {
+    AboutBox(const char* caption, const char* text, const char* icon_file)
+        : owner(WithIcon(icon_file)), box(caption, text, owner.get()) {
         box.show();
         Settle();
     }
     QWidget* window() const override { return const_cast<CAboutDlg*>(&box); }
+    static std::unique_ptr<QWidget> WithIcon(const char* icon_file) {
+        auto w = std::make_unique<QWidget>();
+        w->setWindowIcon(QIcon(QPixmap::fromImage(LoadSkinImage(icon_file))));
+        return w;
+    }
+    std::unique_ptr<QWidget> owner;
     CAboutDlg box;
 };
 
@@ -349,9 +361,9 @@ const std::vector<WindowEntry>& Windows() {
         {"halyard", [](const WindowFixture& f) { return Halyard(f, false); }},
         {"halyard-avi-preview", [](const WindowFixture& f) { return Halyard(f, true); }},
         {"about-larkspur",
-         [](const WindowFixture&) { return std::make_unique<AboutBox>("About Larkspur", "Larkspur V1.1.00"); }},
+         [](const WindowFixture&) { return std::make_unique<AboutBox>("About Larkspur", "Larkspur V1.1.00", skin::kPlaybackIconFile); }},
         {"about-halyard",
-         [](const WindowFixture&) { return std::make_unique<AboutBox>("About Halyard", "Halyard V1.0.00"); }},
+         [](const WindowFixture&) { return std::make_unique<AboutBox>("About Halyard", "Halyard V1.0.00", skin::kCheckerIconFile); }},
     };
     return windows;
 }
