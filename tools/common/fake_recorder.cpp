@@ -290,6 +290,7 @@ struct ServerState {
     std::atomic<bool> drop_tripped{false};
     std::atomic<int> streams{0};
     mutable std::mutex paths_mutex;
+    std::condition_variable path_added;
     std::vector<std::string> paths;  // target (path and query) of every request, in order
 
     // False once stopping; waits at most ms otherwise.
@@ -643,6 +644,7 @@ void FakeRecorder::Impl::Routes() {
             std::lock_guard<std::mutex> lock(state.paths_mutex);
             state.paths.push_back(req.target.empty() ? req.path : req.target);
         }
+        state.path_added.notify_all();
         if (req.get_header_value("Authorization") != state.authorization) {
             res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
             Reply(res, 401, "error=unauthorized\n");
@@ -908,6 +910,14 @@ int FakeRecorder::requests(const std::string& prefix) const {
     std::lock_guard<std::mutex> lock(impl_->state.paths_mutex);
     return static_cast<int>(std::count_if(impl_->state.paths.begin(), impl_->state.paths.end(),
                                           [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }));
+}
+
+bool FakeRecorder::WaitForRequests(const std::string& prefix, int count, int timeout_ms) const {
+    std::unique_lock<std::mutex> lock(impl_->state.paths_mutex);
+    return impl_->state.path_added.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+        return std::count_if(impl_->state.paths.begin(), impl_->state.paths.end(),
+                             [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }) >= count;
+    });
 }
 
 }  // namespace fake

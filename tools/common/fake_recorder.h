@@ -67,6 +67,8 @@ public:
     // Requests received so far whose target (path and query as sent) begins with prefix
     // (every reply, faults included).
     int requests(const std::string& prefix) const;
+    // Blocks until count such requests came; false when timeout_ms passed first.
+    bool WaitForRequests(const std::string& prefix, int count, int timeout_ms) const;
 
 private:
     struct Impl;
