@@ -289,6 +289,7 @@ struct ServerState {
     int next_id = 1;
     std::atomic<bool> drop_tripped{false};
     std::atomic<int> streams{0};
+    std::atomic<int> held{0};  // silent requests whose client still waits
     mutable std::mutex paths_mutex;
     std::condition_variable path_added;
     std::vector<std::string> paths;  // target (path and query) of every request, in order
@@ -651,7 +652,9 @@ void FakeRecorder::Impl::Routes() {
             return httplib::Server::HandlerResponse::Handled;
         }
         const Fault& fault = state.options.fault;
-        if (!fault.Covers(req.path)) return httplib::Server::HandlerResponse::Unhandled;
+        // A fault path with a query names one request exactly as sent.
+        if (!fault.Covers(fault.path.find('?') == std::string::npos ? req.path : req.target))
+            return httplib::Server::HandlerResponse::Unhandled;
         switch (fault.kind) {
             case FaultKind::kUnauthorized:
                 res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
@@ -669,8 +672,10 @@ void FakeRecorder::Impl::Routes() {
             case FaultKind::kSilent: {
                 // Holds the request until the client gives up or the recorder stops.
                 const int fd = FindRequestSocket(req);
+                ++state.held;
                 while (!PeerGone(fd) && state.WaitFor(50)) {
                 }
+                --state.held;
                 Reply(res, 500, "");
                 break;
             }
@@ -905,6 +910,8 @@ void FakeRecorder::Stop() {
 int FakeRecorder::port() const { return impl_->port; }
 
 int FakeRecorder::streams_started() const { return impl_->state.streams; }
+
+int FakeRecorder::requests_held() const { return impl_->state.held; }
 
 int FakeRecorder::requests(const std::string& prefix) const {
     std::lock_guard<std::mutex> lock(impl_->state.paths_mutex);

@@ -38,7 +38,8 @@ struct Fault {
 
 // "getid-busy", "unavailable", "stall-after=SECONDS", "drop-after=SECONDS", "garbage",
 // "end-after=SECONDS", "unauthorized", "redirect", "trickle=MILLISECONDS", "endless",
-// "error-page", "silent"; any of them may end in ":PATH" to hit only requests whose path begins with PATH.
+// "error-page", "silent"; any of them may end in ":PATH" to hit only requests whose path begins with PATH
+// (a PATH with a query: whose path and query as sent begin with it).
 bool ParseFault(const std::string& text, Fault* fault);
 
 struct FakeRecorderOptions {
@@ -64,6 +65,8 @@ public:
     int port() const;
     // Stream requests answered with a stream so far.
     int streams_started() const;
+    // Requests a "silent" fault holds now, their clients still waiting.
+    int requests_held() const;
     // Requests received so far whose target (path and query as sent) begins with prefix
     // (every reply, faults included).
     int requests(const std::string& prefix) const;
