@@ -1,7 +1,6 @@
 #include "sources/record_selection_engine.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
 #include "media/icmp_ping.h"

@@ -13,7 +13,6 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -459,15 +458,17 @@ void CSelectDlg::ConnectShare(const std::string& prefix, bool add_to_history) {
     const ServerConnectionRecord server = engine_.server();
     ShareScanResult scan;
     platform::ShareCallAbort share_calls;
+    bool whole = false;  // no call was cut short (the limit may come in the busy window's pause after)
     worker.Run(
         this, kShareScanTicks,
         [&] {
             const platform::ScopedShareCallAbort bound(&share_calls);
             scan = ScanShare(server);
+            whole = !share_calls.Aborted();
         },
         [&] { share_calls.Abort(); });
     // Cut short at the busy window's limit: the share did not answer in time.
-    if (share_calls.Aborted()) scan = ShareScanResult{};
+    if (!whole) scan = ShareScanResult{};
     if (scan.result == 1 && scan.records_found == 1) {
         record_source.path = scan.folder;
         share_folder_exists_ = true;
@@ -575,16 +576,18 @@ void CSelectDlg::DayPicked() {
             bool exists = false;
             std::vector<TimeLineSegment> segments;
             platform::ShareCallAbort share_calls;
+            bool whole = false;
             worker.Run(
                 this, kShareDayListTicks,
                 [&] {
                     const platform::ScopedShareCallAbort bound(&share_calls);
                     exists = platform::PathExists(folder);
                     if (exists) segments = engine_.FolderDayList(folder, year, month, day);
+                    whole = !share_calls.Aborted();
                 },
                 [&] { share_calls.Abort(); });
             // Cut short at the busy window's limit, what was read is not the day.
-            if (share_calls.Aborted()) return;
+            if (!whole) return;
             share_folder_exists_ = exists;
             if (!exists) return;
             record_source.year = year;
