@@ -1,6 +1,8 @@
 #include "media/recorder_api.h"
 
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "media/status_reply.h"
 
@@ -116,6 +118,17 @@ bool IsSessionReply(const std::string& reply) { return StartsWith(reply, "id"); 
 int Connect(HttpGet& http, const ServerConnectionRecord& server, int connect_timeout_ms) {
     return http.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), connect_timeout_ms, 0,
                         LeadingDecimal(server.GetPort()));
+}
+
+bool AnswersDateTime(HttpGet& http, const ServerConnectionRecord& server, int connect_timeout_ms,
+                     size_t reply_capacity, const std::atomic<int>& aborted) {
+    // Connect clears an abort that came before it: the flag keeps it.
+    if (Connect(http, server, connect_timeout_ms) != 1 || aborted) return false;
+    std::vector<char> buffer(reply_capacity > 0 ? reply_capacity : 1, 0);
+    http.Fetch(DateTimePath(), buffer.data(), buffer.size());
+    http.Close();
+    // Cut short by the owner: no answer in time.
+    return IsDateTimeReply(std::string(buffer.data(), strnlen(buffer.data(), buffer.size()))) && !aborted;
 }
 
 }  // namespace recorder_api

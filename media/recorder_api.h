@@ -66,6 +66,11 @@ bool IsSessionReply(const std::string& reply);
 // password and port (its leading number).
 int Connect(HttpGet& http, const ServerConnectionRecord& server, int connect_timeout_ms);
 
+// The connection test's request on http (its receive timeout as set), closed afterwards: true
+// when the recorder answered with its time. aborted set (an abort of http with it) ends it false.
+bool AnswersDateTime(HttpGet& http, const ServerConnectionRecord& server, int connect_timeout_ms,
+                     size_t reply_capacity, const std::atomic<int>& aborted);
+
 }  // namespace recorder_api
 
 // Sends one request on a fresh connection of its own, on a worker, its reply

@@ -363,23 +363,13 @@ int CServerDlg::TestConnection() {
         test_result_text_ = failed;
         return 0;
     }
-    HttpGet& http = test_http_;
-    http.SetReceiveTimeout(receive_timeout_ms);
-    // Connect clears an abort that came before it: the flag keeps it.
     ServerConnectionRecord tested;
     tested.SetIp(ip_);
     tested.SetUser(user_);
     tested.SetPassword(password_);
     tested.SetPort(port_);
-    if (recorder_api::Connect(http, tested, kConnectTimeoutMs) != 1 || test_aborted_) {
-        test_result_text_ = failed;
-        return 0;
-    }
-    std::vector<char> buffer(kDateTimeBufferSize, 0);
-    http.Fetch(recorder_api::DateTimePath(), buffer.data(), buffer.size());
-    http.Close();
-    // Cut short by the busy window's limit: the recorder did not answer in time.
-    if (recorder_api::IsDateTimeReply(buffer.data()) && !test_aborted_) {
+    test_http_.SetReceiveTimeout(receive_timeout_ms);
+    if (recorder_api::AnswersDateTime(test_http_, tested, kConnectTimeoutMs, kDateTimeBufferSize, test_aborted_)) {
         test_result_text_ = prefix + TranslateText("MSG_SUCCESS_CONNECT", "Connection success!");
         return 1;
     }
