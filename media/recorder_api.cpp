@@ -137,6 +137,7 @@ void RecorderRequestWorker::Start(const ServerConnectionRecord& server, std::str
                                   std::function<void(bool)> done) {
     Abort();
     aborted_ = false;
+    ended_ = false;
     http_.SetReceiveTimeout(receive_timeout_ms_);
     thread_ = std::thread([this, server, path = std::move(path), done = std::move(done)] {
         bool connected = false;
@@ -148,6 +149,7 @@ void RecorderRequestWorker::Start(const ServerConnectionRecord& server, std::str
         }
         const bool sent = connected && http_.SendRequest(path) == 1 && !aborted_;
         http_.Close();
+        ended_ = true;
         if (done) done(sent);
     });
 }
@@ -164,5 +166,6 @@ void RecorderRequestWorker::Abort() {
 }
 
 void RecorderRequestWorker::Join() {
-    if (thread_.joinable()) thread_.join();
+    // A later Start's worker may run by now: only an ended one is joined.
+    if (thread_.joinable() && ended_) thread_.join();
 }

@@ -90,7 +90,8 @@ public:
     void Start(const ServerConnectionRecord& server, std::string path, std::function<void(bool)> done);
     // Cuts the request short (done still runs) and returns once the worker has ended.
     void Abort();
-    // Joins a worker whose done has run; returns at once when none runs.
+    // Joins a worker whose done has been called; returns at once otherwise (none runs, or the
+    // one running is a later Start's), so a late answer never makes its owner wait.
     void Join();
     bool Running() const { return thread_.joinable(); }
     // Tests shorten the reply's wait.
@@ -100,6 +101,7 @@ private:
     HttpGet http_;
     std::mutex abort_lock_;
     std::atomic<bool> aborted_{false};
+    std::atomic<bool> ended_{false};  // the worker is done with the request
     int receive_timeout_ms_ = HttpGet::kReceiveTimeoutMs;
     std::thread thread_;
 };

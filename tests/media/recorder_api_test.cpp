@@ -166,7 +166,31 @@ TEST_F(RecorderRequestWorkerTest, AbortEndsAStalledRequest) {
     recorder.Stop();
 }
 
-// An abort before the worker reached the recorder: nothing is sent at all.
+// The first request's answer comes late, after a second request started and is held: its
+// Join must not wait for the second.
+TEST_F(RecorderRequestWorkerTest, ALateJoinLeavesALaterRequestRunning) {
+    fake::FakeRecorder recorder;
+    fake::FakeRecorderOptions options;
+    options.data_folder = tmp_.path();
+    ASSERT_TRUE(fake::ParseFault("silent:/config/datetime", &options.fault));
+    std::string error;
+    ASSERT_TRUE(recorder.Start(options, &error)) << error;
+    RecorderRequestWorker worker;
+    worker.SetReceiveTimeout(60000);
+    Answer first, second;
+    worker.Start(RecorderAt(recorder.port()), LoginPath(), [&](bool sent) { first.Set(sent); });
+    EXPECT_TRUE(first.Wait());
+    worker.Start(RecorderAt(recorder.port()), DateTimePath(), [&](bool sent) { second.Set(sent); });
+    ASSERT_TRUE(recorder.WaitForRequests("/config/datetime", 1, 10000));
+    worker.Join();  // the first's answer, handled late
+    EXPECT_TRUE(worker.Running());
+    EXPECT_EQ(recorder.requests_held(), 1);
+    worker.Abort();
+    EXPECT_FALSE(second.Wait());
+    recorder.Stop();
+}
+
+// A record without an address: nothing is sent, and the answer says so.
 TEST_F(RecorderRequestWorkerTest, NoRecorderNoAnswerOfSuccess) {
     RecorderRequestWorker worker;
     Answer answer;
