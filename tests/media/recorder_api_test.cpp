@@ -157,7 +157,7 @@ TEST_F(RecorderRequestWorkerTest, AbortEndsAStalledRequest) {
     worker.SetReceiveTimeout(60000);
     Answer answer;
     worker.Start(RecorderAt(recorder.port()), LoginPath(), [&](bool sent) { answer.Set(sent); });
-    ASSERT_TRUE(recorder.WaitForRequests("/config/login", 1, 10000));
+    ASSERT_TRUE(recorder.WaitForHeld(1, 10000));
     EXPECT_FALSE(answer.Done());
     worker.Abort();
     EXPECT_FALSE(worker.Running());
@@ -181,7 +181,7 @@ TEST_F(RecorderRequestWorkerTest, ALateJoinLeavesALaterRequestRunning) {
     worker.Start(RecorderAt(recorder.port()), LoginPath(), [&](bool sent) { first.Set(sent); });
     EXPECT_TRUE(first.Wait());
     worker.Start(RecorderAt(recorder.port()), DateTimePath(), [&](bool sent) { second.Set(sent); });
-    ASSERT_TRUE(recorder.WaitForRequests("/config/datetime", 1, 10000));
+    ASSERT_TRUE(recorder.WaitForHeld(1, 10000));
     worker.Join();  // the first's answer, handled late
     EXPECT_TRUE(worker.Running());
     EXPECT_EQ(recorder.requests_held(), 1);

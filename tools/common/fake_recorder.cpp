@@ -291,7 +291,7 @@ struct ServerState {
     std::atomic<int> streams{0};
     std::atomic<int> held{0};  // silent requests whose client still waits
     mutable std::mutex paths_mutex;
-    std::condition_variable path_added;
+    std::condition_variable path_added;  // a request came, or a silent fault holds one more
     std::vector<std::string> paths;  // target (path and query) of every request, in order
 
     // False once stopping; waits at most ms otherwise.
@@ -672,7 +672,11 @@ void FakeRecorder::Impl::Routes() {
             case FaultKind::kSilent: {
                 // Holds the request until the client gives up or the recorder stops.
                 const int fd = FindRequestSocket(req);
-                ++state.held;
+                {
+                    std::lock_guard<std::mutex> lock(state.paths_mutex);
+                    ++state.held;
+                }
+                state.path_added.notify_all();
                 while (!PeerGone(fd) && state.WaitFor(50)) {
                 }
                 --state.held;
@@ -917,6 +921,12 @@ int FakeRecorder::requests(const std::string& prefix) const {
     std::lock_guard<std::mutex> lock(impl_->state.paths_mutex);
     return static_cast<int>(std::count_if(impl_->state.paths.begin(), impl_->state.paths.end(),
                                           [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }));
+}
+
+bool FakeRecorder::WaitForHeld(int count, int timeout_ms) const {
+    std::unique_lock<std::mutex> lock(impl_->state.paths_mutex);
+    return impl_->state.path_added.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                            [&] { return impl_->state.held >= count; });
 }
 
 bool FakeRecorder::WaitForRequests(const std::string& prefix, int count, int timeout_ms) const {

@@ -67,6 +67,8 @@ public:
     int streams_started() const;
     // Requests a "silent" fault holds now, their clients still waiting.
     int requests_held() const;
+    // Blocks until a silent fault holds count requests; false when timeout_ms passed first.
+    bool WaitForHeld(int count, int timeout_ms) const;
     // Requests received so far whose target (path and query as sent) begins with prefix
     // (every reply, faults included).
     int requests(const std::string& prefix) const;

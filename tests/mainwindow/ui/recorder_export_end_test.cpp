@@ -129,7 +129,8 @@ protected:
 
 TEST_F(RecorderExportEndTest, TheWindowRunsWhileTheRecorderHoldsTheClosingRequest) {
     PlayAndExport((std::string("silent:") + kClosingRequest).c_str());
-    ASSERT_TRUE(recorder_->WaitForRequests(kClosingRequest, 1, 10000));
+    ASSERT_TRUE(recorder_->WaitForHeld(1, 10000));
+    EXPECT_EQ(recorder_->requests(kClosingRequest), 1);
     EXPECT_TRUE(WindowTicks());
     EXPECT_EQ(recorder_->requests_held(), 1);
     EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
