@@ -9,6 +9,7 @@
 #include "export/disk_free_bytes.h"
 #include "export/export_osd.h"
 #include "media/disk_format.h"
+#include "media/recorder_api.h"
 #include "media/stream_silence.h"
 
 namespace {
@@ -94,22 +95,16 @@ std::string RemoteExport::MakeBaseName(int channel, const std::tm& now) {
 }
 
 std::string RemoteExport::RequestTimeText(int year, int month, int day, int second) {
-    char text[80];
-    std::snprintf(text, sizeof text, "%d,%d,%d,%.2d,%.2d,%.2d", year, month, day, second / 3600, second / 60 % 60,
-                  second % 60);
-    return text;
+    return recorder_api::PaddedTimeText(year, month, day, second);
 }
 
 std::string RemoteExport::BackupRequest(int session_id, int channel, const std::string& start_text,
                                         const std::string& end_text) {
-    return "/play/backup?id=" + std::to_string(session_id) + "&avdevid=" + std::to_string(channel) +
-           "&starttime=" + start_text + "&endtime=" + end_text;
+    return recorder_api::BackupPath(session_id, channel, start_text, end_text);
 }
 
 std::string RemoteExport::StreamRequest(int session_id, int channel) {
-    std::string list;
-    for (int c = 0; c < 4; ++c) list += c == 0 ? (c == channel ? "1" : "0") : (c == channel ? ",1" : ",0");
-    return "/play/mav/nvrprofilestream?id=" + std::to_string(session_id) + "&avdevid=" + list + "&profile=0&mode=1";
+    return recorder_api::ExportStreamPath(session_id, channel);
 }
 
 std::string RemoteExport::OsdTitleText(const uint8_t* field, int width_code) {

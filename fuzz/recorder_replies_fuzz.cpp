@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "media/recorder_api.h"
 #include "sources/recorder_replies.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -10,7 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> pieces;
     SplitString(reply, ',', &pieces);
     (void)LeadingDecimal(reply);
-    (void)IsLoginReply(reply);
+    (void)recorder_api::IsLoginReply(reply);
+    (void)recorder_api::IsDateTimeReply(reply);
+    (void)recorder_api::IsSessionReply(reply);
     int id = 0;
     (void)ParseSessionIdReply(reply, &id);
     (void)ParseRecordingDays(reply);

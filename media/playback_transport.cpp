@@ -1,14 +1,11 @@
 // Transport of the local source: the main dialog's Play, Pause, Stop, step,
 // speed and slider handlers, steering the reader through shared flags.
 #include "media/playback_engine.h"
+#include "media/recorder_api.h"
 #include "media/translate_text.h"
 #include "platform/message_box.h"
 
 int PlaybackEngine::SliderScale() const { return range_end - range_start > 10000 ? 10 : 1; }
-
-namespace {
-std::string WithId(const char* path, int id) { return std::string(path) + std::to_string(id); }
-}  // namespace
 
 void PlaybackEngine::FlushAll() {
     for (CDecodeProcess& worker : decode) worker.RequestFlush();
@@ -46,9 +43,9 @@ void PlaybackEngine::Play() {
         if (source_mode == 1 && StartRemotePlayback(true)) return;
         if (source_mode != 1) StartLocalPlayback();
     } else if (play_state == kPaused) {
-        if (source_mode == 1) SendControl(WithId("/play/opplay?id=", session_id));
+        if (source_mode == 1) SendControl(recorder_api::PlayPath(session_id));
     } else if (source_mode == 1) {
-        SendControl(WithId("/play/opplay?id=", session_id));
+        SendControl(recorder_api::PlayPath(session_id));
     } else {
         FlushAll();
     }
@@ -64,7 +61,7 @@ void PlaybackEngine::OnPause() {
 }
 
 void PlaybackEngine::Pause() {
-    if (source_mode == 1) SendControl(WithId("/play/oppause?id=", session_id));
+    if (source_mode == 1) SendControl(recorder_api::PausePath(session_id));
     play_state = kPaused;
     panel_->SetStatusText("PAUSE");
     panel_->SetSpeed(1);
@@ -119,7 +116,7 @@ void PlaybackEngine::StepForward() {
     }
     const int jump = remote_current - range_start + 60;
     if (jump <= 0) return;
-    SendControl("/play/timejump?id=" + std::to_string(session_id) + "&jumptime=" + std::to_string(jump) + "&mode=1");
+    SendControl(recorder_api::TimeJumpPath(session_id, jump));
 }
 
 void PlaybackEngine::StepBackward() {
@@ -131,12 +128,12 @@ void PlaybackEngine::StepBackward() {
     }
     const int jump = remote_current - range_start - 60;
     if (jump <= 0) return;
-    SendControl("/play/timejump?id=" + std::to_string(session_id) + "&jumptime=" + std::to_string(jump) + "&mode=1");
+    SendControl(recorder_api::TimeJumpPath(session_id, jump));
 }
 
 void PlaybackEngine::SpeedUp() {
     if (source_mode == 1) {
-        SendControl(WithId("/play/speedup?id=", session_id));
+        SendControl(recorder_api::SpeedUpPath(session_id));
         return;
     }
     const int v = panel_->GetSpeed();
@@ -154,7 +151,7 @@ void PlaybackEngine::SpeedUp() {
 
 void PlaybackEngine::SpeedDown() {
     if (source_mode == 1) {
-        SendControl(WithId("/play/speeddown?id=", session_id));
+        SendControl(recorder_api::SpeedDownPath(session_id));
         return;
     }
     const int v = panel_->GetSpeed();

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "media/playback_engine.h"
+#include "media/recorder_api.h"
 #include "media/status_reply.h"
 #include "media/stream_silence.h"
 #include "media/stream_packet_parser.h"
@@ -32,8 +33,8 @@ int PlaybackEngine::CheckRemoteSession() {
     if (session_id < 0) return 0;
     char reply[128] = {};
     std::lock_guard<std::mutex> guard(control_lock);
-    if (!control_connection.Fetch(Format("/play/getid?id=%d", session_id), reply, sizeof reply)) return 0;
-    return reply[0] == 'i' && reply[1] == 'd';
+    if (!control_connection.Fetch(recorder_api::SessionPath(session_id), reply, sizeof reply)) return 0;
+    return recorder_api::IsSessionReply(reply);
 }
 
 void PlaybackEngine::StartStatusTimer() {
@@ -49,8 +50,7 @@ void PlaybackEngine::StopStatusTimer() {
 }
 
 bool PlaybackEngine::ConnectStream() {
-    return stream_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), kStreamConnectTimeoutMs, 0,
-                                     std::atoi(server.GetPort().c_str())) != 0;
+    return recorder_api::Connect(stream_connection, server, kStreamConnectTimeoutMs) != 0;
 }
 
 void PlaybackEngine::StopReceiver() {
@@ -125,9 +125,7 @@ void PlaybackEngine::RunRemoteOpen(RemoteOpen& open) {
     // Checked after each step and after each Connect, which clears an abort that came before it.
     const auto cancelled = [this] { return open_cancel_.load(); };
     if (open.from_selection) {
-        if (!control_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), 3000, 0,
-                                        std::atoi(server.GetPort().c_str())))
-            return;
+        if (!recorder_api::Connect(control_connection, server, kStreamConnectTimeoutMs)) return;
         if (cancelled() || !CheckRemoteSession()) return;
         if (cancelled() || !FetchRemoteStatus(&open.status)) return;
         open.polled = true;
@@ -148,20 +146,19 @@ void PlaybackEngine::RunRemoteOpen(RemoteOpen& open) {
     if (cancelled()) return;
     // Each request waits for the recorder's reply headers, so the next goes out only once
     // the recorder has taken the last; the status code is in with them.
-    const auto flag = [&open](size_t c) { return open.channels[c] == 1 ? 1 : 0; };
-    const int sh = open.start / 3600, sm = open.start / 60 % 60, ss = open.start % 60;
-    const int eh = open.end / 3600, em = open.end / 60 % 60, es = open.end % 60;
-    const std::string search =
-        Format("/play/searchdata?id=%d&recstarttime=%d,%d,%d,%d,%d,%d&recendtime=%d,%d,%d,%d,%d,%d&avdevids=%d,%d,%d,%d",
-               session_id, open.year, open.month, open.day, sh, sm, ss, open.year, open.month, open.day, eh, em, es,
-               flag(0), flag(1), flag(2), flag(3));
+    const std::string channels = recorder_api::ChannelFlags(open.channels);
+    const std::string search = recorder_api::SearchPath(
+        session_id,
+        recorder_api::TimeText(open.year, open.month, open.day, open.start / 3600, open.start / 60 % 60,
+                               open.start % 60),
+        recorder_api::TimeText(open.year, open.month, open.day, open.end / 3600, open.end / 60 % 60, open.end % 60),
+        channels);
     open.stage = RemoteOpen::kSendFailed;
     if (!stream_connection.SendRequest(search)) {
         stream_connection.Close();
         return;
     }
-    open.stream_request = Format("/play/mav/nvrprofilestream?id=%d&avdevid=%d,%d,%d,%d&profile=%d", session_id,
-                                 flag(0), flag(1), flag(2), flag(3), count == 1 ? 0 : 1);
+    open.stream_request = recorder_api::StreamPath(session_id, channels, count == 1 ? 0 : 1);
     if (cancelled() || !stream_connection.SendRequest(open.stream_request)) {
         stream_connection.Close();
         return;
@@ -263,13 +260,9 @@ void PlaybackEngine::RestartRemoteStream() {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         return;
     }
-    std::string list;
-    for (int c = 0; c < 4; ++c) {
-        const bool on = channel_selected[static_cast<size_t>(c)] == 1 && (layout > 1 || c == selected_view);
-        list += on ? ",1" : ",0";
-    }
-    list += layout > 1 ? "&profile=1" : "&profile=0";
-    list.erase(0, 1);
+    std::array<int, 4> shown{};
+    for (int c = 0; c < 4; ++c)
+        shown[static_cast<size_t>(c)] = channel_selected[static_cast<size_t>(c)] == 1 && (layout > 1 || c == selected_view);
     for (int c = 0; c < 4; ++c) {
         if (channel_selected[static_cast<size_t>(c)] != 1) continue;
         decode[static_cast<size_t>(c)].flush_request = 1;
@@ -278,7 +271,7 @@ void PlaybackEngine::RestartRemoteStream() {
     StopReceiver();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ConnectStream();
-    stream_request = Format("/play/mav/nvrprofilestream?id=%d&avdevid=", session_id) + list;
+    stream_request = recorder_api::StreamPath(session_id, recorder_api::ChannelFlags(shown), layout > 1 ? 1 : 0);
     running = 1;
     StartReceiverThread();
 }
@@ -454,7 +447,7 @@ int PlaybackEngine::FetchRemoteStatus(RemoteStatus* status) {
     char reply[513] = {};
     {
         std::lock_guard<std::mutex> guard(control_lock);
-        if (!control_connection.Fetch(Format("/play/opstatus?id=%d", session_id), reply, 512)) return 0;
+        if (!control_connection.Fetch(recorder_api::StatusPath(session_id), reply, 512)) return 0;
     }
     return ParseStatusReply(reply, status) ? 1 : 0;
 }
@@ -549,6 +542,6 @@ void PlaybackEngine::SendTimeSlider() {
     const int target = range_start + slider_position * SliderScale();
     if (target - range_start <= 0) return;
     remote_current = target;
-    SendControl(Format("/play/timeslider?id=%d&mode=1&jumptime=%d", session_id, target - range_start));
-    SendControl(Format("/play/opplay?id=%d", session_id));
+    SendControl(recorder_api::TimeSliderPath(session_id, target - range_start));
+    SendControl(recorder_api::PlayPath(session_id));
 }

@@ -1,10 +1,10 @@
 #include "sources/record_selection_engine.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 
 #include "media/icmp_ping.h"
+#include "media/recorder_api.h"
 #include "media/translate_text.h"
 #include "sources/recent_server_list.h"
 #include "sources/recorder_replies.h"
@@ -38,8 +38,7 @@ void RecordSelectionEngine::CloseConnection() {
 
 int RecordSelectionEngine::ConnectTo(HttpGet& http, const ServerConnectionRecord& server) const {
     http.SetReceiveTimeout(timing_.receive_timeout_ms);
-    return http.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), timing_.connect_timeout_ms, 0,
-                        LeadingDecimal(server.GetPort()));
+    return recorder_api::Connect(http, server, timing_.connect_timeout_ms);
 }
 
 ServerConnectionRecord RecordSelectionEngine::KeepAliveServer() const {
@@ -80,14 +79,14 @@ LoginOutcome RecordSelectionEngine::LoginWorker(int year, int month) {
     http_busy_ = 1;
     // Connect clears an abort that came before it (during the ping): the flag keeps it.
     const bool reached = !login_aborted_ && ConnectTo(connection_) == 1 && !login_aborted_ &&
-                         FetchText(connection_, "/config/login", kLoginBufferSize, &reply) == 1 &&
+                         FetchText(connection_, recorder_api::LoginPath(), kLoginBufferSize, &reply) == 1 &&
                          !login_aborted_;  // cut short by the busy window's limit: no answer in time
     http_busy_ = 0;
     if (!reached) {
         CloseConnection();
         return last_login_ = outcome;
     }
-    if (!IsLoginReply(reply)) {
+    if (!recorder_api::IsLoginReply(reply)) {
         CloseConnection();
         outcome.message = prefix + "Login failed!";
         return last_login_ = outcome;
@@ -124,7 +123,7 @@ void RecordSelectionEngine::ObtainSessionId() {
     std::string reply;
     if (ConnectTo(http, KeepAliveServer()) == 1) {
         SetTickConnection(&http);
-        FetchText(http, "/play/getid", kReplyBufferSize, &reply);
+        FetchText(http, recorder_api::NewSessionPath(), kReplyBufferSize, &reply);
     }
     const int status = http.QueryStatusCode();
     last_status_ = status;
@@ -150,7 +149,7 @@ void RecordSelectionEngine::KeepAliveTick() {
     if (ConnectTo(http, KeepAliveServer()) == 1) {
         SetTickConnection(&http);
         std::string ignored;
-        FetchText(http, "/play/getid?id=" + std::to_string(session_id_.load()), kKeepAliveBufferSize, &ignored);
+        FetchText(http, recorder_api::SessionPath(session_id_), kKeepAliveBufferSize, &ignored);
         SetTickConnection(nullptr);
     }
     http.Close();
@@ -231,8 +230,7 @@ DayListResult RecordSelectionEngine::RecorderDayList(int year, int month, int da
 
 std::optional<std::vector<int>> RecordSelectionEngine::FetchRecordingDays(const ServerConnectionRecord& server,
                                                                           int year, int month) {
-    char path[96];
-    std::snprintf(path, sizeof path, "/play/recdate?recyear=%d&recmonth=%d", year, month);
+    const std::string path = recorder_api::RecordingDaysPath(year, month);
     std::string reply;
     http_busy_ = 1;
     const bool answered = EnsureConnected(server) && FetchText(connection_, path, kReplyBufferSize, &reply) == 1;
@@ -249,7 +247,7 @@ RecordSelectionEngine::ChannelNamesReply RecordSelectionEngine::FetchChannelName
     std::string reply;
     http_busy_ = 1;
     const bool answered =
-        EnsureConnected(server) && FetchText(connection_, "/live/avdevlist", kChannelListBufferSize, &reply) == 1;
+        EnsureConnected(server) && FetchText(connection_, recorder_api::ChannelListPath(), kChannelListBufferSize, &reply) == 1;
     const int status = connection_.QueryStatusCode();
     http_busy_ = 0;
     if (!answered || status == 0 || status == kStatusBusy) return out;
@@ -274,11 +272,9 @@ DayListResult RecordSelectionEngine::FetchDayList(const ServerConnectionRecord& 
     ConnectTo(connection_, server);
     int start = 0;
     for (int page = 0; page < kMaxRecordPages && !query_aborted_; ++page) {
-        char path[160];
-        std::snprintf(path, sizeof path, "/play/reclist?id=%d&start=%d&recyear=%d&recmonth=%d&recday=%d", id, start,
-                      year, month, day);
         std::string reply;
-        FetchText(connection_, path, kRecordListBufferSize, &reply);
+        FetchText(connection_, recorder_api::RecordListPath(id, start, year, month, day), kRecordListBufferSize,
+                  &reply);
         RecordListPage parsed = ParseRecordListPage(reply);
         if (!parsed.valid) {
             result.deselect_day = true;

@@ -68,7 +68,6 @@ int SplitString(const std::string& text, char separator, std::vector<std::string
     }
 }
 
-bool IsLoginReply(const std::string& reply) { return reply.rfind("login=", 0) == 0; }
 
 bool ParseSessionIdReply(const std::string& reply, int* session_id) {
     const size_t equals = reply.find('=');

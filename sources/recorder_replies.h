@@ -14,9 +14,6 @@
 int SplitString(const std::string& text, char separator, std::vector<std::string>* pieces);
 
 
-// The reply begins with the six bytes "login=".
-bool IsLoginReply(const std::string& reply);
-
 // "/play/getid": false (the id stays) when the reply has no "=".
 bool ParseSessionIdReply(const std::string& reply, int* session_id);
 

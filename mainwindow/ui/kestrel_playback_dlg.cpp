@@ -195,6 +195,7 @@ CKestrelPlaybackDlg::CKestrelPlaybackDlg(QWidget* parent)
 CKestrelPlaybackDlg::~CKestrelPlaybackDlg() {
     // What OnDestroy does: the threads end before any window they feed goes.
     status_timer_.stop();
+    export_end_.Abort();
     engine_->StopPlayback();
     KillStatusTimer();
     engine_->control_connection.Close();

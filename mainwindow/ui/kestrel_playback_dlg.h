@@ -21,6 +21,7 @@
 #include "media/playback_engine.h"
 #include "media/playback_sinks.h"
 #include "media/preview_stream_engine.h"
+#include "media/recorder_api.h"
 #include "media/ui/my_viewer.h"
 #include "media/ui/viewer_grid.h"
 
@@ -211,6 +212,8 @@ private:
     CueTrackingPanel panel_;
     std::unique_ptr<PlaybackEngine> engine_;
     PreviewStreamEngine preview_;
+    // The stream request that ends a recorder export; joined when it has answered.
+    RecorderRequestWorker export_end_;
 
     std::array<CMyButton*, 1100> buttons_{};
     CBmpButton* actual_size_check_ = nullptr;

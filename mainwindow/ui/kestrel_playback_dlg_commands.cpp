@@ -88,6 +88,7 @@ void CKestrelPlaybackDlg::OnOpen() {
 }
 
 void CKestrelPlaybackDlg::StartRecorderPlayback() {
+    export_end_.Abort();
     // The recorder is asked on the engine's worker; its answer arrives as WM_REMOTE_OPENED.
     engine_->StartRecorderPlayback(selection);
 }
@@ -233,28 +234,21 @@ void CKestrelPlaybackDlg::RunExport() {
         request.out_hour = cue_out / 3600;
         request.out_minute = cue_out / 60 % 60;
         request.out_second = cue_out % 60;
-        char text[96];
-        std::snprintf(text, sizeof text, "%d,%d,%d,%.2d,%.2d,%.2d", request.year, request.month, request.day,
-                      cue_in / 3600, cue_in / 60 % 60, cue_in % 60);
-        request.start_text = text;
-        std::snprintf(text, sizeof text, "%d,%d,%d,%.2d,%.2d,%.2d", request.year, request.month, request.day,
-                      request.out_hour, request.out_minute, request.out_second);
-        request.end_text = text;
+        request.start_text = recorder_api::PaddedTimeText(request.year, request.month, request.day, cue_in);
+        request.end_text = recorder_api::PaddedTimeText(request.year, request.month, request.day, cue_out);
         request.session_id = engine.session_id;
         request.duration = cue_out - cue_in;
         request.output_folder = chosen_folder_;
         request.post_message = post;
         if (hooks.run_recorder_export) hooks.run_recorder_export(request);
 
-        const ServerConnectionRecord& server = engine.server;
-        engine.stream_connection.Close();
-        if (engine.stream_connection.Connect(server.GetIp(), server.GetUser(), server.GetPassword(), 3000, 0,
-                                             std::atoi(server.GetPort().c_str()))) {
-            std::snprintf(text, sizeof text, "/play/mav/nvrprofilestream?id=%d&avdevid=%d,%d,%d,%d&profile=%d",
-                          engine.session_id, selection[9], selection[10], selection[11], selection[12], 0);
-            engine.stream_connection.SendRequest(text);
-        }
-        engine.stream_connection.Close();
+        // Sent on a worker: the window thread never waits on the recorder. A new open aborts it.
+        const std::array<int, 4> channels{selection[9], selection[10], selection[11], selection[12]};
+        export_end_.Start(engine.server,
+                          recorder_api::StreamPath(engine.session_id, recorder_api::ChannelFlags(channels), 0),
+                          [this](bool) {
+                              QMetaObject::invokeMethod(this, [this] { export_end_.Join(); }, Qt::QueuedConnection);
+                          });
     }
     panel_.SetCueIn(-1);
     panel_.SetCueOut(-1);

@@ -13,7 +13,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "mainwindow/ui/calendar.h"
@@ -21,6 +21,7 @@
 #include "mainwindow/ui/my_button.h"
 #include "mainwindow/ui/time_line_bar.h"
 #include "media/preview_stream_engine.h"
+#include "media/recorder_api.h"
 #include "media/translate_text.h"
 #include "media/ui/preview_wnd.h"
 #include "media/ui/ui_services.h"
@@ -97,6 +98,7 @@ CSelectDlg::CSelectDlg(QWidget* parent) : QDialog(parent), recent_(std::string()
 
 CSelectDlg::~CSelectDlg() {
     AbortRecorderQuery();
+    AbortShareQuery();
     engine_.KillKeepAliveTimer();
     engine_.CloseConnection();
     if (preview_engine) {
@@ -296,7 +298,12 @@ void CSelectDlg::OnInitDialog() {
             own.SetServerName(server_record.GetServerName());
             RunLogin(false);
         }
-    } else if (source_mode == kFolderMode || source_mode == kShareMode) {
+    } else if (source_mode == kShareMode) {
+        // The share is asked on a worker whether the folder is still there.
+        if (!record_source.path.empty() && record_source.year > 0 && record_source.month > 0 &&
+            record_source.day > 0)
+            StartShareMonth(record_source.year, record_source.month, true);
+    } else if (source_mode == kFolderMode) {
         if (FolderExists() && record_source.year > 0 && record_source.month > 0 && record_source.day > 0) {
             calendar_->SetYear(record_source.year);
             calendar_->SetMonth(record_source.month);
@@ -307,7 +314,12 @@ void CSelectDlg::OnInitDialog() {
     PlaceDialog();
 }
 
-bool CSelectDlg::FolderExists() const { return !record_source.path.empty() && platform::PathExists(record_source.path); }
+bool CSelectDlg::FolderExists() const {
+    if (record_source.path.empty()) return false;
+    // A share answers on a worker only: its last answer stands.
+    if (source_mode == kShareMode) return share_folder_exists_;
+    return platform::PathExists(record_source.path);
+}
 
 void CSelectDlg::SetPickerDates(int year, int month, int day) {
     const QDate date(year, month, day);
@@ -351,6 +363,7 @@ void CSelectDlg::StopPreview() {
 
 void CSelectDlg::ResetView() {
     AbortRecorderQuery();
+    AbortShareQuery();
     calendar_->ClearMarks();
     calendar_->update();
     time_line_->ClearSegments();
@@ -435,6 +448,8 @@ void CSelectDlg::InteractiveLogin() {
 
 void CSelectDlg::ConnectShare(const std::string& prefix, bool add_to_history) {
     AbortRecorderQuery();
+    AbortShareQuery();
+    share_folder_exists_ = false;
     source_mode = kShareMode;
     // A recorder's session must not be handed back with the share.
     engine_.ForgetSession();
@@ -443,9 +458,21 @@ void CSelectDlg::ConnectShare(const std::string& prefix, bool add_to_history) {
     StopPreview();
     const ServerConnectionRecord server = engine_.server();
     ShareScanResult scan;
-    worker.Run(this, kShareScanTicks, [&] { scan = ScanShare(server); });
+    platform::ShareCallAbort share_calls;
+    bool whole = false;  // no call was cut short (the limit may come in the busy window's pause after)
+    worker.Run(
+        this, kShareScanTicks,
+        [&] {
+            const platform::ScopedShareCallAbort bound(&share_calls);
+            scan = ScanShare(server);
+            whole = !share_calls.Aborted();
+        },
+        [&] { share_calls.Abort(); });
+    // Cut short at the busy window's limit: the share did not answer in time.
+    if (!whole) scan = ShareScanResult{};
     if (scan.result == 1 && scan.records_found == 1) {
         record_source.path = scan.folder;
+        share_folder_exists_ = true;
         calendar_->SetYear(scan.year);
         calendar_->SetMonth(scan.month);
         ApplyDays(scan.days);
@@ -544,14 +571,29 @@ void CSelectDlg::DayPicked() {
         record_source.text2 = server.GetUser();
         record_source.text3 = server.GetPassword();
         record_source.text4 = server.GetServerName();
-        if (FolderExists()) {
+        if (!record_source.path.empty()) {
+            AbortShareQuery();
+            const std::string folder = record_source.path;
+            bool exists = false;
+            std::vector<TimeLineSegment> segments;
+            platform::ShareCallAbort share_calls;
+            bool whole = false;
+            worker.Run(
+                this, kShareDayListTicks,
+                [&] {
+                    const platform::ScopedShareCallAbort bound(&share_calls);
+                    exists = platform::PathExists(folder);
+                    if (exists) segments = engine_.FolderDayList(folder, year, month, day);
+                    whole = !share_calls.Aborted();
+                },
+                [&] { share_calls.Abort(); });
+            // Cut short at the busy window's limit, what was read is not the day.
+            if (!whole) return;
+            share_folder_exists_ = exists;
+            if (!exists) return;
             record_source.year = year;
             record_source.month = month;
             record_source.day = day;
-            const std::string folder = record_source.path;
-            std::vector<TimeLineSegment> segments;
-            worker.Run(this, kShareDayListTicks,
-                       [&] { segments = engine_.FolderDayList(folder, year, month, day); });
             for (const TimeLineSegment& s : segments) time_line_->AppendSegment(s);
             ShowChannelNames();
         }
@@ -567,10 +609,12 @@ void CSelectDlg::MonthChanged() {
     record_source.year = 0;
     record_source.month = 0;
     record_source.day = 0;
-    const bool folder_mode = source_mode == kFolderMode || source_mode == kShareMode;
-    if (folder_mode)
+    if (source_mode == kFolderMode)
         ApplyDays(RecordSelectionEngine::MarkFolderRecordingDays(record_source.path, calendar_->Year(),
                                                                  calendar_->Month()));
+    // The share's marks come from its worker; a month changed before they came asks again.
+    if (source_mode == kShareMode) StartShareMonth(calendar_->Year(), calendar_->Month(), false);
+    else AbortShareQuery();
     SetPickerTimes(QTime(0, 0, 0), QTime(0, 0, 0));
     saved_start_ = start_time_->time();
     saved_end_ = end_time_->time();
@@ -626,6 +670,51 @@ void CSelectDlg::ApplyRecorderAnswers(uint64_t generation) {
     time_line_->viewport()->update();
 }
 
+void CSelectDlg::StartShareMonth(int year, int month, bool opening) {
+    const std::string folder = record_source.path;
+    if (folder.empty()) {
+        AbortShareQuery();
+        return;
+    }
+    auto answer = std::make_shared<ShareMonthAnswer>();
+    QPointer<CSelectDlg> self(this);
+    pending_share_ = share_query_.Start(
+        [answer, folder, year, month] {
+            answer->exists = platform::PathExists(folder);
+            if (answer->exists) answer->days = RecordSelectionEngine::MarkFolderRecordingDays(folder, year, month);
+        },
+        [self, answer, year, month, opening](uint64_t generation) {
+            // Queued to the window thread; dropped with the dialog.
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, answer, year, month, opening, generation] {
+                    if (self) self->ApplyShareMonth(generation, *answer, year, month, opening);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void CSelectDlg::AbortShareQuery() {
+    share_query_.Abort();
+    pending_share_ = 0;
+}
+
+void CSelectDlg::ApplyShareMonth(uint64_t generation, const ShareMonthAnswer& answer, int year, int month,
+                                 bool opening) {
+    if (generation != pending_share_ || !share_query_.Finish(generation)) return;
+    pending_share_ = 0;
+    share_folder_exists_ = answer.exists;
+    if (!answer.exists) return;
+    if (opening) {
+        // The folder is still there: open at the last date, as a change of month would.
+        calendar_->SetYear(year);
+        calendar_->SetMonth(month);
+        OnWndMsg(WM_CALENDAR_NOTIFY, 0, 0);
+        return;
+    }
+    ApplyDays(answer.days);
+}
+
 void CSelectDlg::OnTimeChanged(int control_id) {
     const QTime start = start_time_->time();
     const QTime end = end_time_->time();
@@ -657,14 +746,7 @@ int CSelectDlg::ChannelMaskFromRows() const {
     return mask;
 }
 
-std::string CSelectDlg::ChannelSelector(int channel) {
-    std::string selector;
-    for (int i = 0; i < 9; ++i) {
-        if (i) selector += ",";
-        selector += i == channel ? "1" : "0";
-    }
-    return selector;
-}
+std::string CSelectDlg::ChannelSelector(int channel) { return recorder_api::ChannelSelector(channel); }
 
 void CSelectDlg::LocalPreview() {
     if (!preview_engine || record_source.end_second <= 0) return;
@@ -694,16 +776,13 @@ void CSelectDlg::RemotePreview() {
         if (time_line_->RowFlag(k)) channel = k - 1;
     const std::string selector = ChannelSelector(channel);
     preview_engine->Stop();
-    char start[96], end[96];
     const std::array<int, 3>& d = picked_day_;
     const std::array<int, 6>& t = picked_times_;
-    std::snprintf(start, sizeof start, "%d,%d,%d,%d,%d,%d", d[0], d[1], d[2], t[0], t[1], t[2]);
-    std::snprintf(end, sizeof end, "%d,%d,%d,%d,%d,%d", d[0], d[1], d[2], t[3], t[4], t[5]);
     const int id = engine_.SessionId();
-    const std::string search = "/play/searchdata?id=" + std::to_string(id) + "&recstarttime=" + start +
-                               "&recendtime=" + end + "&avdevids=" + selector;
-    const std::string stream = "/play/mav/nvrprofilestream?id=" + std::to_string(id) + "&avdevid=" + selector +
-                               "&profile=1";
+    const std::string search = recorder_api::SearchPath(id, recorder_api::TimeText(d[0], d[1], d[2], t[0], t[1], t[2]),
+                                                        recorder_api::TimeText(d[0], d[1], d[2], t[3], t[4], t[5]),
+                                                        selector);
+    const std::string stream = recorder_api::StreamPath(id, selector, 1);
     const ServerConnectionRecord& server = engine_.server();
     preview_engine->SetSearchRequest(search);
     preview_engine->SetStreamRequest(stream);
@@ -727,6 +806,7 @@ void CSelectDlg::OnOK() {
     }
     preview_wnd_->SetEngine(nullptr);
     AbortRecorderQuery();
+    AbortShareQuery();
     record_source.channel_mask = mask;
     session_id = engine_.SessionId();
     // Without a recorder session the caller keeps its recorder and selection.
@@ -746,5 +826,6 @@ void CSelectDlg::reject() {
     }
     preview_wnd_->SetEngine(nullptr);
     AbortRecorderQuery();
+    AbortShareQuery();
     QDialog::reject();
 }

@@ -14,6 +14,7 @@
 #include "media/server_connection_record.h"
 #include "sources/recent_server_list.h"
 #include "sources/record_selection_engine.h"
+#include "sources/share_query_worker.h"
 #include "sources/ui/busy_worker.h"
 
 class CCalendar;
@@ -103,6 +104,8 @@ public:
 
     // A recorder's answers to the last day click or change of month are still to come.
     bool RecorderAnswerPending() const { return pending_query_ != 0; }
+    // The share's answer to the opening or the last change of month is still to come.
+    bool ShareAnswerPending() const { return pending_share_ != 0; }
     RecordSelectionEngine& engine() { return engine_; }
     RecentServerList& recent() { return recent_; }
     CCalendar* calendar() const { return calendar_; }
@@ -130,6 +133,15 @@ private:
     void StartRecorderQuery(RecorderQuery query);
     void ApplyRecorderAnswers(uint64_t generation);
     void AbortRecorderQuery();
+    // Share mode: whether the folder is there and the month's marks, from the share's worker.
+    struct ShareMonthAnswer {
+        bool exists = false;
+        std::vector<int> days;
+    };
+    // opening: at the dialog's start, which then opens at that month as a change of month does.
+    void StartShareMonth(int year, int month, bool opening);
+    void ApplyShareMonth(uint64_t generation, const ShareMonthAnswer& answer, int year, int month, bool opening);
+    void AbortShareQuery();
     void DayPicked();
     void MonthChanged();
     void SetPickerDates(int year, int month, int day);
@@ -138,6 +150,7 @@ private:
     int ChannelMaskFromRows() const;
 
     RecordSelectionEngine engine_;
+    ShareQueryWorker share_query_;
     RecentServerList recent_;
     bool initialised_ = false;
 
@@ -159,6 +172,8 @@ private:
     std::array<int, 6> picked_times_{};
     uint64_t pending_query_ = 0;  // generation of the query whose answers are to come
     bool pending_marks_ = false;  // that query still owes the month's marks
+    uint64_t pending_share_ = 0;  // generation of the share's answer to come
+    bool share_folder_exists_ = false;  // the share's last answer on the data folder
     bool preview_requested_ = false;
     std::chrono::steady_clock::time_point last_remote_preview_{};
 };

@@ -13,6 +13,7 @@
 #include "mainwindow/ui/loading_page.h"
 #include "media/http_get.h"
 #include "media/icmp_ping.h"
+#include "media/recorder_api.h"
 #include "media/translate_text.h"
 #include "platform/message_box.h"
 #include "sources/recorder_replies.h"
@@ -362,18 +363,13 @@ int CServerDlg::TestConnection() {
         test_result_text_ = failed;
         return 0;
     }
-    HttpGet& http = test_http_;
-    http.SetReceiveTimeout(receive_timeout_ms);
-    // Connect clears an abort that came before it: the flag keeps it.
-    if (http.Connect(ip_, user_, password_, kConnectTimeoutMs, 0, LeadingDecimal(port_)) != 1 || test_aborted_) {
-        test_result_text_ = failed;
-        return 0;
-    }
-    std::vector<char> buffer(kDateTimeBufferSize, 0);
-    http.Fetch("/config/datetime", buffer.data(), buffer.size());
-    http.Close();
-    // Cut short by the busy window's limit: the recorder did not answer in time.
-    if (std::string(buffer.data(), 4) == "date" && !test_aborted_) {
+    ServerConnectionRecord tested;
+    tested.SetIp(ip_);
+    tested.SetUser(user_);
+    tested.SetPassword(password_);
+    tested.SetPort(port_);
+    test_http_.SetReceiveTimeout(receive_timeout_ms);
+    if (recorder_api::AnswersDateTime(test_http_, tested, kConnectTimeoutMs, kDateTimeBufferSize, test_aborted_)) {
         test_result_text_ = prefix + TranslateText("MSG_SUCCESS_CONNECT", "Connection success!");
         return 1;
     }

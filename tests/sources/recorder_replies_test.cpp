@@ -56,17 +56,6 @@ TEST(LeadingDecimalTest, ReadsAsAtoiWithoutOverflow) {
     for (const Case& c : cases) EXPECT_EQ(LeadingDecimal(c.text, c.pos), c.value) << c.text;
 }
 
-TEST(RecorderRepliesTest, LoginReplyNeedsTheExactPrefix) {
-    EXPECT_TRUE(IsLoginReply("login="));
-    EXPECT_TRUE(IsLoginReply("login=ok\n"));
-    EXPECT_TRUE(IsLoginReply("login=anything at all"));
-    EXPECT_FALSE(IsLoginReply("Login=ok"));
-    EXPECT_FALSE(IsLoginReply(""));
-    EXPECT_FALSE(IsLoginReply("login"));
-    EXPECT_FALSE(IsLoginReply(" login=ok"));
-    EXPECT_FALSE(IsLoginReply("error=unauthorized\n"));
-}
-
 TEST(RecorderRepliesTest, SessionIdReply) {
     struct Case {
         std::string reply;

@@ -289,7 +289,9 @@ struct ServerState {
     int next_id = 1;
     std::atomic<bool> drop_tripped{false};
     std::atomic<int> streams{0};
+    std::atomic<int> held{0};  // silent requests whose client still waits
     mutable std::mutex paths_mutex;
+    std::condition_variable path_added;  // a request came, or a silent fault holds one more
     std::vector<std::string> paths;  // target (path and query) of every request, in order
 
     // False once stopping; waits at most ms otherwise.
@@ -643,13 +645,16 @@ void FakeRecorder::Impl::Routes() {
             std::lock_guard<std::mutex> lock(state.paths_mutex);
             state.paths.push_back(req.target.empty() ? req.path : req.target);
         }
+        state.path_added.notify_all();
         if (req.get_header_value("Authorization") != state.authorization) {
             res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
             Reply(res, 401, "error=unauthorized\n");
             return httplib::Server::HandlerResponse::Handled;
         }
         const Fault& fault = state.options.fault;
-        if (!fault.Covers(req.path)) return httplib::Server::HandlerResponse::Unhandled;
+        // A fault path with a query names one request exactly as sent.
+        if (!fault.Covers(fault.path.find('?') == std::string::npos ? req.path : req.target))
+            return httplib::Server::HandlerResponse::Unhandled;
         switch (fault.kind) {
             case FaultKind::kUnauthorized:
                 res.set_header("WWW-Authenticate", "Basic realm=\"recorder\"");
@@ -667,8 +672,14 @@ void FakeRecorder::Impl::Routes() {
             case FaultKind::kSilent: {
                 // Holds the request until the client gives up or the recorder stops.
                 const int fd = FindRequestSocket(req);
+                {
+                    std::lock_guard<std::mutex> lock(state.paths_mutex);
+                    ++state.held;
+                }
+                state.path_added.notify_all();
                 while (!PeerGone(fd) && state.WaitFor(50)) {
                 }
+                --state.held;
                 Reply(res, 500, "");
                 break;
             }
@@ -904,10 +915,26 @@ int FakeRecorder::port() const { return impl_->port; }
 
 int FakeRecorder::streams_started() const { return impl_->state.streams; }
 
+int FakeRecorder::requests_held() const { return impl_->state.held; }
+
 int FakeRecorder::requests(const std::string& prefix) const {
     std::lock_guard<std::mutex> lock(impl_->state.paths_mutex);
     return static_cast<int>(std::count_if(impl_->state.paths.begin(), impl_->state.paths.end(),
                                           [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }));
+}
+
+bool FakeRecorder::WaitForHeld(int count, int timeout_ms) const {
+    std::unique_lock<std::mutex> lock(impl_->state.paths_mutex);
+    return impl_->state.path_added.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                            [&] { return impl_->state.held >= count; });
+}
+
+bool FakeRecorder::WaitForRequests(const std::string& prefix, int count, int timeout_ms) const {
+    std::unique_lock<std::mutex> lock(impl_->state.paths_mutex);
+    return impl_->state.path_added.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+        return std::count_if(impl_->state.paths.begin(), impl_->state.paths.end(),
+                             [&](const std::string& p) { return p.rfind(prefix, 0) == 0; }) >= count;
+    });
 }
 
 }  // namespace fake

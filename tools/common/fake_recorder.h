@@ -38,7 +38,8 @@ struct Fault {
 
 // "getid-busy", "unavailable", "stall-after=SECONDS", "drop-after=SECONDS", "garbage",
 // "end-after=SECONDS", "unauthorized", "redirect", "trickle=MILLISECONDS", "endless",
-// "error-page", "silent"; any of them may end in ":PATH" to hit only requests whose path begins with PATH.
+// "error-page", "silent"; any of them may end in ":PATH" to hit only requests whose path begins with PATH
+// (a PATH with a query: whose path and query as sent begin with it).
 bool ParseFault(const std::string& text, Fault* fault);
 
 struct FakeRecorderOptions {
@@ -64,9 +65,15 @@ public:
     int port() const;
     // Stream requests answered with a stream so far.
     int streams_started() const;
+    // Requests a "silent" fault holds now, their clients still waiting.
+    int requests_held() const;
+    // Blocks until a silent fault holds count requests; false when timeout_ms passed first.
+    bool WaitForHeld(int count, int timeout_ms) const;
     // Requests received so far whose target (path and query as sent) begins with prefix
     // (every reply, faults included).
     int requests(const std::string& prefix) const;
+    // Blocks until count such requests came; false when timeout_ms passed first.
+    bool WaitForRequests(const std::string& prefix, int count, int timeout_ms) const;
 
 private:
     struct Impl;

@@ -203,6 +203,8 @@ inline bool WaitFor(const std::function<bool()>& done, int ms) {
 // In "View Record Files": a click on the day, then a drag over the time line
 // from second `from` on row 1 to second `to` on row 4 (all four channels).
 inline void PickDayAndRange(CSelectDlg* dialog, int day, int from, int to) {
+    // A share's month comes from its worker.
+    ASSERT_TRUE(control_test::RunUntil([dialog] { return !dialog->ShareAnswerPending(); }, 10000));
     CCalendar* calendar = dialog->calendar();
     const int cell = calendar->Grid().CellOfDay(day);
     ASSERT_GE(cell, 0);

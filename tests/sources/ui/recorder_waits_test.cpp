@@ -296,3 +296,91 @@ TEST_F(RecorderWaitsTest, CloseOrAnotherMonthCutsADayListShort) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs act with a 10 ms timer on the window thread: true when the timer ran ten times while the
+// recorder held a request unanswered (a 1 s hold), which a wait on the window thread would have
+// prevented. The recorder sees a client go within 50 ms: fewer ticks could follow such a wait.
+bool WindowRanWhileHeld(const fake::FakeRecorder& recorder, const std::function<void()>& act) {
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticks += recorder.requests_held() > 0; });
+    timer.start(10);
+    act();
+    timer.stop();
+    return ticks >= 10;
+}
+
+TEST_F(RecorderWaitsTest, TheWindowRunsWhileTheRecorderHoldsARequest) {
+    enum Flow { kLogin, kConnectionTest, kMonthMarks, kDayList };
+    struct HeldCase {
+        Flow flow;
+        const char* fault;
+    };
+    const HeldCase cases[] = {
+        {kLogin, "silent:/config/login"},
+        {kConnectionTest, "silent:/config/datetime"},
+        {kMonthMarks, "silent:/play/recdate"},
+        {kDayList, "silent:/play/reclist"},
+    };
+    for (const HeldCase& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartRecorder(c.fault);
+        if (c.flow == kLogin) {
+            const std::string history = tmp_.Sub("history.ini");
+            std::ofstream(history) << "[playbackhistory]\n";
+            CSelectDlg dlg;
+            dlg.history_path = history;
+            dlg.worker.pause_ms = 0;
+            RecordSelectionTiming timing;
+            timing.receive_timeout_ms = 1000;
+            timing.first_keep_alive_ms = 60000;
+            dlg.engine().SetTiming(timing);
+            dlg.engine().SetPing([](const std::string&) { return true; });
+            dlg.source_mode = CSelectDlg::kRecorderMode;
+            dlg.server_record.SetServerName("Shop");
+            dlg.server_record.SetIp("127.0.0.1");
+            dlg.server_record.SetPort(std::to_string(recorder_->port()));
+            dlg.server_record.SetUser("admin");
+            EXPECT_TRUE(WindowRanWhileHeld(*recorder_, [&] { dlg.OnInitDialog(); }));
+            EXPECT_EQ(dlg.engine().LastLogin().message, "Shop(127.0.0.1) Connection failed!");
+            dlg.engine().KillKeepAliveTimer();
+        } else if (c.flow == kConnectionTest) {
+            CServerDlg page;
+            page.store_file = tmp_.Sub("server.db");
+            page.worker.pause_ms = 0;
+            page.receive_timeout_ms = 1000;
+            page.ping = [](const std::string&) { return true; };
+            page.OnInitDialog();
+            boxes_.Take();  // the missing store
+            FindControl<QLineEdit>(&page, CServerDlg::kServerEdit)->setText("Shop");
+            FindControl<QLineEdit>(&page, CServerDlg::kIpEdit)->setText("127.0.0.1");
+            FindControl<QLineEdit>(&page, CServerDlg::kPortEdit)->setText(QString::number(recorder_->port()));
+            FindControl<QLineEdit>(&page, CServerDlg::kUserEdit)->setText("admin");
+            EXPECT_TRUE(WindowRanWhileHeld(*recorder_, [&] { page.OnTestConnection(); }));
+            const Boxes boxes = boxes_.Take();
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].first, "Shop(127.0.0.1) Connection failed!");
+        } else {
+            LoggedInDialog logged_in(tmp_.Sub("history.ini"), recorder_->port(), 1000);
+            ASSERT_GE(logged_in.dlg.engine().SessionId(), 0) << logged_in.dlg.engine().LastLogin().message;
+            boxes_.Take();
+            EXPECT_TRUE(WindowRanWhileHeld(*recorder_, [&] {
+                if (c.flow == kMonthMarks) {
+                    logged_in.ChangeMonth();
+                } else {
+                    logged_in.ChangeMonth();
+                    ASSERT_TRUE(logged_in.Answered());
+                    logged_in.PickDay(5);
+                }
+                EXPECT_TRUE(logged_in.Answered());
+            }));
+            logged_in.dlg.reject();
+        }
+        boxes_.Take();
+        recorder_->Stop();
+    }
+}
+
+}  // namespace
