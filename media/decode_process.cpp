@@ -135,8 +135,10 @@ void CDecodeProcess::DecodeAndShow(const FrameRecord& record) {
                                          picture_.size(), &size);
     const int coded_width = decoder_->refused_width();
     const int coded_height = decoder_->refused_height();
-    if (!produced && coded_width > 0 && coded_height > 0 &&
-        (coded_width != open_width_ || coded_height != open_height_)) {
+    // A coded size beyond what the decoder opens is refused before it sizes the
+    // buffer; the picture on the viewer stays, as for any undecodable frame.
+    if (!produced && coded_width > 0 && coded_height > 0 && coded_width <= kMaxPictureSide &&
+        coded_height <= kMaxPictureSide && (coded_width != open_width_ || coded_height != open_height_)) {
         // The stream's pictures are not the size the records declare: reopen
         // at the coded size, as a size change does, and decode this one again.
         CloseDecoder();

@@ -33,13 +33,14 @@ int32_t SecondTarget(int speed, bool first_second) {
 
 void PlaybackEngine::StartLocalPlayback() {
     if (!IsPlayRange(record_source.start_second, record_source.end_second)) return;
-    range_start = record_source.start_second;
-    range_end = record_source.end_second;
-    range_length = range_end - range_start;
     running = 0;
     reader_share_calls_.Abort();
     WakeReader();
     if (reader_.joinable()) reader_.join();
+    // The old reader reads the range through SliderScale until it has ended.
+    range_start = record_source.start_second;
+    range_end = record_source.end_second;
+    range_length = range_end - range_start;
     running = 1;
     play_state = kPlaying;
     // Before the reader starts, so a jump asked for right after the start is kept.

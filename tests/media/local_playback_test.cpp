@@ -341,4 +341,50 @@ TEST(DecodeProcess, ReopensAtTheCodedSizeWhenTheDeclaredOneIsRefused) {
     worker.Stop();
 }
 
+// A picture whose header claims a side beyond what the decoder opens (damaged data) must
+// neither size a buffer for it nor close the decoder: the channel goes on with the next
+// sound picture, without being emptied.
+TEST(DecodeProcess, CodedSizeBeyondTheLimitKeepsTheChannelShowing) {
+    std::string error;
+    auto encoder = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 64, 48, 25, 25, 1, &error);
+    ASSERT_TRUE(encoder) << error;
+    FakeViewer viewer;
+    CDecodeProcess worker;
+    worker.viewer = &viewer;
+    worker.Start();
+    auto push = [&](std::vector<uint8_t> payload) {
+        auto record = std::make_unique<FrameRecord>();
+        record->has_text = 1;
+        record->width = 64;
+        record->height = 48;
+        record->codec = static_cast<int32_t>(VideoCodec::kMjpeg);
+        record->kind = FrameRecord::kKindPicture;
+        record->year = 2012;
+        record->month = 3;
+        record->day = 5;
+        record->payload = std::move(payload);
+        worker.PushFrame(std::move(record));
+    };
+    sample::EncodedPacket packet;
+    ASSERT_TRUE(encoder->Encode(0, "CH", &packet));
+    push(packet.data);
+    ASSERT_TRUE(WaitUntil([&] { return viewer.frames() >= 1; }, 5000));
+    // 5000 x 48 stays within the decoder's pixel count, so only the side check refuses it.
+    std::vector<uint8_t> huge = packet.data;
+    size_t sof = 0;
+    for (size_t i = 0; i + 9 < huge.size(); ++i)
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) sof = i;
+    ASSERT_NE(sof, 0u);
+    huge[sof + 7] = 5000 >> 8;
+    huge[sof + 8] = 5000 & 0xFF;
+    push(huge);
+    ASSERT_TRUE(encoder->Encode(1, "CH", &packet));
+    push(packet.data);
+    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 2; }, 5000));
+    EXPECT_EQ(viewer.clears, 0);
+    EXPECT_EQ(viewer.width, 64);
+    EXPECT_EQ(viewer.last_picture().size(), 64u * 48 * 3);
+    worker.Stop();
+}
+
 }  // namespace
