@@ -10,8 +10,8 @@ namespace {
 std::string WithId(const char* path, int id) { return std::string(path) + std::to_string(id); }
 }  // namespace
 
-void PlaybackEngine::FlushAll() {
-    for (CDecodeProcess& worker : decode) worker.RequestFlush();
+void PlaybackEngine::FlushAll(int show_from_second) {
+    for (CDecodeProcess& worker : decode) worker.RequestFlush(show_from_second);
 }
 
 void PlaybackEngine::ClearViewersShowingPicture() {

@@ -387,4 +387,72 @@ TEST(DecodeProcess, CodedSizeBeyondTheLimitKeepsTheChannelShowing) {
     worker.Stop();
 }
 
+// Slider moves to seconds whose first H.264 picture is not a key one (a key every
+// two seconds): the channel shows the target second itself, decoded from the key
+// picture before it, and never the seconds it was decoded from.
+TEST_F(LocalPlaybackTest, SeekShowsTheTargetSecondDecodedFromTheKeyBeforeIt) {
+    SmallRecording recording;
+    recording.seconds = 12;
+    recording.h264_key_interval = 10;  // 5 fps: keys at offsets 0, 2, 4, ...
+    const int start = recording.start_second;
+    const int targets[] = {3, 7, 5};
+    auto engine = Start(recording);
+    for (int target : targets) {
+        SCOPED_TRACE(target);
+        const size_t before = viewers_[1].shown_seconds().size();
+        engine->OnHScroll(target);
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                const auto seconds = viewers_[1].shown_seconds();
+                return std::find(seconds.begin() + static_cast<long>(before), seconds.end(), start + target) !=
+                       seconds.end();
+            },
+            5000));
+        const auto seconds = viewers_[1].shown_seconds();
+        // At most one picture of the old position was already on its way to the viewer.
+        int from_old = 0;
+        for (size_t i = before; i < seconds.size() && seconds[i] != start + target; ++i) ++from_old;
+        EXPECT_LE(from_old, 1);
+        for (size_t i = before + static_cast<size_t>(from_old); i < seconds.size(); ++i)
+            EXPECT_GE(seconds[i], start + target) << "a picture decoded only to reach the target was shown";
+    }
+    engine->OnStop();
+}
+
+// A flush ends the wait of a picture held for its time at the slowest speed: the
+// next position's picture comes at once, not when the old interval (32 s) ends.
+TEST(DecodeProcess, FlushEndsThePacingWait) {
+    std::string error;
+    auto encoder = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 64, 48, 25, 25, 1, &error);
+    ASSERT_TRUE(encoder) << error;
+    FakeViewer viewer;
+    CDecodeProcess worker;
+    worker.viewer = &viewer;
+    worker.SetSpeed(-32);
+    worker.Start();
+    auto push = [&](int index) {
+        sample::EncodedPacket packet;
+        ASSERT_TRUE(encoder->Encode(index, "CH", &packet));
+        auto record = std::make_unique<FrameRecord>();
+        record->fps = 1;  // 32 x 997 ms per picture at -32
+        record->width = 64;
+        record->height = 48;
+        record->codec = static_cast<int32_t>(VideoCodec::kMjpeg);
+        record->kind = FrameRecord::kKindPicture;
+        record->year = 2012;
+        record->month = 3;
+        record->day = 5;
+        record->payload = packet.data;
+        worker.PushFrame(std::move(record));
+    };
+    push(0);
+    ASSERT_TRUE(WaitUntil([&] { return viewer.frames() >= 1; }, 5000));
+    push(1);  // waits behind the first picture's interval; the flush drops it
+    worker.RequestFlush();
+    push(2);
+    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 2; }, 10000));
+    EXPECT_EQ(viewer.frames(), 2);
+    worker.Stop();
+}
+
 }  // namespace

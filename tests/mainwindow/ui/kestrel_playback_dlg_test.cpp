@@ -39,8 +39,6 @@ protected:
     void SetUpScreen(int width, int height) {
         ui::SetScreenSizeSource([width, height] { return QSize(width, height); });
         dlg_ = std::make_unique<CKestrelPlaybackDlg>();
-        dlg_->power_wait = std::chrono::milliseconds(10);
-        dlg_->open_settle_wait = std::chrono::milliseconds(10);
         dlg_->hooks.run_backup = nullptr;
         dlg_->OnInitDialog();
         initial_geometry_ = dlg_->geometry();
