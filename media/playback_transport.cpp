@@ -68,7 +68,7 @@ void PlaybackEngine::Pause() {
     play_state = kPaused;
     panel_->SetStatusText("PAUSE");
     panel_->SetSpeed(1);
-    SetWorkersSpeed(1);
+    // The workers keep their speed: what they hold plays out at the pace it was read at.
     WakeReader();
 }
 

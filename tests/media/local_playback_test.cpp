@@ -289,6 +289,14 @@ TEST(Transport, SpeedSteps) {
     EXPECT_EQ(engine.decode[0].flush_request, 0);
     engine.SpeedUp();
     EXPECT_EQ(engine.decode[0].flush_request, 1);
+    // Pause shows speed 1 but leaves the workers' pace: pictures held at 1/32 play out at 1/32.
+    panel.SetSpeed(-16);
+    engine.SpeedDown();
+    ASSERT_EQ(engine.decode[0].speed, -32);
+    engine.play_state = PlaybackEngine::kPlaying;
+    engine.Pause();
+    EXPECT_EQ(panel.GetSpeed(), 1);
+    EXPECT_EQ(engine.decode[0].speed, -32);
 }
 
 TEST(DecodeProcess, PacingAndKeyFrames) {
@@ -453,6 +461,26 @@ TEST(DecodeProcess, FlushEndsThePacingWait) {
     EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 2; }, 10000));
     EXPECT_EQ(viewer.frames(), 2);
     worker.Stop();
+}
+
+// A step asked for while the reader skips gap seconds is applied at the next recorded
+// second, not dropped there: the user's jump is never lost.
+TEST_F(LocalPlaybackTest, StepDuringGapSecondsIsAppliedAtTheNextRecordedSecond) {
+    SmallRecording recording;
+    recording.seconds = 70;
+    recording.missing_seconds = {0, 1, 2, 3, 4};
+    auto engine = Start(recording, 1);
+    engine->StepForward();
+    // 14:07:05 is the first recorded second; the jump takes it 60 s on.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const auto times = panel_.times();
+            return std::find(times.begin(), times.end(), "14:08:05") != times.end();
+        },
+        10000));
+    const auto times = panel_.times();
+    EXPECT_EQ(std::count(times.begin(), times.end(), "14:07:06"), 0) << "played on past the jump";
+    engine->OnStop();
 }
 
 }  // namespace
