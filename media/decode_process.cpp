@@ -64,13 +64,12 @@ void CDecodeProcess::RequestFlush(int show_from_second) {
     queue_.Wake();
 }
 
-bool CDecodeProcess::BeforeShowFrom(const FrameRecord& record) {
+bool CDecodeProcess::BeforeShowFrom(const FrameRecord& record) const {
+    // Kept until the next flush: a picture of the old position still on its way
+    // must not end it before the pictures that lead up to the target.
     const int from = show_from_;
     if (from < 0 || record.has_text != 0) return false;
-    if (record.hour * 3600 + record.minute * 60 + record.second < from) return true;
-    int expected = from;
-    show_from_.compare_exchange_strong(expected, -1);
-    return false;
+    return record.hour * 3600 + record.minute * 60 + record.second < from;
 }
 
 void CDecodeProcess::SetSpeed(int new_speed) {

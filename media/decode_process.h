@@ -69,7 +69,7 @@ private:
     // re-times it, a stop or a flush ends the wait.
     void Pace(int32_t fps);
     // The record precedes the second a flush asked to show from.
-    bool BeforeShowFrom(const FrameRecord& record);
+    bool BeforeShowFrom(const FrameRecord& record) const;
 
     std::thread thread_;
     DataQueue<FrameRecord> queue_;
