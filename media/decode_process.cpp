@@ -56,9 +56,20 @@ void CDecodeProcess::PushFrame(std::unique_ptr<FrameRecord> record) {
     counter_.Tick();
 }
 
-void CDecodeProcess::RequestFlush() {
+void CDecodeProcess::RequestFlush(int show_from_second) {
+    show_from_ = show_from_second;
+    queue_.Clear();
+    flushed_by_request_ = true;
     flush_request = 1;
     queue_.Wake();
+}
+
+bool CDecodeProcess::BeforeShowFrom(const FrameRecord& record) const {
+    // Kept until the next flush: a picture of the old position still on its way
+    // must not end it before the pictures that lead up to the target.
+    const int from = show_from_;
+    if (from < 0 || record.has_text != 0) return false;
+    return record.hour * 3600 + record.minute * 60 + record.second < from;
 }
 
 void CDecodeProcess::SetSpeed(int new_speed) {
@@ -67,6 +78,7 @@ void CDecodeProcess::SetSpeed(int new_speed) {
 
 void CDecodeProcess::Stop() {
     has_picture = 0;
+    show_from_ = -1;
     run = 0;
     // Every wait of the thread is a wait on its queue, so this ends it at once.
     queue_.Stop();
@@ -118,8 +130,12 @@ void CDecodeProcess::Pace(int32_t fps) {
         interval_ = PacingInterval(fps, current_speed, interval_);
         const Clock::time_point due = due_ + std::chrono::milliseconds(interval_);
         if (Clock::now() >= due) break;
-        queue_.WaitUntil(due, [&](size_t) { return run != 1 || speed != current_speed; });
-        if (run != 1) return;
+        queue_.WaitUntil(due, [&](size_t) { return run != 1 || speed != current_speed || flush_request == 1; });
+        // After a flush the next picture is the first of a new position: at once.
+        if (run != 1 || flush_request == 1) {
+            due_ = Clock::now();
+            return;
+        }
         if (speed == current_speed && Clock::now() >= due) break;
     }
     // Lateness within one interval keeps the cadence; a picture later than that
@@ -129,14 +145,16 @@ void CDecodeProcess::Pace(int32_t fps) {
     due_ = now - due > std::chrono::milliseconds(interval_) ? now : due;
 }
 
-void CDecodeProcess::DecodeAndShow(const FrameRecord& record) {
+void CDecodeProcess::DecodeAndShow(const FrameRecord& record, bool show) {
     size_t size = 0;
     int produced = decoder_->DecodeVideo(record.payload.data(), record.payload.size(), picture_.data(),
                                          picture_.size(), &size);
     const int coded_width = decoder_->refused_width();
     const int coded_height = decoder_->refused_height();
-    if (!produced && coded_width > 0 && coded_height > 0 &&
-        (coded_width != open_width_ || coded_height != open_height_)) {
+    // A coded size beyond what the decoder opens is refused before it sizes the
+    // buffer; the picture on the viewer stays, as for any undecodable frame.
+    if (!produced && coded_width > 0 && coded_height > 0 && coded_width <= kMaxPictureSide &&
+        coded_height <= kMaxPictureSide && (coded_width != open_width_ || coded_height != open_height_)) {
         // The stream's pictures are not the size the records declare: reopen
         // at the coded size, as a size change does, and decode this one again.
         CloseDecoder();
@@ -149,7 +167,7 @@ void CDecodeProcess::DecodeAndShow(const FrameRecord& record) {
         produced = decoder_->DecodeVideo(record.payload.data(), record.payload.size(), picture_.data(),
                                          picture_.size(), &size);
     }
-    if (produced == 1 && run == 1) {
+    if (produced == 1 && run == 1 && show) {
         has_picture = 1;
         ShowPicture(open_width_, open_height_, picture_.data());
     }
@@ -160,6 +178,7 @@ void CDecodeProcess::DecodeLoop() {
     active = 1;
     due_ = Clock::now();
     flush_request = 0;
+    flushed_by_request_ = false;
     interval_ = 33;
     int last_width = -1, last_height = -1, last_codec = -1;
     bool need_key = false;
@@ -170,8 +189,9 @@ void CDecodeProcess::DecodeLoop() {
         }
         if (flush_request == 1) {
             flush_request = 0;
-            queue_.Clear();
+            if (!flushed_by_request_.exchange(false)) queue_.Clear();
             need_key = true;
+            due_ = Clock::now();
         }
         std::unique_ptr<FrameRecord> record = queue_.Pop();
         if (!record) {
@@ -183,9 +203,12 @@ void CDecodeProcess::DecodeLoop() {
             continue;
         }
         if (enabled == 0) continue;
-        if (viewer) viewer->SetOsdDateTime(record->year, record->month, record->day, record->hour, record->minute,
-                                           record->second);
-        if (record->has_text == 1 && record->kind == FrameRecord::kKindPicture) SetOsdTitle(*record);
+        // Pictures before a jump's target only bring the decoder to it.
+        const bool show = !BeforeShowFrom(*record);
+        if (viewer && show)
+            viewer->SetOsdDateTime(record->year, record->month, record->day, record->hour, record->minute,
+                                   record->second);
+        if (record->has_text == 1 && record->kind == FrameRecord::kKindPicture && show) SetOsdTitle(*record);
         if (record->kind == FrameRecord::kKindClearView) {
             ClearViewer();
             has_picture = 0;
@@ -197,7 +220,7 @@ void CDecodeProcess::DecodeLoop() {
         }
         interval_ = PacingInterval(record->fps, speed, interval_);
         const size_t queued = queue_.GetCount();
-        if (queued > 30 || need_key) {
+        if ((queued > 30 && show) || need_key) {
             if (!IsKeyFrame(record->codec, record->payload)) {
                 need_key = true;
                 continue;
@@ -220,9 +243,9 @@ void CDecodeProcess::DecodeLoop() {
         }
         if (picture_.empty()) picture_.assign(static_cast<size_t>(open_width_) * open_height_ * 3 + 16, 0);
         if (!decoder_open_) decoder_open_ = decoder_->OpenVideo(DecoderId(record->codec), open_width_, open_height_);
-        if (viewer) viewer->SetConnecting(false);
-        if (record->codec >= 0 && record->codec <= 2 && decoder_open_) DecodeAndShow(*record);
-        if (record->has_text == 0) Pace(record->fps);
+        if (viewer && show) viewer->SetConnecting(false);
+        if (record->codec >= 0 && record->codec <= 2 && decoder_open_) DecodeAndShow(*record, show);
+        if (record->has_text == 0 && show) Pace(record->fps);
     }
     queue_.Clear();
     CloseDecoder();

@@ -29,8 +29,12 @@ public:
     bool IsRunning() const { return thread_.joinable(); }
     // Null is ignored; while not running the record is dropped.
     void PushFrame(std::unique_ptr<FrameRecord> record);
-    // Asks the thread to empty its queue and wait for a key frame.
-    void RequestFlush();
+    // Empties the queue now, so records pushed after it are kept, and has the
+    // thread wait for a key frame; a picture waiting for its time is dropped.
+    // With show_from_second (second of the day) the thread decodes the local
+    // reader's pictures before that second without showing or pacing them, so
+    // a jump shows its target from the key picture before it.
+    void RequestFlush(int show_from_second = -1);
     // A new play speed; a picture waiting for its time is re-timed at once.
     void SetSpeed(int new_speed);
     void Stop();
@@ -44,6 +48,7 @@ public:
     std::atomic<int> run{0};
     std::atomic<int> active{0};
     std::atomic<int> has_picture{0};
+    // Set directly, the thread empties the queue itself when it sees it.
     std::atomic<int> flush_request{0};
     std::atomic<int> speed{1};
     std::atomic<int> enabled{1};
@@ -57,16 +62,21 @@ public:
 private:
     void ThreadProc();
     void DecodeLoop();
-    // Decodes into the picture buffer and shows the picture; reopens once at
-    // the coded size when the decoder refuses the declared one.
-    void DecodeAndShow(const FrameRecord& record);
+    // Decodes into the picture buffer and shows the picture (when show); reopens
+    // once at the coded size when the decoder refuses the declared one.
+    void DecodeAndShow(const FrameRecord& record, bool show);
     // Holds the picture until its time at the current speed; a speed change
-    // re-times it, a stop ends the wait.
+    // re-times it, a stop or a flush ends the wait.
     void Pace(int32_t fps);
+    // The record precedes the second a flush asked to show from.
+    bool BeforeShowFrom(const FrameRecord& record) const;
 
     std::thread thread_;
     DataQueue<FrameRecord> queue_;
     std::vector<uint8_t> picture_;
+    // RequestFlush emptied the queue already: the thread must not empty it again.
+    std::atomic<bool> flushed_by_request_{false};
+    std::atomic<int> show_from_{-1};
     mutable std::mutex counter_lock_;
     FrameRateCounter counter_;
     // When the last paced picture was due; the next is due an interval later.

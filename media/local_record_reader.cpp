@@ -22,6 +22,45 @@ std::string ClockText(int second_of_day) {
     return text;
 }
 
+// How far back a jump looks for the key picture its target decodes from.
+constexpr int kPrerollSeconds = 10;
+
+// Video entry i of a block as the worker takes it; null when it is not one or
+// its data does not come whole.
+std::unique_ptr<FrameRecord> ReadVideoRecord(const MinuteFile& file, const ChannelSecondBlock& block,
+                                             int64_t block_pos, int i, int fps, int speed, const RecordSource& src,
+                                             int second_of_day) {
+    const MinuteFrameEntry entry = block.Entry(i);
+    if (entry.kind != diskformat::kKindVideo || entry.length == 0 || !file.EntryReadable(entry, block_pos))
+        return nullptr;
+    const int32_t codec = VideoCodecFromDisk(entry.codec);
+    if (codec < 0) return nullptr;
+    auto record = std::make_unique<FrameRecord>();
+    if (!file.ReadFrameData(entry, block_pos, &record->payload)) return nullptr;
+    record->has_text = 0;
+    record->fps = fps;
+    record->width = entry.width;
+    record->height = entry.height;
+    record->speed = speed;
+    record->codec = codec;
+    record->key = entry.key;
+    record->time_stamp = entry.time_stamp;
+    record->kind = FrameRecord::kKindPicture;
+    record->year = src.year;
+    record->month = src.month;
+    record->day = src.day;
+    record->hour = second_of_day / 3600;
+    record->minute = second_of_day / 60 % 60;
+    record->second = second_of_day % 60;
+    return record;
+}
+
+int VideoCount(const ChannelSecondBlock& block) {
+    int count = 0;
+    for (int i = 0; i < block.UsedCount(); ++i) count += block.Entry(i).kind == diskformat::kKindVideo;
+    return count;
+}
+
 int32_t SecondTarget(int speed, bool first_second) {
     if (speed == 1) return first_second ? 600 : 997;
     if (speed >= 2 && speed <= 4) return 1000 / speed;
@@ -33,13 +72,14 @@ int32_t SecondTarget(int speed, bool first_second) {
 
 void PlaybackEngine::StartLocalPlayback() {
     if (!IsPlayRange(record_source.start_second, record_source.end_second)) return;
-    range_start = record_source.start_second;
-    range_end = record_source.end_second;
-    range_length = range_end - range_start;
     running = 0;
     reader_share_calls_.Abort();
     WakeReader();
     if (reader_.joinable()) reader_.join();
+    // The old reader reads the range through SliderScale until it has ended.
+    range_start = record_source.start_second;
+    range_end = record_source.end_second;
+    range_length = range_end - range_start;
     running = 1;
     play_state = kPlaying;
     // Before the reader starts, so a jump asked for right after the start is kept.
@@ -106,6 +146,64 @@ void PlaybackEngine::StopFromReader(int serial) {
     window_->PostMessage(WM_STOP_REQUESTED, serial, 0);
 }
 
+void PlaybackEngine::QueuePreroll(const RecordSource& src, int target, const MinuteFile& target_file) {
+    const int speed = panel_->GetSpeed();
+    MinuteFile earlier;
+    int earlier_minute = -1;
+    for (int c = 0; c < 4; ++c) {
+        CDecodeProcess& worker = decode[static_cast<size_t>(c)];
+        if (!(src.channel_mask >> c & 1) || worker.run != 1 || worker.enabled != 1) continue;
+        // Nothing to bring the decoder up to when the target's first picture is a key one.
+        if (target_file.IsOpen() && target_file.Second(target % 60).ChannelPresent(c)) {
+            ChannelSecondBlock block;
+            int64_t pos = 0;
+            if (!target_file.ReadBlock(target % 60, c, &block, &pos)) continue;
+            bool first_is_key = false;
+            for (int i = 0; i < block.UsedCount(); ++i) {
+                const MinuteFrameEntry entry = block.Entry(i);
+                if (entry.kind != diskformat::kKindVideo) continue;
+                first_is_key = entry.key == 1;
+                break;
+            }
+            if (first_is_key) continue;
+        }
+        // The latest key picture of the seconds before the target, then every picture after it.
+        std::vector<std::unique_ptr<FrameRecord>> pictures;
+        bool found = false;
+        for (int t = target - 1; t >= target - kPrerollSeconds && t >= 0 && !found; --t) {
+            const MinuteFile* file = &target_file;
+            if (t / 60 != target / 60) {
+                if (earlier_minute != t / 60) {
+                    earlier.Close();
+                    earlier.Open(src.path, src.year, src.month, src.day, t / 3600, t / 60 % 60);
+                    earlier_minute = t / 60;
+                }
+                file = &earlier;
+            }
+            if (!file->IsOpen() || !file->Second(t % 60).ChannelPresent(c)) continue;
+            ChannelSecondBlock block;
+            int64_t pos = 0;
+            if (!file->ReadBlock(t % 60, c, &block, &pos)) continue;
+            const int fps = VideoCount(block);
+            std::vector<std::unique_ptr<FrameRecord>> second;
+            for (int i = block.UsedCount() - 1; i >= 0; --i) {
+                auto record = ReadVideoRecord(*file, block, pos, i, fps, speed, src, t);
+                if (!record) continue;
+                const bool key = record->key == 1;
+                second.push_back(std::move(record));
+                if (key) {
+                    found = true;
+                    break;
+                }
+            }
+            for (auto& record : second) pictures.push_back(std::move(record));
+        }
+        if (!found) continue;
+        // Collected newest first.
+        for (auto it = pictures.rbegin(); it != pictures.rend(); ++it) worker.PushFrame(std::move(*it));
+    }
+}
+
 void PlaybackEngine::LocalRecordReader(int serial) {
     const RecordSource src = record_source;
     const int scale = SliderScale();
@@ -117,6 +215,9 @@ void PlaybackEngine::LocalRecordReader(int serial) {
     int32_t last_stamp[4] = {0, 0, 0, 0};
     Clock::time_point second_mark = Clock::now();
     MinuteFile file;
+    // The start, a seek and a jump decode from the key picture at or before the new time.
+    bool preroll = true;
+    FlushAll(current);
 
     while (running) {
         if (play_state == kStopped) {
@@ -131,7 +232,8 @@ void PlaybackEngine::LocalRecordReader(int serial) {
             position_valid = 1;
             panel_->SetSpeed(1);
             current = src.start_second + slider_position * scale;
-            FlushAll();
+            FlushAll(current);
+            preroll = true;
         }
         bool first_second = true;
         bool file_open = false;
@@ -147,6 +249,11 @@ void PlaybackEngine::LocalRecordReader(int serial) {
             panel_->SetTimeText(ClockText(src.start_second));
             StopFromReader(serial);
             break;
+        }
+        if (preroll) {
+            preroll = false;
+            // At 4x and above only key pictures are queued anyway.
+            if (panel_->GetSpeed() < 4) QueuePreroll(src, current, file);
         }
 
         for (int s = current % 60; s < 60;) {
@@ -215,29 +322,14 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                                 std::llabs(static_cast<long long>(entry.time_stamp) - last_stamp[c]) <= 900)
                                 continue;
                         }
-                        const int32_t codec = VideoCodecFromDisk(entry.codec);
-                        if (codec < 0) continue;
+                        if (VideoCodecFromDisk(entry.codec) < 0) continue;
                         if (!platform::IsFolder(src.path)) {
                             folder_gone = true;
                             break;
                         }
-                        auto record = std::make_unique<FrameRecord>();
-                        if (!file.ReadFrameData(entry, block_pos[c], &record->payload)) continue;
-                        record->has_text = 0;
-                        record->fps = video_count[c];
-                        record->width = entry.width;
-                        record->height = entry.height;
-                        record->speed = speed;
-                        record->codec = codec;
-                        record->key = entry.key;
-                        record->time_stamp = entry.time_stamp;
-                        record->kind = FrameRecord::kKindPicture;
-                        record->year = src.year;
-                        record->month = src.month;
-                        record->day = src.day;
-                        record->hour = current / 3600;
-                        record->minute = current / 60 % 60;
-                        record->second = current % 60;
+                        auto record = ReadVideoRecord(file, blocks[c], block_pos[c], i, video_count[c], speed, src,
+                                                      current);
+                        if (!record) continue;
                         last_stamp[c] = entry.time_stamp;
                         took_video = true;
                         if (worker.run) worker.PushFrame(std::move(record));
@@ -318,12 +410,13 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                 // this second was read is never dropped, and a newer one stays.
                 int taken = jump;
                 step.compare_exchange_strong(taken, 1);
-                FlushAll();
                 if (play_state == kPaused) {
                     ShowPlayStatus();
                     window_->PostMessage(WM_PLAY_REQUESTED, 0, 0);
                 }
                 current += jump > 1 ? jump : -std::abs(jump);
+                FlushAll(current);
+                preroll = true;
             }
             if (current > src.end_second) break;
             slider_position = (current - src.start_second) / scale;

@@ -26,6 +26,7 @@
 #include "platform/network_share.h"
 
 class MediaDecoder;
+class MinuteFile;
 
 // Paces of the stream receiver; the program keeps these, tests shorten them.
 struct RemoteStreamTiming {
@@ -171,7 +172,11 @@ public:
     int SliderScale() const;
 
 private:
-    void FlushAll();
+    // With show_from_second, the workers show the local reader's pictures from that second on.
+    void FlushAll(int show_from_second = -1);
+    // Queues, for each channel whose picture at target is not a key one, the pictures from the
+    // latest key picture before it; the workers decode them without showing them.
+    void QueuePreroll(const RecordSource& src, int target, const MinuteFile& target_file);
     void ClearViewersShowingPicture();
     int SelectedChannel() const;
     void ShowPlayStatus();

@@ -7,8 +7,8 @@
 
 int PlaybackEngine::SliderScale() const { return range_end - range_start > 10000 ? 10 : 1; }
 
-void PlaybackEngine::FlushAll() {
-    for (CDecodeProcess& worker : decode) worker.RequestFlush();
+void PlaybackEngine::FlushAll(int show_from_second) {
+    for (CDecodeProcess& worker : decode) worker.RequestFlush(show_from_second);
 }
 
 void PlaybackEngine::ClearViewersShowingPicture() {
@@ -65,7 +65,7 @@ void PlaybackEngine::Pause() {
     play_state = kPaused;
     panel_->SetStatusText("PAUSE");
     panel_->SetSpeed(1);
-    SetWorkersSpeed(1);
+    // The workers keep their speed: what they hold plays out at the pace it was read at.
     WakeReader();
 }
 

@@ -18,7 +18,14 @@ int WaveOutPlayer::Open(int samples_per_sec, int format_kind, int bits_per_sampl
         queued_ = 0;
     }
     staged_ = 0;
-    format_.tag = format_kind == kFormatMuLaw ? platform::kWaveFormatMuLaw : platform::kWaveFormatPcm;
+    block_size_ = 0;
+    // The values come unchecked from a minute file or the recorder's stream:
+    // refuse what the device cannot play before any arithmetic on them.
+    const bool mulaw = format_kind == kFormatMuLaw;
+    if (format_kind != kFormatPcm && !mulaw) return 0;
+    if (bits_per_sample != 8 && (mulaw || bits_per_sample != 16)) return 0;
+    if (samples_per_sec <= 0 || samples_per_sec > 384000 || channels <= 0 || channels > 8) return 0;
+    format_.tag = mulaw ? platform::kWaveFormatMuLaw : platform::kWaveFormatPcm;
     format_.channels = channels;
     format_.samples_per_sec = samples_per_sec;
     format_.bits_per_sample = bits_per_sample;
@@ -27,8 +34,7 @@ int WaveOutPlayer::Open(int samples_per_sec, int format_kind, int bits_per_sampl
     // A quarter second per block, whole sample frames only.
     block_size_ = format_.avg_bytes_per_sec / 4;
     if (format_.block_align > 0) block_size_ -= block_size_ % format_.block_align;
-    if (block_size_ <= 0 || samples_per_sec <= 0 || samples_per_sec > 384000 || channels <= 0 || channels > 8)
-        return 0;
+    if (block_size_ <= 0) return 0;
     if (!device_.Open(format_, [this](int block) { OnDone(block); })) return 0;
     headers_.assign(kBlocks, std::vector<uint8_t>(static_cast<size_t>(block_size_)));
     staging_.assign(static_cast<size_t>(block_size_) * kBlocks, 0);

@@ -178,9 +178,6 @@ public:
     KestrelDialogHooks hooks;
     // Offered by Open while no source has been played.
     std::string initial_data_folder;
-    // The settle times of Open and Power; tests shorten them.
-    std::chrono::milliseconds power_wait{3000};
-    std::chrono::milliseconds open_settle_wait{500};
 
     // Written back by the record selection; the session id lives in the engine.
     SelectionBlock selection{};

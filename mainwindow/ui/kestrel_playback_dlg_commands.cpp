@@ -52,7 +52,8 @@ void CKestrelPlaybackDlg::OnOpen() {
             // The preview's threads have ended; the recorder is asked off the window thread.
             StartRecorderPlayback();
         } else {
-            Wait(std::chrono::milliseconds(200));
+            // StopPlayback returns once the old reader and workers have ended, so
+            // the new playback starts at once.
             engine.StopPlayback();
             const RecordSource& source = chosen.source;
             if (PlaybackEngine::IsPlayRange(source.start_second, source.end_second)) {
@@ -79,7 +80,6 @@ void CKestrelPlaybackDlg::OnOpen() {
                     ShowQuadView();
                     engine.selected_count = 4;
                 }
-                Wait(open_settle_wait);
                 engine.StartLocalPlayback();
             }
         }
@@ -94,8 +94,8 @@ void CKestrelPlaybackDlg::StartRecorderPlayback() {
 }
 
 void CKestrelPlaybackDlg::OnPower() {
+    // Every thread of the playback has ended when StopPlayback returns.
     engine_->StopPlayback();
-    Wait(power_wait);
     QDialog::done(QDialog::Accepted);
 }
 

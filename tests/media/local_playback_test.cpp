@@ -289,6 +289,14 @@ TEST(Transport, SpeedSteps) {
     EXPECT_EQ(engine.decode[0].flush_request, 0);
     engine.SpeedUp();
     EXPECT_EQ(engine.decode[0].flush_request, 1);
+    // Pause shows speed 1 but leaves the workers' pace: pictures held at 1/32 play out at 1/32.
+    panel.SetSpeed(-16);
+    engine.SpeedDown();
+    ASSERT_EQ(engine.decode[0].speed, -32);
+    engine.play_state = PlaybackEngine::kPlaying;
+    engine.Pause();
+    EXPECT_EQ(panel.GetSpeed(), 1);
+    EXPECT_EQ(engine.decode[0].speed, -32);
 }
 
 TEST(DecodeProcess, PacingAndKeyFrames) {
@@ -339,6 +347,140 @@ TEST(DecodeProcess, ReopensAtTheCodedSizeWhenTheDeclaredOneIsRefused) {
     EXPECT_EQ(viewer.height, 144);
     EXPECT_EQ(viewer.last_picture().size(), 176u * 144 * 3);
     worker.Stop();
+}
+
+// A picture whose header claims a side beyond what the decoder opens (damaged data) must
+// neither size a buffer for it nor close the decoder: the channel goes on with the next
+// sound picture, without being emptied.
+TEST(DecodeProcess, CodedSizeBeyondTheLimitKeepsTheChannelShowing) {
+    std::string error;
+    auto encoder = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 64, 48, 25, 25, 1, &error);
+    ASSERT_TRUE(encoder) << error;
+    FakeViewer viewer;
+    CDecodeProcess worker;
+    worker.viewer = &viewer;
+    worker.Start();
+    auto push = [&](std::vector<uint8_t> payload) {
+        auto record = std::make_unique<FrameRecord>();
+        record->has_text = 1;
+        record->width = 64;
+        record->height = 48;
+        record->codec = static_cast<int32_t>(VideoCodec::kMjpeg);
+        record->kind = FrameRecord::kKindPicture;
+        record->year = 2012;
+        record->month = 3;
+        record->day = 5;
+        record->payload = std::move(payload);
+        worker.PushFrame(std::move(record));
+    };
+    sample::EncodedPacket packet;
+    ASSERT_TRUE(encoder->Encode(0, "CH", &packet));
+    push(packet.data);
+    ASSERT_TRUE(WaitUntil([&] { return viewer.frames() >= 1; }, 5000));
+    // 5000 x 48 stays within the decoder's pixel count, so only the side check refuses it.
+    std::vector<uint8_t> huge = packet.data;
+    size_t sof = 0;
+    for (size_t i = 0; i + 9 < huge.size(); ++i)
+        if (huge[i] == 0xFF && huge[i + 1] == 0xC0) sof = i;
+    ASSERT_NE(sof, 0u);
+    huge[sof + 7] = 5000 >> 8;
+    huge[sof + 8] = 5000 & 0xFF;
+    push(huge);
+    ASSERT_TRUE(encoder->Encode(1, "CH", &packet));
+    push(packet.data);
+    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 2; }, 5000));
+    EXPECT_EQ(viewer.clears, 0);
+    EXPECT_EQ(viewer.width, 64);
+    EXPECT_EQ(viewer.last_picture().size(), 64u * 48 * 3);
+    worker.Stop();
+}
+
+// Slider moves to seconds whose first H.264 picture is not a key one (a key every
+// two seconds): the channel shows the target second itself, decoded from the key
+// picture before it, and never the seconds it was decoded from.
+TEST_F(LocalPlaybackTest, SeekShowsTheTargetSecondDecodedFromTheKeyBeforeIt) {
+    SmallRecording recording;
+    recording.seconds = 12;
+    recording.h264_key_interval = 10;  // 5 fps: keys at offsets 0, 2, 4, ...
+    const int start = recording.start_second;
+    const int targets[] = {3, 7, 5};
+    auto engine = Start(recording);
+    for (int target : targets) {
+        SCOPED_TRACE(target);
+        const size_t before = viewers_[1].shown_seconds().size();
+        engine->OnHScroll(target);
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                const auto seconds = viewers_[1].shown_seconds();
+                return std::find(seconds.begin() + static_cast<long>(before), seconds.end(), start + target) !=
+                       seconds.end();
+            },
+            5000));
+        const auto seconds = viewers_[1].shown_seconds();
+        // At most one picture of the old position was already on its way to the viewer.
+        int from_old = 0;
+        for (size_t i = before; i < seconds.size() && seconds[i] != start + target; ++i) ++from_old;
+        EXPECT_LE(from_old, 1);
+        for (size_t i = before + static_cast<size_t>(from_old); i < seconds.size(); ++i)
+            EXPECT_GE(seconds[i], start + target) << "a picture decoded only to reach the target was shown";
+    }
+    engine->OnStop();
+}
+
+// A flush ends the wait of a picture held for its time at the slowest speed: the
+// next position's picture comes at once, not when the old interval (32 s) ends.
+TEST(DecodeProcess, FlushEndsThePacingWait) {
+    std::string error;
+    auto encoder = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 64, 48, 25, 25, 1, &error);
+    ASSERT_TRUE(encoder) << error;
+    FakeViewer viewer;
+    CDecodeProcess worker;
+    worker.viewer = &viewer;
+    worker.SetSpeed(-32);
+    worker.Start();
+    auto push = [&](int index) {
+        sample::EncodedPacket packet;
+        ASSERT_TRUE(encoder->Encode(index, "CH", &packet));
+        auto record = std::make_unique<FrameRecord>();
+        record->fps = 1;  // 32 x 997 ms per picture at -32
+        record->width = 64;
+        record->height = 48;
+        record->codec = static_cast<int32_t>(VideoCodec::kMjpeg);
+        record->kind = FrameRecord::kKindPicture;
+        record->year = 2012;
+        record->month = 3;
+        record->day = 5;
+        record->payload = packet.data;
+        worker.PushFrame(std::move(record));
+    };
+    push(0);
+    ASSERT_TRUE(WaitUntil([&] { return viewer.frames() >= 1; }, 5000));
+    push(1);  // waits behind the first picture's interval; the flush drops it
+    worker.RequestFlush();
+    push(2);
+    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 2; }, 10000));
+    EXPECT_EQ(viewer.frames(), 2);
+    worker.Stop();
+}
+
+// A step asked for while the reader skips gap seconds is applied at the next recorded
+// second, not dropped there: the user's jump is never lost.
+TEST_F(LocalPlaybackTest, StepDuringGapSecondsIsAppliedAtTheNextRecordedSecond) {
+    SmallRecording recording;
+    recording.seconds = 70;
+    recording.missing_seconds = {0, 1, 2, 3, 4};
+    auto engine = Start(recording, 1);
+    engine->StepForward();
+    // 14:07:05 is the first recorded second; the jump takes it 60 s on.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const auto times = panel_.times();
+            return std::find(times.begin(), times.end(), "14:08:05") != times.end();
+        },
+        10000));
+    const auto times = panel_.times();
+    EXPECT_EQ(std::count(times.begin(), times.end(), "14:07:06"), 0) << "played on past the jump";
+    engine->OnStop();
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "media/playback_engine.h"
+#include "tests/support/playback_fakes.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -89,6 +91,79 @@ TEST_F(WaveOutPlayerTest, MuLawIsExpandedAndVolumeScales) {
     const size_t at = FindStart(played, expected);
     ASSERT_LE(at + 2000, played.size());
     EXPECT_EQ(played[at + 1999], expected);
+}
+
+// Sound parameters as a damaged minute file or stream carries them: each must be
+// refused before it sizes anything (the sanitizer build catches overflowing arithmetic).
+struct DamagedSound {
+    const char* what;
+    int rate, kind, bits, channels;
+};
+const DamagedSound kDamagedSound[] = {
+    {"bits overflow the block alignment", 8000, WaveOutPlayer::kFormatPcm, 1073741824, 4},
+    {"rate overflows the byte rate", 2147483647, WaveOutPlayer::kFormatPcm, 16, 8},
+    {"negative bits", 8000, WaveOutPlayer::kFormatPcm, -16, 1},
+    {"zero bits", 8000, WaveOutPlayer::kFormatPcm, 0, 1},
+    {"bits the device has no format for", 8000, WaveOutPlayer::kFormatPcm, 12, 1},
+    {"16-bit mu-law", 8000, WaveOutPlayer::kFormatMuLaw, 16, 1},
+    {"negative rate", -8000, WaveOutPlayer::kFormatPcm, 16, 1},
+    {"rate too small for a whole block", 1, WaveOutPlayer::kFormatMuLaw, 8, 1},
+    {"no channels", 8000, WaveOutPlayer::kFormatPcm, 16, 0},
+    {"huge channel count", 8000, WaveOutPlayer::kFormatPcm, 16, 1 << 30},
+    {"negative channels", 8000, WaveOutPlayer::kFormatPcm, 16, -2},
+    {"unknown format kind", 8000, 7, 16, 1},
+};
+
+TEST_F(WaveOutPlayerTest, DamagedSoundParametersAreRefused) {
+    const std::vector<uint8_t> bytes(4000, 0x11);
+    for (const DamagedSound& c : kDamagedSound) {
+        SCOPED_TRACE(c.what);
+        WaveOutPlayer player;
+        EXPECT_EQ(player.Open(c.rate, c.kind, c.bits, c.channels), 0);
+        EXPECT_FALSE(player.IsOpen());
+        EXPECT_EQ(player.Write(static_cast<int>(bytes.size()), bytes.data()), 0);
+    }
+    // A refused format leaves the player usable for a sound that makes sense.
+    WaveOutPlayer player;
+    EXPECT_EQ(player.Open(8000, WaveOutPlayer::kFormatPcm, 1073741824, 4), 0);
+    ASSERT_EQ(player.Open(8000, WaveOutPlayer::kFormatPcm, 16, 1), 1);
+    EXPECT_EQ(player.block_size(), 4000);
+}
+
+TEST_F(WaveOutPlayerTest, DispatchAudioWithDamagedParametersPlaysNothing) {
+    FakePlaybackWindow window;
+    FakeStatusPanel panel;
+    PlaybackEngine engine(&window, &panel, {nullptr, nullptr, nullptr, nullptr});
+    const int32_t kinds[] = {AudioRecord::kMuLawA, AudioRecord::kMuLawB, AudioRecord::kAac, AudioRecord::kG726,
+                             AudioRecord::kPcm};
+    for (const DamagedSound& c : kDamagedSound) {
+        // The dispatch picks the format kind itself; the rest are damaged for either kind.
+        if (c.kind != WaveOutPlayer::kFormatPcm) continue;
+        for (int32_t kind : kinds) {
+            SCOPED_TRACE(std::string(c.what) + " kind " + std::to_string(kind));
+            auto record = std::make_unique<AudioRecord>();
+            record->kind = kind;
+            record->sample_rate = c.rate;
+            record->bits = c.bits;
+            record->channels = c.channels;
+            record->payload.assign(320, 0x22);
+            engine.DispatchAudio(std::move(record));
+            EXPECT_FALSE(engine.audio_player.IsOpen());
+            EXPECT_EQ(engine.audio_player.staged(), 0);
+        }
+    }
+    // A sound that makes sense after them still opens the device.
+    auto record = std::make_unique<AudioRecord>();
+    record->kind = AudioRecord::kPcm;
+    record->sample_rate = 8000;
+    record->bits = 16;
+    record->channels = 1;
+    record->payload.assign(320, 0);
+    engine.DispatchAudio(std::move(record));
+    EXPECT_TRUE(engine.audio_player.IsOpen());
+    EXPECT_EQ(engine.audio_player.staged(), 320);
+    engine.audio_player.Close();
+    engine.audio_player.FinishClosing();
 }
 
 TEST(MuLawToPcm16, Table) {

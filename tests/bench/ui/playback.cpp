@@ -7,14 +7,20 @@
 //   pictures per channel and second, with the key frames that were queued;
 // - four 704x576 channels at 1x: share of one core, with the real viewers
 //   painting offscreen and with a sink that only counts;
-// - how long the Stop command takes at 1/32x, 1x and 32x while sound plays.
+// - how long the Stop command takes at 1/32x, 1x and 32x while sound plays;
+// - OK in Open to the first picture through the main window, and how long the
+//   window thread was held meanwhile, beside one picture interval;
+// - a slider jump to the first picture of the new time, beside one picture interval;
+// - the process's memory over 50 Open/OK cycles through the real record selection.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -23,6 +29,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,12 +43,16 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "mainwindow/ui/kestrel_playback_dlg.h"
+#include "mainwindow/ui/playback_app.h"
 #include "media/decode_process.h"
 #include "media/disk_format.h"
 #include "media/playback_engine.h"
 #include "media/ui/my_viewer.h"
 #include "tests/bench/bare_decoder.h"
+#include "sources/ui/select_dlg.h"
 #include "tests/support/playback_fakes.h"
+#include "tests/support/program_folder_copy.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
 #include "tools/common/avdata_writer.h"
@@ -423,6 +435,190 @@ void BM_StopLatency(benchmark::State& state) {
     state.SetLabel(speed == 1 ? "1x" : speed > 1 ? std::to_string(speed) + "x" : "1/" + std::to_string(-speed) + "x");
 }
 BENCHMARK(BM_StopLatency)->Arg(-32)->Arg(1)->Arg(32)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Resident memory of the process in KiB.
+long ResidentKib() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+void PumpFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Pumps the window thread until done() holds; false after timeout_ms.
+bool PumpUntil(const std::function<bool()>& done, int timeout_ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeout_ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+    }
+    return true;
+}
+
+RecordSelectionResult Chosen(const std::string& data, int seconds) {
+    RecordSelectionResult chosen;
+    chosen.result = kDialogOk;
+    chosen.source_mode = 0;
+    chosen.source.path = data;
+    chosen.source.channel_mask = 15;
+    chosen.source.start_second = kStartSecond;
+    chosen.source.end_second = kStartSecond + seconds - 1;
+    chosen.source.year = 2012;
+    chosen.source.month = 3;
+    chosen.source.day = 5;
+    return chosen;
+}
+
+// Open on a playing main window, OK in the record selection: the time to the first
+// picture of the new playback on every viewer, and how long Open held the window thread.
+void BM_OpenOkToFirstPicture(benchmark::State& state) {
+    TempFolder tmp;
+    constexpr int kSeconds = 6;
+    const std::string data = WriteRecording(tmp.path(), 25, 25, kSeconds);
+    if (data.empty()) return state.SkipWithError("no recording");
+    ProgramFolderCopy program;
+    CKestrelPlaybackDlg dlg;
+    Clock::time_point ok;
+    dlg.hooks.run_record_selection = [&](const RecordSelectionRequest&) {
+        ok = Clock::now();
+        return Chosen(data, kSeconds);
+    };
+    dlg.OnInitDialog();
+    dlg.show();
+    double to_picture = 0, held = 0, longest = 0;
+    for (auto _ : state) {
+        // Playing from an earlier Open: the next one replaces it.
+        dlg.OnOpen();
+        const double blocked = Seconds(Clock::now() - ok);
+        ViewerGrid& grid = dlg.grid();
+        // The stop cleared every viewer: the first picture sizes them again.
+        const bool shown = PumpUntil(
+            [&] {
+                for (int i = 0; i < 4; ++i)
+                    if (!grid.Viewer(i)->HasVideo()) return false;
+                return true;
+            },
+            5000);
+        const double took = Seconds(Clock::now() - ok);
+        if (!shown) return state.SkipWithError("no picture");
+        to_picture += took;
+        held += blocked;
+        longest = std::max(longest, took);
+        PumpFor(300);
+    }
+    dlg.OnStop();
+    const double n = static_cast<double>(state.iterations());
+    state.counters["ok_to_picture_ms"] = to_picture / n * 1000;
+    state.counters["longest_ms"] = longest * 1000;
+    state.counters["window_held_ms"] = held / n * 1000;
+    state.counters["in_picture_intervals"] = to_picture / n / 0.040;
+    state.SetLabel("4 channels 704x576 H.264 at 25 fps; aim 150 ms");
+}
+BENCHMARK(BM_OpenOkToFirstPicture)->Iterations(8)->Unit(benchmark::kMillisecond);
+
+// Slider jumps at 1x onto seconds whose first picture is not a key one (a key every
+// two seconds): the time to the first picture of the new second on channel 1.
+void BM_JumpToFirstPicture(benchmark::State& state) {
+    TempFolder tmp;
+    constexpr int kSeconds = 40;
+    const std::string data = WriteRecording(tmp.path(), 25, 50, kSeconds);
+    if (data.empty()) return state.SkipWithError("no recording");
+    FakeViewer viewers[4];
+    Playback playback(data, kSeconds, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
+    playback.engine->StartLocalPlayback();
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    double total = 0, longest = 0;
+    int target = 3;
+    for (auto _ : state) {
+        const size_t before = viewers[0].shown_seconds().size();
+        const auto begun = Clock::now();
+        playback.engine->OnHScroll(target);
+        // The target second itself, or the next one where decoding can only start at its key picture.
+        for (;;) {
+            const auto seconds = viewers[0].shown_seconds();
+            if (std::find_if(seconds.begin() + static_cast<long>(before), seconds.end(), [&](int second) {
+                    return second >= kStartSecond + target && second <= kStartSecond + target + 1;
+                }) != seconds.end())
+                break;
+            if (Clock::now() - begun > std::chrono::seconds(5)) return state.SkipWithError("no picture");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        const double took = Seconds(Clock::now() - begun);
+        total += took;
+        longest = std::max(longest, took);
+        target = (target + 8) % 36 | 1;  // odd seconds: mid-way between key pictures
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    playback.engine->OnStop();
+    const double n = static_cast<double>(state.iterations());
+    state.counters["jump_to_picture_ms"] = total / n * 1000;
+    state.counters["longest_ms"] = longest * 1000;
+    state.counters["in_picture_intervals"] = total / n / 0.040;
+    state.SetLabel("4 channels 704x576 H.264, key every 2 s; aim 150 ms");
+}
+BENCHMARK(BM_JumpToFirstPicture)->Iterations(8)->Unit(benchmark::kMillisecond);
+
+// 50 Open/OK cycles through the real record selection dialog (answered as it opens)
+// and the main window: resident memory growth per cycle over 50 cycles after five, beside
+// the same cycles without the selection dialog (Arg 0).
+void BM_OpenOkCyclesMemory(benchmark::State& state) {
+    TempFolder tmp;
+    constexpr int kSeconds = 4;
+    const std::string data = WriteRecording(tmp.path(), 25, 25, kSeconds);
+    if (data.empty()) return state.SkipWithError("no recording");
+    ProgramFolderCopy program;
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(program.path());
+    const bool real_selection = state.range(0) != 0;
+    long first = 0, warm = 0, last = 0;
+    for (auto _ : state) {
+        CKestrelPlaybackDlg dlg;
+        if (real_selection) {
+            dlg.hooks.run_record_selection = StandardDialogHooks().run_record_selection;
+        } else {
+            dlg.hooks.run_record_selection = [&](const RecordSelectionRequest&) { return Chosen(data, kSeconds); };
+        }
+        dlg.OnInitDialog();
+        dlg.show();
+        // Answers the selection as the user's OK would leave it.
+        QTimer answer;
+        answer.setInterval(5);
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* select = dynamic_cast<CSelectDlg*>(QApplication::activeModalWidget());
+            if (!select || !select->isVisible()) return;
+            select->source_mode = 0;
+            select->record_source = Chosen(data, kSeconds).source;
+            select->accept();
+        });
+        answer.start();
+        for (int cycle = 0; cycle < 56; ++cycle) {
+            dlg.OnOpen();
+            PumpUntil([&] { return dlg.grid().Viewer(0)->HasVideo(); }, 5000);
+            PumpFor(100);
+            if (cycle == 0) first = ResidentKib();
+            if (cycle == 5) warm = ResidentKib();
+        }
+        dlg.OnStop();
+        PumpFor(50);
+        last = ResidentKib();
+    }
+    std::filesystem::current_path(before);
+    state.counters["rss_after_1_kib"] = static_cast<double>(first);
+    state.counters["rss_after_6_kib"] = static_cast<double>(warm);
+    state.counters["rss_after_56_kib"] = static_cast<double>(last);
+    // Over the 50 cycles after the caches of the first few have filled.
+    state.counters["growth_per_cycle_kib"] = static_cast<double>(last - warm) / 50;
+    state.SetLabel(real_selection ? "real record selection" : "selection answered at once");
+}
+BENCHMARK(BM_OpenOkCyclesMemory)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

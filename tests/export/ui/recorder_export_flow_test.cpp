@@ -58,8 +58,6 @@ TEST(RecorderExportFlow, ExportCommandDuringRemotePlaybackWritesTheCheckedChanne
 
     {
         CKestrelPlaybackDlg dlg;
-        dlg.power_wait = std::chrono::milliseconds(10);
-        dlg.open_settle_wait = std::chrono::milliseconds(10);
         dlg.hooks.run_recorder_export = StandardDialogHooks().run_recorder_export;
         // Stands for the record selection: logs in, searches the range and writes back rows 1 and 2.
         dlg.hooks.run_record_selection = [&](const RecordSelectionRequest& request) {

@@ -39,8 +39,6 @@ protected:
     void SetUpScreen(int width, int height) {
         ui::SetScreenSizeSource([width, height] { return QSize(width, height); });
         dlg_ = std::make_unique<CKestrelPlaybackDlg>();
-        dlg_->power_wait = std::chrono::milliseconds(10);
-        dlg_->open_settle_wait = std::chrono::milliseconds(10);
         dlg_->hooks.run_backup = nullptr;
         dlg_->OnInitDialog();
         initial_geometry_ = dlg_->geometry();
@@ -430,6 +428,56 @@ TEST_F(KestrelDlgTest, OpenPlaysTheChosenFolderRangeIntoTheViewers) {
     dlg_->OnOpen();
     EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
     EXPECT_FALSE(dlg_->engine().ReaderRunning());
+}
+
+// Back from the single view, every view shows its channel's current picture at once: the
+// hidden channels went on being decoded, so their pictures and clocks kept up meanwhile.
+TEST_F(KestrelDlgTest, BackFromTheSingleViewEveryViewShowsItsCurrentPicture) {
+    SetUpScreen(1280, 1024);
+    TempFolder tmp;
+    SmallRecording recording;
+    recording.seconds = 8;
+    recording.h264_key_interval = 10;  // a key picture every other second on channel 2
+    const std::string data = WriteSmallRecording(tmp.path(), recording);
+    ASSERT_FALSE(data.empty());
+    dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
+        RecordSelectionResult chosen;
+        chosen.result = kDialogOk;
+        chosen.source_mode = 0;
+        chosen.source.path = data;
+        chosen.source.channel_mask = 3;
+        chosen.source.start_second = recording.start_second;
+        chosen.source.end_second = recording.start_second + recording.seconds - 1;
+        chosen.source.year = recording.date.year;
+        chosen.source.month = recording.date.month;
+        chosen.source.day = recording.date.day;
+        return chosen;
+    };
+    dlg_->OnOpen();
+    ViewerGrid& grid = dlg_->grid();
+    auto second_of = [&](int view) {
+        const OsdState osd = grid.Viewer(view)->CurrentOsd();
+        return osd.hour * 3600 + osd.minute * 60 + osd.second;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!(grid.Viewer(0)->HasVideo() && grid.Viewer(1)->HasVideo()) && clock.elapsed() < 8000)
+        control_test::Pump(20);
+    ASSERT_TRUE(grid.Viewer(1)->HasVideo());
+
+    dlg_->SelectViewer(0);
+    dlg_->OnView1x1();
+    ASSERT_EQ(grid.layout(), 1);
+    const int switched = second_of(0);
+    // Two recorded seconds in the single view.
+    clock.restart();
+    while (second_of(0) < switched + 2 && clock.elapsed() < 8000) control_test::Pump(20);
+    ASSERT_GE(second_of(0), switched + 2);
+    dlg_->OnView2x2();
+    ASSERT_EQ(grid.layout(), 2);
+    EXPECT_GE(second_of(1), switched + 1) << "the hidden channel stopped at the switch";
+    EXPECT_TRUE(grid.Viewer(1)->HasVideo());
+    dlg_->OnStop();
 }
 
 // A day recorded from midnight: its range starts at second 0 and must play;

@@ -85,8 +85,6 @@ protected:
         const SelectionBlock selection{d.year, d.month, d.day, s / 3600, s / 60 % 60, s % 60,
                                        e / 3600, e / 60 % 60, e % 60, 1, 1, 0, 0};
         dlg_ = std::make_unique<CKestrelPlaybackDlg>();
-        dlg_->power_wait = std::chrono::milliseconds(10);
-        dlg_->open_settle_wait = std::chrono::milliseconds(10);
         dlg_->hooks.run_record_selection = [this, selection](const RecordSelectionRequest& request) {
             *request.session_id = 1;
             request.server->SetIp("127.0.0.1");

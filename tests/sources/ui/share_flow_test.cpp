@@ -218,8 +218,6 @@ TEST_F(ShareFlowTest, SharePageToRecordSelectionToPlayback) {
     ui::SetScreenSizeSource([] { return QSize(1280, 1024); });
     {
         CKestrelPlaybackDlg main;
-        main.power_wait = std::chrono::milliseconds(10);
-        main.open_settle_wait = std::chrono::milliseconds(10);
         main.hooks.run_record_selection = [&](const RecordSelectionRequest&) {
             RecordSelectionResult chosen;
             chosen.result = kDialogOk;
