@@ -197,7 +197,6 @@ private:
     void KillStatusTimer();
     void SetCueMark(bool in);
     int CurrentSecond() const;
-    void Wait(std::chrono::milliseconds ms);
     void StartRecorderPlayback();
     void EnableButton(int id, bool enable);
 

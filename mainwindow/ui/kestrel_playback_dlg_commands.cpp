@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "mainwindow/storage_location.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
@@ -15,11 +14,6 @@
 #include "media/ui/ui_services.h"
 
 using namespace kestrel_id;
-
-void CKestrelPlaybackDlg::Wait(std::chrono::milliseconds ms) {
-    // The workers' repaints queue meanwhile and are painted afterwards.
-    std::this_thread::sleep_for(ms);
-}
 
 void CKestrelPlaybackDlg::OnOpen() {
     PlaybackEngine& engine = *engine_;
@@ -121,7 +115,7 @@ int CKestrelPlaybackDlg::CurrentSecond() const {
 }
 
 void CKestrelPlaybackDlg::SetCueMark(bool in) {
-    Wait(std::chrono::milliseconds(100));
+    // The position is what the window last applied; a nap here would only hold back the updates it waits for.
     const int second = CurrentSecond();
     if (in) {
         panel_.SetCueIn(second);
@@ -195,7 +189,6 @@ void CKestrelPlaybackDlg::RunExport() {
     const bool was_playing = engine.play_state == PlaybackEngine::kPlaying;
     KillStatusTimer();
     OnPause();
-    Wait(std::chrono::milliseconds(100));
     if (!ChooseFolder()) {
         if (engine.source_mode == 1) {
             engine.status_timer_running = true;
