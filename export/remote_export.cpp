@@ -247,16 +247,17 @@ void RemoteExport::DownloadThread() {
         }
         size_t n = 0;
         const auto read_start = StreamSilence::Clock::now();
-        bool silent = false;
         if (!http_.ReadAvailable(buffer.data(), buffer.size(), &n, timings_.idle_read_ms)) {
             if (!download_running_.load()) break;
-            silent = true;
+            // A reply the recorder broke off is asked for again at the pace of an ended one.
+            Pause(download_running_, silence.RestOfEmptyRead(read_start));
         } else if (n > 0) {
+            silence.Bytes(n);
             parser.Feed(buffer.data(), n);
         } else {
             Pause(download_running_, silence.RestOfEmptyRead(read_start));
         }
-        if (silent || silence.Over()) {
+        if (silence.Over()) {
             if (!Rerequest()) break;
             parser.Reset();
             silence.Progress();

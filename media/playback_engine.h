@@ -77,7 +77,9 @@ public:
     void OnTimer();
     // One poll on the calling thread: the reply's values stored, 1 when it answered.
     int PollRemoteStatus();
-    // The request and its parse, any thread; nothing is stored.
+    // The request and its parse, any thread; nothing is stored. 1 a status, 0 a failed poll,
+    // kStatusSkipped a status whose time is no time of day (neither shown nor a loss).
+    static constexpr int kStatusSkipped = 2;
     int FetchRemoteStatus(RemoteStatus* status);
     // A poll still running is no longer applied (a stop, a new start).
     void EndStatusPoll();

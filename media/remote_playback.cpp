@@ -129,7 +129,8 @@ void PlaybackEngine::RunRemoteOpen(RemoteOpen& open) {
                                         std::atoi(server.GetPort().c_str())))
             return;
         if (cancelled() || !CheckRemoteSession()) return;
-        if (cancelled() || !FetchRemoteStatus(&open.status)) return;
+        // The open needs the recorder's position: a status without one is no start.
+        if (cancelled() || FetchRemoteStatus(&open.status) != 1) return;
         open.polled = true;
         const std::array<int, 13>& s = open.selection;
         open.start = open.status.time[3] * 3600 + open.status.time[4] * 60 + open.status.time[5];
@@ -304,16 +305,20 @@ void PlaybackEngine::RemoteStreamReceiver() {
     const RemoteStreamTiming timing = stream_timing;
     StreamPacketParser parser;
     std::vector<uint8_t> buffer(HttpGet::kScratchSize);
-    int resends = 0;  // since the last packet
+    int resends = 0;  // failed in a row
     StreamSilence silence(timing.empty_read_ms, timing.silent_reads);
     stream_connection.SetReceiveTimeout(timing.receive_timeout_ms);
-    // Re-sends the stored request until the recorder answers it with a stream; once five
-    // re-sends have not brought a packet, every further attempt reports the stream lost.
+    // Re-sends the stored request until the recorder answers it with a stream. A paused
+    // recorder sends nothing yet takes every re-send, so only re-sends it did not take
+    // count; once five have failed, every further attempt reports the stream lost.
     auto recover = [&] {
         while (running) {
             if (resends >= timing.lost_after_resends) window_->PostMessage(WM_STREAM_LOST, 0, 0);
+            if (stream_connection.SendRequest(stream_request) && stream_connection.QueryStatusCode() == 200) {
+                resends = 0;
+                break;
+            }
             ++resends;
-            if (stream_connection.SendRequest(stream_request) && stream_connection.QueryStatusCode() == 200) break;
             ReceiverSleep(timing.resend_wait_ms);
         }
         parser.Reset();
@@ -323,7 +328,6 @@ void PlaybackEngine::RemoteStreamReceiver() {
     while (running) {
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
-            resends = 0;
             silence.Progress();
             const int kind = parser.kind();
             const uint8_t* head = parser.GetHeader();
@@ -373,10 +377,12 @@ void PlaybackEngine::RemoteStreamReceiver() {
         size_t got = 0;
         const auto read_start = StreamSilence::Clock::now();
         if (!stream_connection.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
-            if (running) recover();
-            continue;
-        }
-        if (got > 0) {
+            if (!running) break;
+            // A reply the recorder broke off (its status said 200) is asked for again at the
+            // pace of an ended one, or a recorder that always hangs up would get a storm.
+            ReceiverSleep(silence.RestOfEmptyRead(read_start));
+        } else if (got > 0) {
+            silence.Bytes(got);
             if (!parser.Feed(buffer.data(), got)) parser.Reset();
         } else {
             ReceiverSleep(silence.RestOfEmptyRead(read_start));
@@ -427,6 +433,8 @@ void PlaybackEngine::ApplyRemoteStatus(int result, const RemoteStatus& status) {
         window_->PostMessage(WM_CONNECTION_LOST, 0, 0);
         return;
     }
+    // The recorder answered: an odd time is skipped, the next poll may bring a good one.
+    if (result == kStatusSkipped) return;
     StoreRemoteStatus(status);
     if (remote_playop != 1 || play_state == kStopped) return;
     const int hour = remote_time[3], minute = remote_time[4], second = remote_time[5];
@@ -456,13 +464,19 @@ int PlaybackEngine::FetchRemoteStatus(RemoteStatus* status) {
         std::lock_guard<std::mutex> guard(control_lock);
         if (!control_connection.Fetch(Format("/play/opstatus?id=%d", session_id), reply, 512)) return 0;
     }
-    return ParseStatusReply(reply, status) ? 1 : 0;
+    switch (ReadStatusReply(reply, status)) {
+        case StatusReplyKind::kStatus: return 1;
+        case StatusReplyKind::kNoTimeOfDay: return kStatusSkipped;
+        case StatusReplyKind::kNotStatus: break;
+    }
+    return 0;
 }
 
 int PlaybackEngine::PollRemoteStatus() {
     RemoteStatus status;
-    if (!FetchRemoteStatus(&status)) return 0;
-    StoreRemoteStatus(status);
+    const int result = FetchRemoteStatus(&status);
+    if (!result) return 0;
+    if (result == 1) StoreRemoteStatus(status);
     return 1;
 }
 

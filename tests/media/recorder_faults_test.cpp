@@ -53,10 +53,10 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
 }
 
 // The stream faults: an ended reply, refusals, an error page, a byte every 40 ms, silence,
-// a connection that breaks and then refuses.
+// a connection that breaks and then refuses, a 200 whose body never comes.
 const char* const kStreamFaults[] = {"end-after=0",          "unauthorized:/play/mav", "redirect:/play/mav",
                                      "error-page:/play/mav", "trickle=40:/play/mav",  "stall-after=0",
-                                     "drop-after=0"};
+                                     "drop-after=0",         "partial:/play/mav"};
 
 // The intervals shortened: 10 ms an empty read, so 160 ms of silence, and 100 ms
 // between refused re-sends; nothing may come faster than one request per 100 ms.
@@ -152,8 +152,12 @@ protected:
     platform::MessageBoxHandler previous_;
 };
 
+// Faults whose re-sends the recorder refuses or cannot take: the stream is lost.
+const char* const kRefusedStreamFaults[] = {"unauthorized:/play/mav", "redirect:/play/mav", "error-page:/play/mav",
+                                            "drop-after=0"};
+
 TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
-    for (const char* fault : kStreamFaults) {
+    for (const char* fault : kRefusedStreamFaults) {
         SCOPED_TRACE(fault);
         StartRecorder(fault);
         FakePlaybackWindow window;
@@ -176,6 +180,55 @@ TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
         const auto stop = Clock::now();
         engine.OnStop();
         EXPECT_LT(MsSince(stop), 100);
+        EXPECT_FALSE(engine.ReceiverRunning());
+        recorder_->Stop();
+    }
+}
+
+// A recorder that takes every re-send but sends nothing (paused, an ended reply, a stalled
+// or trickling stream) is asked again at the pace for as long as playback runs, never
+// reported lost; with the recorder paused, Play brings pictures again.
+TEST_F(RecorderFaultsTest, PlaybackAsksAgainWhileTheRecorderTakesTheRequest) {
+    struct Case {
+        const char* fault;
+        bool pause_then_play;
+    } cases[] = {{"", true},
+                 {"end-after=0", false},
+                 {"stall-after=0", false},
+                 {"trickle=40:/play/mav", false},
+                 {"partial:/play/mav", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartRecorder(c.fault);
+        FakePlaybackWindow window;
+        FakeStatusPanel panel;
+        FakeViewer viewers[4];
+        auto owned = OpenEngine(window, panel, viewers, 500);
+        PlaybackEngine& engine = *owned;
+        engine.stream_timing.empty_read_ms = kEmptyReadMs;
+        engine.stream_timing.resend_wait_ms = kResendWaitMs;
+        const auto t0 = Clock::now();
+        ASSERT_EQ(engine.StartRemotePlayback(), 1);
+        ASSERT_TRUE(DeliverRemoteOpen(engine, window));
+        if (c.pause_then_play) {
+            ASSERT_TRUE(WaitUntil([&] { return viewers[0].frames() > 0; }, 5000));
+            engine.OnPause();
+            ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/oppause") == 1; }, 3000));
+        }
+        // Well past five re-sends without a packet: the count of re-sends the recorder took is
+        // no count of failures.
+        const int before = recorder_->requests("/play/mav");
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") >= before + 8; }, 10000));
+        ExpectPace(MsSince(t0));
+        EXPECT_EQ(window.Count(WM_STREAM_LOST), 0);
+        EXPECT_TRUE(engine.ReceiverRunning());
+        if (c.pause_then_play) {
+            const int frames = viewers[0].frames();
+            engine.OnPlay();
+            EXPECT_TRUE(WaitUntil([&] { return viewers[0].frames() > frames; }, 5000));
+            EXPECT_EQ(window.Count(WM_STREAM_LOST), 0);
+        }
+        engine.OnStop();
         EXPECT_FALSE(engine.ReceiverRunning());
         recorder_->Stop();
     }
@@ -214,10 +267,15 @@ TEST_F(RecorderFaultsTest, PreviewAsksAgainAtThePaceAndStopsAtOnce) {
 // The status poll's tick runs on the window thread: against a reply that trickles or never
 // ends, no tick may hold it longer than 100 ms, and the poll still ends as its reply deserves.
 TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
+    // A status whose time is no time of day is skipped: no loss, and nothing shown from it.
     struct Case {
         const char* fault;
         bool connection_lost;
-    } cases[] = {{"trickle=100:/play/opstatus", true}, {"endless:/play/opstatus", false}, {"", false}};
+        bool applied;
+    } cases[] = {{"trickle=100:/play/opstatus", true, false},
+                 {"endless:/play/opstatus", false, true},
+                 {"", false, true},
+                 {"odd-status", false, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         StartRecorder(c.fault);
@@ -247,7 +305,12 @@ TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
         EXPECT_LT(longest_tick, 100);
         EXPECT_EQ(window.Count(WM_CONNECTION_LOST), c.connection_lost ? 1 : 0);
         if (!c.connection_lost) {
-            EXPECT_GT(applied, 0);
+            EXPECT_GE(recorder_->requests("/play/opstatus"), 2);
+        }
+        EXPECT_EQ(applied > 0, c.applied);
+        EXPECT_EQ(engine.play_state, c.connection_lost ? PlaybackEngine::kStopped : PlaybackEngine::kPlaying);
+        if (!c.applied) {
+            EXPECT_EQ(engine.remote_time[3], 0);
         }
         const auto stop = Clock::now();
         engine.JoinStatusPoll();
