@@ -10,6 +10,7 @@
 #include "media/status_reply.h"
 #include "media/stream_silence.h"
 #include "media/stream_packet_parser.h"
+#include "media/translate_text.h"
 #include "platform/message_box.h"
 
 namespace {
@@ -220,8 +221,21 @@ int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
         }
     }
     if (open.then_show_play_status) {
-        ShowPlayStatus();
-        WakeReader();
+        if (started) {
+            ShowPlayStatus();
+            WakeReader();
+        } else {
+            // Play on a recorder that is gone, refused the session or is busy: "PLAY" over black
+            // views would look like a stream on its way. The send failure has told its own.
+            if (open.stage != RemoteOpen::kSendFailed)
+                platform::ShowMessageBox(TranslateText("MSG_FAILED_CONNECT", "Connection failed!"), "Error",
+                                         platform::kMbIconError);
+            StopStatusTimer();
+            play_state = kStopped;
+            panel_->SetStatusText("STOP");
+            panel_->SetSpeed(1);
+            window_->SetTransportButtons(kStopped);
+        }
     }
     return started;
 }

@@ -409,11 +409,12 @@ TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
 
 // Opening the recorder's playback, from the record selection or by Play from stopped, against
 // replies that stall: no call holds the window thread longer than 100 ms, the open ends as its
-// recorder's answers deserve (playing, the message, or nothing) by its completion message, and a
+// recorder's answers deserve (playing, the message, or nothing; Play that starts nothing says so and
+// stays stopped) by its completion message, and a
 // Stop during the open returns at once, leaving nothing started for its late completion to undo.
 TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
     enum Path { kFromSelection, kPlayFromStopped };
-    enum End { kPlays, kMessage, kNothing };
+    enum End { kPlays, kMessage, kNothing, kFailed };
     struct Case {
         const char* fault;
         Path path;
@@ -432,10 +433,11 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
         {"silent:/play/mav", kFromSelection, kMessage},
         {"unavailable", kFromSelection, kNothing},
         {"trickle=100:/play/searchdata", kPlayFromStopped, kPlays},
-        {"silent:/play/getid", kPlayFromStopped, kNothing},
+        {"silent:/play/getid", kPlayFromStopped, kFailed},
         {"silent:/play/searchdata", kPlayFromStopped, kMessage},
         {"silent:/play/mav", kPlayFromStopped, kMessage},
-        {"unavailable", kPlayFromStopped, kNothing},
+        {"unavailable", kPlayFromStopped, kFailed},
+        {"getid-busy", kPlayFromStopped, kFailed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.fault) + (c.path == kFromSelection ? " from the selection" : " by Play"));
@@ -461,12 +463,17 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
         call([&] { engine->HandleMessage(WM_REMOTE_OPENED, generation, 0); });
         EXPECT_LT(longest, 100);
         EXPECT_EQ(engine->ReceiverRunning(), c.end == kPlays);
-        // Play from stopped shows the play status whatever came.
-        const bool shows_play = c.end == kPlays || c.path == kPlayFromStopped;
-        EXPECT_EQ(engine->play_state, shows_play ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
-        EXPECT_EQ(panel.status(), shows_play ? "PLAY" : "STOP");
-        EXPECT_EQ(boxes, c.end == kMessage ? std::vector<std::string>{"Failed to send http request to NVR"}
-                                           : std::vector<std::string>{});
+        const bool plays = c.end == kPlays;
+        EXPECT_EQ(engine->play_state, plays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
+        EXPECT_EQ(panel.status(), plays ? "PLAY" : "STOP");
+        if (c.path == kPlayFromStopped) {
+            EXPECT_EQ(window.buttons, plays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
+        }
+        const std::vector<std::string> expected_boxes =
+            c.end == kMessage  ? std::vector<std::string>{"Failed to send http request to NVR"}
+            : c.end == kFailed ? std::vector<std::string>{"Connection failed!"}
+                               : std::vector<std::string>{};
+        EXPECT_EQ(boxes, expected_boxes);
         const auto stop = Clock::now();
         engine->OnStop();
         EXPECT_LT(MsSince(stop), 100);
