@@ -27,6 +27,8 @@ constexpr int kAacRateFallback = 16000;
 constexpr int kG726BitRate = 32000;
 constexpr int kAviFrameRate = 30;
 constexpr int kEndOfStream = 2;
+// How far the stream time may run past the range's length before a packet is taken as past its end.
+constexpr int64_t kRangeSlackMs = 2000;
 
 int32_t I32At(const uint8_t* p, int offset) {
     uint32_t v = 0;
@@ -235,6 +237,7 @@ void RemoteExport::DownloadThread() {
     video_seen_.store(0);
     audio_seen_.store(0);
     resends_ = 0;
+    stream_time_known_ = false;
     std::vector<uint8_t> buffer(kReadSize);
     StreamSilence silence(timings_.idle_read_ms, kMaxIdleReads + 1);
     while (download_running_.load()) {
@@ -271,6 +274,13 @@ void RemoteExport::QueuePacket(StreamPacketParser& parser, const uint8_t* payloa
     const int kind = parser.kind();
     const uint8_t* header = parser.GetHeader();
     if (kind < 0 || kind > kKindPcm || !header) return;
+    // A recorder that sends on without the end packet would fill the disk: the range is all
+    // that was asked for.
+    if (IsVideoPacketKind(kind) && PastRangeEnd(header)) {
+        download_running_.store(0);
+        WakeThreads();
+        return;
+    }
     // Re-encoding is slower than the recorder sends: the queue holds at most kQueueLimit packets.
     while (download_running_.load() &&
            !queue_.WaitForSpace(kQueueLimit, DataQueue<StreamFrameItem>::Clock::now() + std::chrono::milliseconds(100))) {
@@ -316,6 +326,26 @@ void RemoteExport::QueuePacket(StreamPacketParser& parser, const uint8_t* payloa
         download_running_.store(0);
         WakeThreads();
     }
+}
+
+bool RemoteExport::PastRangeEnd(const uint8_t* h) {
+    const int year = U16At(h, kOffDate), month = U16At(h, kOffDate + 2), day = U16At(h, kOffDate + 4);
+    const int hour = U16At(h, kOffDate + 6), minute = U16At(h, kOffDate + 8), second = U16At(h, kOffDate + 10);
+    const RemoteExportSettings& s = settings_;
+    if (year > 0 && month > 0 && day > 0 && hour < 24 && minute < 60 && second < 60) {
+        const int64_t at = ((year * 100LL + month) * 100 + day) * 86400 + hour * 3600 + minute * 60 + second;
+        const int64_t end = ((s.year * 100LL + s.month) * 100 + s.day) * 86400 + s.cue_out;
+        return at > end;
+    }
+    const int32_t now = PacketTimeMs(h);
+    if (!stream_time_known_) {
+        stream_time_known_ = true;
+        first_stream_ms_ = now;
+        return false;
+    }
+    // The time value wraps at 32 bits.
+    const auto span = static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(first_stream_ms_));
+    return span > (static_cast<int64_t>(s.cue_out) - s.cue_in + 1) * 1000 + kRangeSlackMs;
 }
 
 // The waits block on the queue: every packet queued, and every clearing of a

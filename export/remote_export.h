@@ -203,6 +203,11 @@ private:
     std::atomic<int> stream_state_{0};
     std::atomic<int> download_gave_up_{0};
     int resends_ = 0;  // since the last packet; download thread only
+    // A video packet past the range's end: by its date and second, or, without a date, by a
+    // stream time further from the first packet's than the range is long. Download thread only.
+    bool PastRangeEnd(const uint8_t* video_header);
+    bool stream_time_known_ = false;
+    int32_t first_stream_ms_ = 0;
     ThreadWake wake_;
 
     // Written by the download thread before it queues the packet they describe.

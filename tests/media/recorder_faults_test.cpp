@@ -606,6 +606,80 @@ TEST_F(RecorderFaultsTest, ExportDownloadGivesUpAtThePace) {
     }
 }
 
+// A steady slow link whose first picture of each second takes two silence spans to arrive,
+// and a recorder that sends on past the range without its end packet: each export ends by
+// itself with every picture of the range in one whole part, and no more; the slow link is
+// never cut and asked for again.
+TEST_F(RecorderFaultsTest, ExportOfASlowLinkOrAnEndlessStreamHoldsTheRangeWhole) {
+    // 100 kB at 2560 kbit/s: about 310 ms, twice the 160 ms of silence.
+    for (const char* fault : {"", "slow-link=2560", "no-end-marker"}) {
+        SCOPED_TRACE(fault);
+        StartRecorder(fault);
+        const std::string out = tmp_.Sub("out");
+        std::filesystem::create_directories(out);
+        RemoteExport exporter;
+        RemoteExportTimings t;
+        t.download_start_ms = 0;
+        t.between_requests_ms = 0;
+        t.retry_ms = kMinRequestGapMs;
+        t.teardown_ms = 0;
+        t.idle_read_ms = kEmptyReadMs;
+        t.resend_step_ms = kResendWaitMs / 50;
+        t.receive_timeout_ms = 500;
+        exporter.SetTimings(t);
+        RemoteExportSettings s;
+        s.host = "127.0.0.1";
+        s.user = "admin";
+        s.port = recorder_->port();
+        s.session_id = session_;
+        s.year = recording_.date.year;
+        s.month = recording_.date.month;
+        s.day = recording_.date.day;
+        s.cue_in = recording_.start_second;
+        s.cue_out = recording_.start_second + 3;
+        s.output_folder = out;
+        s.original_format = true;
+        exporter.Configure(s);
+        exporter.BeginExport();
+        CountingSink sink;
+        std::tm now{};
+        exporter.BeginChannel(0, now, &sink);
+        EXPECT_TRUE(WaitUntil([&] { return sink.writer_ends > 0; }, 20000));
+        EXPECT_EQ(sink.finishes, 1);
+        EXPECT_FALSE(exporter.download_gave_up());
+        exporter.EndChannel();
+        EXPECT_EQ(recorder_->requests("/play/mav"), 1);
+        const std::vector<ExportedPart> parts = exporter.parts();
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_TRUE(parts[0].whole);
+        // Channel 1's pictures of the four seconds, five a second.
+        EXPECT_EQ(parts[0].video_frames, 4 * recording_.fps);
+        recorder_->Stop();
+        std::filesystem::remove_all(out);
+    }
+}
+
+// A steady slow link plays without being cut: the pictures come on the one stream request.
+TEST_F(RecorderFaultsTest, PlaybackOfASlowSteadyLinkIsNotCut) {
+    StartRecorder("slow-link=2560");
+    FakePlaybackWindow window;
+    FakeStatusPanel panel;
+    FakeViewer viewers[4];
+    auto owned = OpenEngine(window, panel, viewers, 500);
+    PlaybackEngine& engine = *owned;
+    engine.stream_timing.empty_read_ms = kEmptyReadMs;
+    engine.stream_timing.resend_wait_ms = kResendWaitMs;
+    ASSERT_EQ(engine.StartRemotePlayback(), 1);
+    ASSERT_TRUE(DeliverRemoteOpen(engine, window));
+    // Three of the range's four seconds: the stream is still running, so no end of it can
+    // have been taken for silence yet.
+    EXPECT_TRUE(WaitUntil([&] { return viewers[0].frames() >= 3 * recording_.fps; }, 20000));
+    EXPECT_EQ(recorder_->requests("/play/mav"), 1);
+    EXPECT_EQ(window.Count(WM_STREAM_LOST), 0);
+    engine.OnStop();
+    recorder_->Stop();
+}
+
 // The login against replies that never end, come a byte at a time, or refuse: each
 // ends within its deadline with the message the reply deserves.
 TEST_F(RecorderFaultsTest, LoginEndsWithinItsDeadlineWithItsMessage) {
