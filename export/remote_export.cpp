@@ -38,10 +38,6 @@ int32_t I32At(const uint8_t* p, int offset) {
 
 int U16At(const uint8_t* p, int offset) { return p[offset] | (p[offset + 1] << 8); }
 
-void SleepMs(int ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 bool IsAcceptedAudioKind(int kind) { return kind == kKindG711 || kind == kKindAac || kind == kKindG726 || kind == kKindPcm; }
 
 }  // namespace
@@ -159,7 +155,9 @@ void RemoteExport::EndChannel() {
     WakeThreads();
     if (writer_.joinable()) writer_.join();
     CloseOutput();
-    SleepMs(timings_.teardown_ms);
+    // The recorder is given its rest before the next channel's requests; the next download
+    // waits it out, not the window thread.
+    quiet_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timings_.teardown_ms);
     queue_.Clear();
     picture_.clear();
     picture_.shrink_to_fit();
@@ -190,6 +188,9 @@ void RemoteExport::GiveUp() {
 // error text would otherwise be taken for the start of the stream.
 bool RemoteExport::ConnectAndRequest() {
     http_.Connect(settings_.host, settings_.user, settings_.password, timings_.connect_timeout_ms, 0, settings_.port);
+    // Connect clears an abort that came before it: a stop since then is seen here, a later one
+    // aborts the request.
+    if (!download_running_.load()) return false;
     http_.SetReceiveTimeout(timings_.receive_timeout_ms);
     char reply[kReplySize] = {};
     if (!http_.Fetch(backup_request_, reply, sizeof reply) || http_.QueryStatusCode() != 200) return false;
@@ -218,7 +219,9 @@ bool RemoteExport::Rerequest() {
 void RemoteExport::DownloadThread() {
     StreamPacketParser parser;
     bool connected = false;
-    if (Pause(download_running_, timings_.download_start_ms)) {
+    const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(quiet_until_ - std::chrono::steady_clock::now());
+    const int start_ms = std::max(timings_.download_start_ms, static_cast<int>(std::max<int64_t>(0, rest.count())));
+    if (Pause(download_running_, start_ms)) {
         for (int attempt = 0; download_running_.load() && attempt < kMaxAttempts; ++attempt) {
             if (ConnectAndRequest()) {
                 connected = true;

@@ -6,6 +6,7 @@
 // tracker asks for one. CAviExportDlg owns one and drives it around its
 // progress dialog's modal run.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -208,6 +209,9 @@ private:
     bool PastRangeEnd(const uint8_t* video_header);
     bool stream_time_known_ = false;
     int32_t first_stream_ms_ = 0;
+    // The end of the last channel's tear-down rest; set by EndChannel before the next
+    // channel's download starts.
+    std::chrono::steady_clock::time_point quiet_until_{};
     ThreadWake wake_;
 
     // Written by the download thread before it queues the packet they describe.

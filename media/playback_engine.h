@@ -33,6 +33,7 @@ struct RemoteStreamTiming {
     int silent_reads = 16;     // empty reads' worth of time without a packet: the request goes out again
     int resend_wait_ms = 5000; // after a re-send the recorder did not answer with a stream
     int lost_after_resends = 5;
+    int layout_rest_ms = 500;  // between the stream a layout change ends and the one it asks for
     int receive_timeout_ms = HttpGet::kReceiveTimeoutMs;
 };
 
@@ -70,7 +71,8 @@ public:
     void CancelRemoteOpen();
     bool RemoteOpenRunning() const { return open_thread_.joinable(); }
     void RestartRemoteStream();
-    void RemoteStreamReceiver();
+    // rest_ms: the recorder's rest after the last stream, waited out before the first request.
+    void RemoteStreamReceiver(int rest_ms = 0);
     bool ReceiverRunning() const { return receiver_.joinable() && !receiver_done_; }
     // The status poll's tick (window thread, every 500 ms while remote playback runs); the
     // request itself runs on a worker.
@@ -200,7 +202,7 @@ private:
     bool ConnectStream();
     // Decode workers, receiver, slider and panel of a recorder playback whose requests went out.
     void StartRemoteStream(int start_second);
-    void StartReceiverThread();
+    void StartReceiverThread(int rest_ms = 0);
     // Pacing wait of the receiver, ended at once by a stop; false when running dropped.
     bool ReceiverSleep(int32_t ms);
     // A transport request for the recorder; one worker sends them in order, so the window

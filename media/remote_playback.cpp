@@ -275,7 +275,6 @@ void PlaybackEngine::RestartRemoteStream() {
     const int selected_view = SelectedChannel();
     if (source_mode != 1) {
         for (int c = 0; c < 4; ++c) decode[static_cast<size_t>(c)].enabled = layout > 1 || c == selected_view ? 1 : 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         return;
     }
     std::string list;
@@ -291,17 +290,18 @@ void PlaybackEngine::RestartRemoteStream() {
         if (viewers_[static_cast<size_t>(c)]) viewers_[static_cast<size_t>(c)]->SetConnecting(true);
     }
     StopReceiver();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ConnectStream();
     stream_request = Format("/play/mav/nvrprofilestream?id=%d&avdevid=", session_id) + list;
     running = 1;
-    StartReceiverThread();
+    // The recorder gets its half second between the old stream and the new one on the
+    // receiver, which a stop cuts short; the window thread goes on at once.
+    StartReceiverThread(stream_timing.layout_rest_ms);
 }
 
-void PlaybackEngine::StartReceiverThread() {
+void PlaybackEngine::StartReceiverThread(int rest_ms) {
     receiver_done_ = false;
-    receiver_ = std::thread([this] {
-        RemoteStreamReceiver();
+    receiver_ = std::thread([this, rest_ms] {
+        RemoteStreamReceiver(rest_ms);
         {
             std::lock_guard<std::mutex> guard(receiver_lock_);
             receiver_done_ = true;
@@ -315,8 +315,12 @@ bool PlaybackEngine::ReceiverSleep(int32_t ms) {
     return running != 0;
 }
 
-void PlaybackEngine::RemoteStreamReceiver() {
+void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
     const RemoteStreamTiming timing = stream_timing;
+    if (rest_ms > 0 && !ReceiverSleep(rest_ms)) {
+        stream_connection.Close();
+        return;
+    }
     StreamPacketParser parser;
     std::vector<uint8_t> buffer(HttpGet::kScratchSize);
     int resends = 0;  // failed in a row

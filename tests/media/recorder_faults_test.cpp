@@ -659,6 +659,57 @@ TEST_F(RecorderFaultsTest, ExportOfASlowLinkOrAnEndlessStreamHoldsTheRangeWhole)
     }
 }
 
+// The recorder's rest after a channel is kept before the next channel's first request, but
+// on the download thread: EndChannel returns with a rest far longer than the test still to
+// run, and the next channel's backup request waits it out.
+TEST_F(RecorderFaultsTest, ExportRestsBetweenChannelsOnTheDownloadThread) {
+    StartRecorder("");
+    const std::string out = tmp_.Sub("out");
+    std::filesystem::create_directories(out);
+    constexpr int kRestMs = 400;
+    struct Case {
+        int rest_ms;
+        bool second_channel;
+    } cases[] = {{600000, false}, {kRestMs, true}};
+    for (const Case& c : cases) {
+        RemoteExport exporter;
+        RemoteExportTimings t;
+        t.download_start_ms = 0;
+        t.between_requests_ms = 0;
+        t.teardown_ms = c.rest_ms;
+        exporter.SetTimings(t);
+        RemoteExportSettings s;
+        s.host = "127.0.0.1";
+        s.user = "admin";
+        s.port = recorder_->port();
+        s.session_id = session_;
+        s.year = recording_.date.year;
+        s.month = recording_.date.month;
+        s.day = recording_.date.day;
+        s.cue_in = recording_.start_second;
+        s.cue_out = recording_.start_second + 1;
+        s.output_folder = out;
+        s.original_format = true;
+        exporter.Configure(s);
+        exporter.BeginExport();
+        CountingSink sink;
+        std::tm now{};
+        const int backups = recorder_->requests("/play/backup");
+        exporter.BeginChannel(0, now, &sink);
+        ASSERT_TRUE(WaitUntil([&] { return sink.writer_ends > 0; }, 10000));
+        exporter.EndChannel();
+        if (!c.second_channel) continue;
+        const auto ended = Clock::now();
+        now.tm_sec = 1;  // another base name
+        exporter.BeginChannel(1, now, &sink);
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/backup") >= backups + 2; }, 10000));
+        EXPECT_GE(MsSince(ended), kRestMs);
+        exporter.EndChannel();
+    }
+    recorder_->Stop();
+    std::filesystem::remove_all(out);
+}
+
 // A steady slow link plays without being cut: the pictures come on the one stream request.
 TEST_F(RecorderFaultsTest, PlaybackOfASlowSteadyLinkIsNotCut) {
     StartRecorder("slow-link=2560");
