@@ -512,7 +512,12 @@ void RemoteExport::TrackItem(const StreamFrameItem& item, int32_t time_ms) {
 bool RemoteExport::IsKeyPicture(const StreamFrameItem& item) {
     if (item.media_class != 1 || !item.video_header) return false;
     const int32_t type = I32At(item.video_header->data(), kOffFrameType);
-    return type == kFrameMjpeg || type == kFrameMpeg4Key || type == kFrameH264Key;
+    switch (item.kind) {
+        case 0: return true;
+        case 1: return type == kFrameMpeg4Key;
+        case 2: return type == kFrameH264Key;
+        default: return false;
+    }
 }
 
 void RemoteExport::RollOver(const StreamFrameItem& item, int32_t time_ms) {

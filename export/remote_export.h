@@ -151,6 +151,10 @@ public:
     // The packet's time in milliseconds: seconds at offset 20 and the
     // microseconds within that second at offset 24, 32 bits wrapping.
     static int32_t PacketTimeMs(const uint8_t* header);
+    // A video item a player can start from: every MJPEG picture (the parser's kind 0, any
+    // frame-type code but 101, 102, 104 and 105) stands alone; MPEG-4 and H.264 by their
+    // key code.
+    static bool IsKeyPicture(const StreamFrameItem& item);
 
 private:
     void DownloadThread();
@@ -164,7 +168,6 @@ private:
     bool WaitForFirstPackets();
     void TrackItem(const StreamFrameItem& item, int32_t time_ms);
     void RollOver(const StreamFrameItem& item, int32_t time_ms);
-    static bool IsKeyPicture(const StreamFrameItem& item);
     bool OpenPart();
     void WriteVideo(const StreamFrameItem& item);
     void WriteAudio(const StreamFrameItem& item);
