@@ -438,10 +438,13 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
         {"silent:/play/mav", kPlayFromStopped, kMessage},
         {"unavailable", kPlayFromStopped, kFailed},
         {"getid-busy", kPlayFromStopped, kFailed},
+        {"gone", kPlayFromStopped, kFailed},  // the recorder stopped: every connection refused
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.fault) + (c.path == kFromSelection ? " from the selection" : " by Play"));
-        StartRecorder(c.fault);
+        const bool gone = std::string(c.fault) == "gone";
+        StartRecorder(gone ? "" : c.fault);
+        if (gone) recorder_->Stop();
         std::vector<std::string> boxes;
         const auto before = platform::SetMessageBoxHandler([&boxes](const std::string& text, const std::string&, int) {
             boxes.push_back(text);
