@@ -335,7 +335,7 @@ bool RemoteExport::PastRangeEnd(const uint8_t* h) {
     const int year = U16At(h, kOffDate), month = U16At(h, kOffDate + 2), day = U16At(h, kOffDate + 4);
     const int hour = U16At(h, kOffDate + 6), minute = U16At(h, kOffDate + 8), second = U16At(h, kOffDate + 10);
     const RemoteExportSettings& s = settings_;
-    if (year > 0 && month > 0 && day > 0 && hour < 24 && minute < 60 && second < 60) {
+    if (year > 0 && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour < 24 && minute < 60 && second < 60) {
         const int64_t at = ((year * 100LL + month) * 100 + day) * 86400 + hour * 3600 + minute * 60 + second;
         const int64_t end = ((s.year * 100LL + s.month) * 100 + s.day) * 86400 + s.cue_out;
         return at > end;
