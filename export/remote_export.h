@@ -121,6 +121,9 @@ public:
     // empties the queue.
     void EndChannel();
 
+    // Until when the recorder rests after the last EndChannel: the next request to it (the next
+    // channel's, which waits by itself, or the playback's own stream) goes out after it.
+    std::chrono::steady_clock::time_point rest_until() const { return quiet_until_; }
     bool space_ok() const { return space_ok_.load() != 0; }
     // The recorder stopped answering: before the stream began, or after
     // kMaxResends re-sends that brought no packet. The channel is not complete.
