@@ -28,6 +28,8 @@ constexpr int kAacRateFallback = 16000;
 constexpr int kG726BitRate = 32000;
 constexpr int kAviFrameRate = 30;
 constexpr int kEndOfStream = 2;
+// How far the stream time may run past the range's length before a packet is taken as past its end.
+constexpr int64_t kRangeSlackMs = 2000;
 
 int32_t I32At(const uint8_t* p, int offset) {
     uint32_t v = 0;
@@ -36,10 +38,6 @@ int32_t I32At(const uint8_t* p, int offset) {
 }
 
 int U16At(const uint8_t* p, int offset) { return p[offset] | (p[offset + 1] << 8); }
-
-void SleepMs(int ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 
 bool IsAcceptedAudioKind(int kind) { return kind == kKindG711 || kind == kKindAac || kind == kKindG726 || kind == kKindPcm; }
 
@@ -152,7 +150,9 @@ void RemoteExport::EndChannel() {
     WakeThreads();
     if (writer_.joinable()) writer_.join();
     CloseOutput();
-    SleepMs(timings_.teardown_ms);
+    // The recorder is given its rest before the next channel's requests; the next download
+    // waits it out, not the window thread.
+    quiet_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timings_.teardown_ms);
     queue_.Clear();
     picture_.clear();
     picture_.shrink_to_fit();
@@ -183,6 +183,9 @@ void RemoteExport::GiveUp() {
 // error text would otherwise be taken for the start of the stream.
 bool RemoteExport::ConnectAndRequest() {
     http_.Connect(settings_.host, settings_.user, settings_.password, timings_.connect_timeout_ms, 0, settings_.port);
+    // Connect clears an abort that came before it: a stop since then is seen here, a later one
+    // aborts the request.
+    if (!download_running_.load()) return false;
     http_.SetReceiveTimeout(timings_.receive_timeout_ms);
     char reply[kReplySize] = {};
     if (!http_.Fetch(backup_request_, reply, sizeof reply) || http_.QueryStatusCode() != 200) return false;
@@ -211,7 +214,9 @@ bool RemoteExport::Rerequest() {
 void RemoteExport::DownloadThread() {
     StreamPacketParser parser;
     bool connected = false;
-    if (Pause(download_running_, timings_.download_start_ms)) {
+    const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(quiet_until_ - std::chrono::steady_clock::now());
+    const int start_ms = std::max(timings_.download_start_ms, static_cast<int>(std::max<int64_t>(0, rest.count())));
+    if (Pause(download_running_, start_ms)) {
         for (int attempt = 0; download_running_.load() && attempt < kMaxAttempts; ++attempt) {
             if (ConnectAndRequest()) {
                 connected = true;
@@ -230,6 +235,7 @@ void RemoteExport::DownloadThread() {
     video_seen_.store(0);
     audio_seen_.store(0);
     resends_ = 0;
+    stream_time_known_ = false;
     std::vector<uint8_t> buffer(kReadSize);
     StreamSilence silence(timings_.idle_read_ms, kMaxIdleReads + 1);
     while (download_running_.load()) {
@@ -242,16 +248,17 @@ void RemoteExport::DownloadThread() {
         }
         size_t n = 0;
         const auto read_start = StreamSilence::Clock::now();
-        bool silent = false;
         if (!http_.ReadAvailable(buffer.data(), buffer.size(), &n, timings_.idle_read_ms)) {
             if (!download_running_.load()) break;
-            silent = true;
+            // A reply the recorder broke off is asked for again at the pace of an ended one.
+            Pause(download_running_, silence.RestOfEmptyRead(read_start));
         } else if (n > 0) {
+            silence.Bytes(n);
             parser.Feed(buffer.data(), n);
         } else {
             Pause(download_running_, silence.RestOfEmptyRead(read_start));
         }
-        if (silent || silence.Over()) {
+        if (silence.Over()) {
             if (!Rerequest()) break;
             parser.Reset();
             silence.Progress();
@@ -265,6 +272,13 @@ void RemoteExport::QueuePacket(StreamPacketParser& parser, const uint8_t* payloa
     const int kind = parser.kind();
     const uint8_t* header = parser.GetHeader();
     if (kind < 0 || kind > kKindPcm || !header) return;
+    // A recorder that sends on without the end packet would fill the disk: the range is all
+    // that was asked for.
+    if (IsVideoPacketKind(kind) && PastRangeEnd(header)) {
+        download_running_.store(0);
+        WakeThreads();
+        return;
+    }
     // Re-encoding is slower than the recorder sends: the queue holds at most kQueueLimit packets.
     while (download_running_.load() &&
            !queue_.WaitForSpace(kQueueLimit, DataQueue<StreamFrameItem>::Clock::now() + std::chrono::milliseconds(100))) {
@@ -310,6 +324,26 @@ void RemoteExport::QueuePacket(StreamPacketParser& parser, const uint8_t* payloa
         download_running_.store(0);
         WakeThreads();
     }
+}
+
+bool RemoteExport::PastRangeEnd(const uint8_t* h) {
+    const int year = U16At(h, kOffDate), month = U16At(h, kOffDate + 2), day = U16At(h, kOffDate + 4);
+    const int hour = U16At(h, kOffDate + 6), minute = U16At(h, kOffDate + 8), second = U16At(h, kOffDate + 10);
+    const RemoteExportSettings& s = settings_;
+    if (year > 0 && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour < 24 && minute < 60 && second < 60) {
+        const int64_t at = ((year * 100LL + month) * 100 + day) * 86400 + hour * 3600 + minute * 60 + second;
+        const int64_t end = ((s.year * 100LL + s.month) * 100 + s.day) * 86400 + s.cue_out;
+        return at > end;
+    }
+    const int32_t now = PacketTimeMs(h);
+    if (!stream_time_known_) {
+        stream_time_known_ = true;
+        first_stream_ms_ = now;
+        return false;
+    }
+    // The time value wraps at 32 bits.
+    const auto span = static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(first_stream_ms_));
+    return span > (static_cast<int64_t>(s.cue_out) - s.cue_in + 1) * 1000 + kRangeSlackMs;
 }
 
 // The waits block on the queue: every packet queued, and every clearing of a
@@ -473,7 +507,12 @@ void RemoteExport::TrackItem(const StreamFrameItem& item, int32_t time_ms) {
 bool RemoteExport::IsKeyPicture(const StreamFrameItem& item) {
     if (item.media_class != 1 || !item.video_header) return false;
     const int32_t type = I32At(item.video_header->data(), kOffFrameType);
-    return type == kFrameMjpeg || type == kFrameMpeg4Key || type == kFrameH264Key;
+    switch (item.kind) {
+        case 0: return true;
+        case 1: return type == kFrameMpeg4Key;
+        case 2: return type == kFrameH264Key;
+        default: return false;
+    }
 }
 
 void RemoteExport::RollOver(const StreamFrameItem& item, int32_t time_ms) {

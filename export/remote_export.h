@@ -6,6 +6,7 @@
 // tracker asks for one. CAviExportDlg owns one and drives it around its
 // progress dialog's modal run.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -120,6 +121,9 @@ public:
     // empties the queue.
     void EndChannel();
 
+    // Until when the recorder rests after the last EndChannel: the next request to it (the next
+    // channel's, which waits by itself, or the playback's own stream) goes out after it.
+    std::chrono::steady_clock::time_point rest_until() const { return quiet_until_; }
     bool space_ok() const { return space_ok_.load() != 0; }
     // The recorder stopped answering: before the stream began, or after
     // kMaxResends re-sends that brought no packet. The channel is not complete.
@@ -150,6 +154,10 @@ public:
     // The packet's time in milliseconds: seconds at offset 20 and the
     // microseconds within that second at offset 24, 32 bits wrapping.
     static int32_t PacketTimeMs(const uint8_t* header);
+    // A video item a player can start from: every MJPEG picture (the parser's kind 0, any
+    // frame-type code but 101, 102, 104 and 105) stands alone; MPEG-4 and H.264 by their
+    // key code.
+    static bool IsKeyPicture(const StreamFrameItem& item);
 
 private:
     void DownloadThread();
@@ -163,7 +171,6 @@ private:
     bool WaitForFirstPackets();
     void TrackItem(const StreamFrameItem& item, int32_t time_ms);
     void RollOver(const StreamFrameItem& item, int32_t time_ms);
-    static bool IsKeyPicture(const StreamFrameItem& item);
     bool OpenPart();
     void WriteVideo(const StreamFrameItem& item);
     void WriteAudio(const StreamFrameItem& item);
@@ -203,6 +210,14 @@ private:
     std::atomic<int> stream_state_{0};
     std::atomic<int> download_gave_up_{0};
     int resends_ = 0;  // since the last packet; download thread only
+    // A video packet past the range's end: by its date and second, or, without a date, by a
+    // stream time further from the first packet's than the range is long. Download thread only.
+    bool PastRangeEnd(const uint8_t* video_header);
+    bool stream_time_known_ = false;
+    int32_t first_stream_ms_ = 0;
+    // The end of the last channel's tear-down rest; set by EndChannel before the next
+    // channel's download starts.
+    std::chrono::steady_clock::time_point quiet_until_{};
     ThreadWake wake_;
 
     // Written by the download thread before it queues the packet they describe.

@@ -77,6 +77,13 @@ std::u16string Utf8ToUtf16(const std::string& text) {
     return out;
 }
 
+std::atomic<std::thread::id> g_watched_thread{};
+std::atomic<int> g_watched_calls{0};
+
+void NoteCall() {
+    if (std::this_thread::get_id() == g_watched_thread.load()) ++g_watched_calls;
+}
+
 bool IsLoopbackHost(const std::string& host) {
     return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
 }
@@ -198,7 +205,15 @@ int HttpGet::Connect(const std::string& host, const std::string& user, const std
     return 1;
 }
 
+void HttpGet::WatchThread(std::thread::id id) {
+    g_watched_thread = id;
+    g_watched_calls = 0;
+}
+
+int HttpGet::CallsOnWatchedThread() { return g_watched_calls.load(); }
+
 int HttpGet::SendRequest(const std::string& path) {
+    NoteCall();
     std::lock_guard<std::mutex> op(op_mutex_);
     return SendRequestLocked(path);
 }
@@ -292,6 +307,7 @@ int HttpGet::ReadAvailable(void* buffer, size_t capacity, size_t* bytes_read) {
 }
 
 int HttpGet::ReadAvailable(void* buffer, size_t capacity, size_t* bytes_read, int wait_ms) {
+    NoteCall();
     std::lock_guard<std::mutex> op(op_mutex_);
     return ReadLocked(buffer, capacity, bytes_read, NowMs() + (wait_ms >= 0 ? wait_ms : receive_timeout_ms_));
 }
@@ -324,6 +340,7 @@ int HttpGet::ReadLocked(void* buffer, size_t capacity, size_t* bytes_read, int64
 }
 
 int HttpGet::Fetch(const std::string& path, char* buffer, size_t capacity) {
+    NoteCall();
     std::lock_guard<std::mutex> op(op_mutex_);
     if (!SendRequestLocked(path)) return 0;
     if (!buffer) return 0;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 // RFC 4648 with padding, no line breaks.
 std::string Base64Encode(const uint8_t* bytes, size_t length);
@@ -60,6 +61,11 @@ public:
     // Bounds the wait for a reply and for the whole of a fetched reply; 5000 ms unless set
     // (tests shorten it). Kept over Connect and Close.
     void SetReceiveTimeout(int ms);
+
+    // The window thread may never wait on a recorder: tests name it here, and every request,
+    // read or fetch made on it (by any HttpGet) is counted.
+    static void WatchThread(std::thread::id id);
+    static int CallsOnWatchedThread();
 
     const std::string& host() const { return host_; }
     int port() const { return port_; }

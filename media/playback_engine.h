@@ -34,6 +34,7 @@ struct RemoteStreamTiming {
     int silent_reads = 16;     // empty reads' worth of time without a packet: the request goes out again
     int resend_wait_ms = 5000; // after a re-send the recorder did not answer with a stream
     int lost_after_resends = 5;
+    int layout_rest_ms = 500;  // between the stream a layout change ends and the one it asks for
     int receive_timeout_ms = HttpGet::kReceiveTimeoutMs;
 };
 
@@ -71,14 +72,17 @@ public:
     void CancelRemoteOpen();
     bool RemoteOpenRunning() const { return open_thread_.joinable(); }
     void RestartRemoteStream();
-    void RemoteStreamReceiver();
+    // rest_ms: the recorder's rest after the last stream, waited out before the first request.
+    void RemoteStreamReceiver(int rest_ms = 0);
     bool ReceiverRunning() const { return receiver_.joinable() && !receiver_done_; }
     // The status poll's tick (window thread, every 500 ms while remote playback runs); the
     // request itself runs on a worker.
     void OnTimer();
     // One poll on the calling thread: the reply's values stored, 1 when it answered.
     int PollRemoteStatus();
-    // The request and its parse, any thread; nothing is stored.
+    // The request and its parse, any thread; nothing is stored. 1 a status, 0 a failed poll,
+    // kStatusSkipped a status whose time is no time of day (neither shown nor a loss).
+    static constexpr int kStatusSkipped = 2;
     int FetchRemoteStatus(RemoteStatus* status);
     // A poll still running is no longer applied (a stop, a new start).
     void EndStatusPoll();
@@ -203,7 +207,7 @@ private:
     bool ConnectStream();
     // Decode workers, receiver, slider and panel of a recorder playback whose requests went out.
     void StartRemoteStream(int start_second);
-    void StartReceiverThread();
+    void StartReceiverThread(int rest_ms = 0);
     // Pacing wait of the receiver, ended at once by a stop; false when running dropped.
     bool ReceiverSleep(int32_t ms);
     // A transport request for the recorder; one worker sends them in order, so the window

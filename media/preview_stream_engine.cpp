@@ -165,10 +165,11 @@ void PreviewStreamEngine::ReceiveThread() {
         size_t got = 0;
         const auto read_start = StreamSilence::Clock::now();
         if (!connection_.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
-            if (run_) recover();
-            continue;
-        }
-        if (got > 0) {
+            if (!run_) break;
+            // A reply the recorder broke off is asked for again at the pace of an ended one.
+            PauseFor(silence.RestOfEmptyRead(read_start));
+        } else if (got > 0) {
+            silence.Bytes(got);
             if (!parser.Feed(buffer.data(), got)) parser.Reset();
         } else {
             PauseFor(silence.RestOfEmptyRead(read_start));

@@ -11,6 +11,7 @@
 #include "media/status_reply.h"
 #include "media/stream_silence.h"
 #include "media/stream_packet_parser.h"
+#include "media/translate_text.h"
 #include "platform/message_box.h"
 
 namespace {
@@ -127,7 +128,8 @@ void PlaybackEngine::RunRemoteOpen(RemoteOpen& open) {
     if (open.from_selection) {
         if (!recorder_api::Connect(control_connection, server, kStreamConnectTimeoutMs)) return;
         if (cancelled() || !CheckRemoteSession()) return;
-        if (cancelled() || !FetchRemoteStatus(&open.status)) return;
+        // The open needs the recorder's position: a status without one is no start.
+        if (cancelled() || FetchRemoteStatus(&open.status) != 1) return;
         open.polled = true;
         const std::array<int, 13>& s = open.selection;
         open.start = open.status.time[3] * 3600 + open.status.time[4] * 60 + open.status.time[5];
@@ -216,8 +218,21 @@ int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
         }
     }
     if (open.then_show_play_status) {
-        ShowPlayStatus();
-        WakeReader();
+        if (started) {
+            ShowPlayStatus();
+            WakeReader();
+        } else {
+            // Play on a recorder that is gone, refused the session or is busy: "PLAY" over black
+            // views would look like a stream on its way. The send failure has told its own.
+            if (open.stage != RemoteOpen::kSendFailed)
+                platform::ShowMessageBox(TranslateText("MSG_FAILED_CONNECT", "Connection failed!"), "Error",
+                                         platform::kMbIconError);
+            StopStatusTimer();
+            play_state = kStopped;
+            panel_->SetStatusText("STOP");
+            panel_->SetSpeed(1);
+            window_->SetTransportButtons(kStopped);
+        }
     }
     return started;
 }
@@ -257,7 +272,6 @@ void PlaybackEngine::RestartRemoteStream() {
     const int selected_view = SelectedChannel();
     if (source_mode != 1) {
         for (int c = 0; c < 4; ++c) decode[static_cast<size_t>(c)].enabled = layout > 1 || c == selected_view ? 1 : 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         return;
     }
     std::array<int, 4> shown{};
@@ -269,17 +283,18 @@ void PlaybackEngine::RestartRemoteStream() {
         if (viewers_[static_cast<size_t>(c)]) viewers_[static_cast<size_t>(c)]->SetConnecting(true);
     }
     StopReceiver();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     ConnectStream();
     stream_request = recorder_api::StreamPath(session_id, recorder_api::ChannelFlags(shown), layout > 1 ? 1 : 0);
     running = 1;
-    StartReceiverThread();
+    // The recorder gets its half second between the old stream and the new one on the
+    // receiver, which a stop cuts short; the window thread goes on at once.
+    StartReceiverThread(stream_timing.layout_rest_ms);
 }
 
-void PlaybackEngine::StartReceiverThread() {
+void PlaybackEngine::StartReceiverThread(int rest_ms) {
     receiver_done_ = false;
-    receiver_ = std::thread([this] {
-        RemoteStreamReceiver();
+    receiver_ = std::thread([this, rest_ms] {
+        RemoteStreamReceiver(rest_ms);
         {
             std::lock_guard<std::mutex> guard(receiver_lock_);
             receiver_done_ = true;
@@ -293,20 +308,28 @@ bool PlaybackEngine::ReceiverSleep(int32_t ms) {
     return running != 0;
 }
 
-void PlaybackEngine::RemoteStreamReceiver() {
+void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
     const RemoteStreamTiming timing = stream_timing;
+    if (rest_ms > 0 && !ReceiverSleep(rest_ms)) {
+        stream_connection.Close();
+        return;
+    }
     StreamPacketParser parser;
     std::vector<uint8_t> buffer(HttpGet::kScratchSize);
-    int resends = 0;  // since the last packet
+    int resends = 0;  // failed in a row
     StreamSilence silence(timing.empty_read_ms, timing.silent_reads);
     stream_connection.SetReceiveTimeout(timing.receive_timeout_ms);
-    // Re-sends the stored request until the recorder answers it with a stream; once five
-    // re-sends have not brought a packet, every further attempt reports the stream lost.
+    // Re-sends the stored request until the recorder answers it with a stream. A paused
+    // recorder sends nothing yet takes every re-send, so only re-sends it did not take
+    // count; once five have failed, every further attempt reports the stream lost.
     auto recover = [&] {
         while (running) {
             if (resends >= timing.lost_after_resends) window_->PostMessage(WM_STREAM_LOST, 0, 0);
+            if (stream_connection.SendRequest(stream_request) && stream_connection.QueryStatusCode() == 200) {
+                resends = 0;
+                break;
+            }
             ++resends;
-            if (stream_connection.SendRequest(stream_request) && stream_connection.QueryStatusCode() == 200) break;
             ReceiverSleep(timing.resend_wait_ms);
         }
         parser.Reset();
@@ -316,7 +339,6 @@ void PlaybackEngine::RemoteStreamReceiver() {
     while (running) {
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
-            resends = 0;
             silence.Progress();
             const int kind = parser.kind();
             const uint8_t* head = parser.GetHeader();
@@ -366,10 +388,12 @@ void PlaybackEngine::RemoteStreamReceiver() {
         size_t got = 0;
         const auto read_start = StreamSilence::Clock::now();
         if (!stream_connection.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
-            if (running) recover();
-            continue;
-        }
-        if (got > 0) {
+            if (!running) break;
+            // A reply the recorder broke off (its status said 200) is asked for again at the
+            // pace of an ended one, or a recorder that always hangs up would get a storm.
+            ReceiverSleep(silence.RestOfEmptyRead(read_start));
+        } else if (got > 0) {
+            silence.Bytes(got);
             if (!parser.Feed(buffer.data(), got)) parser.Reset();
         } else {
             ReceiverSleep(silence.RestOfEmptyRead(read_start));
@@ -420,6 +444,8 @@ void PlaybackEngine::ApplyRemoteStatus(int result, const RemoteStatus& status) {
         window_->PostMessage(WM_CONNECTION_LOST, 0, 0);
         return;
     }
+    // The recorder answered: an odd time is skipped, the next poll may bring a good one.
+    if (result == kStatusSkipped) return;
     StoreRemoteStatus(status);
     if (remote_playop != 1 || play_state == kStopped) return;
     const int hour = remote_time[3], minute = remote_time[4], second = remote_time[5];
@@ -449,13 +475,19 @@ int PlaybackEngine::FetchRemoteStatus(RemoteStatus* status) {
         std::lock_guard<std::mutex> guard(control_lock);
         if (!control_connection.Fetch(recorder_api::StatusPath(session_id), reply, 512)) return 0;
     }
-    return ParseStatusReply(reply, status) ? 1 : 0;
+    switch (ReadStatusReply(reply, status)) {
+        case StatusReplyKind::kStatus: return 1;
+        case StatusReplyKind::kNoTimeOfDay: return kStatusSkipped;
+        case StatusReplyKind::kNotStatus: break;
+    }
+    return 0;
 }
 
 int PlaybackEngine::PollRemoteStatus() {
     RemoteStatus status;
-    if (!FetchRemoteStatus(&status)) return 0;
-    StoreRemoteStatus(status);
+    const int result = FetchRemoteStatus(&status);
+    if (!result) return 0;
+    if (result == 1) StoreRemoteStatus(status);
     return 1;
 }
 

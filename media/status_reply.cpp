@@ -17,9 +17,13 @@ int LeadingDecimal(const std::string& text, size_t pos) {
 }
 
 bool ParseStatusReply(const std::string& reply, RemoteStatus* status) {
+    return ReadStatusReply(reply, status) == StatusReplyKind::kStatus;
+}
+
+StatusReplyKind ReadStatusReply(const std::string& reply, RemoteStatus* status) {
     if (reply.find("time=") == std::string::npos || reply.find("playop=") == std::string::npos ||
         reply.find("speed=") == std::string::npos)
-        return false;
+        return StatusReplyKind::kNotStatus;
     RemoteStatus parsed;
     size_t at = reply.find('=');
     size_t p = at + 1;
@@ -30,14 +34,15 @@ bool ParseStatusReply(const std::string& reply, RemoteStatus* status) {
         p = comma + 1;
     }
     at = reply.find('=', at + 1);
-    if (at == std::string::npos) return false;
+    if (at == std::string::npos) return StatusReplyKind::kNotStatus;
     parsed.playop = LeadingDecimal(reply, at + 1);
     at = reply.find('=', at + 1);
-    if (at == std::string::npos) return false;
+    if (at == std::string::npos) return StatusReplyKind::kNotStatus;
     parsed.speed_code = LeadingDecimal(reply, at + 1);
     // The time becomes seconds of the day: anything else is damage, not a position.
     const int hour = parsed.time[3], minute = parsed.time[4], second = parsed.time[5];
-    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59) return false;
+    if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+        return StatusReplyKind::kNoTimeOfDay;
     *status = parsed;
-    return true;
+    return StatusReplyKind::kStatus;
 }

@@ -15,8 +15,14 @@ struct RemoteStatus {
     int playop = 0;
     int speed_code = 0;
 };
+enum class StatusReplyKind {
+    kNotStatus,    // a key is missing: the poll failed
+    kNoTimeOfDay,  // a status whose time is no time of a day: nothing to show from it
+    kStatus,
+};
 // "/play/opstatus": the six numbers after the first "=", comma-separated, the number after
-// the next "=" (playop) and after the one after it (speed). False when any of "time=",
-// "playop=" and "speed=" is missing, or the time is no time of a day.
+// the next "=" (playop) and after the one after it (speed). *status is set only for kStatus.
+StatusReplyKind ReadStatusReply(const std::string& reply, RemoteStatus* status);
+// True only for kStatus.
 bool ParseStatusReply(const std::string& reply, RemoteStatus* status);
 

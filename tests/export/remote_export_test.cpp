@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -175,6 +176,39 @@ TEST(RemoteExportText, PacketTimeIsMillisecondsAcrossTheSecond) {
     b.SetI32(streamformat::kOffMicroseconds, 0);
     EXPECT_EQ(RemoteExport::PacketTimeMs(a.bytes.data()), 1000999);
     EXPECT_EQ(RemoteExport::PacketTimeMs(b.bytes.data()), 1001000);
+}
+
+// What an original-frames part may begin with, for each frame-type code as the stream's
+// parser reads it: every MJPEG picture stands alone, whatever its code.
+TEST(RemoteExportText, KeyPicturesByFrameType) {
+    struct Case {
+        int32_t frame_type;
+        bool key;
+    } cases[] = {{100, true}, {0, true},    {103, true},  {106, true}, {-1, true}, {999, true},
+                 {101, true}, {102, false}, {104, true},  {105, false}};
+    for (const Case& c : cases) {
+        StreamPacketHeader h = StreamPacketHeader::Video();
+        h.SetI32(streamformat::kOffFrameType, c.frame_type);
+        h.SetU16(streamformat::kOffVideoChannelMask, 1);
+        h.SetU16(streamformat::kOffWidth, 176);
+        h.SetU16(streamformat::kOffHeight, 144);
+        const uint8_t payload[4] = {1, 2, 3, 4};
+        const std::vector<uint8_t> packet = BuildStreamPacket(h, payload, sizeof payload);
+        StreamPacketParser parser;
+        ASSERT_TRUE(parser.Feed(packet.data(), packet.size()));
+        ASSERT_NE(parser.NextPacket(), nullptr) << c.frame_type;
+        StreamFrameItem item;
+        item.media_class = 1;
+        item.kind = parser.kind();
+        item.video_header = std::make_unique<std::array<uint8_t, streamformat::kVideoHeaderSize>>();
+        std::memcpy(item.video_header->data(), parser.GetHeader(), streamformat::kVideoHeaderSize);
+        EXPECT_EQ(RemoteExport::IsKeyPicture(item), c.key) << c.frame_type;
+    }
+    // Audio is no picture.
+    StreamFrameItem audio;
+    audio.media_class = 0;
+    audio.kind = 3;
+    EXPECT_FALSE(RemoteExport::IsKeyPicture(audio));
 }
 
 TEST_F(RemoteExportTest, RangeInBothFormatsReadsBackWithTrailerInOnePart) {

@@ -53,10 +53,10 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
 }
 
 // The stream faults: an ended reply, refusals, an error page, a byte every 40 ms, silence,
-// a connection that breaks and then refuses.
+// a connection that breaks and then refuses, a 200 whose body never comes.
 const char* const kStreamFaults[] = {"end-after=0",          "unauthorized:/play/mav", "redirect:/play/mav",
                                      "error-page:/play/mav", "trickle=40:/play/mav",  "stall-after=0",
-                                     "drop-after=0"};
+                                     "drop-after=0",         "partial:/play/mav"};
 
 // The intervals shortened: 10 ms an empty read, so 160 ms of silence, and 100 ms
 // between refused re-sends; nothing may come faster than one request per 100 ms.
@@ -152,8 +152,12 @@ protected:
     platform::MessageBoxHandler previous_;
 };
 
+// Faults whose re-sends the recorder refuses or cannot take: the stream is lost.
+const char* const kRefusedStreamFaults[] = {"unauthorized:/play/mav", "redirect:/play/mav", "error-page:/play/mav",
+                                            "drop-after=0"};
+
 TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
-    for (const char* fault : kStreamFaults) {
+    for (const char* fault : kRefusedStreamFaults) {
         SCOPED_TRACE(fault);
         StartRecorder(fault);
         FakePlaybackWindow window;
@@ -176,6 +180,55 @@ TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
         const auto stop = Clock::now();
         engine.OnStop();
         EXPECT_LT(MsSince(stop), 100);
+        EXPECT_FALSE(engine.ReceiverRunning());
+        recorder_->Stop();
+    }
+}
+
+// A recorder that takes every re-send but sends nothing (paused, an ended reply, a stalled
+// or trickling stream) is asked again at the pace for as long as playback runs, never
+// reported lost; with the recorder paused, Play brings pictures again.
+TEST_F(RecorderFaultsTest, PlaybackAsksAgainWhileTheRecorderTakesTheRequest) {
+    struct Case {
+        const char* fault;
+        bool pause_then_play;
+    } cases[] = {{"", true},
+                 {"end-after=0", false},
+                 {"stall-after=0", false},
+                 {"trickle=40:/play/mav", false},
+                 {"partial:/play/mav", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartRecorder(c.fault);
+        FakePlaybackWindow window;
+        FakeStatusPanel panel;
+        FakeViewer viewers[4];
+        auto owned = OpenEngine(window, panel, viewers, 500);
+        PlaybackEngine& engine = *owned;
+        engine.stream_timing.empty_read_ms = kEmptyReadMs;
+        engine.stream_timing.resend_wait_ms = kResendWaitMs;
+        const auto t0 = Clock::now();
+        ASSERT_EQ(engine.StartRemotePlayback(), 1);
+        ASSERT_TRUE(DeliverRemoteOpen(engine, window));
+        if (c.pause_then_play) {
+            ASSERT_TRUE(WaitUntil([&] { return viewers[0].frames() > 0; }, 5000));
+            engine.OnPause();
+            ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/oppause") == 1; }, 3000));
+        }
+        // Well past five re-sends without a packet: the count of re-sends the recorder took is
+        // no count of failures.
+        const int before = recorder_->requests("/play/mav");
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") >= before + 8; }, 10000));
+        ExpectPace(MsSince(t0));
+        EXPECT_EQ(window.Count(WM_STREAM_LOST), 0);
+        EXPECT_TRUE(engine.ReceiverRunning());
+        if (c.pause_then_play) {
+            const int frames = viewers[0].frames();
+            engine.OnPlay();
+            EXPECT_TRUE(WaitUntil([&] { return viewers[0].frames() > frames; }, 5000));
+            EXPECT_EQ(window.Count(WM_STREAM_LOST), 0);
+        }
+        engine.OnStop();
         EXPECT_FALSE(engine.ReceiverRunning());
         recorder_->Stop();
     }
@@ -214,10 +267,15 @@ TEST_F(RecorderFaultsTest, PreviewAsksAgainAtThePaceAndStopsAtOnce) {
 // The status poll's tick runs on the window thread: against a reply that trickles or never
 // ends, no tick may hold it longer than 100 ms, and the poll still ends as its reply deserves.
 TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
+    // A status whose time is no time of day is skipped: no loss, and nothing shown from it.
     struct Case {
         const char* fault;
         bool connection_lost;
-    } cases[] = {{"trickle=100:/play/opstatus", true}, {"endless:/play/opstatus", false}, {"", false}};
+        bool applied;
+    } cases[] = {{"trickle=100:/play/opstatus", true, false},
+                 {"endless:/play/opstatus", false, true},
+                 {"", false, true},
+                 {"odd-status", false, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         StartRecorder(c.fault);
@@ -247,7 +305,12 @@ TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
         EXPECT_LT(longest_tick, 100);
         EXPECT_EQ(window.Count(WM_CONNECTION_LOST), c.connection_lost ? 1 : 0);
         if (!c.connection_lost) {
-            EXPECT_GT(applied, 0);
+            EXPECT_GE(recorder_->requests("/play/opstatus"), 2);
+        }
+        EXPECT_EQ(applied > 0, c.applied);
+        EXPECT_EQ(engine.play_state, c.connection_lost ? PlaybackEngine::kStopped : PlaybackEngine::kPlaying);
+        if (!c.applied) {
+            EXPECT_EQ(engine.remote_time[3], 0);
         }
         const auto stop = Clock::now();
         engine.JoinStatusPoll();
@@ -346,11 +409,12 @@ TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
 
 // Opening the recorder's playback, from the record selection or by Play from stopped, against
 // replies that stall: no call holds the window thread longer than 100 ms, the open ends as its
-// recorder's answers deserve (playing, the message, or nothing) by its completion message, and a
+// recorder's answers deserve (playing, the message, or nothing; Play that starts nothing says so and
+// stays stopped) by its completion message, and a
 // Stop during the open returns at once, leaving nothing started for its late completion to undo.
 TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
     enum Path { kFromSelection, kPlayFromStopped };
-    enum End { kPlays, kMessage, kNothing };
+    enum End { kPlays, kMessage, kNothing, kFailed };
     struct Case {
         const char* fault;
         Path path;
@@ -369,14 +433,18 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
         {"silent:/play/mav", kFromSelection, kMessage},
         {"unavailable", kFromSelection, kNothing},
         {"trickle=100:/play/searchdata", kPlayFromStopped, kPlays},
-        {"silent:/play/getid", kPlayFromStopped, kNothing},
+        {"silent:/play/getid", kPlayFromStopped, kFailed},
         {"silent:/play/searchdata", kPlayFromStopped, kMessage},
         {"silent:/play/mav", kPlayFromStopped, kMessage},
-        {"unavailable", kPlayFromStopped, kNothing},
+        {"unavailable", kPlayFromStopped, kFailed},
+        {"getid-busy", kPlayFromStopped, kFailed},
+        {"gone", kPlayFromStopped, kFailed},  // the recorder stopped: every connection refused
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.fault) + (c.path == kFromSelection ? " from the selection" : " by Play"));
-        StartRecorder(c.fault);
+        const bool gone = std::string(c.fault) == "gone";
+        StartRecorder(gone ? "" : c.fault);
+        if (gone) recorder_->Stop();
         std::vector<std::string> boxes;
         const auto before = platform::SetMessageBoxHandler([&boxes](const std::string& text, const std::string&, int) {
             boxes.push_back(text);
@@ -398,12 +466,17 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
         call([&] { engine->HandleMessage(WM_REMOTE_OPENED, generation, 0); });
         EXPECT_LT(longest, 100);
         EXPECT_EQ(engine->ReceiverRunning(), c.end == kPlays);
-        // Play from stopped shows the play status whatever came.
-        const bool shows_play = c.end == kPlays || c.path == kPlayFromStopped;
-        EXPECT_EQ(engine->play_state, shows_play ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
-        EXPECT_EQ(panel.status(), shows_play ? "PLAY" : "STOP");
-        EXPECT_EQ(boxes, c.end == kMessage ? std::vector<std::string>{"Failed to send http request to NVR"}
-                                           : std::vector<std::string>{});
+        const bool plays = c.end == kPlays;
+        EXPECT_EQ(engine->play_state, plays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
+        EXPECT_EQ(panel.status(), plays ? "PLAY" : "STOP");
+        if (c.path == kPlayFromStopped) {
+            EXPECT_EQ(window.buttons, plays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
+        }
+        const std::vector<std::string> expected_boxes =
+            c.end == kMessage  ? std::vector<std::string>{"Failed to send http request to NVR"}
+            : c.end == kFailed ? std::vector<std::string>{"Connection failed!"}
+                               : std::vector<std::string>{};
+        EXPECT_EQ(boxes, expected_boxes);
         const auto stop = Clock::now();
         engine->OnStop();
         EXPECT_LT(MsSince(stop), 100);
@@ -534,6 +607,131 @@ TEST_F(RecorderFaultsTest, ExportDownloadGivesUpAtThePace) {
         recorder_->Stop();
         std::filesystem::remove_all(out);
     }
+}
+
+// A steady slow link whose first picture of each second takes two silence spans to arrive,
+// and a recorder that sends on past the range without its end packet: each export ends by
+// itself with every picture of the range in one whole part, and no more; the slow link is
+// never cut and asked for again.
+TEST_F(RecorderFaultsTest, ExportOfASlowLinkOrAnEndlessStreamHoldsTheRangeWhole) {
+    // 100 kB at 2560 kbit/s: about 310 ms, twice the 160 ms of silence.
+    for (const char* fault : {"", "slow-link=2560", "no-end-marker"}) {
+        SCOPED_TRACE(fault);
+        StartRecorder(fault);
+        const std::string out = tmp_.Sub("out");
+        std::filesystem::create_directories(out);
+        RemoteExport exporter;
+        RemoteExportTimings t;
+        t.download_start_ms = 0;
+        t.between_requests_ms = 0;
+        t.retry_ms = kMinRequestGapMs;
+        t.teardown_ms = 0;
+        t.idle_read_ms = kEmptyReadMs;
+        t.resend_step_ms = kResendWaitMs / 50;
+        t.receive_timeout_ms = 500;
+        exporter.SetTimings(t);
+        RemoteExportSettings s;
+        s.host = "127.0.0.1";
+        s.user = "admin";
+        s.port = recorder_->port();
+        s.session_id = session_;
+        s.year = recording_.date.year;
+        s.month = recording_.date.month;
+        s.day = recording_.date.day;
+        s.cue_in = recording_.start_second;
+        s.cue_out = recording_.start_second + 3;
+        s.output_folder = out;
+        s.original_format = true;
+        exporter.Configure(s);
+        exporter.BeginExport();
+        CountingSink sink;
+        std::tm now{};
+        exporter.BeginChannel(0, now, &sink);
+        EXPECT_TRUE(WaitUntil([&] { return sink.writer_ends > 0; }, 20000));
+        EXPECT_EQ(sink.finishes, 1);
+        EXPECT_FALSE(exporter.download_gave_up());
+        exporter.EndChannel();
+        EXPECT_EQ(recorder_->requests("/play/mav"), 1);
+        const std::vector<ExportedPart> parts = exporter.parts();
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_TRUE(parts[0].whole);
+        // Channel 1's pictures of the four seconds, five a second.
+        EXPECT_EQ(parts[0].video_frames, 4 * recording_.fps);
+        recorder_->Stop();
+        std::filesystem::remove_all(out);
+    }
+}
+
+// The recorder's rest after a channel is kept before the next channel's first request, but
+// on the download thread: EndChannel returns with a rest far longer than the test still to
+// run, and the next channel's backup request waits it out.
+TEST_F(RecorderFaultsTest, ExportRestsBetweenChannelsOnTheDownloadThread) {
+    StartRecorder("");
+    const std::string out = tmp_.Sub("out");
+    std::filesystem::create_directories(out);
+    constexpr int kRestMs = 400;
+    struct Case {
+        int rest_ms;
+        bool second_channel;
+    } cases[] = {{600000, false}, {kRestMs, true}};
+    for (const Case& c : cases) {
+        RemoteExport exporter;
+        RemoteExportTimings t;
+        t.download_start_ms = 0;
+        t.between_requests_ms = 0;
+        t.teardown_ms = c.rest_ms;
+        exporter.SetTimings(t);
+        RemoteExportSettings s;
+        s.host = "127.0.0.1";
+        s.user = "admin";
+        s.port = recorder_->port();
+        s.session_id = session_;
+        s.year = recording_.date.year;
+        s.month = recording_.date.month;
+        s.day = recording_.date.day;
+        s.cue_in = recording_.start_second;
+        s.cue_out = recording_.start_second + 1;
+        s.output_folder = out;
+        s.original_format = true;
+        exporter.Configure(s);
+        exporter.BeginExport();
+        CountingSink sink;
+        std::tm now{};
+        const int backups = recorder_->requests("/play/backup");
+        exporter.BeginChannel(0, now, &sink);
+        ASSERT_TRUE(WaitUntil([&] { return sink.writer_ends > 0; }, 10000));
+        exporter.EndChannel();
+        if (!c.second_channel) continue;
+        const auto ended = Clock::now();
+        now.tm_sec = 1;  // another base name
+        exporter.BeginChannel(1, now, &sink);
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/backup") >= backups + 2; }, 10000));
+        EXPECT_GE(MsSince(ended), kRestMs);
+        exporter.EndChannel();
+    }
+    recorder_->Stop();
+    std::filesystem::remove_all(out);
+}
+
+// A steady slow link plays without being cut: the pictures come on the one stream request.
+TEST_F(RecorderFaultsTest, PlaybackOfASlowSteadyLinkIsNotCut) {
+    StartRecorder("slow-link=2560");
+    FakePlaybackWindow window;
+    FakeStatusPanel panel;
+    FakeViewer viewers[4];
+    auto owned = OpenEngine(window, panel, viewers, 500);
+    PlaybackEngine& engine = *owned;
+    engine.stream_timing.empty_read_ms = kEmptyReadMs;
+    engine.stream_timing.resend_wait_ms = kResendWaitMs;
+    ASSERT_EQ(engine.StartRemotePlayback(), 1);
+    ASSERT_TRUE(DeliverRemoteOpen(engine, window));
+    // Three of the range's four seconds: the stream is still running, so no end of it can
+    // have been taken for silence yet.
+    EXPECT_TRUE(WaitUntil([&] { return viewers[0].frames() >= 3 * recording_.fps; }, 20000));
+    EXPECT_EQ(recorder_->requests("/play/mav"), 1);
+    EXPECT_EQ(window.Count(WM_STREAM_LOST), 0);
+    engine.OnStop();
+    recorder_->Stop();
 }
 
 // The login against replies that never end, come a byte at a time, or refuse: each

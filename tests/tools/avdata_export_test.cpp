@@ -362,3 +362,41 @@ TEST_F(AvdataExportRecorderTest, ARecorderThatFallsSilentEndsTheRun) {
 }
 
 }  // namespace
+
+// A steady 256 kbit/s link whose first picture of each second is 100 kB (over 3 s a picture,
+// twice the silence the download allows), and a recorder that sends on past the range
+// without its end packet: both exports end by themselves with the range's pictures whole.
+TEST_F(AvdataExportRecorderTest, ASlowLinkAndAnEndlessStreamExportTheRangeWhole) {
+    fake::Fault slow(fake::FaultKind::kSlowLink);
+    slow.kbits = 256;
+    struct Case {
+        const char* name;
+        fake::Fault fault;
+        int to;  // second of the minute
+    } cases[] = {{"slow link", slow, 1}, {"no end packet", fake::Fault(fake::FaultKind::kNoEndMarker), 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::FakeRecorder recorder;
+        fake::FakeRecorderOptions options;
+        options.data_folder = Data();
+        options.password = "secret";
+        options.fault = c.fault;
+        std::string error;
+        ASSERT_TRUE(recorder.Start(options, &error)) << error;
+        const std::string out = Out(std::string("ranged-") + (c.to == 1 ? "slow" : "endless"));
+        char range[64];
+        std::snprintf(range, sizeof range, " --from 14:07:00 --to 14:07:%.2d", c.to);
+        const ToolRun run = RunTool("avdata-export --recorder 127.0.0.1:" + std::to_string(recorder.port()) +
+                                    " --user admin --password secret --date 2012-03-05" + range +
+                                    " --channels 4 --format original --out " + out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err.find("avdata-export:"), std::string::npos) << run.err;
+        int64_t frames = 0;
+        for (const Part& part : Parts(run.out)) {
+            CheckFile(part, true, false);
+            frames += part.frames;
+        }
+        EXPECT_EQ(frames, ExpectedFrames(manifest_, 4, kMinute, kMinute + c.to, true));
+        recorder.Stop();
+    }
+}

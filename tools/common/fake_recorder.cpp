@@ -52,6 +52,8 @@ constexpr int kRecordsPerPage = 500;
 constexpr int32_t kMaxDayEntries = 200000;
 // Minute files looked into for channel titles at start-up.
 constexpr int kTitleSearchFiles = 200;
+// The first picture of each second on a slow link.
+constexpr size_t kSlowLinkPicture = 100 * 1000;
 const int kSpeedLadder[] = {532, 516, 508, 504, 502, 1, 102, 104, 108, 116, 132};
 
 int64_t NowMs() {
@@ -263,6 +265,15 @@ bool ParseFault(const std::string& text, Fault* fault) {
     } else if (number("end-after=", &value)) {
         f.kind = FaultKind::kEndAfter;
         f.seconds = value;
+    } else if (kind == "odd-status") {
+        f.kind = FaultKind::kOddStatus;
+    } else if (kind == "partial") {
+        f.kind = FaultKind::kPartial;
+    } else if (kind == "no-end-marker") {
+        f.kind = FaultKind::kNoEndMarker;
+    } else if (number("slow-link=", &value) && value > 0) {
+        f.kind = FaultKind::kSlowLink;
+        f.kbits = value;
     } else if (number("trickle=", &value) && value > 0) {
         f.kind = FaultKind::kTrickle;
         f.millis = value;
@@ -313,7 +324,8 @@ public:
 
 private:
     bool Current(Session* s);
-    void Load(const DayTime& day, int second, int channels);
+    // shown_second: the second the packets say they are of (the one read unless given).
+    void Load(const DayTime& day, int second, int channels, int shown_second = -1);
     void Advance(const Session& s);
     bool Write(httplib::DataSink& sink, const std::vector<uint8_t>& packet);
     bool ProvideBackup(httplib::DataSink& sink, const Session& s);
@@ -352,10 +364,14 @@ bool StreamJob::Current(Session* s) {
     return true;
 }
 
-void StreamJob::Load(const DayTime& day, int second, int channels) {
+void StreamJob::Load(const DayTime& day, int second, int channels, int shown_second) {
     packets_.clear();
     next_ = 0;
     const int hour = second / 3600, minute = second / 60 % 60, s = second % 60;
+    if (shown_second < 0) shown_second = second;
+    const int64_t shift_ms = (shown_second - second) * 1000LL;
+    const int shown[3] = {shown_second / 3600 % 24, shown_second / 60 % 60, shown_second % 60};
+    bool padded = false;
     char key[48];
     std::snprintf(key, sizeof key, "%d-%d-%d-%d-%d", day.year, day.month, day.day, hour, minute);
     if (minute_key_ != key) {
@@ -377,9 +393,15 @@ void StreamJob::Load(const DayTime& day, int second, int channels) {
         for (const MinuteFrame& f : minute_.ReadFrames(block, position)) {
             const MinuteFrameEntry& e = f.entry;
             StreamPacketHeader h = e.kind == diskformat::kKindVideo ? StreamPacketHeader::Video() : StreamPacketHeader::Audio();
-            SetTime(&h, e.time_stamp_full);
+            SetTime(&h, e.time_stamp_full + shift_ms);
+            std::vector<uint8_t> payload = f.data;
             if (e.kind == diskformat::kKindVideo) {
-                const int date[6] = {day.year, day.month, day.day, hour, minute, s};
+                const int date[6] = {day.year, day.month, day.day, shown[0], shown[1], shown[2]};
+                // A large key picture: the bytes after the picture's end are ignored by decoders.
+                if (impl_->options.fault.kind == FaultKind::kSlowLink && !padded) {
+                    padded = true;
+                    if (payload.size() < kSlowLinkPicture) payload.resize(kSlowLinkPicture, 0);
+                }
                 for (int i = 0; i < 6; ++i) h.SetU16(kOffDate + 2 * i, U16Clamp(date[i]));
                 h.SetI32(kOffCharWidth, 2);
                 for (size_t i = 0; i < title.size() && i < static_cast<size_t>(kTitleSize / 2 - 1); ++i) h.SetU16(kOffTitle + 2 * static_cast<int>(i), title[i]);
@@ -394,7 +416,7 @@ void StreamJob::Load(const DayTime& day, int second, int channels) {
                 h.SetI32(kOffSampleRate, e.sample_rate);
                 h.SetI32(kOffBitsPerSample, e.bits);
             }
-            items.push_back({e.time_stamp_full, BuildStreamPacket(h, f.data.data(), f.data.size())});
+            items.push_back({e.time_stamp_full, BuildStreamPacket(h, payload.data(), payload.size())});
         }
     }
     std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.stamp < b.stamp; });
@@ -443,11 +465,31 @@ bool StreamJob::Write(httplib::DataSink& sink, const std::vector<uint8_t>& packe
         }
         return true;
     }
+    if (fault.kind == FaultKind::kSlowLink && fault.Covers(path_)) {
+        // A steady link: a piece every 10 ms, never a pause longer than that.
+        const size_t piece = std::max<size_t>(1, static_cast<size_t>(fault.kbits) * 10 / 8);
+        for (size_t at = 0; at < packet.size(); at += piece) {
+            if (PeerGone(fd_) || !impl_->WaitFor(10)) return false;
+            const size_t n = std::min(piece, packet.size() - at);
+            if (!sink.write(reinterpret_cast<const char*>(packet.data() + at), n)) return false;
+        }
+        return true;
+    }
     return sink.write(reinterpret_cast<const char*>(packet.data()), packet.size());
 }
 
 bool StreamJob::ProvideBackup(httplib::DataSink& sink, const Session& s) {
     if (backup_second_ < 0) backup_second_ = s.backup_start.second;
+    if (backup_second_ > s.backup_end_second && impl_->options.fault.kind == FaultKind::kNoEndMarker) {
+        // The range's pictures again, their clock going on past the end.
+        const int length = s.backup_end_second - s.backup_start.second + 1;
+        const int shown = backup_second_++;
+        Load(s.backup_start, s.backup_start.second + (shown - s.backup_start.second) % length, 1 << s.backup_channel,
+             shown);
+        for (const std::vector<uint8_t>& p : packets_)
+            if (!Write(sink, p)) return false;
+        return true;
+    }
     if (backup_second_ > s.backup_end_second) {
         // State 2 ends the exported channel; the payload is a dummy byte, as empty packets are invalid.
         StreamPacketHeader h = StreamPacketHeader::Video();
@@ -604,6 +646,13 @@ void FakeRecorder::Impl::Stream(const httplib::Request& req, httplib::Response& 
         serial = ++s.stream_serial;
     }
     ++state.streams;
+    if (state.options.fault.kind == FaultKind::kPartial && state.options.fault.Covers(req.path)) {
+        // The status line and a length, then the connection closes with none of the body.
+        res.status = 200;
+        res.set_content_provider(1 << 20, "application/octet-stream",
+                                 [](size_t, size_t, httplib::DataSink&) { return false; });
+        return;
+    }
     auto job = std::make_shared<StreamJob>(&state, id, serial, channels, backup, FindRequestSocket(req), req.path);
     res.status = 200;
     res.set_chunked_content_provider("application/octet-stream",
@@ -839,7 +888,9 @@ void FakeRecorder::Impl::Routes() {
         if (!SessionOf(req, res, &id)) return;
         const Session& s = state.sessions[id];
         char text[128];
-        const int p = s.searched ? s.position : 0;
+        int p = s.searched ? s.position : 0;
+        // Hour 25.
+        if (state.options.fault.kind == FaultKind::kOddStatus && state.options.fault.Covers(req.path)) p = 25 * 3600;
         std::snprintf(text, sizeof text, "time=%d,%d,%d,%d,%d,%d\nplayop=%d\nspeed=%d\n", s.start.year, s.start.month,
                       s.start.day, p / 3600, p / 60 % 60, p % 60, s.playop, s.speed);
         Reply(res, 200, text);

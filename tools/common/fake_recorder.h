@@ -21,6 +21,10 @@ enum class FaultKind {
     kEndless,      // replies the fault covers send their text and then never end
     kErrorPage,    // 500 with an error page that holds "="
     kSilent,       // requests the fault covers are taken and never answered, not even a status line
+    kOddStatus,    // "/play/opstatus" answers with a time that is no time of day
+    kPartial,      // stream replies the fault covers answer 200 with a length, then hang up before the body
+    kSlowLink,     // stream replies are sent at `kbits` kbit/s, the first picture of each second 100 kB
+    kNoEndMarker,  // backup streams run on past their end with the clock going on, without the end packet
 };
 
 struct Fault {
@@ -30,6 +34,7 @@ struct Fault {
     FaultKind kind = FaultKind::kNone;
     int seconds = 0;
     int millis = 0;
+    int kbits = 0;
     // Requests whose path begins with this are hit; empty: every request.
     std::string path;
 
@@ -38,8 +43,8 @@ struct Fault {
 
 // "getid-busy", "unavailable", "stall-after=SECONDS", "drop-after=SECONDS", "garbage",
 // "end-after=SECONDS", "unauthorized", "redirect", "trickle=MILLISECONDS", "endless",
-// "error-page", "silent"; any of them may end in ":PATH" to hit only requests whose path begins with PATH
-// (a PATH with a query: whose path and query as sent begin with it).
+// "error-page", "silent", "odd-status", "partial", "slow-link=KBITS", "no-end-marker"; any of them may end in ":PATH" to hit
+// only requests whose path begins with PATH (a PATH with a query: whose path and query as sent begin with it).
 bool ParseFault(const std::string& text, Fault* fault);
 
 struct FakeRecorderOptions {
