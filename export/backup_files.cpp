@@ -244,7 +244,7 @@ BackupWrite RewriteDayIndex(const BackupJob& job, CivilDate date) {
 BackupWrite CopyBackupFile(const std::string& source, const std::string& destination,
                            const std::atomic<int>& running, std::vector<uint8_t>* buffer) {
     platform::ReadOnlyFile in;
-    if (!in.Open(source)) return BackupWrite::kSkipped;
+    if (!in.Open(source)) return platform::PathExists(source) ? BackupWrite::kUnreadable : BackupWrite::kSkipped;
     const int64_t size = in.Size();
     PartFile out(destination);
     if (!out.IsOpen()) return BackupWrite::kFailed;
@@ -257,7 +257,7 @@ BackupWrite CopyBackupFile(const std::string& source, const std::string& destina
         offset += static_cast<uint64_t>(n);
     }
     // A read that ends before the size the file had is an error, not its end.
-    if (size >= 0 && offset < static_cast<uint64_t>(size)) return BackupWrite::kFailed;
+    if (size >= 0 && offset < static_cast<uint64_t>(size)) return BackupWrite::kUnreadable;
     return out.Commit() ? BackupWrite::kWritten : BackupWrite::kFailed;
 }
 

@@ -99,8 +99,35 @@ LocalExport::~LocalExport() {
 void LocalExport::BeginExport() {
     space_ok_.store(1);
     write_failed_.store(0);
+    read_failed_.store(0);
     std::lock_guard<std::mutex> lock(parts_mutex_);
     parts_.clear();
+    unreadable_.clear();
+}
+
+std::vector<std::string> LocalExport::unreadable() const {
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    return unreadable_;
+}
+
+bool LocalExport::ReadFailure(const std::string& path, const MinuteFile& file) {
+    // A stop ends the share calls at once: what then fails is not lost.
+    if (!reader_running_.load()) return false;
+    bool lost = file.ReadFailed();
+    if (!lost && !file.IsOpen()) {
+        // Not there is a gap while the data folder is; a file that is there
+        // and big enough to hold an index, yet does not open, is lost.
+        lost = platform::PathExists(path)
+                   ? platform::RegularFileSize(path) >= static_cast<int64_t>(diskformat::kMinuteIndexSize)
+                   : !platform::IsFolder(source_.path);
+    }
+    if (!lost || !reader_running_.load()) return false;
+    {
+        std::lock_guard<std::mutex> lock(parts_mutex_);
+        unreadable_.push_back(path);
+    }
+    read_failed_.store(1);
+    return true;
 }
 
 std::vector<ExportedPart> LocalExport::parts() const {
@@ -256,11 +283,15 @@ void LocalExport::ExportReaderThread() {
         queued = queue_.GetCount();
         return on;
     };
-    for (int m = start_minute; m <= last_minute && reader_running_.load(); m += 60) {
+    bool failed = false;
+    for (int m = start_minute; m <= last_minute && reader_running_.load() && !failed; m += 60) {
         const bool last = m == last_minute;
-        if (!file.OpenPath(MinuteFilePath(source_.path, source_.year, source_.month, source_.day, m / 3600,
-                                          (m % 3600) / 60)))
+        const std::string path =
+            MinuteFilePath(source_.path, source_.year, source_.month, source_.day, m / 3600, (m % 3600) / 60);
+        if (!file.OpenPath(path)) {
+            failed = ReadFailure(path, file);
             continue;
+        }
         // Only the cue-in minute starts late: a missing first file must not cut the next minute short.
         const int first_second = m == start_minute ? cue_in_ % 60 : 0;
         bool range_ended = false;
@@ -337,7 +368,10 @@ void LocalExport::ExportReaderThread() {
                 batch.push_back(std::move(record));
             }
             queue_.PushAll(batch);
+            if (file.ReadFailed()) break;
         }
+        // What was read of a file that then failed is written; the rest is lost, and told.
+        failed = ReadFailure(path, file);
         file.Close();
         if (range_ended) break;
     }

@@ -25,6 +25,7 @@
 #include "media/data_folder.h"
 #include "media/data_queue.h"
 #include "media/media_decoder.h"
+#include "media/minute_file.h"
 #include "media/watermark_writer.h"
 #include "platform/network_share.h"
 
@@ -85,6 +86,12 @@ public:
     // A part could not be written whole; the channel stopped there and no
     // further channel is exported.
     bool write_failed() const { return write_failed_.load() != 0; }
+    // A minute file of the range that is there (or whose data folder is gone)
+    // could not be read: the channel stopped there and no further channel is
+    // exported. The parts written stay whole; the range is not.
+    bool read_failed() const { return read_failed_.load() != 0; }
+    // The minute files that could not be read; read between channel runs.
+    std::vector<std::string> unreadable() const;
     // Every part the export opened or tried to open, in order; read between channel runs.
     std::vector<ExportedPart> parts() const;
     bool reader_running() const { return reader_running_.load() != 0; }
@@ -104,6 +111,9 @@ public:
 
 private:
     void ExportReaderThread();
+    // On the reader: whether a minute file that did not open or read is lost
+    // data rather than a gap, and if so the channel's end.
+    bool ReadFailure(const std::string& path, const MinuteFile& file);
     void ExportWriterThread();
     // False when the writer should finish (run flag cleared or nothing to write).
     bool WaitForFirstRecords();
@@ -166,6 +176,8 @@ private:
     std::atomic<int> writer_running_{0};
     std::atomic<int> space_ok_{1};
     std::atomic<int> write_failed_{0};
+    std::atomic<int> read_failed_{0};
+    std::vector<std::string> unreadable_;
     // Set while the reader waits for room in the queue.
     std::atomic<int> reader_blocked_{0};
 
