@@ -120,6 +120,14 @@ private:
     void OpenFirstPart();
     void TrackRecord(const LocalExportRecord& record);
     void ChangePart(const LocalExportRecord& record);
+    // Closes the running part and opens the next at record (in original
+    // frames a key picture), writing the sound kept for it first.
+    void FinishPartChange(const LocalExportRecord& record);
+    // Original frames between a part change and its key picture: sound of the
+    // running part's format goes into it, other sound waits for the new part.
+    void KeepSoundUntilKey(std::unique_ptr<LocalExportRecord> record);
+    // The sound is written in the format the open part declares.
+    bool SoundFitsPart(const LocalExportRecord& record) const;
     static bool IsKeyPicture(const LocalExportRecord& record);
     bool IsUnconfirmedChange(const LocalExportRecord& record);
     bool DeferPartChange(const LocalExportRecord& record) const;
@@ -207,8 +215,16 @@ private:
     AviWriter avi_writer_;
     AsfWriter asf_writer_;
     int output_open_ = 0;
-    // Original frames: the last part closed and the next waits for a key frame.
+    // Original frames: a part change waits for a key frame.
     bool awaiting_key_ = false;
+    bool change_video_ = false;
+    bool change_audio_ = false;
+    // Sound that waits for the part a key frame opens; bounded, the rest is dropped.
+    static constexpr size_t kMaxHeldSoundBytes = 32 << 20;
+    std::vector<std::unique_ptr<LocalExportRecord>> held_sound_;
+    size_t held_sound_bytes_ = 0;
+    // Whether the open part has had its first sound, which may still redeclare its format.
+    bool part_sound_written_ = false;
     int64_t part_frames_ = 0;
     static constexpr uint64_t kSpaceCheckBytes = 1 << 20;
     bool space_checked_ = false;
@@ -227,6 +243,8 @@ private:
     int part_audio_rate_ = 0;
     int declared_rate_ = 0;
     int declared_channels_ = 0;
+    int declared_bits_ = 0;
+    bool declared_mu_law_ = false;
     int64_t first_time_ = 0;
     int64_t current_time_ = 0;
 
