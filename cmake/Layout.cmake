@@ -77,6 +77,7 @@ set(LARKSPUR_THREADED_TESTS
   media_data_queue_test media_local_playback_test media_remote_playback_test media_preview_stream_engine_test
   media_wave_out_player_test media_http_get_test media_icmp_ping_test media_ui_vedio_player_draw_test media_ui_local_playback_view_test
   export_local_export_test export_remote_export_test export_backup_test export_backup_share_test
+  export_local_export_share_test export_share_loss_test
   checker_verification_test checker_ui_watermark_dlg_test sources_ui_busy_worker_test)
 
 # Tests that measure how long the window thread or a stop waits: run alone, so the

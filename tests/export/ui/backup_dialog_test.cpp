@@ -210,6 +210,13 @@ TEST_F(BackupDialogTest, RefusedStartsShowTheirMessageAndCopyNothing) {
                  ->setText(QString::fromStdString(tmp.Sub("src/")));
          },
          "Please select a destination path."},
+        // Its free space reads as none, which is not what is wrong.
+        {"destination folder missing",
+         [&] {
+             Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)
+                 ->setText(QString::fromStdString(tmp.Sub("no-such-folder")));
+         },
+         "The destination folder does not exist."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
