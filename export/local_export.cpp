@@ -11,6 +11,7 @@
 #include "export/export_osd.h"
 #include "media/minute_file.h"
 #include "media/mu_law_audio.h"
+#include "media/sound_to_pcm.h"
 
 namespace {
 
@@ -18,8 +19,6 @@ constexpr int kNoAudioCodec = diskformat::kAudioPcm;
 constexpr int kNoAudioBits = 16;
 constexpr int kNoAudioChannels = 1;
 constexpr int kNoAudioRate = 8000;
-constexpr int kAacRateFallback = 16000;
-constexpr int kG726BitRate = 32000;
 constexpr int kAviFrameRate = 30;
 constexpr int kOriginalQuality = 100;
 constexpr int kTitleOffset = 20;
@@ -717,21 +716,20 @@ void LocalExport::WriteAudio(const LocalExportRecord& record) {
     }
     switch (e.codec) {
         case diskformat::kAudioAac:
-            if (audio_state_ != 1) {
-                int rate = kAacRateFallback;
-                if (format_ != kFormatOriginal && length >= 4) {
-                    const int adts = AacAdtsSampleRate(data, length);
-                    if (adts > 0) rate = adts;
-                }
-                audio_state_ = audio_decoder_.OpenAudio(rate, e.sample_rate, e.channels, kCodecIdAac) ? 1 : 0;
-            }
-            if (audio_state_ == 1) WriteAacAudio(data, length);
+        case diskformat::kAudioG726: {
+            // Original frames open the AAC decoder with the fixed rate figure.
+            SoundToPcmOptions options;
+            options.aac_rate_from_header = format_ != kFormatOriginal;
+            const uint8_t* pcm = nullptr;
+            size_t bytes = 0;
+            // Decoded audio goes in only as the part declared it.
+            if (ConvertSoundToPcm(&audio_decoder_, &audio_state_, options,
+                                  e.codec == diskformat::kAudioAac ? PcmSource::kAac : PcmSource::kG726, data, length,
+                                  e.sample_rate, e.channels, &audio_scratch_, &pcm, &bytes) &&
+                DecodedAsDeclared())
+                WriteAudioSample(pcm, bytes);
             break;
-        case diskformat::kAudioG726:
-            if (audio_state_ != 1)
-                audio_state_ = audio_decoder_.OpenAudio(kG726BitRate, e.sample_rate, e.channels, kCodecIdG726) ? 1 : 0;
-            if (audio_state_ == 1) WriteG726Audio(data, length);
-            break;
+        }
         case diskformat::kAudioG711A:
         case diskformat::kAudioG711B:
             if (format_ == kFormatAsf) {
@@ -755,26 +753,6 @@ void LocalExport::WriteAudio(const LocalExportRecord& record) {
 
 bool LocalExport::DecodedAsDeclared() const {
     return audio_decoder_.audio_sample_rate() == declared_rate_ && audio_decoder_.audio_channels() == declared_channels_;
-}
-
-void LocalExport::WriteAacAudio(const uint8_t* data, size_t length) {
-    size_t out_bytes = 0;
-    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output() &&
-        DecodedAsDeclared())
-        WriteAudioSample(audio_decoder_.audio_output(), out_bytes);
-}
-
-void LocalExport::WriteG726Audio(const uint8_t* data, size_t length) {
-    audio_scratch_.assign(data, data + length);
-    SwapG726Nibbles(audio_scratch_.data(), audio_scratch_.size());
-    size_t out_bytes = 0;
-    if (!audio_decoder_.DecodeAudio(audio_scratch_.data(), audio_scratch_.size(), &out_bytes) || out_bytes == 0 ||
-        !audio_decoder_.audio_output() || !DecodedAsDeclared())
-        return;
-    const uint8_t* pcm = audio_decoder_.audio_output();
-    audio_scratch_.assign(pcm, pcm + out_bytes);
-    AmplifyG726Pcm(audio_scratch_.data(), audio_scratch_.size());
-    WriteAudioSample(audio_scratch_.data(), audio_scratch_.size());
 }
 
 void LocalExport::WriteAudioSample(const uint8_t* data, size_t length) {

@@ -137,8 +137,6 @@ private:
     void WriteAudio(const LocalExportRecord& record);
     // Decoded audio goes in only as the part declared it.
     bool DecodedAsDeclared() const;
-    void WriteAacAudio(const uint8_t* data, size_t length);
-    void WriteG726Audio(const uint8_t* data, size_t length);
     void WriteAudioSample(const uint8_t* data, size_t length);
     void ReportProgress();
     void EndProgressDialog();
