@@ -188,8 +188,21 @@ bool AviRecompressWriter::WriteVideoFrame(const uint8_t* picture, uint8_t flip, 
     return true;
 }
 
+bool AviRecompressWriter::RedeclareAudio(int bits_per_sample, int channels, int sample_rate, int mu_law) {
+    AviStreamSpec audio;
+    if (!open_ || !MakeAudioStreamSpec(bits_per_sample, channels, sample_rate, mu_law, &audio)) return false;
+    return file_.RedeclareAudio(audio);
+}
+
 void AviRecompressWriter::WriteAudio(const uint8_t* data, int length) {
     if (!open_ || data == nullptr || length < 0) return;
+    // Decoded or as recorded, the stream takes whole samples: the broken tail
+    // of a damaged entry would make players refuse the chunk.
+    const uint32_t sample = file_.sample_size(AviRiffFile::kAudioStream);
+    if (sample > 1 && static_cast<uint32_t>(length) % sample != 0) {
+        length -= static_cast<int>(static_cast<uint32_t>(length) % sample);
+        if (length == 0) return;
+    }
     if (file_.WriteChunk(AviRiffFile::kAudioStream, data, static_cast<size_t>(length)))
         ++audio_count_;
     else

@@ -33,6 +33,9 @@ public:
     // is top row first; clear: bottom row first. A picture of another size
     // than the file's is scaled to it.
     bool WriteVideoFrame(const uint8_t* picture, uint8_t flip, int32_t stamp, int width, int height);
+    // Declares the audio format again while no audio is written yet (a part
+    // opened before its first sound). False when it cannot.
+    bool RedeclareAudio(int bits_per_sample, int channels, int sample_rate, int mu_law);
     void WriteAudio(const uint8_t* data, int length);
     // False when no file was open, a write of the file failed, or the file
     // could not be finished.

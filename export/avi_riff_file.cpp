@@ -273,6 +273,8 @@ bool AviRiffFile::Create(const std::string& path, int width, int height, uint32_
     streams_[kVideoStream].sample_size = video.sample_size;
     streams_[kAudioStream].declared_buffer = audio.suggested_buffer_size;
     streams_[kAudioStream].sample_size = audio.sample_size;
+    streams_[kVideoStream].format_size = video.format.size();
+    streams_[kAudioStream].format_size = audio.format.size();
 
     pending_.clear();
     pending_chunks_.clear();
@@ -289,6 +291,23 @@ bool AviRiffFile::Create(const std::string& path, int width, int height, uint32_
         return false;
     }
     end_ = written_end_ = b.Pos();
+    return true;
+}
+
+bool AviRiffFile::RedeclareAudio(const AviStreamSpec& audio) {
+    StreamState& a = streams_[kAudioStream];
+    if (fd_ < 0 || failed_ || a.chunks > 0 || audio.format.size() != a.format_size) return false;
+    // strh: scale at 20, rate at 24, buffer size at 36, sample size at 44; the strf data follows its 8-byte head.
+    const bool ok = Patch32(a.strh_at + 20, audio.scale) && Patch32(a.strh_at + 24, audio.rate) &&
+                    Patch32(a.strh_at + 36, audio.suggested_buffer_size) &&
+                    Patch32(a.strh_at + 44, audio.sample_size) &&
+                    WriteAt(a.strh_at + kStreamHeaderSize + 8, audio.format.data(), audio.format.size());
+    if (!ok) {
+        failed_ = true;
+        return false;
+    }
+    a.declared_buffer = audio.suggested_buffer_size;
+    a.sample_size = audio.sample_size;
     return true;
 }
 

@@ -68,6 +68,10 @@ public:
     // gathered and written kWriteBatchBytes at a time, so a failed write
     // shows at a later call or at Finish.
     bool WriteChunk(int stream, const uint8_t* data, size_t size);
+    // Declares another audio format (an AviStreamSpec of the same strf size)
+    // while the audio stream holds no chunk yet. False otherwise, or when the
+    // header could not be rewritten.
+    bool RedeclareAudio(const AviStreamSpec& audio);
     // Writes what is gathered, the index and the final sizes and closes the
     // file. After a failed write the file is cut back to the last whole chunk
     // on disk, whose count the headers and the index then give, and still
@@ -76,6 +80,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
 
     uint64_t chunk_count(int stream) const { return streams_[stream].chunks; }
+    // Bytes of one sample of the stream as declared (0 for video).
+    uint32_t sample_size(int stream) const { return streams_[stream].sample_size; }
     uint64_t file_bytes() const { return end_; }
 
 private:
@@ -86,6 +92,7 @@ private:
         uint32_t declared_buffer = 0;
         uint32_t sample_size = 0;
         uint64_t strh_at = 0;
+        size_t format_size = 0;
     };
     // A chunk gathered but not yet written.
     struct PendingChunk {

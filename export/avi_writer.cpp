@@ -77,6 +77,12 @@ bool AviWriter::WriteVideoFrame(const uint8_t* data, int length, int64_t stamp) 
     return true;
 }
 
+bool AviWriter::RedeclareAudio(int bits_per_sample, int channels, int sample_rate, int mu_law) {
+    AviStreamSpec audio;
+    if (!open_ || !MakeAudioStreamSpec(bits_per_sample, channels, sample_rate, mu_law, &audio)) return false;
+    return file_.RedeclareAudio(audio);
+}
+
 void AviWriter::WriteAudio(const uint8_t* data, int length) {
     if (!open_ || data == nullptr || length < 0) return;
     if (file_.WriteChunk(AviRiffFile::kAudioStream, data, static_cast<size_t>(length)))

@@ -26,6 +26,9 @@ public:
     bool Open(const std::string& path, int width, int height, int quality, int frame_rate, int bits_per_sample,
               int channels, int sample_rate, int mu_law, int codec);
     bool WriteVideoFrame(const uint8_t* data, int length, int64_t stamp);
+    // Declares the audio format again while no audio is written yet (a part
+    // opened before its first sound). False when it cannot.
+    bool RedeclareAudio(int bits_per_sample, int channels, int sample_rate, int mu_law);
     // Failures only show in Close's result.
     void WriteAudio(const uint8_t* data, int length);
     // False when no file was open, a write of the file failed, or the file

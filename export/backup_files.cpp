@@ -225,16 +225,27 @@ BackupWrite RewriteDayIndex(const BackupJob& job, CivilDate date) {
 
     // The header is written last, with the count of what was written: the
     // source may change between the two passes.
+    // The kept entries go out a batch at a time: one write per entry cost
+    // more than the rest of a sparse day's backup.
     const int64_t date_key = DateKey({header.year(), header.month(), header.day()});
     int64_t written = 0;
     bool ok = true;
+    std::vector<uint8_t> batch;
+    batch.reserve(kEntriesPerRead * diskformat::kDayIndexEntrySize);
+    uint64_t batch_at = diskformat::kDayIndexHeaderSize;
+    const auto flush = [&] {
+        if (ok && !batch.empty()) ok = out.WriteAt(batch_at, batch.data(), batch.size());
+        batch_at += batch.size();
+        batch.clear();
+    };
     const bool whole = ScanDayIndex(source, &header, [&](const DayIndexEntry& entry) {
         if (!ok || !BackupEntryKept(job.range, job.channel_mask, date_key, entry)) return;
         const DayIndexEntry rewritten = BackupEntryRewritten(job.range, job.channel_mask, date_key, entry);
-        ok = out.WriteAt(diskformat::kDayIndexHeaderSize + static_cast<uint64_t>(written) * diskformat::kDayIndexEntrySize,
-                         rewritten.bytes.data(), rewritten.bytes.size());
+        batch.insert(batch.end(), rewritten.bytes.begin(), rewritten.bytes.end());
+        if (batch.size() >= kEntriesPerRead * diskformat::kDayIndexEntrySize) flush();
         ++written;
     });
+    flush();
     if (!whole || written == 0) return BackupWrite::kSkipped;
     diskformat::WriteI32(&header.bytes[4], static_cast<int32_t>(written));
     if (!ok || !out.WriteAt(0, header.bytes.data(), header.bytes.size()) || !out.Commit()) return BackupWrite::kFailed;
@@ -244,7 +255,7 @@ BackupWrite RewriteDayIndex(const BackupJob& job, CivilDate date) {
 BackupWrite CopyBackupFile(const std::string& source, const std::string& destination,
                            const std::atomic<int>& running, std::vector<uint8_t>* buffer) {
     platform::ReadOnlyFile in;
-    if (!in.Open(source)) return BackupWrite::kSkipped;
+    if (!in.Open(source)) return platform::PathExists(source) ? BackupWrite::kUnreadable : BackupWrite::kSkipped;
     const int64_t size = in.Size();
     PartFile out(destination);
     if (!out.IsOpen()) return BackupWrite::kFailed;
@@ -257,7 +268,7 @@ BackupWrite CopyBackupFile(const std::string& source, const std::string& destina
         offset += static_cast<uint64_t>(n);
     }
     // A read that ends before the size the file had is an error, not its end.
-    if (size >= 0 && offset < static_cast<uint64_t>(size)) return BackupWrite::kFailed;
+    if (size >= 0 && offset < static_cast<uint64_t>(size)) return BackupWrite::kUnreadable;
     return out.Commit() ? BackupWrite::kWritten : BackupWrite::kFailed;
 }
 

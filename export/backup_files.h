@@ -47,14 +47,17 @@ std::string HourFolderPath(const std::string& root, CivilDate date, int hour);
 // Bytes the backup will occupy, each file rounded up to whole 4096-byte blocks.
 uint64_t RequiredSpace(const BackupJob& job);
 
-enum class BackupWrite { kSkipped, kWritten, kFailed };
+// kUnreadable: the source is there but could not be read whole (a share gone
+// away, a file that shrank while read): a failure, not a gap.
+enum class BackupWrite { kSkipped, kWritten, kFailed, kUnreadable };
 
 // Writes the day's narrowed index under job.destination, creating its folders.
 // kSkipped when the source keeps nothing (nothing is created then).
 BackupWrite RewriteDayIndex(const BackupJob& job, CivilDate date);
 
 // Byte-for-byte copy, overwriting. kSkipped when the source is missing or the
-// stop flag fell to 0 during the copy (the partial file is removed).
+// stop flag fell to 0 during the copy (the partial file is removed);
+// kUnreadable when it is there but does not open or ends short of its size.
 BackupWrite CopyBackupFile(const std::string& source, const std::string& destination,
                            const std::atomic<int>& running, std::vector<uint8_t>* buffer);
 

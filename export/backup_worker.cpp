@@ -87,18 +87,34 @@ void BackupWorker::Finish() {
     sink_->StartCloseTimer();
 }
 
+bool BackupWorker::SourceLost(const std::string& path) {
+    // A stop ends the share calls at once: what then fails is not lost.
+    if (running_.load() == 0) return true;
+    if (platform::IsFolder(job_.source)) return false;
+    if (running_.load() == 0) return true;
+    tally_.unreadable.push_back(path);
+    return true;
+}
+
 void BackupWorker::Run() {
     const int64_t total = std::max<int64_t>(job_.range.TotalSeconds(), 1);
     if (!AnyHourFolder()) {
+        // A source that vanished is no lack of data.
+        if (running_.load() != 0) SourceLost(job_.source);
         if (Pause(kNoDataDelayMs)) Finish();
         running_ = 0;
         return;
     }
     std::vector<uint8_t> buffer;
+    bool lost = false;
     ForEachDaySlot(job_.range, [&](CivilDate date) {
         if (running_.load() == 0) return false;
         const BackupWrite index = RewriteDayIndex(job_, date);
         if (index == BackupWrite::kFailed) ++tally_.failures;
+        const std::string index_path = DayIndexPath(job_.source, date.year, date.month, date.day);
+        if (index == BackupWrite::kUnreadable) tally_.unreadable.push_back(index_path);
+        if (index == BackupWrite::kSkipped && SourceLost(index_path)) lost = true;
+        if (lost) return false;
         if (index != BackupWrite::kWritten) return true;
         ++tally_.days_written;
         tally_.written.push_back(DayIndexPath(job_.destination, date.year, date.month, date.day));
@@ -108,13 +124,21 @@ void BackupWorker::Run() {
         for (int h = hours.first; h <= hours.last; ++h) {
             if (running_.load() == 0) return false;
             uint64_t listed_minutes = 0;
-            if (!SlotListed(listed_hours, h) || !ListHourFolder(HourFolderPath(job_.source, date, h), &listed_minutes))
+            if (!SlotListed(listed_hours, h)) continue;
+            const std::string hour_folder = HourFolderPath(job_.source, date, h);
+            if (!ListHourFolder(hour_folder, &listed_minutes)) {
+                if (SourceLost(hour_folder)) {
+                    lost = true;
+                    return false;
+                }
                 continue;
+            }
             ::mkdir(HourFolderPath(job_.destination, date, h).c_str(), 0755);
             const ClockSpan minutes = MinuteSpan(job_.range, date, h);
             for (int m = minutes.first; m <= minutes.last; ++m) {
                 if (running_.load() == 0) return false;
-                // What the listing lacks is not there; the rest is opened (and refused when no file).
+                // What the listing lacks is not there; the rest is opened, and
+                // what then does not open is a gap only while the source is there.
                 if (SlotListed(listed_minutes, m)) {
                     const std::string source = MinuteFilePath(job_.source, date.year, date.month, date.day, h, m);
                     const std::string destination =
@@ -125,6 +149,15 @@ void BackupWorker::Run() {
                         tally_.written.push_back(destination);
                     }
                     if (copy == BackupWrite::kFailed) ++tally_.failures;
+                    if (copy == BackupWrite::kUnreadable) tally_.unreadable.push_back(source);
+                    if (copy == BackupWrite::kSkipped && SourceLost(source)) {
+                        lost = true;
+                        return false;
+                    }
+                    if (copy == BackupWrite::kUnreadable && !platform::IsFolder(job_.source)) {
+                        lost = true;
+                        return false;
+                    }
                 }
                 ReportProgress(static_cast<int>(job_.range.SecondsFromStart(date, h, m) * 100 / total));
                 if (after_file_) after_file_();
@@ -132,7 +165,8 @@ void BackupWorker::Run() {
         }
         return true;
     });
-    // Reaching the end of the walk is completion; a stop left running_ at 0.
+    // Reaching the end of the walk (or losing the source) ends the progress
+    // window; a stop left running_ at 0. The tally tells a lost source.
     Finish();
     running_ = 0;
 }

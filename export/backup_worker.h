@@ -30,6 +30,10 @@ struct BackupTally {
     int failures = 0;
     // The files written whole, in the order written.
     std::vector<std::string> written;
+    // Source files (or folders) that are there, or may be, but could not be
+    // read: the copy is not whole. Once the source folder itself is gone the
+    // walk ends there.
+    std::vector<std::string> unreadable;
 };
 
 class BackupWorker {
@@ -70,6 +74,9 @@ private:
     // Whether the walk of the range will visit any hour folder.
     bool AnyHourFolder() const;
     void ReportProgress(int percent);
+    // After a look-up found nothing at path: a gap while the source folder is
+    // still there, else the source is lost (path goes to the tally) and the walk ends.
+    bool SourceLost(const std::string& path);
     void Finish();
 
     BackupJob job_;

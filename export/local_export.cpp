@@ -11,6 +11,7 @@
 #include "export/export_osd.h"
 #include "media/minute_file.h"
 #include "media/mu_law_audio.h"
+#include "media/sound_to_pcm.h"
 
 namespace {
 
@@ -18,14 +19,14 @@ constexpr int kNoAudioCodec = diskformat::kAudioPcm;
 constexpr int kNoAudioBits = 16;
 constexpr int kNoAudioChannels = 1;
 constexpr int kNoAudioRate = 8000;
-constexpr int kAacRateFallback = 16000;
-constexpr int kG726BitRate = 32000;
 constexpr int kAviFrameRate = 30;
 constexpr int kOriginalQuality = 100;
 constexpr int kTitleOffset = 20;
 
 int32_t LowWord(int64_t stamp) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(stamp))); }
 int32_t HighWord(int64_t stamp) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(stamp) >> 32)); }
+
+bool IsMuLaw(int codec) { return codec == diskformat::kAudioG711A || codec == diskformat::kAudioG711B; }
 
 bool IsVideoCodec(int codec) {
     return codec == diskformat::kCodecMjpeg || codec == diskformat::kCodecMpeg4 || codec == diskformat::kCodecH264;
@@ -99,8 +100,35 @@ LocalExport::~LocalExport() {
 void LocalExport::BeginExport() {
     space_ok_.store(1);
     write_failed_.store(0);
+    read_failed_.store(0);
     std::lock_guard<std::mutex> lock(parts_mutex_);
     parts_.clear();
+    unreadable_.clear();
+}
+
+std::vector<std::string> LocalExport::unreadable() const {
+    std::lock_guard<std::mutex> lock(parts_mutex_);
+    return unreadable_;
+}
+
+bool LocalExport::ReadFailure(const std::string& path, const MinuteFile& file) {
+    // A stop ends the share calls at once: what then fails is not lost.
+    if (!reader_running_.load()) return false;
+    bool lost = file.ReadFailed();
+    if (!lost && !file.IsOpen()) {
+        // Not there is a gap while the data folder is; a file that is there
+        // and big enough to hold an index, yet does not open, is lost.
+        lost = platform::PathExists(path)
+                   ? platform::RegularFileSize(path) >= static_cast<int64_t>(diskformat::kMinuteIndexSize)
+                   : !platform::IsFolder(source_.path);
+    }
+    if (!lost || !reader_running_.load()) return false;
+    {
+        std::lock_guard<std::mutex> lock(parts_mutex_);
+        unreadable_.push_back(path);
+    }
+    read_failed_.store(1);
+    return true;
 }
 
 std::vector<ExportedPart> LocalExport::parts() const {
@@ -256,11 +284,15 @@ void LocalExport::ExportReaderThread() {
         queued = queue_.GetCount();
         return on;
     };
-    for (int m = start_minute; m <= last_minute && reader_running_.load(); m += 60) {
+    bool failed = false;
+    for (int m = start_minute; m <= last_minute && reader_running_.load() && !failed; m += 60) {
         const bool last = m == last_minute;
-        if (!file.OpenPath(MinuteFilePath(source_.path, source_.year, source_.month, source_.day, m / 3600,
-                                          (m % 3600) / 60)))
+        const std::string path =
+            MinuteFilePath(source_.path, source_.year, source_.month, source_.day, m / 3600, (m % 3600) / 60);
+        if (!file.OpenPath(path)) {
+            failed = ReadFailure(path, file);
             continue;
+        }
         // Only the cue-in minute starts late: a missing first file must not cut the next minute short.
         const int first_second = m == start_minute ? cue_in_ % 60 : 0;
         bool range_ended = false;
@@ -337,7 +369,10 @@ void LocalExport::ExportReaderThread() {
                 batch.push_back(std::move(record));
             }
             queue_.PushAll(batch);
+            if (file.ReadFailed()) break;
         }
+        // What was read of a file that then failed is written; the rest is lost, and told.
+        failed = ReadFailure(path, file);
         file.Close();
         if (range_ended) break;
     }
@@ -396,6 +431,9 @@ bool LocalExport::DeferPartChange(const LocalExportRecord& record) const {
 
 void LocalExport::ExportWriterThread() {
     awaiting_key_ = false;
+    change_video_ = change_audio_ = false;
+    held_sound_.clear();
+    held_sound_bytes_ = 0;
     space_checked_ = false;
     tracker_.Reset();
     first_time_ = current_time_ = 0;
@@ -430,18 +468,19 @@ void LocalExport::ExportWriterThread() {
                 first_record = false;
             }
             if (awaiting_key_) {
-                // An original-frames part begins with a key frame: what comes
-                // before it could not be decoded by any player.
-                if (!IsKeyPicture(*record)) continue;
-                awaiting_key_ = false;
-                tracker_.Reset();
-                TrackRecord(*record);
-                OpenPart();
+                // An original-frames part begins with a key frame: pictures
+                // before it could not be decoded by any player. Sound is kept.
+                if (!IsKeyPicture(*record)) {
+                    if (record->entry.kind == diskformat::kKindAudio) KeepSoundUntilKey(std::move(record));
+                } else {
+                    FinishPartChange(*record);
+                }
             } else {
                 TrackRecord(*record);
                 if (tracker_.AnyFlag() && !DeferPartChange(*record)) ChangePart(*record);
+                if (awaiting_key_ && record->entry.kind == diskformat::kKindAudio) KeepSoundUntilKey(std::move(record));
             }
-            if (!awaiting_key_) WriteRecord(*record);
+            if (record && !awaiting_key_ && !write_failed_.load()) WriteRecord(*record);
             if (write_failed_.load() || OutputWriteFailed()) {
                 // The part is cut; writing on would only cut more of them.
                 StopOnWriteFailure();
@@ -531,26 +570,83 @@ void LocalExport::TrackRecord(const LocalExportRecord& record) {
 }
 
 void LocalExport::ChangePart(const LocalExportRecord& record) {
-    const bool video_change = tracker_.video_change != 0;
-    const bool audio_change = tracker_.audio_change != 0;
+    change_video_ = tracker_.video_change != 0;
+    change_audio_ = tracker_.audio_change != 0;
+    if (format_ == kFormatOriginal && !IsKeyPicture(record)) {
+        // The running part stays open for the sound of its own format until
+        // the next key picture starts the new part.
+        awaiting_key_ = true;
+        held_sound_.clear();
+        held_sound_bytes_ = 0;
+        return;
+    }
+    FinishPartChange(record);
+}
+
+void LocalExport::KeepSoundUntilKey(std::unique_ptr<LocalExportRecord> record) {
+    if (!change_audio_ && SoundFitsPart(*record)) {
+        WriteAudio(*record);
+        return;
+    }
+    // Sound of another format waits for the part that declares it; from the
+    // first such record on all of it waits, so its order is kept.
+    change_audio_ = true;
+    if (held_sound_bytes_ + record->payload.size() > kMaxHeldSoundBytes) return;
+    held_sound_bytes_ += record->payload.size();
+    held_sound_.push_back(std::move(record));
+}
+
+bool LocalExport::SoundFitsPart(const LocalExportRecord& record) const {
+    if (!output_open_) return false;
+    const MinuteFrameEntry& e = record.entry;
+    const WrittenAudio w = WrittenAudioFormat(e, record.payload);
+    return w.bits == declared_bits_ && w.channels == declared_channels_ && w.rate == declared_rate_ &&
+           IsMuLaw(e.codec) == declared_mu_law_;
+}
+
+void LocalExport::FinishPartChange(const LocalExportRecord& record) {
+    awaiting_key_ = false;
     CloseOutput();
     watermark_state_ = WatermarkWriter{};
-    if (video_change) video_decoder_.Close();
-    if (audio_change) {
+    if (change_video_) video_decoder_.Close();
+    if (change_audio_) {
         audio_decoder_.Release();
         audio_state_ = 0;
     }
+    change_video_ = change_audio_ = false;
     picture_.clear();
     tracker_.Reset();
-    if (format_ == kFormatOriginal && !IsKeyPicture(record)) {
-        awaiting_key_ = true;
+    // A part that did not close whole ends the channel: nothing more is
+    // written, and no later part is listed as if the export went on.
+    if (write_failed_.load()) {
+        held_sound_.clear();
+        held_sound_bytes_ = 0;
         return;
     }
-    // Only video stamps run the part's clock; an audio record's stamp would
-    // make the next picture look like a jump.
-    if (record.entry.kind == diskformat::kKindVideo)
+    if (format_ == kFormatOriginal) {
+        // The key picture opens the part; the sound that waited for it comes first.
+        TrackRecord(record);
+    } else if (record.entry.kind == diskformat::kKindVideo) {
+        // Only video stamps run the part's clock; an audio record's stamp would
+        // make the next picture look like a jump.
         tracker_.CheckTime(LowWord(record.entry.time_stamp_full), HighWord(record.entry.time_stamp_full));
+    }
+    for (const auto& held : held_sound_) {
+        if (held->entry.kind != diskformat::kKindAudio) continue;
+        const WrittenAudio w = WrittenAudioFormat(held->entry, held->payload);
+        part_audio_codec_ = held->entry.codec;
+        part_audio_bits_ = w.bits;
+        part_audio_channels_ = w.channels;
+        part_audio_rate_ = w.rate;
+        break;
+    }
     OpenPart();
+    for (const auto& held : held_sound_) {
+        tracker_.CheckAudioFormat(held->entry.codec, held->entry.bits, held->entry.sample_rate, held->entry.channels);
+        WriteAudio(*held);
+    }
+    held_sound_.clear();
+    held_sound_bytes_ = 0;
 }
 
 void LocalExport::WriteRecord(const LocalExportRecord& record) {
@@ -600,23 +696,40 @@ void LocalExport::WriteAudio(const LocalExportRecord& record) {
     const MinuteFrameEntry& e = record.entry;
     const uint8_t* data = record.payload.data();
     const size_t length = record.payload.size();
+    if (!part_sound_written_ && output_open_) {
+        // A part opened before its first sound declared a guess: the header
+        // is made to declare what is written, while no sound is in it yet.
+        part_sound_written_ = true;
+        if (!SoundFitsPart(record) && format_ != kFormatAsf) {
+            const WrittenAudio w = WrittenAudioFormat(e, record.payload);
+            const int mu_law = IsMuLaw(e.codec) ? 1 : 0;
+            const bool redeclared = format_ == kFormatOriginal
+                                        ? avi_writer_.RedeclareAudio(w.bits, w.channels, w.rate, mu_law)
+                                        : recompress_writer_.RedeclareAudio(w.bits, w.channels, w.rate, mu_law);
+            if (redeclared) {
+                declared_bits_ = w.bits;
+                declared_channels_ = w.channels;
+                declared_rate_ = w.rate;
+                declared_mu_law_ = mu_law != 0;
+            }
+        }
+    }
     switch (e.codec) {
         case diskformat::kAudioAac:
-            if (audio_state_ != 1) {
-                int rate = kAacRateFallback;
-                if (format_ != kFormatOriginal && length >= 4) {
-                    const int adts = AacAdtsSampleRate(data, length);
-                    if (adts > 0) rate = adts;
-                }
-                audio_state_ = audio_decoder_.OpenAudio(rate, e.sample_rate, e.channels, kCodecIdAac) ? 1 : 0;
-            }
-            if (audio_state_ == 1) WriteAacAudio(data, length);
+        case diskformat::kAudioG726: {
+            // Original frames open the AAC decoder with the fixed rate figure.
+            SoundToPcmOptions options;
+            options.aac_rate_from_header = format_ != kFormatOriginal;
+            const uint8_t* pcm = nullptr;
+            size_t bytes = 0;
+            // Decoded audio goes in only as the part declared it.
+            if (ConvertSoundToPcm(&audio_decoder_, &audio_state_, options,
+                                  e.codec == diskformat::kAudioAac ? PcmSource::kAac : PcmSource::kG726, data, length,
+                                  e.sample_rate, e.channels, &audio_scratch_, &pcm, &bytes) &&
+                DecodedAsDeclared())
+                WriteAudioSample(pcm, bytes);
             break;
-        case diskformat::kAudioG726:
-            if (audio_state_ != 1)
-                audio_state_ = audio_decoder_.OpenAudio(kG726BitRate, e.sample_rate, e.channels, kCodecIdG726) ? 1 : 0;
-            if (audio_state_ == 1) WriteG726Audio(data, length);
-            break;
+        }
         case diskformat::kAudioG711A:
         case diskformat::kAudioG711B:
             if (format_ == kFormatAsf) {
@@ -640,26 +753,6 @@ void LocalExport::WriteAudio(const LocalExportRecord& record) {
 
 bool LocalExport::DecodedAsDeclared() const {
     return audio_decoder_.audio_sample_rate() == declared_rate_ && audio_decoder_.audio_channels() == declared_channels_;
-}
-
-void LocalExport::WriteAacAudio(const uint8_t* data, size_t length) {
-    size_t out_bytes = 0;
-    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output() &&
-        DecodedAsDeclared())
-        WriteAudioSample(audio_decoder_.audio_output(), out_bytes);
-}
-
-void LocalExport::WriteG726Audio(const uint8_t* data, size_t length) {
-    audio_scratch_.assign(data, data + length);
-    SwapG726Nibbles(audio_scratch_.data(), audio_scratch_.size());
-    size_t out_bytes = 0;
-    if (!audio_decoder_.DecodeAudio(audio_scratch_.data(), audio_scratch_.size(), &out_bytes) || out_bytes == 0 ||
-        !audio_decoder_.audio_output() || !DecodedAsDeclared())
-        return;
-    const uint8_t* pcm = audio_decoder_.audio_output();
-    audio_scratch_.assign(pcm, pcm + out_bytes);
-    AmplifyG726Pcm(audio_scratch_.data(), audio_scratch_.size());
-    WriteAudioSample(audio_scratch_.data(), audio_scratch_.size());
 }
 
 void LocalExport::WriteAudioSample(const uint8_t* data, size_t length) {
@@ -697,9 +790,12 @@ bool LocalExport::OpenOutput(const std::string& path, int video_code, int width,
                              int bits_per_sample, int channels, int sample_rate) {
     if (output_open_) return false;
     if (audio_codec < diskformat::kAudioAac || audio_codec > diskformat::kAudioPcm) return false;
-    const int mu_law = audio_codec == diskformat::kAudioG711A || audio_codec == diskformat::kAudioG711B ? 1 : 0;
+    const int mu_law = IsMuLaw(audio_codec) ? 1 : 0;
     declared_rate_ = sample_rate;
     declared_channels_ = channels;
+    declared_bits_ = bits_per_sample;
+    declared_mu_law_ = mu_law != 0;
+    part_sound_written_ = false;
     bool ok = false;
     if (format_ == kFormatOriginal)
         ok = avi_writer_.Open(path, width, height, kOriginalQuality, kAviFrameRate, bits_per_sample, channels,

@@ -25,6 +25,7 @@
 #include "media/data_folder.h"
 #include "media/data_queue.h"
 #include "media/media_decoder.h"
+#include "media/minute_file.h"
 #include "media/watermark_writer.h"
 #include "platform/network_share.h"
 
@@ -85,6 +86,12 @@ public:
     // A part could not be written whole; the channel stopped there and no
     // further channel is exported.
     bool write_failed() const { return write_failed_.load() != 0; }
+    // A minute file of the range that is there (or whose data folder is gone)
+    // could not be read: the channel stopped there and no further channel is
+    // exported. The parts written stay whole; the range is not.
+    bool read_failed() const { return read_failed_.load() != 0; }
+    // The minute files that could not be read; read between channel runs.
+    std::vector<std::string> unreadable() const;
     // Every part the export opened or tried to open, in order; read between channel runs.
     std::vector<ExportedPart> parts() const;
     bool reader_running() const { return reader_running_.load() != 0; }
@@ -104,12 +111,23 @@ public:
 
 private:
     void ExportReaderThread();
+    // On the reader: whether a minute file that did not open or read is lost
+    // data rather than a gap, and if so the channel's end.
+    bool ReadFailure(const std::string& path, const MinuteFile& file);
     void ExportWriterThread();
     // False when the writer should finish (run flag cleared or nothing to write).
     bool WaitForFirstRecords();
     void OpenFirstPart();
     void TrackRecord(const LocalExportRecord& record);
     void ChangePart(const LocalExportRecord& record);
+    // Closes the running part and opens the next at record (in original
+    // frames a key picture), writing the sound kept for it first.
+    void FinishPartChange(const LocalExportRecord& record);
+    // Original frames between a part change and its key picture: sound of the
+    // running part's format goes into it, other sound waits for the new part.
+    void KeepSoundUntilKey(std::unique_ptr<LocalExportRecord> record);
+    // The sound is written in the format the open part declares.
+    bool SoundFitsPart(const LocalExportRecord& record) const;
     static bool IsKeyPicture(const LocalExportRecord& record);
     bool IsUnconfirmedChange(const LocalExportRecord& record);
     bool DeferPartChange(const LocalExportRecord& record) const;
@@ -119,8 +137,6 @@ private:
     void WriteAudio(const LocalExportRecord& record);
     // Decoded audio goes in only as the part declared it.
     bool DecodedAsDeclared() const;
-    void WriteAacAudio(const uint8_t* data, size_t length);
-    void WriteG726Audio(const uint8_t* data, size_t length);
     void WriteAudioSample(const uint8_t* data, size_t length);
     void ReportProgress();
     void EndProgressDialog();
@@ -166,6 +182,8 @@ private:
     std::atomic<int> writer_running_{0};
     std::atomic<int> space_ok_{1};
     std::atomic<int> write_failed_{0};
+    std::atomic<int> read_failed_{0};
+    std::vector<std::string> unreadable_;
     // Set while the reader waits for room in the queue.
     std::atomic<int> reader_blocked_{0};
 
@@ -195,8 +213,16 @@ private:
     AviWriter avi_writer_;
     AsfWriter asf_writer_;
     int output_open_ = 0;
-    // Original frames: the last part closed and the next waits for a key frame.
+    // Original frames: a part change waits for a key frame.
     bool awaiting_key_ = false;
+    bool change_video_ = false;
+    bool change_audio_ = false;
+    // Sound that waits for the part a key frame opens; bounded, the rest is dropped.
+    static constexpr size_t kMaxHeldSoundBytes = 32 << 20;
+    std::vector<std::unique_ptr<LocalExportRecord>> held_sound_;
+    size_t held_sound_bytes_ = 0;
+    // Whether the open part has had its first sound, which may still redeclare its format.
+    bool part_sound_written_ = false;
     int64_t part_frames_ = 0;
     static constexpr uint64_t kSpaceCheckBytes = 1 << 20;
     bool space_checked_ = false;
@@ -215,6 +241,8 @@ private:
     int part_audio_rate_ = 0;
     int declared_rate_ = 0;
     int declared_channels_ = 0;
+    int declared_bits_ = 0;
+    bool declared_mu_law_ = false;
     int64_t first_time_ = 0;
     int64_t current_time_ = 0;
 

@@ -1,5 +1,5 @@
 #include "export/remote_export.h"
-#include "media/g726_audio.h"
+#include "media/sound_to_pcm.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,8 +24,6 @@ constexpr int kKindPcm = 7;
 constexpr int kNoAudioBits = 16;
 constexpr int kNoAudioChannels = 1;
 constexpr int kNoAudioRate = 8000;
-constexpr int kAacRateFallback = 16000;
-constexpr int kG726BitRate = 32000;
 constexpr int kAviFrameRate = 30;
 constexpr int kEndOfStream = 2;
 // How far the stream time may run past the range's length before a packet is taken as past its end.
@@ -635,14 +633,6 @@ void RemoteExport::WriteAudioBytes(const uint8_t* data, size_t length) {
         recompress_writer_.WriteAudio(data, static_cast<int>(length));
 }
 
-void RemoteExport::DecodeAndWriteAudio(const uint8_t* data, size_t length) {
-    size_t out_bytes = 0;
-    // Decoded audio goes in only as the part declared it.
-    if (audio_decoder_.DecodeAudio(data, length, &out_bytes) && out_bytes > 0 && audio_decoder_.audio_output() &&
-        audio_decoder_.audio_sample_rate() == declared_rate_ && audio_decoder_.audio_channels() == declared_channels_)
-        WriteAudioBytes(audio_decoder_.audio_output(), out_bytes);
-}
-
 void RemoteExport::WriteAudio(const StreamFrameItem& item) {
     const uint8_t* data = item.payload.data();
     const size_t length = item.payload.size();
@@ -652,26 +642,23 @@ void RemoteExport::WriteAudio(const StreamFrameItem& item) {
             WriteAudioBytes(data, length);
             break;
         case kKindAac:
-            if (audio_state_ != 1) {
-                int rate = kAacRateFallback;
-                if (length >= 4) {
-                    const int adts = AacAdtsSampleRate(data, length);
-                    if (adts > 0) rate = adts;
-                }
-                audio_state_ = audio_decoder_.OpenAudio(rate, audio_rate_, audio_channels_, kCodecIdAac) ? 1 : 2;
-            }
-            if (audio_state_ == 1) DecodeAndWriteAudio(data, length);
+        case kKindG726: {
+            if (item.kind == kKindG726 && !writer_running_.load()) break;
+            // The recorder's G.726 is written at its decoded level.
+            SoundToPcmOptions options;
+            options.amplify_g726 = false;
+            options.failed_open_state = 2;
+            const uint8_t* pcm = nullptr;
+            size_t bytes = 0;
+            // Decoded audio goes in only as the part declared it.
+            if (ConvertSoundToPcm(&audio_decoder_, &audio_state_, options,
+                                  item.kind == kKindAac ? PcmSource::kAac : PcmSource::kG726, data, length,
+                                  audio_rate_, audio_channels_, &swapped_, &pcm, &bytes) &&
+                audio_decoder_.audio_sample_rate() == declared_rate_ &&
+                audio_decoder_.audio_channels() == declared_channels_)
+                WriteAudioBytes(pcm, bytes);
             break;
-        case kKindG726:
-            if (!writer_running_.load()) break;
-            if (audio_state_ != 1)
-                audio_state_ = audio_decoder_.OpenAudio(kG726BitRate, audio_rate_, audio_channels_, kCodecIdG726) ? 1 : 2;
-            if (audio_state_ == 1) {
-                swapped_.assign(data, data + length);
-                SwapG726Nibbles(swapped_.data(), swapped_.size());
-                DecodeAndWriteAudio(swapped_.data(), swapped_.size());
-            }
-            break;
+        }
         case kKindG711Second:
         default:
             break;

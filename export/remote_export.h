@@ -175,7 +175,6 @@ private:
     void WriteVideo(const StreamFrameItem& item);
     void WriteAudio(const StreamFrameItem& item);
     void WriteAudioBytes(const uint8_t* data, size_t length);
-    void DecodeAndWriteAudio(const uint8_t* data, size_t length);
     void Finish();
 
     bool OpenOutput(const std::string& path);

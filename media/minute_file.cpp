@@ -8,9 +8,13 @@ bool MinuteFile::OpenPath(const std::string& path) {
     Close();
     if (!file_.Open(path)) return false;
     size_ = file_.Size();
-    if (size_ < diskformat::kMinuteIndexSize ||
-        file_.ReadAt(0, index_.bytes.data(), index_.bytes.size()) != index_.bytes.size()) {
+    if (size_ < diskformat::kMinuteIndexSize) {
         Close();
+        return false;
+    }
+    if (file_.ReadAt(0, index_.bytes.data(), index_.bytes.size()) != index_.bytes.size()) {
+        Close();
+        read_failed_ = true;
         return false;
     }
     return true;
@@ -18,6 +22,7 @@ bool MinuteFile::OpenPath(const std::string& path) {
 
 void MinuteFile::Close() {
     file_.Close();
+    read_failed_ = false;
     index_.bytes.fill(0);
     size_ = 0;
 }
@@ -25,9 +30,13 @@ void MinuteFile::Close() {
 bool MinuteFile::ReadBlock(int s, int c, ChannelSecondBlock* block, int64_t* block_position) const {
     if (!IsOpen() || s < 0 || s >= diskformat::kSecondsPerMinute || c < 0 || c >= diskformat::kChannels) return false;
     const int64_t pos = index_.Second(s).BlockPosition(c);
-    if (pos < 0 || pos > size_ - diskformat::kBlockSize ||
-        file_.ReadAt(static_cast<uint64_t>(pos), block->bytes.data(), block->bytes.size()) != block->bytes.size()) {
+    if (pos < 0 || pos > size_ - diskformat::kBlockSize) {
         block->bytes.fill(0);
+        return false;
+    }
+    if (file_.ReadAt(static_cast<uint64_t>(pos), block->bytes.data(), block->bytes.size()) != block->bytes.size()) {
+        block->bytes.fill(0);
+        read_failed_ = true;
         return false;
     }
     *block_position = pos;
@@ -49,6 +58,7 @@ bool MinuteFile::ReadFrameData(const MinuteFrameEntry& entry, int64_t block_posi
     const uint64_t start = static_cast<uint64_t>(block_position + entry.data_offset);
     if (file_.ReadAt(start, data->data(), data->size()) != data->size()) {
         data->clear();
+        read_failed_ = true;
         return false;
     }
     return true;
@@ -63,6 +73,7 @@ bool MinuteFile::ReadSpan(int64_t start, int64_t length, std::vector<uint8_t>* d
     data->resize(static_cast<size_t>(length));
     if (file_.ReadAt(static_cast<uint64_t>(start), data->data(), data->size()) != data->size()) {
         data->clear();
+        read_failed_ = true;
         return false;
     }
     return true;

@@ -21,6 +21,10 @@ public:
     bool OpenPath(const std::string& path);
     void Close();
     bool IsOpen() const { return file_.IsOpen(); }
+    // A read of bytes the file's size says are there came short since the
+    // last open: the file could not be read (a share gone, the file cut), as
+    // opposed to a damaged offset, which never reaches the file.
+    bool ReadFailed() const { return read_failed_; }
 
     const MinuteFileIndex& index() const { return index_; }
     SecondIndexEntry Second(int s) const { return index_.Second(s); }
@@ -44,4 +48,5 @@ private:
     platform::ReadOnlyFile file_;
     MinuteFileIndex index_;
     int64_t size_ = 0;
+    mutable bool read_failed_ = false;
 };

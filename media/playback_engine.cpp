@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <malloc.h>
 
-#include "media/g726_audio.h"
+#include "media/sound_to_pcm.h"
 #include "media/media_decoder.h"
 
 PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::array<ViewerSink*, 4> viewers)
@@ -59,33 +59,18 @@ void PlaybackEngine::DispatchAudio(std::unique_ptr<AudioRecord> record) {
             open_device(WaveOutPlayer::kFormatMuLaw);
             audio_player.Write(record->length(), payload.data());
             break;
-        case AudioRecord::kAac: {
-            open_device(WaveOutPlayer::kFormatPcm);
-            if (!audio_decoder_open) {
-                int rate = payload.size() >= 4 ? AacAdtsSampleRate(payload.data(), payload.size()) : -1;
-                if (rate < 0) rate = 16000;
-                audio_decoder_open = audio_decoder_->OpenAudio(rate, record->sample_rate, record->channels, kCodecIdAac);
-                if (!audio_decoder_open) return;
-            }
-            size_t bytes = 0;
-            if (audio_decoder_->DecodeAudio(payload.data(), payload.size(), &bytes) && bytes > 0)
-                audio_player.Write(static_cast<int>(bytes), audio_decoder_->audio_output());
-            break;
-        }
+        case AudioRecord::kAac:
         case AudioRecord::kG726: {
             open_device(WaveOutPlayer::kFormatPcm);
-            if (!audio_decoder_open) {
-                audio_decoder_open =
-                    audio_decoder_->OpenAudio(32000, record->sample_rate, record->channels, kCodecIdG726);
-                if (!audio_decoder_open) return;
-            }
-            std::vector<uint8_t> swapped(payload);
-            SwapG726Nibbles(swapped.data(), swapped.size());
+            const uint8_t* pcm = nullptr;
             size_t bytes = 0;
-            if (!audio_decoder_->DecodeAudio(swapped.data(), swapped.size(), &bytes) || bytes == 0) break;
-            std::vector<uint8_t> louder(audio_decoder_->audio_output(), audio_decoder_->audio_output() + bytes);
-            AmplifyG726Pcm(louder.data(), louder.size());
-            audio_player.Write(static_cast<int>(louder.size()), louder.data());
+            if (ConvertSoundToPcm(audio_decoder_.get(), &audio_decoder_open, SoundToPcmOptions{},
+                                  record->kind == AudioRecord::kAac ? PcmSource::kAac : PcmSource::kG726,
+                                  payload.data(), payload.size(), record->sample_rate, record->channels,
+                                  &audio_scratch_, &pcm, &bytes))
+                audio_player.Write(static_cast<int>(bytes), pcm);
+            else if (audio_decoder_open != 1)
+                return;
             break;
         }
         case AudioRecord::kPcm:

@@ -199,6 +199,8 @@ private:
     StatusPanel* panel_;
     std::array<ViewerSink*, 4> viewers_;
     std::unique_ptr<MediaDecoder> audio_decoder_;
+    // G.726 swapped and amplified for the sound conversion, reused packet after packet.
+    std::vector<uint8_t> audio_scratch_;
     void StopReceiver();
     void ApplyRemoteStatus(int result, const RemoteStatus& status);
     void StoreRemoteStatus(const RemoteStatus& status);

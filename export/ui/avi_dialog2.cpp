@@ -91,9 +91,15 @@ void CAviDialog2::OnExport() {
         const int result = progress.DoModal();
         engine_.EndChannel(result);
         progress_dialog_ = nullptr;
-        if (result == 2 || !engine_.space_ok() || engine_.write_failed()) break;
+        if (result == 2 || !engine_.space_ok() || engine_.write_failed() || engine_.read_failed()) break;
     }
     ReportFailedParts(engine_.parts());
+    std::string unreadable;
+    for (const std::string& path : engine_.unreadable()) unreadable += "\n" + path;
+    if (!unreadable.empty())
+        platform::ShowMessageBox(
+            TranslateText("MSG_EXPORT_UNREADABLE", "Some recordings could not be read from the data folder:") + unreadable,
+            TranslateText("MSG_ERROR", "Error"), platform::kMbOk);
     if (!engine_.space_ok()) {
         // Posted through the parent, which outlives this dialog's deletion right after its run.
         QObject* sender = parent() ? parent() : QCoreApplication::instance();

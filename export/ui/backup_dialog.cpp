@@ -202,7 +202,12 @@ void CBackupDialog::OnStartBackup() {
         Message("MSG_ERR_DESPATH", "Please select a destination path.", "MSG_ERROR", "Error");
         return;
     }
+    // Its free space would read as none: the user is told what is really wrong.
     std::error_code ec;
+    if (!std::filesystem::is_directory(destination, ec)) {
+        Message("MSG_ERR_NODESFOLDER", "The destination folder does not exist.", "MSG_ERROR", "Error");
+        return;
+    }
     const bool cover = std::filesystem::symlink_status(avdata, ec).type() != std::filesystem::file_type::not_found &&
                        !ec;
     if (cover) {
@@ -255,6 +260,18 @@ void CBackupDialog::OnStartBackup() {
 }
 
 void CBackupDialog::ShowResult() {
+    const std::vector<std::string> unreadable = worker_.Tally().unreadable;
+    if (!unreadable.empty()) {
+        // The first few are named; the rest are of the same cause.
+        constexpr size_t kNamed = 5;
+        std::string names;
+        for (size_t i = 0; i < unreadable.size() && i < kNamed; ++i) names += "\n" + unreadable[i];
+        if (unreadable.size() > kNamed) names += "\n...";
+        platform::ShowMessageBox(
+            Text("MSG_BACKUP_UNREADABLE", "Some recordings could not be read from the data folder:") + names,
+            Text("MSG_ERROR", "Error"), platform::kMbOk);
+        return;
+    }
     // Failed writes come first: a backup whose every write failed copied nothing, but that is no lack of data.
     if (worker_.Tally().failures > 0) {
         Message("MSG_BACKUP_FAILED", "Some recordings could not be written to the backup folder.", "MSG_ERROR",

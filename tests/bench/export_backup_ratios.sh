@@ -33,8 +33,8 @@ MINUTES=$(ls "$DATA"/2012/03/05/14/REC*.db)
 
 # A day and 30 sparse days for the backup: 256 KiB minute files (the backup
 # copies them whole whatever they hold) under day indexes listing them.
-make_day() {  # FOLDER YEAR MONTH DAY STEP: one minute file every STEP minutes
-    local folder=$1 y=$2 m=$3 d=$4 step=$5 dir count=0 hh mm
+make_day() {  # FOLDER YEAR MONTH DAY STEP ENTRIES: one minute file every STEP minutes
+    local folder=$1 y=$2 m=$3 d=$4 step=$5 entries=${6:-1} dir count=0 hh mm
     dir=$(printf "%s/%d/%02d/%02d" "$folder" "$y" "$m" "$d")
     for ((minute = 0; minute < 1440; minute += step)); do
         hh=$((minute / 60)); mm=$((minute % 60))
@@ -42,16 +42,26 @@ make_day() {  # FOLDER YEAR MONTH DAY STEP: one minute file every STEP minutes
         head -c 262144 /dev/urandom >"$(printf "%s/%02d/REC%02d.db" "$dir" "$hh" "$mm")"
         count=$((count + 1))
     done
-    # Day index: 56-byte header (count at 4, date at 8-16), one entry for the whole day, all channels.
-    python3 - "$dir/RecordList.db" "$y" "$m" "$d" <<'PY'
+    # Day index: 56-byte header (count at 4, date at 8-16) and ENTRIES entries
+    # spread over the day, as a recorder's motion events give (hundreds a day),
+    # their channel characters cycling 1, 2, 4, 8; with one entry, the whole day on all channels.
+    python3 - "$dir/RecordList.db" "$y" "$m" "$d" "$entries" <<'PY'
 import struct, sys
-path, y, m, d = sys.argv[1], *map(int, sys.argv[2:])
+path, y, m, d, n = sys.argv[1], *map(int, sys.argv[2:])
 with open(path, "wb") as f:
-    f.write(struct.pack("<5i", 0, 1, y, m, d) + bytes(36) + b"000000235959f1\0\0")
+    f.write(struct.pack("<5i", 0, n, y, m, d) + bytes(36))
+    if n == 1:
+        f.write(b"000000235959f1\0\0")
+    else:
+        for i in range(n):
+            start = i * 86400 // n
+            end = min(start + 50, 86399)
+            hms = lambda t: b"%02d%02d%02d" % (t // 3600, t // 60 % 60, t % 60)
+            f.write(hms(start) + hms(end) + b"1248"[i % 4:i % 4 + 1] + b"1\0\0")
 PY
 }
 make_day "$WORK/day/avdata" 2012 6 1 1
-for d in $(seq 1 30); do make_day "$WORK/sparse/avdata" 2012 7 "$d" 97; done
+for d in $(seq 1 30); do make_day "$WORK/sparse/avdata" 2012 7 "$d" 97 1441; done
 
 declare -A T
 for ((run = 0; run < RUNS; run++)); do

@@ -304,6 +304,63 @@ TEST(AviRecompressWriter, OrdinaryToolsReadTheFileAndTheTrailerPasses) {
     EXPECT_EQ(RunCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
 }
 
+// Sound chunks hold whole samples, whatever length a damaged entry gives,
+// so players take every chunk; a part opened before its first sound can
+// still declare the sound it will hold.
+TEST(AviRecompressWriter, SoundChunksHoldWholeSamplesAndTheFormatCanFollowTheFirstSound) {
+    struct Case {
+        const char* name;
+        int bits, channels;
+        int redeclare_bits;  // 0: kept as opened
+        int mu_law;
+        std::vector<int> lengths;
+        std::vector<size_t> chunk_sizes;
+        int format_tag;
+    };
+    const Case cases[] = {
+        {"16-bit mono", 16, 1, 0, 0, {641, 3, 1, 640}, {640, 2, 640}, 1},
+        {"16-bit stereo", 16, 2, 0, 0, {645, 7, 4}, {644, 4, 4}, 1},
+        {"8-bit mono", 8, 1, 0, 0, {641, 1}, {641, 1}, 1},
+        {"opened 16-bit, sound is G.711", 16, 1, 8, 1, {641, 3}, {641, 3}, 7},
+    };
+    constexpr int kW = 176, kH = 144;
+    const std::vector<uint8_t> picture = TestPicture(kW, kH);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder dir;
+        const std::string path = dir.Sub("sound.avi");
+        AviRecompressWriter w;
+        ASSERT_TRUE(w.Open(path, 85, 30, c.bits, c.channels, 8000, 0, kW, kH));
+        ASSERT_TRUE(w.WriteVideoFrame(picture.data(), 1, 0, kW, kH));
+        if (c.redeclare_bits) {
+            EXPECT_TRUE(w.RedeclareAudio(c.redeclare_bits, c.channels, 8000, c.mu_law));
+        }
+        for (int length : c.lengths) {
+            const std::vector<uint8_t> sound(static_cast<size_t>(length), 0x21);
+            w.WriteAudio(sound.data(), length);
+        }
+        // Once sound is in the file its format stays.
+        EXPECT_FALSE(w.RedeclareAudio(16, 2, 16000, 0));
+        ASSERT_TRUE(w.Close());
+
+        AviReader reader;
+        ASSERT_TRUE(reader.Open(path));
+        EXPECT_EQ(reader.audio_format(), c.format_tag == 7 ? AviReader::kAudioMuLaw : AviReader::kAudioPcm);
+        EXPECT_EQ(reader.audio_bits_per_sample(), c.redeclare_bits ? c.redeclare_bits : c.bits);
+        EXPECT_EQ(reader.audio_channels(), c.channels);
+        EXPECT_EQ(reader.audio_sample_rate(), 8000);
+        bool failed = false;
+        std::vector<size_t> sizes;
+        for (const auto& chunk : Chunks(reader, &failed))
+            if (chunk.kind == AviReader::kChunkAudio) sizes.push_back(chunk.data.size());
+        EXPECT_FALSE(failed);
+        EXPECT_EQ(sizes, c.chunk_sizes);
+        if (HaveFfprobe()) {
+            EXPECT_EQ(RunCommand("ffmpeg -v error -i '" + path + "' -f null - 2>&1"), "");
+        }
+    }
+}
+
 TEST(AviRecompressWriter, FailedWritesAreReported) {
     TempFolder dir;
     const std::string path = dir.Sub("full.avi");

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -567,6 +569,193 @@ TEST_F(LocalExportTest, OsdTextLandsAtTheTopLeftOfTheExportedPicture) {
     // The bottom rows carry no text, and the picture is the right way up there too.
     for (int x = 0; x < 176; x += 8)
         for (int c = 0; c < 3; ++c) EXPECT_NEAR(at(captioned, x, 140)[c], at(plain, x, 140)[c], 24) << x;
+}
+
+// Sound as recorded (G.711, PCM) reaches the parts whole and in order
+// across every kind of part change, also one at a picture that is no key
+// frame, where the next part has to wait for the key.
+TEST_F(LocalExportTest, SoundOfTheRangeIsAllWrittenAcrossPartChanges) {
+    enum Change { kJump, kSize, kSound };
+    struct Case {
+        const char* name;
+        Change change;
+        uint8_t codec;
+        int bits;
+        int parts;
+    };
+    const Case cases[] = {
+        {"time jump, G.711", kJump, diskformat::kAudioG711A, 8, 2},
+        {"time jump, PCM", kJump, diskformat::kAudioPcm, 16, 2},
+        {"picture size, G.711", kSize, diskformat::kAudioG711B, 8, 2},
+        {"picture size, PCM", kSize, diskformat::kAudioPcm, 16, 2},
+        {"sound rate, G.711", kSound, diskformat::kAudioG711A, 8, 2},
+        {"sound rate, PCM", kSound, diskformat::kAudioPcm, 16, 2},
+    };
+    std::string error;
+    auto encoder = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 352, 288, 15, 1, 1, &error);
+    ASSERT_TRUE(encoder) << error;
+    const int t0 = 14 * 3600;
+    constexpr int kSeconds = 10, kChangeAt = 4, kNextKey = 7;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(data);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        std::vector<uint8_t> recorded;
+        int record = 0;
+        WriteFakeRange(t0, kSeconds, [&](int t, sample::SampleChannelSecond& ch) {
+            const int i = t - t0;
+            sample::SampleFrame& picture = ch.frames[0];
+            // Key pictures only at the start and three seconds after the change.
+            picture.key = i == 0 || i == kNextKey ? 1 : 0;
+            if (c.change == kJump && i >= kChangeAt) picture.time_stamp_ms += 10000;
+            if (c.change == kSize && i >= kChangeAt) {
+                sample::EncodedPacket packet;
+                ASSERT_TRUE(encoder->Encode(i, "CH01", &packet));
+                picture.width = 352;
+                picture.height = 288;
+                picture.data = packet.data;
+            }
+            // Two pieces of sound a second, each with bytes of its own.
+            for (int k = 0; k < 2; ++k, ++record) {
+                sample::SampleFrame a;
+                a.kind = diskformat::kKindAudio;
+                a.codec = c.codec;
+                a.bits = c.bits;
+                a.channels = 1;
+                a.sample_rate = c.change == kSound && i >= kChangeAt ? 16000 : 8000;
+                a.data.assign(static_cast<size_t>(c.bits / 8 * 400), static_cast<uint8_t>(record + 1));
+                recorded.insert(recorded.end(), a.data.begin(), a.data.end());
+                ch.frames.push_back(std::move(a));
+            }
+        });
+        Run(0, LocalExport::kFormatOriginal, t0, t0 + kSeconds - 1);
+        const std::vector<ExportedPart> parts = exporter.parts();
+        ASSERT_EQ(static_cast<int>(parts.size()), c.parts);
+        std::vector<uint8_t> written;
+        for (const ExportedPart& part : parts) {
+            EXPECT_TRUE(part.whole) << part.path;
+            const AviSummary avi = ReadAvi(part.path);
+            ASSERT_TRUE(avi.opened) << part.path;
+            EXPECT_EQ(avi.audio_bits, c.bits) << part.path;
+            for (const auto& chunk : avi.audio) written.insert(written.end(), chunk.begin(), chunk.end());
+        }
+        EXPECT_EQ(written.size(), recorded.size());
+        EXPECT_TRUE(written == recorded) << "the sound differs from the recorded sound";
+        // The second part starts at the key picture, with nothing before it.
+        EXPECT_EQ(ReadAvi(parts.back().path).frames, kSeconds - kNextKey);
+        if (c.change == kSound) {
+            AviReader reader;
+            ASSERT_TRUE(reader.Open(parts.back().path));
+            EXPECT_EQ(reader.audio_sample_rate(), 16000);
+        }
+    }
+}
+
+// The first part opens before any sound when the first seconds have none:
+// once sound comes, the file declares what it holds and holds all of it.
+TEST_F(LocalExportTest, APartOpenedBeforeItsFirstSoundDeclaresTheSoundItHolds) {
+    struct Case {
+        const char* name;
+        sample::SampleAudioCodec codec;
+        uint8_t disk_codec;
+        int format;
+        int audio_format;
+        int bits;
+    };
+    const Case cases[] = {
+        {"G.711, original", sample::SampleAudioCodec::MuLaw, diskformat::kAudioG711A, LocalExport::kFormatOriginal,
+         AviReader::kAudioMuLaw, 8},
+        {"G.711, Video 1", sample::SampleAudioCodec::MuLaw, diskformat::kAudioG711B, LocalExport::kFormatMsVideo1,
+         AviReader::kAudioMuLaw, 8},
+        {"AAC, original", sample::SampleAudioCodec::Aac, diskformat::kAudioAac, LocalExport::kFormatOriginal,
+         AviReader::kAudioPcm, 16},
+    };
+    av_log_set_level(AV_LOG_QUIET);
+    const int t0 = 14 * 3600;
+    // More silent seconds than the reader queues before the writer must start.
+    constexpr int kSilent = 20, kSeconds = 24;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string error;
+        auto encoder = sample::SampleAudioEncoder::Create(c.codec, &error);
+        ASSERT_TRUE(encoder) << error;
+        fs::remove_all(data);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        std::vector<uint8_t> recorded;
+        WriteFakeRange(t0, kSeconds, [&](int t, sample::SampleChannelSecond& ch) {
+            if (t - t0 < kSilent) return;
+            for (int ms = 0; ms < 1000;) {
+                sample::EncodedPacket packet;
+                int duration = 0;
+                ASSERT_TRUE(encoder->EncodeNext(&packet, &duration));
+                sample::SampleFrame a;
+                a.kind = diskformat::kKindAudio;
+                a.codec = c.disk_codec;
+                a.bits = encoder->bits_per_sample();
+                a.sample_rate = encoder->sample_rate();
+                a.channels = encoder->channels();
+                a.data = packet.data;
+                recorded.insert(recorded.end(), a.data.begin(), a.data.end());
+                ch.frames.push_back(std::move(a));
+                ms += std::max(duration, 1);
+            }
+        });
+        Run(0, c.format, t0, t0 + kSeconds - 1);
+        const std::vector<ExportedPart> parts = exporter.parts();
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_TRUE(parts[0].whole);
+        AviReader reader;
+        ASSERT_TRUE(reader.Open(parts[0].path));
+        EXPECT_EQ(reader.audio_format(), c.audio_format);
+        EXPECT_EQ(reader.audio_bits_per_sample(), c.bits);
+        EXPECT_EQ(reader.audio_sample_rate(), encoder->sample_rate());
+        EXPECT_EQ(reader.audio_channels(), encoder->channels());
+        const AviSummary avi = ReadAvi(parts[0].path);
+        std::vector<uint8_t> written;
+        for (const auto& chunk : avi.audio) written.insert(written.end(), chunk.begin(), chunk.end());
+        if (c.disk_codec == diskformat::kAudioAac) {
+            // Decoded: about the recorded seconds of 16-bit sound (the first
+            // packet may give nothing yet).
+            const size_t second = static_cast<size_t>(encoder->sample_rate()) * 2 * encoder->channels();
+            EXPECT_GT(written.size(), second * (kSeconds - kSilent) * 9 / 10);
+            EXPECT_LE(written.size(), second * (kSeconds - kSilent + 1));
+        } else {
+            EXPECT_TRUE(written == recorded) << written.size() << " of " << recorded.size() << " bytes";
+        }
+    }
+}
+
+// A part that cannot be closed whole at a part change ends the channel as
+// failed: no later part is opened, written or listed as whole.
+TEST_F(LocalExportTest, APartThatFailsToCloseAtAPartChangeEndsTheChannel) {
+    const int t0 = 14 * 3600;
+    WriteFakeRange(t0, 8, [&](int t, sample::SampleChannelSecond& ch) {
+        // A jump of ten seconds at a key picture: the part changes there.
+        if (t - t0 >= 4) ch.frames[0].time_stamp_ms += 10000;
+        ch.frames.push_back(PcmAudio());
+    });
+    // The headers (2 KiB) fit under the limit; the gathered chunks, written
+    // when the first part closes, do not.
+    struct rlimit saved {};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    Run(0, LocalExport::kFormatOriginal, t0, t0 + 7);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+
+    EXPECT_TRUE(exporter.write_failed());
+    const std::vector<ExportedPart> parts = exporter.parts();
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].path, out + "/" + kBase + ".avi");
+    EXPECT_FALSE(parts[0].whole);
+    EXPECT_EQ(FilesIn(out), (std::set<std::string>{kBase + ".avi"}));
 }
 
 TEST(G726Gain, FourTimesWithSaturation) {

@@ -27,10 +27,12 @@ public:
     const std::string& user() const { return user_; }
     // "\\127.0.0.1\data" + tail (tail with "\" or "/" separators).
     std::string SharePath(const std::string& tail = "") const;
+    // Stops smbd and every process it started, as a server that goes away;
+    // its files stay until the destructor.
+    void Stop();
 
 private:
     bool Start(const std::string& folder);
-    void Stop();
 
     TempFolder tmp_;
     std::string user_;

@@ -174,6 +174,31 @@ TEST_F(AvdataBackupTest, CoveringALinkRemovesTheLinkOnly) {
     EXPECT_EQ(TreeState(elsewhere), kept);
 }
 
+// A backup that finds nothing to copy wrote nothing: no success. A share
+// login goes with a share path only; a missing output folder is named.
+TEST_F(AvdataBackupTest, NothingToCopyAndWrongLoginsAreFailures) {
+    const std::string out = Fresh("empty");
+    struct Case {
+        std::string args;
+        int status;
+        std::string said;
+    };
+    const std::string base = "avdata-backup --data " + Source() + " --from 14:07:00 --to 14:09:59 --channels 1 ";
+    const Case cases[] = {
+        {base + "--date 2013-01-01 --out " + ShellQuote(out), 1, "no backup data in the range"},
+        {base + "--date 2012-03-05 --out " + ShellQuote(out + "/missing"), 1, "does not exist"},
+        {base + "--date 2012-03-05 --out " + ShellQuote(out) + " --user u --password p", 2, "share path"},
+        {base + "--date 2012-03-05 --out " + ShellQuote(out) + " --password p", 2, "--user"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args << ": " << run.err;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << c.args << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.args;
+    }
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
 // Writes that fail are told as a failure, never as "no backup data", and
 // every file listed equals its source.
 TEST_F(AvdataBackupTest, FailedWritesAreToldAndListedFilesAreWhole) {

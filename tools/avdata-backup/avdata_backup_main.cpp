@@ -1,9 +1,11 @@
 // avdata-backup --data FOLDER --date YYYY-MM-DD --from HH:MM:SS [--to-date YYYY-MM-DD] --to HH:MM:SS
-//               --channels 1,2 --out DIR [--cover]
+//               --channels 1,2 --out DIR [--cover] [--user NAME --password WORD]
 // Backs up a range of a disk copy, from --date --from to --to-date (else the
 // same day) --to, into DIR/avdata with the backup dialog's engine and prints
 // one line per file written: its path, a tab, the video frames in it. --cover answers yes to replacing an "avdata" already there.
-// Exit 0 when all went well, 1 when anything failed (told on stderr), 2 on wrong use.
+// FOLDER may be on a network share; --user and --password log in to it first.
+// Exit 0 when all went well, 1 when anything failed or nothing was in the
+// range (told on stderr), 2 on wrong use.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -16,15 +18,17 @@
 #include "export/backup_worker.h"
 #include "media/minute_file.h"
 #include "platform/data_file.h"
+#include "platform/network_share.h"
 #include "tools/common/tool_args.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: avdata-backup --data FOLDER --date YYYY-MM-DD --from HH:MM:SS [--to-date YYYY-MM-DD] --to HH:MM:SS\n"
-    "                     --channels 1,2 --out DIR [--cover]\n"
+    "                     --channels 1,2 --out DIR [--cover] [--user NAME --password WORD]\n"
     "  The range runs from --date --from to --to-date (else the same day) --to,\n"
-    "  taken by whole minutes, as the backup dialog takes it.\n";
+    "  taken by whole minutes, as the backup dialog takes it. FOLDER may be a share path\n"
+    "  (\\\\host\\share\\dir or //host/share/dir); --user and --password log in to it.\n";
 
 int WrongUse(const std::string& why) {
     std::fprintf(stderr, "avdata-backup: %s\n%s", why.c_str(), kUsage);
@@ -71,7 +75,8 @@ std::string Gigabytes(uint64_t bytes) {
 int main(int argc, char** argv) {
     // Under a file-size limit a write fails with an error instead of ending the process.
     signal(SIGXFSZ, SIG_IGN);
-    tools::ToolArgs args({"--data", "--date", "--to-date", "--from", "--to", "--channels", "--out"}, {"--cover"});
+    tools::ToolArgs args({"--data", "--date", "--to-date", "--from", "--to", "--channels", "--out", "--user", "--password"},
+                         {"--cover"});
     std::string error;
     if (argc < 2) return WrongUse("no options");
     if (!args.Parse(argc, argv, &error)) return WrongUse(error);
@@ -100,8 +105,15 @@ int main(int argc, char** argv) {
     std::string out = args.Get("--out");
     for (std::string* path : {&source, &out})
         while (path->size() > 1 && path->back() == '/') path->pop_back();
+    if (args.Has("--password") && !args.Has("--user")) return WrongUse("--password goes with --user");
+    if (args.Has("--user")) {
+        if (!platform::IsSharePath(source)) return WrongUse("--user and --password go with a share path");
+        const int code = platform::ConnectShare(source, args.Get("--user"), args.Get("--password"));
+        if (code != platform::kShareConnected)
+            return Fail("cannot log in to " + source + " (error " + std::to_string(code) + ")");
+    }
     if (!platform::IsFolder(source)) return Fail(source + " is not a folder");
-    if (!platform::IsFolder(out)) return Fail(out + " is not a folder");
+    if (!platform::IsFolder(out)) return Fail(out + " does not exist or is not a folder");
 
     job.source = source;
     job.destination = out + "/avdata";
@@ -129,8 +141,11 @@ int main(int argc, char** argv) {
         std::printf("%s\t%lld\n", path.c_str(), static_cast<long long>(minute ? VideoFrames(path) : 0));
     }
     std::fflush(stdout);
+    for (const std::string& path : tally.unreadable) std::fprintf(stderr, "avdata-backup: cannot read %s\n", path.c_str());
+    if (!tally.unreadable.empty()) return Fail("the backup in " + job.destination + " is not whole");
     if (tally.failures > 0)
         return Fail(std::to_string(tally.failures) + " files could not be written to " + job.destination);
-    if (worker.DataCopied() == 0) std::fprintf(stderr, "avdata-backup: no backup data in the range\n");
+    // Nothing was written: no success to report.
+    if (worker.DataCopied() == 0) return Fail("no backup data in the range");
     return 0;
 }

@@ -1,9 +1,11 @@
 // avdata-export --data FOLDER --date YYYY-MM-DD --from HH:MM:SS --to HH:MM:SS --channels 1,2,3,4
 //               --format original|msvideo1|asf [--quality N] [--watermark] [--osd] --out DIR
+//               [--user NAME --password WORD]
 // avdata-export --recorder HOST:PORT --user U --password P --date ... --from ... --to ...
 //               --channels ... --format ... [--quality N] [--watermark] [--osd] --out DIR
 // Exports a range with the engines of the export dialogs and prints one line per
-// file written whole: its path, a tab, the recorded pictures in it. Exit 0 when
+// file written whole: its path, a tab, the recorded pictures in it. FOLDER may
+// be on a network share; --user and --password log in to it first. Exit 0 when
 // all went well, 1 when anything failed (told on stderr), 2 on wrong use.
 #include <signal.h>
 
@@ -22,6 +24,7 @@ extern "C" {
 #include "export/local_export.h"
 #include "export/remote_export.h"
 #include "platform/data_file.h"
+#include "platform/network_share.h"
 #include "sources/record_selection_engine.h"
 #include "tools/common/tool_args.h"
 
@@ -30,7 +33,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: avdata-export --data FOLDER --date YYYY-MM-DD --from HH:MM:SS --to HH:MM:SS\n"
     "                     --channels 1,2,3,4 --format original|msvideo1|asf [--quality N]\n"
-    "                     [--watermark] [--osd] --out DIR\n"
+    "                     [--watermark] [--osd] --out DIR [--user NAME --password WORD]\n"
+    "         (FOLDER may be a share path; --user and --password log in to it)\n"
     "       avdata-export --recorder HOST:PORT --user U --password P --date ... --from ...\n"
     "                     --to ... --channels ... --format ... [--quality N] [--watermark] [--osd] --out DIR\n";
 
@@ -169,9 +173,13 @@ int ExportFromDiskCopy(const Request& r, const std::string& data) {
         engine.BeginChannel(c, r.format->local_format, r.quality, r.osd, LocalNow(), &sink);
         sink.Wait();
         engine.EndChannel(1);
-        if (!engine.space_ok() || engine.write_failed()) break;
+        if (!engine.space_ok() || engine.write_failed() || engine.read_failed()) break;
     }
     bool ok = Report(engine.parts());
+    for (const std::string& path : engine.unreadable()) {
+        std::fprintf(stderr, "avdata-export: cannot read %s; the export stopped there\n", path.c_str());
+        ok = false;
+    }
     if (!engine.space_ok()) {
         std::fprintf(stderr, "avdata-export: less than 50 MB free in %s; the export stopped\n", r.out.c_str());
         ok = false;
@@ -285,10 +293,17 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    if (local && (args.Has("--user") || args.Has("--password")))
-        return WrongUse("--user and --password go with --recorder");
     if (local) {
         const std::string& data = args.Get("--data");
+        if (args.Has("--password") && !args.Has("--user")) return WrongUse("--password goes with --user");
+        if (args.Has("--user")) {
+            if (!platform::IsSharePath(data)) return WrongUse("--user and --password go with a share path or --recorder");
+            const int code = platform::ConnectShare(data, args.Get("--user"), args.Get("--password"));
+            if (code != platform::kShareConnected) {
+                std::fprintf(stderr, "avdata-export: cannot log in to %s (error %d)\n", data.c_str(), code);
+                return 1;
+            }
+        }
         if (!platform::IsFolder(data)) {
             std::fprintf(stderr, "avdata-export: %s is not a folder\n", data.c_str());
             return 1;

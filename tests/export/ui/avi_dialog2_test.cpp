@@ -7,6 +7,12 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -18,6 +24,8 @@
 #include "export/ui/avi_dump_dlg2.h"
 #include "mainwindow/storage_location.h"
 #include "media/playback_sinks.h"
+#include "platform/message_box.h"
+#include "platform/network_share.h"
 #include "tests/mainwindow/ui/control_test_support.h"
 #include "tests/support/program_folder_copy.h"
 #include "tests/support/sample_recording.h"
@@ -217,6 +225,44 @@ TEST_F(AviDialog2Test, ClosingTheProgressWindowDeletesThePartAndEndsTheExport) {
     for (const auto& title : titles) EXPECT_EQ(title.find("CH02"), std::string::npos) << "the second channel ran";
     EXPECT_EQ(dialog->result(), 1);
     EXPECT_TRUE(messages.empty());
+}
+
+// A data folder on a share whose server is gone: the range is not exported
+// whole, and the failure box says which recording could not be read.
+TEST_F(AviDialog2Test, ARecordingThatCannotBeReadIsToldInAFailureBox) {
+    // A loopback port nobody listens on: the share's server is gone.
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(probe, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ::close(probe);
+    ::setenv(platform::kSharePortVariable, std::to_string(ntohs(address.sin_port)).c_str(), 1);
+    std::vector<std::string> boxes;
+    const auto previous = platform::SetMessageBoxHandler([&](const std::string& text, const std::string&, int) {
+        boxes.push_back(text);
+        return platform::kIdOk;
+    });
+    source.path = "//127.0.0.1/data/avdata";
+    dialog->ChannelBox(0)->setChecked(true);
+    dialog->ChannelBox(1)->setChecked(true);
+    dialog->FormatList()->setCurrentIndex(1);
+    Export();
+    platform::SetMessageBoxHandler(previous);
+    ::unsetenv(platform::kSharePortVariable);
+
+    EXPECT_EQ(dialog->result(), 1);
+    EXPECT_TRUE(FilesIn(out).empty());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("Some recordings could not be read from the data folder:\n//127.0.0.1/data/avdata/", 0),
+              0u)
+        << boxes[0];
+    EXPECT_NE(boxes[0].find("REC07.db"), std::string::npos) << boxes[0];
+    // The second channel is not tried once the first could not be read.
+    for (const auto& title : titles) EXPECT_EQ(title.find("CH02"), std::string::npos) << title;
 }
 
 TEST(AviDumpDlg2, AnyTimerTickEndsWithOneAndAbortWithTwo) {

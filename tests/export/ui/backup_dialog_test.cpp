@@ -10,7 +10,10 @@
 #include <QTimeEdit>
 #include <QTimer>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -24,6 +27,7 @@
 #include "media/data_folder.h"
 #include "media/ui/ui_services.h"
 #include "platform/message_box.h"
+#include "platform/network_share.h"
 #include "tests/mainwindow/ui/control_test_support.h"
 #include "tests/support/temp_folder.h"
 #include "tools/common/avdata_writer.h"
@@ -238,6 +242,13 @@ TEST_F(BackupDialogTest, RefusedStartsShowTheirMessageAndCopyNothing) {
                  ->setText(QString::fromStdString(tmp.Sub("src/")));
          },
          "Please select a destination path."},
+        // Its free space reads as none, which is not what is wrong.
+        {"destination folder missing",
+         [&] {
+             Control<QLineEdit>(dialog.get(), CBackupDialog::kDestinationEditId)
+                 ->setText(QString::fromStdString(tmp.Sub("no-such-folder")));
+         },
+         "The destination folder does not exist."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -322,6 +333,30 @@ TEST_F(BackupDialogTest, NoDataShowsMessageAndStaysOpen) {
     control_test::Pump(1200);
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_FALSE(fs::exists(destination + "/avdata"));
+}
+
+// A source on a share whose server is gone is no lack of data: the failure
+// box names what could not be read, and the dialog stays open.
+TEST_F(BackupDialogTest, ASourceThatCannotBeReadIsToldAsAFailure) {
+    // A loopback port nobody listens on: the share's server is gone.
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(probe, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    ::close(probe);
+    ::setenv(platform::kSharePortVariable, std::to_string(ntohs(address.sin_port)).c_str(), 1);
+    dialog->source_folder = "//127.0.0.1/data/avdata";
+    Fill(10, 0, 10, 2);
+    ClickStart();
+    ::unsetenv(platform::kSharePortVariable);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Some recordings could not be read from the data folder:\n//127.0.0.1/data/avdata");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_TRUE(dialog->isVisible());
 }
 
 TEST_F(BackupDialogTest, AbortStopsTheCopyAndKeepsTheDialog) {
