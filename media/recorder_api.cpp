@@ -134,13 +134,17 @@ bool AnswersDateTime(HttpGet& http, const ServerConnectionRecord& server, int co
 }  // namespace recorder_api
 
 void RecorderRequestWorker::Start(const ServerConnectionRecord& server, std::string path,
-                                  std::function<void(bool)> done) {
+                                  std::function<void(bool)> done, std::chrono::milliseconds rest) {
     Abort();
     aborted_ = false;
     ended_ = false;
     http_.SetReceiveTimeout(receive_timeout_ms_);
-    thread_ = std::thread([this, server, path = std::move(path), done = std::move(done)] {
+    thread_ = std::thread([this, server, path = std::move(path), done = std::move(done), rest] {
         bool connected = false;
+        {
+            std::unique_lock<std::mutex> lock(abort_lock_);
+            abort_wake_.wait_for(lock, rest, [this] { return aborted_.load(); });
+        }
         {
             // Connect clears an abort that came before it: under the lock an abort comes before
             // the check or after the Connect, never between.
@@ -161,6 +165,7 @@ void RecorderRequestWorker::Abort() {
         aborted_ = true;
         http_.Abort();
     }
+    abort_wake_.notify_all();
     thread_.join();
     http_.ClearAbort();
 }

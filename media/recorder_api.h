@@ -6,6 +6,8 @@
 // off the window thread.
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -86,8 +88,10 @@ public:
     RecorderRequestWorker(const RecorderRequestWorker&) = delete;
     RecorderRequestWorker& operator=(const RecorderRequestWorker&) = delete;
 
-    // Aborts one still running first. done gets whether the recorder took the request.
-    void Start(const ServerConnectionRecord& server, std::string path, std::function<void(bool)> done);
+    // Aborts one still running first. done gets whether the recorder took the request. rest: how
+    // long the recorder is left alone first (a stream it just ended needs it); an abort ends it.
+    void Start(const ServerConnectionRecord& server, std::string path, std::function<void(bool)> done,
+               std::chrono::milliseconds rest = std::chrono::milliseconds(0));
     // Cuts the request short (done still runs) and returns once the worker has ended.
     void Abort();
     // Joins a worker whose done has been called; returns at once otherwise (none runs, or the
@@ -100,6 +104,7 @@ public:
 private:
     HttpGet http_;
     std::mutex abort_lock_;
+    std::condition_variable abort_wake_;
     std::atomic<bool> aborted_{false};
     std::atomic<bool> ended_{false};  // the worker is done with the request
     int receive_timeout_ms_ = HttpGet::kReceiveTimeoutMs;

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "export/remote_export.h"
 #include "mainwindow/ui/kestrel_playback_dlg_hooks.h"
 #include "media/osd_style_record.h"
 #include "media/playback_engine.h"
@@ -176,6 +177,8 @@ public:
     bool status_timer_active() const { return status_timer_.isActive(); }
 
     KestrelDialogHooks hooks;
+    // How long the recorder is left alone after an export's last stream before the closing request.
+    std::chrono::milliseconds export_end_rest{RemoteExportTimings{}.teardown_ms};
     // Offered by Open while no source has been played.
     std::string initial_data_folder;
 

@@ -235,13 +235,13 @@ void CKestrelPlaybackDlg::RunExport() {
         request.post_message = post;
         if (hooks.run_recorder_export) hooks.run_recorder_export(request);
 
-        // Sent on a worker: the window thread never waits on the recorder. A new open aborts it.
+        // Sent on a worker: the window thread never waits on the recorder. A new open aborts it. The
+        // recorder gets the rest after the export's last stream that it gets between two channels.
         const std::array<int, 4> channels{selection[9], selection[10], selection[11], selection[12]};
-        export_end_.Start(engine.server,
-                          recorder_api::StreamPath(engine.session_id, recorder_api::ChannelFlags(channels), 0),
-                          [this](bool) {
-                              QMetaObject::invokeMethod(this, [this] { export_end_.Join(); }, Qt::QueuedConnection);
-                          });
+        export_end_.Start(
+            engine.server, recorder_api::StreamPath(engine.session_id, recorder_api::ChannelFlags(channels), 0),
+            [this](bool) { QMetaObject::invokeMethod(this, [this] { export_end_.Join(); }, Qt::QueuedConnection); },
+            export_end_rest);
     }
     panel_.SetCueIn(-1);
     panel_.SetCueOut(-1);

@@ -60,7 +60,7 @@ protected:
 
     // Plays rows 1 and 2 of the recording from the recorder with its fault, then runs the
     // export command over its first two seconds; the export itself is only recorded.
-    void PlayAndExport(const char* fault) {
+    void PlayAndExport(const char* fault, std::chrono::milliseconds rest = std::chrono::milliseconds(0)) {
         recorder_ = std::make_unique<fake::FakeRecorder>();
         fake::FakeRecorderOptions options;
         options.data_folder = tmp_.path();
@@ -100,6 +100,7 @@ protected:
             exported_ = request.start_text + " - " + request.end_text;
             return 1;
         };
+        dlg_->export_end_rest = rest;
         dlg_->OnInitDialog();
         dlg_->show();
         dlg_->OnOpen();
@@ -143,6 +144,17 @@ TEST_F(RecorderExportEndTest, AnsweringRecorderGetsTheClosingRequestOnce) {
     ASSERT_TRUE(recorder_->WaitForRequests(kClosingRequest, 1, 10000));
     EXPECT_TRUE(WindowTicks());
     EXPECT_EQ(recorder_->requests(kClosingRequest), 1);
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(RecorderExportEndTest, TheClosingRequestWaitsOutTheRecordersRestAndTheCloseEndsIt) {
+    // A rest no test could wait out: the window runs meanwhile, nothing is sent, and the close
+    // returns at once (were the rest not cut short, the close would hold this test for ten minutes).
+    PlayAndExport("", std::chrono::minutes(10));
+    EXPECT_TRUE(WindowTicks());
+    EXPECT_EQ(recorder_->requests(kClosingRequest), 0);
+    dlg_.reset();
+    EXPECT_EQ(recorder_->requests(kClosingRequest), 0);
     EXPECT_TRUE(boxes_.empty());
 }
 
