@@ -22,27 +22,14 @@
 #include "tests/support/program_folder_copy.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/window_gap.h"
 #include "tools/common/fake_recorder.h"
 
 namespace {
 
 using namespace kestrel_id;
 
-// Records the longest time the window thread went without running a 10 ms timer.
-class WindowGap {
-public:
-    WindowGap() {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { longest_ = std::max<int64_t>(longest_, since_.restart()); });
-        since_.start();
-        timer_.start(10);
-    }
-    int64_t longest() const { return std::max<int64_t>(longest_, since_.elapsed()); }
-
-private:
-    QTimer timer_;
-    QElapsedTimer since_;
-    int64_t longest_ = 0;
-};
+using window_gap::WindowGap;
 
 class RecorderOpenTest : public ::testing::Test {
 protected:
