@@ -116,6 +116,10 @@ function(larkspur_tests)
     if(name IN_LIST LARKSPUR_THREADED_TESTS)
       set_tests_properties(${name} PROPERTIES LABELS threads)
       list(APPEND threaded ${name})
+    elseif(rel MATCHES "/ui/")
+      # Window tests: Qt hands work between its threads and ours through locks ThreadSanitizer
+      # cannot see, so they are not yet in its run (ctest -L windows runs them there by hand).
+      set_tests_properties(${name} PROPERTIES LABELS windows)
     endif()
     if(name IN_LIST LARKSPUR_SERIAL_TESTS)
       set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
