@@ -1,5 +1,10 @@
 #include "platform/ini_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -133,17 +138,28 @@ bool WriteProfileString(const std::string& section, const std::string& key, cons
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(section_end), entry);
         }
     }
-    // Write beside the file and rename, so a failed write never leaves half a file.
+    // Write beside the file and rename, so a failed write never leaves half a file. The new
+    // file has the old one's permissions from its first byte: one kept from other users
+    // (the recent list holds passwords) stays so.
     const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        for (const std::string& line : lines) out << line << "\r\n";
-        out.flush();
-        if (!out) {
-            std::remove(tmp.c_str());
-            return false;
-        }
+    std::string text;
+    for (const std::string& line : lines) text += line + "\r\n";
+    struct stat old_status;
+    const bool had_file = ::stat(path.c_str(), &old_status) == 0;
+    std::remove(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, had_file ? 0600 : 0666);
+    if (fd < 0) return false;
+    bool written = !had_file || ::fchmod(fd, old_status.st_mode & 07777) == 0;
+    for (size_t done = 0; written && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) written = false;
+    if (!written) {
+        std::remove(tmp.c_str());
+        return false;
     }
     if (std::rename(tmp.c_str(), path.c_str()) != 0) {
         std::remove(tmp.c_str());

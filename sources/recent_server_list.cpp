@@ -5,6 +5,7 @@
 
 #include "platform/data_file.h"
 #include "platform/ini_file.h"
+#include "platform/owner_only_file.h"
 #include "platform/program_folder.h"
 
 namespace {
@@ -104,6 +105,8 @@ RecentServerList::RecentServerList(std::string path) : path_(std::move(path)) {}
 void RecentServerList::Read() {
     entries_.fill(std::string());
     if (!platform::PathExists(path_)) return;
+    // The entries hold passwords: a list found readable by others is narrowed to its owner.
+    platform::MakeOwnerOnly(path_, false);
     for (int n = 1; n <= kEntryCount; ++n)
         entries_[static_cast<size_t>(n - 1)] = platform::GetProfileString(kSection, KeyName(n), "", kEntryChars, path_);
 }
@@ -112,6 +115,8 @@ bool RecentServerList::Writable() const { return platform::PathExists(path_) && 
 
 bool RecentServerList::Write() const {
     if (!Writable()) return false;
+    // Never created here; the rewrite keeps the file's (narrowed) permissions.
+    platform::MakeOwnerOnly(path_, false);
     bool written = true;
     for (int n = 1; n <= kEntryCount; ++n)
         written = platform::WriteProfileString(kSection, KeyName(n), entries_[static_cast<size_t>(n - 1)], path_) &&

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "platform/owner_only_file.h"
+
 #include <utility>
 
 namespace SQLite {
@@ -29,6 +31,10 @@ int Database::Fail(int result) {
 
 int Database::Open(const std::string& file_name) {
     Close();
+    // The stores keep saved passwords: the file is made its owner's alone before SQLite
+    // writes into it, and SQLite gives its journal the database's permissions.
+    if (platform::MakeOwnerOnly(file_name, true) == platform::OwnerOnly::kNotRegularFile)
+        return Fail(SQLITE_CANTOPEN);
     const int result =
         sqlite3_open_v2(file_name.c_str(), &handle_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     // A handle from a failed open is good for nothing but closing.

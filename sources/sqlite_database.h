@@ -20,7 +20,9 @@ public:
     Database& operator=(const Database&) = delete;
 
     // Opens read-write, creating the file when missing. Closes any open
-    // connection first. Returns the SQLite result code (0 = success).
+    // connection first. The file is left readable and writable by its owner
+    // only (a wider one is narrowed); a folder, FIFO or device is refused.
+    // Returns the SQLite result code (0 = success).
     int Open(const std::string& file_name);
     void Close();
     bool IsOpen() const { return handle_ != nullptr; }

@@ -7,7 +7,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
-#include <filesystem>
 #include <vector>
 
 #include "media/translate_text.h"
@@ -24,8 +23,9 @@ std::string S(const QString& text) { return text.toStdString(); }
 
 }  // namespace
 
-CNasDialog::CNasDialog(QWidget* parent) : QWidget(parent) {
-    resize(kWidth, kHeight);
+CNasDialog::CNasDialog(QWidget* parent)
+    : StoreListPage({kSavePassword, kTestButton, kAddButton, kDeleteButton, kEditButton, kShareList},
+                    NasShareStore::kFileName, parent) {
     struct Row {
         int label_id, edit_id;
         const char* label;
@@ -38,9 +38,7 @@ CNasDialog::CNasDialog(QWidget* parent) : QWidget(parent) {
                         {kPasswordLabel, kPasswordEdit, "Password", nullptr, &password_edit_}};
     int y = 15;
     for (const Row& row : rows) {
-        SetControlId(new QLabel(row.label, this), row.label_id)->setGeometry(270, y, 90, 22);
-        *row.edit = SetControlId(new QLineEdit(this), row.edit_id);
-        (*row.edit)->setGeometry(365, y, 150, 22);
+        *row.edit = AddField(row.label_id, row.edit_id, row.label, y);
         y += 24;
         if (row.hint) {
             (new QLabel(row.hint, this))->setGeometry(270, y, 245, 20);
@@ -49,53 +47,18 @@ CNasDialog::CNasDialog(QWidget* parent) : QWidget(parent) {
         y += 6;
     }
     password_edit_->setEchoMode(QLineEdit::Password);
-    save_password_box_ = SetControlId(new QCheckBox("Save Password", this), kSavePassword);
-    save_password_box_->setGeometry(365, y, 150, 22);
-    test_button_ = SetControlId(new QPushButton("Test Connection", this), kTestButton);
-    test_button_->setGeometry(365, y + 30, 150, 26);
-    add_button_ = SetControlId(new QPushButton("Add", this), kAddButton);
-    add_button_->setGeometry(270, 320, 75, 26);
-    delete_button_ = SetControlId(new QPushButton("Delete", this), kDeleteButton);
-    delete_button_->setGeometry(355, 320, 75, 26);
-    edit_button_ = SetControlId(new QPushButton("Edit", this), kEditButton);
-    edit_button_->setGeometry(440, 320, 75, 26);
-    list_ = SetControlId(new QListWidget(this), kShareList);
-    list_->setGeometry(10, 15, 245, 330);
-
-    connect(test_button_, &QPushButton::clicked, this, [this] { OnTestConnection(); });
-    connect(add_button_, &QPushButton::clicked, this, [this] { OnAdd(); });
-    connect(delete_button_, &QPushButton::clicked, this, [this] { OnDelete(); });
-    connect(edit_button_, &QPushButton::clicked, this, [this] { OnEdit(); });
-    connect(list_, &QListWidget::currentRowChanged, this, [this] { OnListSelChange(); });
-}
-
-bool CNasDialog::StoreExists() const {
-    std::error_code error;
-    return std::filesystem::exists(store_file, error);
+    AddControls(y, 30);
 }
 
 void CNasDialog::OnInitDialog() {
-    FindControl<QLabel>(this, kPasswordLabel)->setText(Q(TranslateText("TXT_PWD", "Password")));
-    FindControl<QLabel>(this, kUserLabel)->setText(Q(TranslateText("TXT_USER", "User")));
-    FindControl<QLabel>(this, kEntryLabel)->setText(Q(TranslateText("TXT_SAMBA_ENTRY", "Samba Entry")));
-    FindControl<QLabel>(this, kServerLabel)->setText(Q(TranslateText("TXT_SAMBA_SERVER", "Samba Server")));
-    add_button_->setText(Q(TranslateText("BTN_ADD", "Add")));
-    edit_button_->setText(Q(TranslateText("BTN_EDIT", "Edit")));
-    delete_button_->setText(Q(TranslateText("BTN_DELETE", "Delete")));
-    test_button_->setText(Q(TranslateText("BTN_TEST_CONNECT", "Test Connection")));
-    save_password_box_->setText(Q(TranslateText("CHECK_SAVE_PWD", "Save Password")));
+    TranslateTexts({{kPasswordLabel, "TXT_PWD", "Password"},
+                    {kUserLabel, "TXT_USER", "User"},
+                    {kEntryLabel, "TXT_SAMBA_ENTRY", "Samba Entry"},
+                    {kServerLabel, "TXT_SAMBA_SERVER", "Samba Server"}});
     SetEntryLoaded(0);
-    const bool exists = StoreExists();
-    if (!exists) platform::ShowMessageBox("The database does not exist.", "Error");
-    NasShareStore store(store_file);
-    SQLite::Table table = store.SelectAll();
-    if (exists && store.LastError() != 0) ShowStoreReadFailure();
-    const QSignalBlocker quiet(list_);
-    for (int row = 0; row < table.RowCount(); ++row) {
-        table.SetCurrentRow(row);
-        const std::string* ip = table.GetValue("ip");
-        list_->addItem(Q(ip ? *ip : std::string()));
-    }
+    FillList<NasShareStore>("Error", [this](const SQLite::Table& table) {
+        list_->addItem(QString::fromStdString(StoredValue(table, "ip")));
+    });
     // In the Remote Manager the page may first fill after the dialog was fitted.
     ui::FitTexts(window());
 }
@@ -116,28 +79,9 @@ void CNasDialog::WriteFields() {
     save_password_box_->setChecked(save_password_ == 1);
 }
 
-void CNasDialog::SetEntryLoaded(int loaded) {
-    entry_loaded_ = loaded;
-    add_button_->setEnabled(loaded == 0);
-    delete_button_->setEnabled(loaded != 0);
-    edit_button_->setEnabled(loaded != 0);
-}
-
 void CNasDialog::OnAdd() {
     ReadFields();
-    if (server_.empty()) return;
-    // Before any store is opened: opening creates the file, which would hide that it was missing.
-    if (!StoreExists()) {
-        platform::ShowMessageBox("The database does not exist.", "Error");
-        return;
-    }
-    {
-        NasShareStore store(store_file);
-        if (store.SelectByIp(server_).GetIp() == server_) {
-            platform::ShowMessageBox("The IP address exists", "Warning");
-            return;
-        }
-    }
+    if (server_.empty() || !MayAdd<NasShareStore>(server_)) return;
     ServerConnectionRecord record;
     record.SetIp(server_);
     record.SetServerName(entry_);
@@ -218,19 +162,6 @@ void CNasDialog::OnDelete() {
 void CNasDialog::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton || event->button() == Qt::MiddleButton) SetEntryLoaded(0);
     QWidget::mousePressEvent(event);
-}
-
-void CNasDialog::EnableControls(int enable) {
-    if (enable) {
-        SetEntryLoaded(entry_loaded_);
-    } else {
-        add_button_->setEnabled(false);
-        delete_button_->setEnabled(false);
-        edit_button_->setEnabled(false);
-    }
-    for (QWidget* w : std::vector<QWidget*>{test_button_, save_password_box_, list_, server_edit_, entry_edit_,
-                                             user_edit_, password_edit_})
-        w->setEnabled(enable != 0);
 }
 
 ServerConnectionRecord CNasDialog::GetRecord() {

@@ -2,21 +2,15 @@
 // The Remote Manager's share page: the shares of "shared.db" (server address,
 // entry path, user, password), Add / Delete / Edit, and a reachability test
 // behind the busy window.
-#include <QWidget>
-
 #include <string>
 
-#include "mainwindow/ui/window_message.h"
 #include "media/server_connection_record.h"
 #include "sources/nas_share_store.h"
-#include "sources/ui/busy_worker.h"
+#include "sources/ui/store_list_page.h"
 
-class QCheckBox;
 class QLineEdit;
-class QListWidget;
-class QPushButton;
 
-class CNasDialog : public QWidget {
+class CNasDialog : public StoreListPage {
     Q_OBJECT
 public:
     enum ControlId {
@@ -35,24 +29,16 @@ public:
         kTestButton = 1072,
         kEntryLabel = 1076,
     };
-    static constexpr int kWidth = 530;
-    static constexpr int kHeight = 372;
     static constexpr int kTestTickLimit = 520;
 
     explicit CNasDialog(QWidget* parent = nullptr);
 
-    // Before OnInitDialog.
-    std::string store_file = NasShareStore::kFileName;
-    // Receives WM_ENABLE_BUTTONS.
-    WindowMessageSink notify;
-    BusyWorker worker;
-
     void OnInitDialog();
-    void OnTestConnection();
-    void OnAdd();
-    void OnDelete();
-    void OnEdit();
-    void OnListSelChange();
+    void OnTestConnection() override;
+    void OnAdd() override;
+    void OnDelete() override;
+    void OnEdit() override;
+    void OnListSelChange() override;
 
     // The share in the fields: IP address = server address, server name = entry, user, password.
     ServerConnectionRecord GetRecord();
@@ -60,7 +46,6 @@ public:
     static std::string SharePath(const std::string& server, const std::string& entry);
     // Runs on the worker: 1 when the share can be reached.
     int NasConnectionTest();
-    int EntryLoaded() const { return entry_loaded_; }
     int TestResult() const { return test_result_; }
 
 protected:
@@ -69,23 +54,13 @@ protected:
 private:
     void ReadFields();
     void WriteFields();
-    void SetEntryLoaded(int loaded);
-    void EnableControls(int enable);
-    bool StoreExists() const;
 
     QLineEdit* server_edit_ = nullptr;
     QLineEdit* entry_edit_ = nullptr;
     QLineEdit* user_edit_ = nullptr;
     QLineEdit* password_edit_ = nullptr;
-    QCheckBox* save_password_box_ = nullptr;
-    QPushButton* test_button_ = nullptr;
-    QPushButton* add_button_ = nullptr;
-    QPushButton* delete_button_ = nullptr;
-    QPushButton* edit_button_ = nullptr;
-    QListWidget* list_ = nullptr;
 
     std::string server_, user_, password_, entry_;
     int save_password_ = 0;
-    int entry_loaded_ = 0;
     int test_result_ = 0;
 };

@@ -7,7 +7,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
-#include <filesystem>
 #include <vector>
 
 #include "mainwindow/ui/loading_page.h"
@@ -29,15 +28,11 @@ constexpr size_t kDateTimeBufferSize = 512;
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QString& text) { return text.toStdString(); }
 
-std::string ValueOf(const SQLite::Table& table, const char* column) {
-    const std::string* value = table.GetValue(column);
-    return value ? *value : std::string();
-}
-
 }  // namespace
 
-CServerDlg::CServerDlg(QWidget* parent) : QWidget(parent) {
-    resize(kWidth, kHeight);
+CServerDlg::CServerDlg(QWidget* parent)
+    : StoreListPage({kSavePassword, kTestButton, kAddButton, kDeleteButton, kEditButton, kServerList},
+                    CServerManager::kFileName, parent) {
     struct Row {
         int label_id, edit_id;
         const char* label;
@@ -50,44 +45,19 @@ CServerDlg::CServerDlg(QWidget* parent) : QWidget(parent) {
                         {kPasswordLabel, kPasswordEdit, "Password", &password_edit_}};
     int y = 15;
     for (const Row& row : rows) {
-        auto* label = SetControlId(new QLabel(row.label, this), row.label_id);
-        label->setGeometry(270, y, 90, 22);
-        *row.edit = SetControlId(new QLineEdit(this), row.edit_id);
-        (*row.edit)->setGeometry(365, y, 150, 22);
+        *row.edit = AddField(row.label_id, row.edit_id, row.label, y);
         y += 32;
     }
     password_edit_->setEchoMode(QLineEdit::Password);
-    save_password_box_ = SetControlId(new QCheckBox("Save Password", this), kSavePassword);
-    save_password_box_->setGeometry(365, y, 150, 22);
-    test_button_ = SetControlId(new QPushButton("Test Connection", this), kTestButton);
-    test_button_->setGeometry(365, y + 32, 150, 26);
-    add_button_ = SetControlId(new QPushButton("Add", this), kAddButton);
-    add_button_->setGeometry(270, 320, 75, 26);
-    delete_button_ = SetControlId(new QPushButton("Delete", this), kDeleteButton);
-    delete_button_->setGeometry(355, 320, 75, 26);
-    edit_button_ = SetControlId(new QPushButton("Edit", this), kEditButton);
-    edit_button_->setGeometry(440, 320, 75, 26);
-    list_ = SetControlId(new QListWidget(this), kServerList);
-    list_->setGeometry(10, 15, 245, 330);
-
-    connect(test_button_, &QPushButton::clicked, this, [this] { OnTestConnection(); });
-    connect(add_button_, &QPushButton::clicked, this, [this] { OnAdd(); });
-    connect(delete_button_, &QPushButton::clicked, this, [this] { OnDelete(); });
-    connect(edit_button_, &QPushButton::clicked, this, [this] { OnEdit(); });
-    connect(list_, &QListWidget::currentRowChanged, this, [this] { OnListSelChange(); });
+    AddControls(y, 32);
 }
 
 void CServerDlg::OnInitDialog() {
-    FindControl<QLabel>(this, kPasswordLabel)->setText(Q(TranslateText("TXT_PWD", "Password")));
-    FindControl<QLabel>(this, kUserLabel)->setText(Q(TranslateText("TXT_USER", "User")));
-    FindControl<QLabel>(this, kPortLabel)->setText(Q(TranslateText("TXT_PORT", "Port")));
-    FindControl<QLabel>(this, kServerLabel)->setText(Q(TranslateText("TXT_SERVER", "Server")));
-    FindControl<QLabel>(this, kIpLabel)->setText(Q(TranslateText("TXT_IPADDR", "IP Address")));
-    add_button_->setText(Q(TranslateText("BTN_ADD", "Add")));
-    edit_button_->setText(Q(TranslateText("BTN_EDIT", "Edit")));
-    delete_button_->setText(Q(TranslateText("BTN_DELETE", "Delete")));
-    test_button_->setText(Q(TranslateText("BTN_TEST_CONNECT", "Test Connection")));
-    save_password_box_->setText(Q(TranslateText("CHECK_SAVE_PWD", "Save Password")));
+    TranslateTexts({{kPasswordLabel, "TXT_PWD", "Password"},
+                    {kUserLabel, "TXT_USER", "User"},
+                    {kPortLabel, "TXT_PORT", "Port"},
+                    {kServerLabel, "TXT_SERVER", "Server"},
+                    {kIpLabel, "TXT_IPADDR", "IP Address"}});
     SetEntryLoaded(0);
     server_edit_->setText("Merlin");
     port_edit_->setText("80");
@@ -96,22 +66,10 @@ void CServerDlg::OnInitDialog() {
     ui::FitTexts(window());
 }
 
-bool CServerDlg::StoreExists() const {
-    std::error_code error;
-    return std::filesystem::exists(store_file, error);
-}
-
 void CServerDlg::FillServerList() {
-    const bool exists = StoreExists();
-    if (!exists) platform::ShowMessageBox("The database does not exist.", "Message");
-    CServerManager store(store_file);
-    SQLite::Table table = store.SelectAll();
-    if (exists && store.LastError() != 0) ShowStoreReadFailure();
-    const QSignalBlocker quiet(list_);
-    for (int row = 0; row < table.RowCount(); ++row) {
-        table.SetCurrentRow(row);
-        AddLine(ValueOf(table, "server"), ValueOf(table, "ip"));
-    }
+    FillList<CServerManager>("Message", [this](const SQLite::Table& table) {
+        AddLine(StoredValue(table, "server"), StoredValue(table, "ip"));
+    });
 }
 
 void CServerDlg::ReadFields() {
@@ -142,13 +100,6 @@ void CServerDlg::ClearFields() {
     WriteFields();
 }
 
-void CServerDlg::SetEntryLoaded(int loaded) {
-    entry_loaded_ = loaded;
-    add_button_->setEnabled(loaded == 0);
-    delete_button_->setEnabled(loaded != 0);
-    edit_button_->setEnabled(loaded != 0);
-}
-
 void CServerDlg::GetRecord(ServerConnectionRecord* record) const {
     record->SetIp(S(ip_edit_->text()));
     record->SetPort(S(port_edit_->text()));
@@ -171,11 +122,6 @@ bool CServerDlg::ParseListEntry(const std::string& line, std::string* server, st
     return true;
 }
 
-bool CServerDlg::IpExists(const std::string& ip) {
-    CServerManager store(store_file);
-    return store.SelectByIp(ip).GetIp() == ip;
-}
-
 int CServerDlg::AddToStore() {
     ServerConnectionRecord record;
     record.SetServerName(server_);
@@ -190,16 +136,7 @@ int CServerDlg::AddToStore() {
 
 void CServerDlg::OnAdd() {
     ReadFields();
-    if (ip_.empty()) return;
-    // Before any store is opened: opening creates the file, which would hide that it was missing.
-    if (!StoreExists()) {
-        platform::ShowMessageBox("The database does not exist.", "Error");
-        return;
-    }
-    if (IpExists(ip_)) {
-        platform::ShowMessageBox("The IP address exists", "Warning");
-        return;
-    }
+    if (ip_.empty() || !MayAdd<CServerManager>(ip_)) return;
     // A line the store does not hold would vanish on the next opening.
     if (AddToStore() != 0) {
         ShowStoreWriteFailure();
@@ -303,19 +240,6 @@ void CServerDlg::OnDelete() {
 void CServerDlg::mousePressEvent(QMouseEvent* event) {
     SetEntryLoaded(0);
     QWidget::mousePressEvent(event);
-}
-
-void CServerDlg::EnableControls(int enable) {
-    if (enable) {
-        SetEntryLoaded(entry_loaded_);
-    } else {
-        add_button_->setEnabled(false);
-        delete_button_->setEnabled(false);
-        edit_button_->setEnabled(false);
-    }
-    for (QWidget* w : std::vector<QWidget*>{test_button_, save_password_box_, list_, server_edit_, ip_edit_,
-                                             port_edit_, user_edit_, password_edit_})
-        w->setEnabled(enable != 0);
 }
 
 void CServerDlg::OnTestConnection() {

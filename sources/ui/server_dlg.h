@@ -1,8 +1,6 @@
 #pragma once
 // The Remote Manager's recorder list page: the recorders of "server.db", five
 // entry fields, Add / Delete / Edit, and a connection test behind the busy window.
-#include <QWidget>
-
 #include <atomic>
 #include <functional>
 #include <string>
@@ -12,15 +10,12 @@
 #include "media/icmp_ping.h"
 #include "media/server_connection_record.h"
 #include "sources/server_manager.h"
-#include "sources/ui/busy_worker.h"
+#include "sources/ui/store_list_page.h"
 
-class QCheckBox;
 class QLineEdit;
-class QListWidget;
 class QListWidgetItem;
-class QPushButton;
 
-class CServerDlg : public QWidget {
+class CServerDlg : public StoreListPage {
     Q_OBJECT
 public:
     enum ControlId {
@@ -41,27 +36,19 @@ public:
         kPasswordLabel = 1025,
         kServerList = 1026,
     };
-    static constexpr int kWidth = 530;
-    static constexpr int kHeight = 372;
-
     explicit CServerDlg(QWidget* parent = nullptr);
 
-    // Before OnInitDialog.
-    std::string store_file = CServerManager::kFileName;
-    // Receives WM_ENABLE_BUTTONS.
-    WindowMessageSink notify;
     // Stands in for the ICMP echo; empty: the real echo.
     std::function<bool(const std::string& host)> ping;
     // Bounds the test's reply; tests shorten it.
     int receive_timeout_ms = HttpGet::kReceiveTimeoutMs;
-    BusyWorker worker;
 
     void OnInitDialog();
-    void OnTestConnection();
-    void OnAdd();
-    void OnDelete();
-    void OnEdit();
-    void OnListSelChange();
+    void OnTestConnection() override;
+    void OnAdd() override;
+    void OnDelete() override;
+    void OnEdit() override;
+    void OnListSelChange() override;
     void FillServerList();
 
     // The five edits into record (IP address, port, user, password, server name).
@@ -77,7 +64,6 @@ public:
 
     // Runs on the worker: 1 when the recorder answers ping and "/config/datetime".
     int TestConnection();
-    int EntryLoaded() const { return entry_loaded_; }
     int TestResult() const { return test_result_; }
     const std::string& TestResultText() const { return test_result_text_; }
 
@@ -95,10 +81,6 @@ private:
     void ReadFields();
     void WriteFields();
     void ClearFields();
-    void SetEntryLoaded(int loaded);
-    void EnableControls(int enable);
-    bool StoreExists() const;
-    bool IpExists(const std::string& ip);
     // 0 when stored.
     int AddToStore();
 
@@ -107,16 +89,9 @@ private:
     QLineEdit* port_edit_ = nullptr;
     QLineEdit* user_edit_ = nullptr;
     QLineEdit* password_edit_ = nullptr;
-    QCheckBox* save_password_box_ = nullptr;
-    QPushButton* test_button_ = nullptr;
-    QPushButton* add_button_ = nullptr;
-    QPushButton* delete_button_ = nullptr;
-    QPushButton* edit_button_ = nullptr;
-    QListWidget* list_ = nullptr;
 
     std::string server_, ip_, port_, user_, password_;
     int save_password_ = 0;
-    int entry_loaded_ = 0;
     int test_result_ = 0;
     std::string test_result_text_;
 };

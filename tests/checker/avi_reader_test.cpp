@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -503,7 +504,7 @@ TEST(AviReader, UnknownMoviChunksAreNeitherVideoNorAudio) {
 // Files of another writer: streams carry extra chunks, and the header lists
 // hold padding and information lists in other places.
 TEST(AviReader, ReadsFilesOfOtherTools) {
-    if (std::system("test -x /usr/bin/ffmpeg") != 0) GTEST_SKIP() << "no /usr/bin/ffmpeg";
+    if (std::system("test -x /usr/bin/ffmpeg") != 0) SKIP_WITHOUT_INSTALLED("no /usr/bin/ffmpeg");
     TempFolder tmp;
     struct Case {
         const char* audio;

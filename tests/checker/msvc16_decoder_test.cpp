@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "checker/avi_reader.h"
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -211,7 +212,7 @@ std::string MakeVideo(const TempFolder& tmp, const std::string& name, const std:
 }
 
 TEST(DecodeMsvc16, MatchesLibavcodecOnEncodedVideo) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "no /usr/bin/ffmpeg";
+    if (!HaveFfmpeg()) SKIP_WITHOUT_INSTALLED("no /usr/bin/ffmpeg");
     TempFolder tmp;
     const std::string sources[] = {
         "testsrc2=size=176x144:rate=15",
@@ -267,7 +268,7 @@ TEST(DecodeMsvc16, MatchesLibavcodecOnEncodedVideo) {
 
 // Every cut of a real frame stops within the data it was given.
 TEST(DecodeMsvc16, EveryCutOfARealFrameStaysInItsData) {
-    if (!HaveFfmpeg()) GTEST_SKIP() << "no /usr/bin/ffmpeg";
+    if (!HaveFfmpeg()) SKIP_WITHOUT_INSTALLED("no /usr/bin/ffmpeg");
     TempFolder tmp;
     AviReader reader;
     ASSERT_EQ(reader.Open(MakeVideo(tmp, "v.avi", "mandelbrot=size=64x48:rate=15")), 1);

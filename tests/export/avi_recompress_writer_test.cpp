@@ -12,6 +12,7 @@
 #include "checker/watermark_checks.h"
 #include "media/watermark_writer.h"
 #include "tests/export/avi_test_support.h"
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -292,7 +293,7 @@ TEST(AviRecompressWriter, OrdinaryToolsReadTheFileAndTheTrailerPasses) {
     EXPECT_NE(FindAviChecksumPosition(path), 0u);
     EXPECT_TRUE(DecodeFile(path).clean);
 
-    if (!HaveFfprobe()) GTEST_SKIP() << "ffprobe not installed";
+    if (!HaveFfprobe()) SKIP_WITHOUT_INSTALLED("ffprobe not installed");
     const std::string streams = Ffprobe(path);
     EXPECT_NE(streams.find("codec_name=msvideo1"), std::string::npos) << streams;
     EXPECT_NE(streams.find("width=176"), std::string::npos) << streams;

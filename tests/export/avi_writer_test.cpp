@@ -12,6 +12,7 @@
 #include "export/disk_free_bytes.h"
 #include "media/watermark_writer.h"
 #include "tests/export/avi_test_support.h"
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
 #include "tools/common/sample_media.h"
 
@@ -194,7 +195,7 @@ TEST(AviWriter, HeadersDescribeBothStreams) {
                 << c.handler << ": " << last;
         }
     }
-    if (!probe) GTEST_SKIP() << "ffprobe not installed; headers checked with our own reader only";
+    if (!probe) SKIP_WITHOUT_INSTALLED("ffprobe not installed; headers checked with our own reader only");
 }
 
 // Second frame's stamp (first at 0) -> empty samples written between the two.

@@ -14,6 +14,7 @@
 #include "export/backup_worker.h"
 #include "platform/network_share.h"
 #include "tests/support/samba_server.h"
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
 #include "tools/common/avdata_writer.h"
 
@@ -50,7 +51,7 @@ TEST(BackupFromShare, CopiesWhatTheShareFindsUnderEachName) {
         ASSERT_TRUE(sample::WriteFileBytes(hour + "/" + names[i], std::vector<uint8_t>(5000 + i, uint8_t(i)), &error));
 
     SambaServer server(tmp.Sub("share"));
-    if (!server.Running()) GTEST_SKIP() << "smbd cannot start here: " << server.error();
+    if (!server.Running()) SKIP_WITHOUT_INSTALLED("smbd cannot start here: " << server.error());
     ::setenv(platform::kSharePortVariable, std::to_string(server.port()).c_str(), 1);
     ASSERT_EQ(platform::ConnectShare(server.SharePath(), server.user(), SambaServer::kPassword),
               platform::kShareConnected);

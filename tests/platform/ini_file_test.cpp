@@ -1,6 +1,7 @@
 #include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -58,6 +59,21 @@ TEST(IniFile, WriteKeepsOtherLinesAndReplacesKey) {
     EXPECT_EQ(platform::GetProfileString("b", "y", "", 200, path), "3");
     EXPECT_EQ(platform::GetProfileString("c", "z", "", 200, path), "4");
     EXPECT_EQ(platform::GetProfileString("b", "x", "", 200, path), "2");
+}
+
+TEST(IniFile, RewriteKeepsTheFilesPermissions) {
+    // The file is replaced by a new one: a file kept from other users must not come back readable.
+    for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0644}}) {
+        SCOPED_TRACE(mode);
+        const std::string path = TempFile("mode.ini", "[playbackhistory]\r\nhistory1=\r\n");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        ASSERT_TRUE(platform::WriteProfileString("playbackhistory", "history1", "a,b,1,u,pw,1;", path));
+        struct stat st;
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        EXPECT_EQ(platform::GetProfileString("playbackhistory", "history1", "", 200, path), "a,b,1,u,pw,1;");
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "platform/data_file.h"
 #include "tests/support/samba_server.h"
 #include "tests/support/sample_recording.h"
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -45,7 +46,7 @@ protected:
         ::unsetenv(platform::kSharePortVariable);
     }
     void SetUp() override {
-        if (!server_->Running()) GTEST_SKIP() << "smbd cannot start here: " << server_->error();
+        if (!server_->Running()) SKIP_WITHOUT_INSTALLED("smbd cannot start here: " << server_->error());
     }
     static std::string Local(const std::string& tail = "") { return tree_->Sub("share") + tail; }
     static void Connect() {

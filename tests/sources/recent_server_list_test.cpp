@@ -1,6 +1,7 @@
 #include "sources/recent_server_list.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -256,6 +257,30 @@ TEST_F(RecentServerListTest, LongEntriesReadBackWholeOrAreNotTaken) {
     EXPECT_EQ(share.password, "\xC3\xA9\xC3\xA9");
     EXPECT_EQ(share.kind, 1);
     EXPECT_EQ(reread.Entry(2), "");
+}
+
+int ModeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+// The entries hold passwords in plain text.
+TEST_F(RecentServerListTest, AListFoundReadableByOthersIsNarrowedAndStaysSo) {
+    WriteFile(path_, "[playbackhistory]\r\nhistory1=Gate,10.0.0.7,80,admin,pw,0;\r\n");
+    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+    RecentServerList list(path_);
+    list.Read();
+    EXPECT_EQ(ModeOf(path_), 0600);
+    EXPECT_EQ(list.Entry(0), "Gate,10.0.0.7,80,admin,pw,0;");
+    ASSERT_TRUE(list.Add(Recorder("Yard", "10.0.0.8"), RecentServerList::kRecorderMode));
+    EXPECT_EQ(ModeOf(path_), 0600);
+    EXPECT_EQ(Key(1), "Yard,10.0.0.8,80,admin,pw,0;");
+
+    // Written without a read first, as a list built in memory is.
+    ASSERT_EQ(::chmod(path_.c_str(), 0664), 0);
+    RecentServerList fresh(path_);
+    ASSERT_TRUE(fresh.Add(Recorder("Dock", "10.0.0.9"), RecentServerList::kRecorderMode));
+    EXPECT_EQ(ModeOf(path_), 0600);
 }
 
 }  // namespace

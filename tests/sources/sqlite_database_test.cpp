@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "tests/support/temp_folder.h"
 
@@ -143,6 +145,49 @@ TEST(SqliteDatabaseOpenTest, MissingFileIsCreatedWithoutTablesAndReopenMovesOn) 
     EXPECT_NE(bad.LastError(), 0);
     EXPECT_FALSE(bad.IsOpen());
     EXPECT_EQ(bad.Exec("select 1;"), SQLITE_ERROR);
+}
+
+int ModeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+// The stores hold saved passwords in plain text.
+TEST(SqliteDatabaseModeTest, DatabaseAndJournalAreTheOwnersAlone) {
+    TempFolder folder;
+    const std::string created = folder.Sub("server.db");
+    SQLite::Database db;
+    ASSERT_EQ(db.Open(created), SQLITE_OK);
+    EXPECT_EQ(ModeOf(created), 0600);
+    ASSERT_EQ(db.Exec("create table server(password text);"), SQLITE_OK);
+    // Inside a transaction the rollback journal holds the rows as well.
+    ASSERT_EQ(db.Exec("begin; insert into server values('secret');"), SQLITE_OK);
+    EXPECT_EQ(ModeOf(created + "-journal"), 0600);
+    ASSERT_EQ(db.Exec("commit;"), SQLITE_OK);
+    db.Close();
+    EXPECT_EQ(ModeOf(created), 0600);
+
+    // One found readable by others is narrowed when opened, and keeps its rows.
+    const std::string found = folder.Sub("shared.db");
+    {
+        SQLite::Database make;
+        ASSERT_EQ(make.Open(found), SQLITE_OK);
+        ASSERT_EQ(make.Exec("create table server(ip text); insert into server values('nas');"), SQLITE_OK);
+    }
+    ASSERT_EQ(::chmod(found.c_str(), 0644), 0);
+    ASSERT_EQ(db.Open(found), SQLITE_OK);
+    EXPECT_EQ(ModeOf(found), 0600);
+    EXPECT_EQ(db.Query("select * from server;").RowCount(), 1);
+}
+
+TEST(SqliteDatabaseModeTest, AFifoUnderTheNameIsRefusedWithoutBlocking) {
+    TempFolder folder;
+    const std::string fifo = folder.Sub("server.db");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    SQLite::Database db;
+    EXPECT_EQ(db.Open(fifo), SQLITE_CANTOPEN);
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_EQ(db.LastError(), SQLITE_CANTOPEN);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,7 +46,35 @@ bool WaitEnded(int pidfd, int ms) {
     return ::poll(&p, 1, ms) == 1;
 }
 
+// Our own processes started with conf as their configuration file: the server's helpers
+// carry it as "--configfile=CONF", smbd itself as "-s CONF".
+std::vector<pid_t> ProcessesOf(const std::string& conf) {
+    std::vector<pid_t> found;
+    const std::string flag = "--configfile=" + conf;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        if (pid == ::getpid()) continue;
+        struct stat st;
+        if (::stat(entry.path().c_str(), &st) != 0 || st.st_uid != ::getuid()) continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::vector<std::string> args;
+        for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
+        for (size_t i = 0; i < args.size(); ++i) {
+            if (args[i] == flag || (args[i] == "-s" && i + 1 < args.size() && args[i + 1] == conf)) {
+                found.push_back(pid);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
 }  // namespace
+
+std::vector<pid_t> SambaServerProcesses(const std::string& config_file) { return ProcessesOf(config_file); }
 
 SambaServer::SambaServer(const std::string& folder) {
     if (!Start(folder)) Stop();
@@ -72,6 +101,7 @@ bool SambaServer::Start(const std::string& folder) {
     for (const char* dir : {"private", "lock", "state", "cache", "pid", "ncalrpc", "log"})
         std::filesystem::create_directories(root + "/" + dir);
     const std::string conf = root + "/smb.conf";
+    config_file_ = conf;
     {
         std::ofstream out(conf);
         out << "[global]\n"
@@ -103,6 +133,9 @@ bool SambaServer::Start(const std::string& folder) {
         return false;
     }
 
+    // The helpers that leave smbd's session come back to this process when their parents end,
+    // so that it reaps them rather than leaving them to a first process that may never do so.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return false;
     const pid_t parent = ::getpid();
@@ -158,6 +191,7 @@ bool SambaServer::Start(const std::string& folder) {
 
 void SambaServer::Stop() {
     if (pid_ <= 0) return;
+    const pid_t group = pid_;
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
     ::kill(-pid_, SIGTERM);
     if (pidfd < 0 || !WaitEnded(pidfd, 10000)) ::kill(-pid_, SIGKILL);
@@ -166,5 +200,25 @@ void SambaServer::Stop() {
     ::kill(-pid_, SIGKILL);
     if (pidfd >= 0) ::close(pidfd);
     pid_ = -1;
+    // The RPC helper smbd starts on demand puts itself and its workers in a session of their
+    // own, out of reach of the group: they are known by this server's configuration file.
+    // Each round waits for the ones it ended; a worker its helper forked meanwhile is found
+    // by the next.
+    for (int round = 0; round < 10; ++round) {
+        const std::vector<pid_t> left = ProcessesOf(config_file_);
+        if (left.empty()) break;
+        for (const pid_t pid : left) {
+            const int helper = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+            ::kill(pid, SIGKILL);
+            if (helper >= 0) {
+                WaitEnded(helper, 5000);
+                ::close(helper);
+            }
+            ::waitpid(pid, nullptr, WNOHANG);  // when it came back to this process
+        }
+    }
+    // smbd's own children that outlived it came back here too.
+    while (::waitpid(-group, nullptr, WNOHANG) > 0) {
+    }
     if (drain_.joinable()) drain_.join();
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/temp_folder.h"
 
@@ -25,6 +26,8 @@ public:
     const std::string& error() const { return error_; }
     int port() const { return port_; }
     const std::string& user() const { return user_; }
+    // The configuration every process of this server was started with.
+    const std::string& config_file() const { return config_file_; }
     // "\\127.0.0.1\data" + tail (tail with "\" or "/" separators).
     std::string SharePath(const std::string& tail = "") const;
     // Stops smbd and every process it started, as a server that goes away;
@@ -37,8 +40,12 @@ private:
     TempFolder tmp_;
     std::string user_;
     std::string error_;
+    std::string config_file_;
     int port_ = 0;
     pid_t pid_ = -1;
     // Reads what smbd writes, so that it never blocks on a full pipe.
     std::thread drain_;
 };
+
+// Our live processes started with config_file as their configuration.
+std::vector<pid_t> SambaServerProcesses(const std::string& config_file);

@@ -1,6 +1,7 @@
 // The data files the build lays beside the programs, laid by the tool as the
 // build runs it, then used through the program's own readers and stores.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,11 @@ int LayWithTool(const std::string& folder) {
     const std::string command = platform::ProgramFolder() + "/data-files '" + folder + "' 2>/dev/null";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ModeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
 std::string Contents(const std::string& path) {
@@ -90,6 +96,25 @@ TEST(DataFiles, EveryShippedFileWorksWithTheProgramsReadersAndStores) {
 TEST(DataFiles, TheBuildsProgramFolderHoldsThem) {
     for (const char* name : {"lang/setting.ini", "history.ini", "server.db", "shared.db"})
         EXPECT_TRUE(std::filesystem::exists(platform::ProgramFolder() + "/" + name)) << name;
+}
+
+// The stores and the recent list keep saved passwords in plain text.
+TEST(DataFiles, FilesWithPasswordsAreTheOwnersAlone) {
+    TempFolder program;
+    ASSERT_EQ(LayWithTool(program.path()), 0);
+    for (const char* name : {"history.ini", "server.db", "shared.db"}) EXPECT_EQ(ModeOf(program.Sub(name)), 0600) << name;
+
+    // A user's files found readable by others are kept, narrowed.
+    for (const char* name : {"history.ini", "server.db"}) ASSERT_EQ(::chmod(program.Sub(name).c_str(), 0644), 0);
+    std::ofstream(program.Sub("history.ini"), std::ios::app) << "; mine\n";
+    ASSERT_EQ(LayWithTool(program.path()), 0);
+    for (const char* name : {"history.ini", "server.db"}) EXPECT_EQ(ModeOf(program.Sub(name)), 0600) << name;
+    EXPECT_NE(Contents(program.Sub("history.ini")).find("; mine"), std::string::npos);
+}
+
+TEST(DataFiles, TheBuildsFilesWithPasswordsAreTheOwnersAlone) {
+    for (const char* name : {"history.ini", "server.db", "shared.db"})
+        EXPECT_EQ(ModeOf(platform::ProgramFolder() + "/" + name), 0600) << name;
 }
 
 TEST(DataFiles, AFolderThatCannotBeWrittenFails) {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/owner_only_file.h"
 #include "sources/sqlite_database.h"
 
 namespace fs = std::filesystem;
@@ -14,14 +15,16 @@ namespace {
 struct TextFile {
     const char* name;
     const char* text;
+    bool owner_only;  // holds saved passwords
 };
 
 // An empty location: the first snapshot or export asks for a folder and keeps it.
 constexpr TextFile kTextFiles[] = {
-    {"lang/setting.ini", "[setting]\nlocation=\n"},
+    {"lang/setting.ini", "[setting]\nlocation=\n", false},
     {"history.ini",
      "[playbackhistory]\nhistory1=\nhistory2=\nhistory3=\nhistory4=\nhistory5=\nhistory6=\nhistory7=\n"
-     "history8=\nhistory9=\nhistory10=\n"},
+     "history8=\nhistory9=\nhistory10=\n",
+     true},
 };
 
 struct Store {
@@ -35,7 +38,12 @@ constexpr Store kStores[] = {
     {"shared.db", "create table server(saveenable text, ip text, entry text, user text, password text);"},
 };
 
-bool WriteText(const fs::path& path, const char* text, std::string* error) {
+bool WriteText(const fs::path& path, const char* text, bool owner_only, std::string* error) {
+    // Made empty at 0600 first, so the passwords later written into it were never readable by others.
+    if (owner_only && platform::MakeOwnerOnly(path.string(), true) != platform::OwnerOnly::kDone) {
+        *error = "cannot create " + path.string();
+        return false;
+    }
     std::ofstream out(path, std::ios::binary);
     out << text;
     out.close();
@@ -83,13 +91,21 @@ bool LayDataFiles(const std::string& program_folder, std::string* error) {
     for (const TextFile& file : kTextFiles) {
         const fs::path path = root / file.name;
         std::error_code probe;
-        if (fs::exists(path, probe) || probe) continue;
-        if (!WriteText(path, file.text, error)) return false;
+        if (fs::exists(path, probe) || probe) {
+            // A user's file is kept, but no longer readable by others.
+            if (file.owner_only) platform::MakeOwnerOnly(path.string(), false);
+            continue;
+        }
+        if (!WriteText(path, file.text, file.owner_only, error)) return false;
     }
     for (const Store& store : kStores) {
         const fs::path path = root / store.name;
         std::error_code probe;
-        if (fs::exists(path, probe) || probe) continue;
+        if (fs::exists(path, probe) || probe) {
+            platform::MakeOwnerOnly(path.string(), false);
+            continue;
+        }
+        // The store is opened through the database wrapper, which makes it 0600.
         if (!WriteStore(path, store.create, error)) return false;
     }
     return true;

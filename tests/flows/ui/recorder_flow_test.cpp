@@ -3,6 +3,7 @@
 // "server.db", a login from the recent list, playback in the real main window,
 // an export to the folder the user chooses.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -150,6 +151,12 @@ TEST_F(RecorderFlowTest, AddInTheRemoteManagerLogInFromTheRecentListPlayAndExpor
     RecentServerList recent(install_.program().Sub("history.ini"));
     recent.Read();
     EXPECT_EQ(recent.Entry(0), "Yard,127.0.0.1," + Port() + ",admin," + kPassword + ",0;");
+    // Both keep the password in plain text: their owner's alone after the Add and the login's rewrite.
+    for (const char* name : {"server.db", "history.ini"}) {
+        struct stat st;
+        ASSERT_EQ(::stat(install_.program().Sub(name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+    }
 
     // Second Open: the recorder from the drop-down list of recent recorders.
     driver_.Expect<CSelectDlg>([this](CSelectDlg* select) {

@@ -37,6 +37,7 @@
 #include "sources/ui/remote_dlg.h"
 #include "tests/flows/ui/flow_support.h"
 #include "tests/support/samba_server.h"
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -83,7 +84,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!server_->Running()) GTEST_SKIP() << "smbd cannot start here: " << server_->error();
+        if (!server_->Running()) SKIP_WITHOUT_INSTALLED("smbd cannot start here: " << server_->error());
         ui::InstallQtMessageBoxHandler();
         dlg_ = flow_test::OpenMainWindow();
     }

@@ -1,6 +1,7 @@
 // The Remote Manager and its recorder list and share pages on temporary
 // store files, with message boxes captured.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -355,6 +356,57 @@ TEST(RemoteManagerTest, OkChecksTheFieldsAndHandsOutTheRecorder) {
     dlg.OnWndMsg(WM_ENABLE_BUTTONS, 1, 0);
     EXPECT_TRUE(ok->isEnabled());
     EXPECT_TRUE(cancel->isEnabled());
+}
+
+int ModeOf(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+// The store keeps saved passwords in plain text: the file that opening the Remote Manager
+// on a missing store leaves behind, and the first Add then writes to, is its owner's alone.
+TEST(RemoteManagerTest, FirstAddOnAMissingStoreLeavesItOwnerOnly) {
+    control_test::ApplicationGuard app;
+    TempFolder tmp;
+    sel_test::BoxRecorder boxes;
+    const std::string store = tmp.Sub("server.db");
+    {
+        CRemoteDlg dlg;
+        dlg.server_page().store_file = store;
+        dlg.OnInitDialog();
+        dlg.show();
+        EXPECT_EQ(boxes.Take(), (Boxes{{"The database does not exist.", "Message"}}));
+        EXPECT_EQ(ModeOf(store), 0600);
+
+        CServerDlg* page = &dlg.server_page();
+        FindControl<QLineEdit>(page, CServerDlg::kIpEdit)->setText("10.0.0.5");
+        FindControl<QLineEdit>(page, CServerDlg::kPasswordEdit)->setText("pw");
+        FindControl<QCheckBox>(page, CServerDlg::kSavePassword)->setChecked(true);
+        QPushButton* add = FindControl<QPushButton>(page, CServerDlg::kAddButton);
+        control_test::Click(add, add->rect().center());
+        // The file made by opening holds no table.
+        EXPECT_EQ(boxes.Take(), (Boxes{{"The database could not be changed.", "Error"}}));
+        EXPECT_EQ(ModeOf(store), 0600);
+    }
+
+    // With its table, one found readable by others is narrowed as the page opens it, and the Add is kept.
+    std::filesystem::remove(store);
+    ASSERT_TRUE(sel_test::CreateStore(store, sel_test::kServerTable));
+    ASSERT_EQ(::chmod(store.c_str(), 0644), 0);
+    CRemoteDlg again;
+    again.server_page().store_file = store;
+    again.OnInitDialog();
+    again.show();
+    EXPECT_EQ(ModeOf(store), 0600);
+    CServerDlg* page = &again.server_page();
+    FindControl<QLineEdit>(page, CServerDlg::kIpEdit)->setText("10.0.0.5");
+    FindControl<QLineEdit>(page, CServerDlg::kPasswordEdit)->setText("pw");
+    FindControl<QCheckBox>(page, CServerDlg::kSavePassword)->setChecked(true);
+    QPushButton* add = FindControl<QPushButton>(page, CServerDlg::kAddButton);
+    control_test::Click(add, add->rect().center());
+    EXPECT_TRUE(boxes.Take().empty());
+    EXPECT_EQ(CServerManager(store).SelectByIp("10.0.0.5").GetPassword(), "pw");
+    EXPECT_EQ(ModeOf(store), 0600);
 }
 
 TEST(RemoteManagerTest, OkOnTheSharePageHandsOutTheShare) {

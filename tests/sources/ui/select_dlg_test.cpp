@@ -1,6 +1,7 @@
 // The record selection dialog driven as a user would: a data folder from the
 // chooser, a recorder (the in-process fake), a share that cannot be reached.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -25,6 +26,7 @@
 #include "media/preview_stream_engine.h"
 #include "media/ui/preview_wnd.h"
 #include "media/ui/ui_services.h"
+#include "platform/ini_file.h"
 #include "sources/ui/control_ids.h"
 #include "sources/ui/remote_dlg.h"
 #include "sources/ui/select_dlg.h"
@@ -319,6 +321,8 @@ TEST_F(SelectDlgTest, RecentRecorderEntryLogsInAgainAndTells) {
     const std::string port = std::to_string(recorder.port());
     std::ofstream(history_) << "[playbackhistory]\nhistory1=Shop,127.0.0.1," << port << ",admin,,0;\n"
                             << "history2=Wrong,127.0.0.1,1,admin,,0;\n";
+    // It keeps passwords: found readable by others, it is narrowed, and the login's rewrite keeps that.
+    ASSERT_EQ(::chmod(history_.c_str(), 0644), 0);
     dlg_.OnInitDialog();
     EXPECT_FALSE(dlg_.OnCommand(100));
     EXPECT_TRUE(dlg_.OnCommand(RecentServerList::kFirstCommandId + 5));  // a free entry
@@ -327,6 +331,11 @@ TEST_F(SelectDlgTest, RecentRecorderEntryLogsInAgainAndTells) {
     EXPECT_EQ(boxes_.Take(), (Boxes{{"Shop(127.0.0.1) Login success!", "Message"}}));
     EXPECT_EQ(dlg_.source_mode, CSelectDlg::kRecorderMode);
     EXPECT_EQ(dlg_.engine().server().GetServerName(), "Shop");
+    struct stat st;
+    ASSERT_EQ(::stat(history_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    // Rewritten: all ten keys are there now.
+    EXPECT_EQ(platform::GetProfileString("playbackhistory", "history10", "<none>", 200, history_), "");
 
     // Cancel hands nothing back, even with a session.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

@@ -44,6 +44,7 @@
 #include "tests/sources/ui/ui_test_support.h"
 #include "tests/support/samba_server.h"
 #include "tests/support/sample_recording.h"
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -103,7 +104,7 @@ protected:
         ::unsetenv(platform::kSharePortVariable);
     }
     void SetUp() override {
-        if (!server_->Running()) GTEST_SKIP() << "smbd cannot start here: " << server_->error();
+        if (!server_->Running()) SKIP_WITHOUT_INSTALLED("smbd cannot start here: " << server_->error());
         // The stores open "server.db" and "shared.db" in the working folder.
         cwd_ = fs::current_path();
         fs::current_path(tmp_.path());
