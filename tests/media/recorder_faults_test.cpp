@@ -23,6 +23,7 @@
 #include "tests/support/playback_fakes.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/held_time.h"
 #include "tools/common/fake_recorder.h"
 
 namespace {
@@ -296,9 +297,7 @@ TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
         int applied = 0;
         const auto until = Clock::now() + std::chrono::milliseconds(2000);
         while (Clock::now() < until && window.Count(WM_CONNECTION_LOST) == 0) {
-            const auto tick = Clock::now();
-            engine.OnTimer();
-            longest_tick = std::max(longest_tick, MsSince(tick));
+            longest_tick = std::max(longest_tick, held_time::HeldMs([&] { engine.OnTimer(); }));
             if (engine.remote_playop == 1) ++applied;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
@@ -460,9 +459,7 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
         engine->stream_timing.resend_wait_ms = kLongWaitMs;
         int64_t longest = 0;
         const auto call = [&longest](const std::function<void()>& act) {
-            const auto t = Clock::now();
-            act();
-            longest = std::max(longest, MsSince(t));
+            longest = std::max(longest, held_time::HeldMs(act));
         };
         call([&] { Open(*engine, c.path == kFromSelection); });
         const intptr_t generation = window.Take(WM_REMOTE_OPENED, 5000);

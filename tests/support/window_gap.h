@@ -9,21 +9,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
+
+#include "tests/support/held_time.h"
 
 namespace window_gap {
 
-// Nanoseconds the calling thread has waited on a run queue (the kernel's scheduler
-// statistics); -1 where the kernel does not keep them.
-inline int64_t RunQueueWaitNs() {
-    std::FILE* f = std::fopen("/proc/thread-self/schedstat", "r");
-    if (!f) return -1;
-    unsigned long long on_cpu = 0, waiting = 0;
-    const bool read = std::fscanf(f, "%llu %llu", &on_cpu, &waiting) == 2;
-    std::fclose(f);
-    return read ? static_cast<int64_t>(waiting) : -1;
-}
+using held_time::RunQueueWaitNs;
 
 class WindowGap {
 public:

@@ -26,6 +26,7 @@
 #include "tests/sources/ui/ui_test_support.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/window_gap.h"
 #include "tools/common/fake_recorder.h"
 
 namespace {
@@ -33,22 +34,7 @@ namespace {
 using sel_test::Box;
 using Boxes = std::vector<Box>;
 
-// The longest time the window thread went without running a 10 ms timer while act ran.
-int64_t LongestWindowGapMs(const std::function<void()>& act) {
-    QElapsedTimer since_tick;
-    int64_t longest = 0;
-    QTimer timer;
-    timer.setInterval(10);
-    QObject::connect(&timer, &QTimer::timeout, [&] {
-        longest = std::max<int64_t>(longest, since_tick.restart());
-    });
-    since_tick.start();
-    timer.start();
-    act();
-    longest = std::max<int64_t>(longest, since_tick.elapsed());
-    timer.stop();
-    return longest;
-}
+using window_gap::LongestWindowGapMs;
 
 // How many times the window thread ran a 10 ms timer while pending() held during act: none when
 // act waited for the answer itself, however loaded the machine, since pending() is then over
