@@ -267,8 +267,9 @@ BackupWrite CopyBackupFile(const std::string& source, const std::string& destina
         if (n == 0) break;
         offset += static_cast<uint64_t>(n);
     }
-    // A read that ends before the size the file had is an error, not its end.
-    if (size >= 0 && offset < static_cast<uint64_t>(size)) return BackupWrite::kUnreadable;
+    // A read that ends before the size the file had is an error, not its end; a file whose size
+    // could not be told (a share gone meanwhile) cannot be shown whole.
+    if (size < 0 || offset < static_cast<uint64_t>(size)) return BackupWrite::kUnreadable;
     return out.Commit() ? BackupWrite::kWritten : BackupWrite::kFailed;
 }
 
