@@ -101,13 +101,13 @@ void LocalExport::BeginExport() {
     space_ok_.store(1);
     write_failed_.store(0);
     read_failed_.store(0);
-    std::lock_guard<std::mutex> lock(parts_mutex_);
-    parts_.clear();
+    output_.BeginExport();
+    std::lock_guard<std::mutex> lock(unreadable_mutex_);
     unreadable_.clear();
 }
 
 std::vector<std::string> LocalExport::unreadable() const {
-    std::lock_guard<std::mutex> lock(parts_mutex_);
+    std::lock_guard<std::mutex> lock(unreadable_mutex_);
     return unreadable_;
 }
 
@@ -124,22 +124,14 @@ bool LocalExport::ReadFailure(const std::string& path, const MinuteFile& file) {
     }
     if (!lost || !reader_running_.load()) return false;
     {
-        std::lock_guard<std::mutex> lock(parts_mutex_);
+        std::lock_guard<std::mutex> lock(unreadable_mutex_);
         unreadable_.push_back(path);
     }
     read_failed_.store(1);
     return true;
 }
 
-std::vector<ExportedPart> LocalExport::parts() const {
-    std::lock_guard<std::mutex> lock(parts_mutex_);
-    return parts_;
-}
-
-void LocalExport::AddPart(const std::string& path, int64_t frames, bool whole) {
-    std::lock_guard<std::mutex> lock(parts_mutex_);
-    parts_.push_back({path, frames, whole});
-}
+std::vector<ExportedPart> LocalExport::parts() const { return output_.parts(); }
 
 void LocalExport::StopOnWriteFailure() {
     write_failed_.store(1);
@@ -203,10 +195,8 @@ std::string LocalExport::ExportChannelTitle(const uint8_t* title_field, int chan
 void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, const std::tm& now,
                                LocalExportProgressSink* sink) {
     channel_ = std::clamp(channel, 0, diskformat::kChannels - 1);
-    base_name_ = MakeBaseName(channel_, now);
-    part_counter_ = 0;
     // A name left from the previous channel must not be taken for this one's last part.
-    current_file_name_.clear();
+    output_.BeginChannel(output_folder_, MakeBaseName(channel_, now));
     quality_ = quality;
     format_ = format;
     osd_ = osd ? 1 : 0;
@@ -530,12 +520,12 @@ void LocalExport::OpenPart() {
         if (!OpenOutput(path, part_video_codec_ - diskformat::kCodecMjpeg + 1, part_width_, part_height_,
                         part_audio_codec_, part_audio_bits_, part_audio_channels_, part_audio_rate_)) {
             // The part's records would be lost without a word.
-            AddPart(path, 0, false);
+            output_.AddPart(path, 0, false);
             write_failed_.store(1);
         }
     }
     AllocatePicture(part_width_, part_height_);
-    if (sink_) sink_->SetCaption(current_file_name_);
+    if (sink_) sink_->SetCaption(output_.current_file_name());
 }
 
 void LocalExport::AllocatePicture(int width, int height) {
@@ -776,15 +766,7 @@ void LocalExport::EndProgressDialog() {
     if (sink_) sink_->EndDialog();
 }
 
-std::string LocalExport::MakeOutputPath() {
-    const char* extension = format_ == kFormatAsf ? "asf" : "avi";
-    if (part_counter_ <= 0)
-        current_file_name_ = base_name_ + "." + extension;
-    else
-        current_file_name_ = base_name_ + "_" + std::to_string(part_counter_) + "." + extension;
-    ++part_counter_;
-    return output_folder_ + "/" + current_file_name_;
-}
+std::string LocalExport::MakeOutputPath() { return output_.NextPartPath(format_ == kFormatAsf ? "asf" : "avi"); }
 
 bool LocalExport::OpenOutput(const std::string& path, int video_code, int width, int height, int audio_codec,
                              int bits_per_sample, int channels, int sample_rate) {
@@ -822,26 +804,22 @@ void LocalExport::CloseOutput() {
     } else {
         whole = asf_writer_.Close();
     }
-    const std::string path = output_folder_ + "/" + current_file_name_;
-    // A cut file must not be vouched for by the trailer.
-    if (whole && watermark_.load()) whole = AppendWatermarkTrailer(path);
-    AddPart(path, part_frames_, whole);
-    if (!whole) write_failed_.store(1);
+    if (!output_.FinishPart(output_.current_path(), whole, watermark_.load() != 0, part_frames_))
+        write_failed_.store(1);
     output_open_ = 0;
 }
 
 void LocalExport::DeleteLastPart() {
     namespace fs = std::filesystem;
-    if (current_file_name_.empty() || current_file_name_.find('/') != std::string::npos) return;
+    const std::string& name = output_.current_file_name();
+    if (name.empty() || name.find('/') != std::string::npos) return;
     std::error_code ec;
     const fs::path folder(output_folder_);
-    const fs::path file = folder / current_file_name_;
+    const fs::path file = folder / name;
     // Only our own regular file: never a link's target, never anything outside the folder.
     if (!fs::is_regular_file(fs::symlink_status(file, ec))) return;
     const fs::path real_folder = fs::weakly_canonical(folder, ec);
     if (ec || fs::weakly_canonical(file.parent_path(), ec) != real_folder || ec) return;
     if (!fs::remove(file, ec)) return;
-    const std::string path = output_folder_ + "/" + current_file_name_;
-    std::lock_guard<std::mutex> lock(parts_mutex_);
-    std::erase_if(parts_, [&path](const ExportedPart& part) { return part.path == path; });
+    output_.ForgetPart(output_.current_path());
 }

@@ -18,6 +18,7 @@
 #include "export/asf_writer.h"
 #include "export/avi_recompress_writer.h"
 #include "export/avi_writer.h"
+#include "export/export_output.h"
 #include "export/export_part_tracker.h"
 #include "export/exported_part.h"
 #include "media/g726_audio.h"
@@ -99,9 +100,9 @@ public:
     int progress() const { return progress_.load(); }
     const std::string& output_folder() const { return output_folder_; }
     // Valid between channel runs.
-    const std::string& base_name() const { return base_name_; }
-    const std::string& current_file_name() const { return current_file_name_; }
-    int part_counter() const { return part_counter_; }
+    const std::string& base_name() const { return output_.base_name(); }
+    const std::string& current_file_name() const { return output_.current_file_name(); }
+    int part_counter() const { return output_.part_counter(); }
 
     // "CH%.2d_%d%.2d%.2d-%d%.2d%.2d": channel index + 1 and the local time now.
     static std::string MakeBaseName(int channel, const std::tm& now);
@@ -146,7 +147,6 @@ private:
     bool OpenOutput(const std::string& path, int video_code, int width, int height, int audio_codec,
                     int bits_per_sample, int channels, int sample_rate);
     void CloseOutput();
-    void AddPart(const std::string& path, int64_t frames, bool whole);
     // Ends the channel after a write failure.
     void StopOnWriteFailure();
     bool OutputWriteFailed() const;
@@ -163,9 +163,7 @@ private:
     int cue_in_ = 0;
     int cue_out_ = 0;
     std::string output_folder_;
-    std::string base_name_;
-    int part_counter_ = 0;
-    std::string current_file_name_;
+    ExportOutput output_;
 
     int format_ = kFormatMsVideo1;
     int quality_ = 80;
@@ -183,6 +181,7 @@ private:
     std::atomic<int> space_ok_{1};
     std::atomic<int> write_failed_{0};
     std::atomic<int> read_failed_{0};
+    mutable std::mutex unreadable_mutex_;
     std::vector<std::string> unreadable_;
     // Set while the reader waits for room in the queue.
     std::atomic<int> reader_blocked_{0};
@@ -227,8 +226,6 @@ private:
     static constexpr uint64_t kSpaceCheckBytes = 1 << 20;
     bool space_checked_ = false;
     uint64_t last_space_check_ = 0;
-    mutable std::mutex parts_mutex_;
-    std::vector<ExportedPart> parts_;
     ExportPartTracker tracker_;
     WatermarkWriter watermark_state_;
     // The parameters the next part opens with: the last ones the records showed.

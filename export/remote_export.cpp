@@ -58,19 +58,10 @@ RemoteExport::~RemoteExport() {
 void RemoteExport::BeginExport() {
     space_ok_.store(1);
     write_failed_.store(0);
-    std::lock_guard<std::mutex> lock(parts_mutex_);
-    parts_.clear();
+    output_.BeginExport();
 }
 
-std::vector<ExportedPart> RemoteExport::parts() const {
-    std::lock_guard<std::mutex> lock(parts_mutex_);
-    return parts_;
-}
-
-void RemoteExport::AddPart(const std::string& path, int64_t frames, bool whole) {
-    std::lock_guard<std::mutex> lock(parts_mutex_);
-    parts_.push_back({path, frames, whole});
-}
+std::vector<ExportedPart> RemoteExport::parts() const { return output_.parts(); }
 
 bool RemoteExport::OutputWriteFailed() const {
     if (!writer_open_) return false;
@@ -121,9 +112,7 @@ int32_t RemoteExport::PacketTimeMs(const uint8_t* header) {
 
 void RemoteExport::BeginChannel(int channel, const std::tm& now, RemoteExportProgressSink* sink) {
     channel_ = std::clamp(channel, 0, 3);
-    base_name_ = MakeBaseName(channel_, now);
-    part_counter_ = 0;
-    current_file_name_.clear();
+    output_.BeginChannel(settings_.output_folder, MakeBaseName(channel_, now));
     const RemoteExportSettings& s = settings_;
     backup_request_ = BackupRequest(s.session_id, channel_, RequestTimeText(s.year, s.month, s.day, s.cue_in),
                                     RequestTimeText(s.year, s.month, s.day, s.cue_out));
@@ -442,7 +431,7 @@ void RemoteExport::WriterThread() {
         if (!header) continue;
         const int32_t time_ms = PacketTimeMs(header);
         // Nothing before the stream's first key frame could be decoded.
-        if (settings_.original_format && part_counter_ == 1 && part_frames_ == 0 && !IsKeyPicture(*item)) continue;
+        if (settings_.original_format && output_.part_counter() == 1 && part_frames_ == 0 && !IsKeyPicture(*item)) continue;
         if (awaiting_key_) {
             // An original-frames part begins with a key frame: what comes
             // before it could not be decoded by any player.
@@ -533,16 +522,11 @@ void RemoteExport::RollOver(const StreamFrameItem& item, int32_t time_ms) {
 }
 
 bool RemoteExport::OpenPart() {
-    if (part_counter_ == 0)
-        current_file_name_ = base_name_ + ".avi";
-    else
-        current_file_name_ = base_name_ + "_" + std::to_string(part_counter_) + ".avi";
-    ++part_counter_;
-    const std::string path = settings_.output_folder + "/" + current_file_name_;
+    const std::string path = output_.NextPartPath("avi");
     const bool ok = OpenOutput(path);
     if (!ok) {
         // The part's packets would be lost without a word.
-        AddPart(path, 0, false);
+        output_.AddPart(path, 0, false);
         write_failed_.store(1);
     }
     if (ok && !settings_.original_format) {
@@ -556,7 +540,7 @@ bool RemoteExport::OpenPart() {
 
 bool RemoteExport::OpenOutput(const std::string& path) {
     if (writer_open_) return false;
-    if (sink_) sink_->ShowFileName(current_file_name_);
+    if (sink_) sink_->ShowFileName(output_.current_file_name());
     watermark_state_ = WatermarkWriter{};
     if (!IsAcceptedAudioKind(audio_kind_)) return false;
     const int mu_law = audio_kind_ == kKindG711 ? 1 : 0;
@@ -579,11 +563,8 @@ bool RemoteExport::OpenOutput(const std::string& path) {
 void RemoteExport::CloseOutput() {
     if (!writer_open_) return;
     bool whole = settings_.original_format ? avi_writer_.Close() : recompress_writer_.Close();
-    const std::string path = settings_.output_folder + "/" + current_file_name_;
-    // A cut file must not be vouched for by the trailer.
-    if (whole && watermark_.load()) whole = AppendWatermarkTrailer(path);
-    AddPart(path, part_frames_, whole);
-    if (!whole) write_failed_.store(1);
+    if (!output_.FinishPart(output_.current_path(), whole, watermark_.load() != 0, part_frames_))
+        write_failed_.store(1);
     writer_open_ = 0;
 }
 

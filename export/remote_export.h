@@ -19,6 +19,7 @@
 
 #include "export/avi_recompress_writer.h"
 #include "export/avi_writer.h"
+#include "export/export_output.h"
 #include "export/export_part_tracker.h"
 #include "export/exported_part.h"
 #include "export/thread_wake.h"
@@ -137,8 +138,8 @@ public:
     int stream_state() const { return stream_state_.load(); }
     size_t queued() const { return queue_.GetCount(); }
     // Valid between channel runs.
-    const std::string& base_name() const { return base_name_; }
-    int part_counter() const { return part_counter_; }
+    const std::string& base_name() const { return output_.base_name(); }
+    int part_counter() const { return output_.part_counter(); }
 
     // "CH%.2d_%d%.2d%.2d-%d%.2d%.2d": channel index + 1 and the local time now.
     static std::string MakeBaseName(int channel, const std::tm& now);
@@ -179,7 +180,6 @@ private:
 
     bool OpenOutput(const std::string& path);
     void CloseOutput();
-    void AddPart(const std::string& path, int64_t frames, bool whole);
     bool OutputWriteFailed() const;
 
     // False when flag fell to 0 during the wait.
@@ -192,9 +192,7 @@ private:
     std::atomic<int> watermark_{0};
 
     int channel_ = 0;
-    std::string base_name_;
-    int part_counter_ = 0;
-    std::string current_file_name_;
+    ExportOutput output_;
     std::string backup_request_;
     std::string stream_request_;
 
@@ -252,8 +250,6 @@ private:
     // Original frames: the last part closed and the next waits for a key frame.
     bool awaiting_key_ = false;
     int64_t part_frames_ = 0;
-    mutable std::mutex parts_mutex_;
-    std::vector<ExportedPart> parts_;
     ExportPartTracker tracker_;
     WatermarkWriter watermark_state_;
     int64_t accumulated_seconds_ = 0;
