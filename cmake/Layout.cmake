@@ -128,7 +128,8 @@ function(larkspur_tests)
     endif()
   endforeach()
   # What the ThreadSanitizer run builds: the threaded tests and the files they read beside them.
-  add_custom_target(threaded_tests DEPENDS ${threaded} watermark-check skin_pictures lang_files program_data_files)
+  add_custom_target(threaded_tests DEPENDS ${threaded} watermark-check avdata-backup avdata-export skin_pictures lang_files
+                    program_data_files)
 endfunction()
 
 function(larkspur_benchmarks)
