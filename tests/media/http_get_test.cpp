@@ -160,11 +160,15 @@ TEST_F(HttpGetTest, FetchNeverFillsTheLastByte) {
 // A recorder that trickles its reply or never ends it holds a fetch no longer than the
 // receive timeout from the sent request; what came by then is kept.
 TEST_F(HttpGetTest, AFetchEndsAtItsDeadlineWhateverTheReply) {
+    // The deadline is long against a loaded machine's reply time, and the trickle slow
+    // enough that the whole text could not come before it: what ends the fetch is then
+    // the deadline, which the part-text case shows without timing it.
+    constexpr int kDeadlineMs = 3000;
     struct Case {
         fake::Fault fault;
         bool whole;  // the whole text came before the deadline; else a part of it
     } cases[] = {{fake::Fault(fake::FaultKind::kEndless), true}, {fake::Fault(fake::FaultKind::kTrickle), false}};
-    cases[1].fault.millis = 150;
+    cases[1].fault.millis = kDeadlineMs / 4;
     for (const Case& c : cases) {
         TempFolder tmp;
         fake::FakeRecorder recorder;
@@ -174,14 +178,15 @@ TEST_F(HttpGetTest, AFetchEndsAtItsDeadlineWhateverTheReply) {
         std::string error;
         ASSERT_TRUE(recorder.Start(options, &error)) << error;
         HttpGet http;
-        http.SetReceiveTimeout(400);
+        http.SetReceiveTimeout(kDeadlineMs);
         ASSERT_EQ(http.Connect("127.0.0.1", "admin", "", 3000, 0, recorder.port()), 1);
         char buffer[512] = {};
         const auto t0 = Clock::now();
         EXPECT_EQ(http.Fetch("/config/login", buffer, sizeof buffer), 1);
+        // Never before the deadline (an endless reply is read until it), never long after.
         const int64_t took = MsSince(t0);
-        EXPECT_GE(took, 380);
-        EXPECT_LT(took, 1500);
+        EXPECT_GE(took, kDeadlineMs - 20);
+        EXPECT_LT(took, 10 * kDeadlineMs);
         const std::string got(buffer), full = "login=ok\n";
         if (c.whole) {
             EXPECT_EQ(got, full);
@@ -196,6 +201,10 @@ TEST_F(HttpGetTest, AFetchIsAbortedFromAnotherThread) {
     Start(fake::Fault(fake::FaultKind::kEndless));
     HttpGet http;
     ASSERT_EQ(Connect(http), 1);
+    // Left to its deadline the fetch would take a minute: an answer within a fraction of
+    // it can only be the abort's, however loaded the machine.
+    constexpr int kDeadlineMs = 60000;
+    http.SetReceiveTimeout(kDeadlineMs);
     Clock::time_point returned;
     std::thread fetcher([&] {
         char buffer[512] = {};
@@ -206,7 +215,7 @@ TEST_F(HttpGetTest, AFetchIsAbortedFromAnotherThread) {
     const auto asked = Clock::now();
     http.Abort();
     fetcher.join();
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - asked).count(), 100);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - asked).count(), kDeadlineMs / 6);
 }
 
 TEST_F(HttpGetTest, FetchWithoutBufferStillSendsTheRequest) {
@@ -271,14 +280,17 @@ TEST_F(HttpGetTest, ASilentServerTimesTheRequestOut) {
     socklen_t length = sizeof address;
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
 
+    // The connect timeout is far longer than the receive timeout, so an answer at the
+    // receive timeout shows it runs from the sent request, not after the connect timeout.
+    constexpr int kConnectMs = 60000, kReceiveMs = 1000;
     HttpGet http;
-    ASSERT_EQ(http.Connect("127.0.0.1", "admin", "", 1000, 0, ntohs(address.sin_port)), 1);
-    http.SetReceiveTimeout(300);
+    ASSERT_EQ(http.Connect("127.0.0.1", "admin", "", kConnectMs, 0, ntohs(address.sin_port)), 1);
+    http.SetReceiveTimeout(kReceiveMs);
     const auto t0 = Clock::now();
     EXPECT_EQ(http.SendRequest("/config/login"), 0);
     const int64_t took = MsSince(t0);
-    EXPECT_GE(took, 280);
-    EXPECT_LT(took, 900);  // the receive timeout runs from the sent request, not after the connect timeout
+    EXPECT_GE(took, kReceiveMs - 20);
+    EXPECT_LT(took, kConnectMs / 6);
     close(listener);
 }
 
@@ -298,9 +310,13 @@ TEST_F(HttpGetTest, AReadOnAStalledStreamReturnsEmptyAfterTheReceiveTimeout) {
 
 TEST_F(HttpGetTest, ABlockedReadIsAbortedFromAnotherThread) {
     Start({fake::FaultKind::kStallAfter, 0});
+    // Left alone the read would wait its minute-long receive timeout: an answer within a
+    // fraction of it can only be the abort's or close's, however loaded the machine.
+    constexpr int kReceiveMs = 60000;
     for (const bool close : {false, true}) {
         HttpGet control, stream;
         OpenStream(control, stream);
+        stream.SetReceiveTimeout(kReceiveMs);
         int result = -1;
         Clock::time_point returned;
         std::thread reader([&] {
@@ -318,7 +334,7 @@ TEST_F(HttpGetTest, ABlockedReadIsAbortedFromAnotherThread) {
         }
         reader.join();
         const int64_t latency = std::chrono::duration_cast<std::chrono::milliseconds>(returned - asked).count();
-        EXPECT_LT(latency, 150) << (close ? "Close" : "Abort");
+        EXPECT_LT(latency, kReceiveMs / 6) << (close ? "Close" : "Abort");
         EXPECT_EQ(result, 0);
         // An aborted connection stays unusable until it is connected again.
         EXPECT_EQ(stream.SendRequest("/config/login"), 0);
