@@ -57,15 +57,23 @@ void BM_OwnStretchDraw(benchmark::State& state) {
 void BM_SwscaleDraw(benchmark::State& state) {
     const Shape s = kShapes[state.range(0)];
     const int flags = static_cast<int>(state.range(1));
-    const auto picture = Picture();
+    const bool from32 = state.range(2) != 0;
+    auto picture = Picture();
     QImage target(s.out_width, s.out_height, QImage::Format_RGB32);
     QImage scaled(s.out_width, s.out_height, QImage::Format_RGB32);
     QPainter painter(&target);
-    SwsContext* ctx = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR24, s.out_width, s.out_height, AV_PIX_FMT_BGRA,
-                                     flags, nullptr, nullptr, nullptr);
+    const int bytes = from32 ? 4 : 3;
+    if (from32) {
+        // The picture as the paint engine's 32-bit pixels, made once.
+        const QImage source(picture.data(), kWidth, kHeight, kWidth * 3, QImage::Format_BGR888);
+        const QImage source32 = source.convertToFormat(QImage::Format_RGB32);
+        picture.assign(source32.constBits(), source32.constBits() + source32.sizeInBytes());
+    }
+    SwsContext* ctx = sws_getContext(kWidth, kHeight, from32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24, s.out_width,
+                                     s.out_height, AV_PIX_FMT_BGRA, flags, nullptr, nullptr, nullptr);
     // Bottom-up rows read top-down through a negative stride.
-    const uint8_t* src[1] = {picture.data() + static_cast<size_t>(kWidth) * 3 * (kHeight - 1)};
-    const int src_stride[1] = {-kWidth * 3};
+    const uint8_t* src[1] = {picture.data() + static_cast<size_t>(kWidth) * bytes * (kHeight - 1)};
+    const int src_stride[1] = {-kWidth * bytes};
     for (auto _ : state) {
         uint8_t* dst[1] = {scaled.bits()};
         const int dst_stride[1] = {static_cast<int>(scaled.bytesPerLine())};
@@ -96,13 +104,17 @@ void BM_PaintEngineSmooth(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_OwnStretchDraw)->Arg(0)->Arg(1);
+BENCHMARK(BM_OwnStretchDraw)->Arg(0)->Arg(1)->MeasureProcessCPUTime();
 BENCHMARK(BM_SwscaleDraw)
-    ->Args({0, SWS_FAST_BILINEAR})
-    ->Args({0, SWS_BILINEAR})
-    ->Args({1, SWS_FAST_BILINEAR})
-    ->Args({1, SWS_BILINEAR});
-BENCHMARK(BM_PaintEngineSmooth)->Args({0, 0})->Args({0, 1})->Args({1, 0})->Args({1, 1});
+    ->Args({0, SWS_FAST_BILINEAR, 0})
+    ->Args({0, SWS_BILINEAR, 0})
+    ->Args({0, SWS_POINT, 0})
+    ->Args({0, SWS_FAST_BILINEAR, 1})
+    ->Args({0, SWS_POINT, 1})
+    ->Args({1, SWS_FAST_BILINEAR, 0})
+    ->Args({1, SWS_BILINEAR, 0})
+    ->MeasureProcessCPUTime();
+BENCHMARK(BM_PaintEngineSmooth)->Args({0, 0})->Args({0, 1})->Args({1, 0})->Args({1, 1})->MeasureProcessCPUTime();
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
