@@ -51,15 +51,24 @@ private:
     };
     Columns columns_;
     void MakeColumns(const StretchMapping& mapping, int left, int right, int out_width);
+    // Where the processor has a byte multiply-add (SSSE3), columns are
+    // weighted in 128ths straight from a row of interleaved pixel pairs;
+    // otherwise in 256ths from a row widened to 16 bits a channel.
+    bool pairs_ = false;
+    // Each destination column is a source column shown as it is.
+    bool straight_ = false;
     // Per destination column: the first source column of its pair (relative to
-    // the clip; the second is the next one), and the pair's weights out of 256
-    // as four 16-bit copies of the first's and four of the second's.
+    // the clip; the second is the next one), and the pair's weights: out of 256
+    // as four 16-bit copies of the first's and four of the second's, or out of
+    // 128 as four byte pairs.
     std::vector<int32_t> first_;
     std::vector<uint16_t> weights_;
+    std::vector<uint8_t> pair_weights_;
     std::vector<uint8_t> blended_;  // one source row, blended between two
-    std::vector<uint32_t> line32_;  // the same as 32-bit pixels
-    // The same with 16 bits a channel, and the last pixel once more, so a
-    // pixel and the next are always one 16-byte read.
+    std::vector<uint8_t> pair_line_;  // the same as interleaved pairs
+    std::vector<uint32_t> line32_;  // or as 32-bit pixels
+    // and with 16 bits a channel, and the last pixel once more, so a pixel
+    // and the next are always one 16-byte read.
     std::vector<uint16_t> line16_;
 };
 
