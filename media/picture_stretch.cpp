@@ -288,6 +288,14 @@ bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping
         int32_t y0;
         uint32_t wy;
         Sample(m.y + (first_row + j + 0.5) * m.step_y - 0.5, top, bottom, &y0, &wy);
+        // The picture was last written on the decoding thread's processor, so
+        // its rows come from afar: ask for the ones after this pair early.
+        // (Stored bottom-up, they run backwards, where the processor's own
+        // look-ahead finds them late.)
+        if (y0 != made_row && y0 + 3 < bottom) {
+            const uint8_t* ahead = stored_row(y0 + 3);
+            for (size_t b = 0; b < static_cast<size_t>(columns) * 3; b += 64) __builtin_prefetch(ahead + b);
+        }
         uint32_t* out_row = out + static_cast<size_t>(j) * out_stride;
         // A source row shown at its own size is only turned into 32-bit pixels.
         if (straight_ && wy == 0) {
