@@ -217,7 +217,7 @@ void Sample(double at, int low, int high, int32_t* first, uint32_t* weight, uint
                                : 0;
 }
 
-bool UsePairs() {
+bool HasPairKernel() {
 #if defined(LARKSPUR_HAVE_SSSE3_PATH)
     return HasSsse3();
 #else
@@ -228,7 +228,7 @@ bool UsePairs() {
 }  // namespace
 
 void PictureStretcher::MakeColumns(const StretchMapping& m, int left, int right, int out_width) {
-    pairs_ = UsePairs();
+    pairs_ = kernel_ == Kernel::kBest && HasPairKernel();
     first_.resize(static_cast<size_t>(out_width));
     weights_.resize(pairs_ ? 0 : static_cast<size_t>(out_width) * 8);
     pair_weights_.resize(pairs_ ? static_cast<size_t>(out_width) * 8 : 0);

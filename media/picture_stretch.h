@@ -32,6 +32,11 @@ struct StretchMapping {
 
 class PictureStretcher {
 public:
+    // The byte multiply-add kernel where the processor has it, or the widened
+    // one everywhere (also what a processor without it runs).
+    enum class Kernel { kBest, kWidened };
+    explicit PictureStretcher(Kernel kernel = Kernel::kBest) : kernel_(kernel) {}
+
     // Fills out_width x out_height pixels, out_stride pixels apart from row to
     // row: destination rows first_row onwards, so a large destination can be
     // made a strip at a time. False (nothing written) for an empty or
@@ -54,6 +59,7 @@ private:
     // Where the processor has a byte multiply-add (SSSE3), columns are
     // weighted in 128ths straight from a row of interleaved pixel pairs;
     // otherwise in 256ths from a row widened to 16 bits a channel.
+    Kernel kernel_;
     bool pairs_ = false;
     // Each destination column is a source column shown as it is.
     bool straight_ = false;
