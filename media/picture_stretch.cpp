@@ -150,15 +150,20 @@ void StretchPairRow(const uint8_t* pairs, const int32_t* first, const uint8_t* w
     }
 }
 
+// Streamed, the rows go out past the cache (a window's pixels are megabytes,
+// read next by whatever shows them), which saves reading each line in before
+// it is overwritten; that takes 16-byte aligned stores. A strip that is read
+// again at once is better kept.
+template <bool kStreamed>
 __attribute__((target("ssse3"))) void StretchPairRowSsse3(const uint8_t* pairs, const int32_t* first,
                                                           const uint8_t* weights, uint32_t* out, int count) {
     const __m128i bias = _mm_set1_epi16(kPairBias);
-    // The rows go out past the cache (a window's pixels are megabytes, read
-    // next by whatever shows them), which saves reading each line in before
-    // it is overwritten; that takes 16-byte aligned stores.
-    int i = std::min(count, static_cast<int>((16 - reinterpret_cast<uintptr_t>(out) % 16) % 16 / 4));
-    if (reinterpret_cast<uintptr_t>(out) % 4 != 0) i = count;
-    StretchPairRow(pairs, first, weights, out, i);
+    int i = 0;
+    if (kStreamed) {
+        i = std::min(count, static_cast<int>((16 - reinterpret_cast<uintptr_t>(out) % 16) % 16 / 4));
+        if (reinterpret_cast<uintptr_t>(out) % 4 != 0) i = count;
+        StretchPairRow(pairs, first, weights, out, i);
+    }
     for (; i + 4 <= count; i += 4) {
         const __m128i p01 = _mm_castps_si128(
             _mm_loadh_pi(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pairs + 8 * first[i]))),
@@ -170,7 +175,11 @@ __attribute__((target("ssse3"))) void StretchPairRowSsse3(const uint8_t* pairs, 
         const __m128i w23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8 * i + 16));
         const __m128i s01 = _mm_srli_epi16(_mm_add_epi16(_mm_maddubs_epi16(w01, p01), bias), 7);
         const __m128i s23 = _mm_srli_epi16(_mm_add_epi16(_mm_maddubs_epi16(w23, p23), bias), 7);
-        _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(s01, s23));
+        if (kStreamed) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(s01, s23));
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(s01, s23));
+        }
     }
     StretchPairRow(pairs, first + i, weights + 8 * i, out + i, count - i);
 }
@@ -257,7 +266,7 @@ void PictureStretcher::MakeColumns(const StretchMapping& m, int left, int right,
 }
 
 bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping& m, uint32_t* out,
-                               size_t out_stride, int out_width, int out_height, int first_row) {
+                               size_t out_stride, int out_width, int out_height, int first_row, bool streamed) {
     if (!source.bottom_up || !out || out_width <= 0 || out_height <= 0 || first_row < 0 || !(m.step_x > 0) ||
         !(m.step_y > 0))
         return false;
@@ -328,7 +337,12 @@ bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping
         }
 #if defined(LARKSPUR_HAVE_SSSE3_PATH)
         if (pairs_) {
-            StretchPairRowSsse3(pair_line_.data(), first_.data(), pair_weights_.data(), out_row, out_width);
+            if (streamed) {
+                StretchPairRowSsse3<true>(pair_line_.data(), first_.data(), pair_weights_.data(), out_row, out_width);
+            } else {
+                StretchPairRowSsse3<false>(pair_line_.data(), first_.data(), pair_weights_.data(), out_row,
+                                           out_width);
+            }
             continue;
         }
 #endif
@@ -336,7 +350,7 @@ bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping
     }
 #if defined(LARKSPUR_HAVE_SSSE3_PATH)
     // Streamed stores are seen by other processors only after a fence.
-    if (pairs_) _mm_sfence();
+    if (pairs_ && streamed) _mm_sfence();
 #endif
     return true;
 }

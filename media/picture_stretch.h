@@ -41,8 +41,10 @@ public:
     // row: destination rows first_row onwards, so a large destination can be
     // made a strip at a time. False (nothing written) for an empty or
     // out-of-picture clip, a non-positive step or an empty destination.
+    // streamed: the destination is large and not read again soon, so its
+    // pixels may bypass the cache.
     bool Stretch(const StretchSource& source, const StretchMapping& mapping, uint32_t* out, size_t out_stride,
-                 int out_width, int out_height, int first_row = 0);
+                 int out_width, int out_height, int first_row = 0, bool streamed = false);
 
 private:
     // What the column tables below were made for.

@@ -115,7 +115,7 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
     size_t device_stride = 0;
     if (plain) {
         if (uint32_t* pixels = DeviceTarget(painter, QRect(left, top, out_width, out_height), dpr, &device_stride))
-            return stretcher_.Stretch(stretch_source, m, pixels, device_stride, out_width, out_height) ? 1 : 0;
+            return stretcher_.Stretch(stretch_source, m, pixels, device_stride, out_width, out_height, 0, true) ? 1 : 0;
     }
     constexpr int kStripPixels = 64 * 1024;
     const int strip_rows = plain ? std::clamp(kStripPixels / out_width, 1, out_height) : out_height;

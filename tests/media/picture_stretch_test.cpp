@@ -91,30 +91,36 @@ TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
         {"ten one to one", Whole(ten, 10, 6), 10, 6, &ten},
     };
     for (const auto kernel : {PictureStretcher::Kernel::kBest, PictureStretcher::Kernel::kWidened}) {
-    SCOPED_TRACE(kernel == PictureStretcher::Kernel::kBest ? "best kernel" : "widened kernel");
-    // One stretcher for all: what it keeps from one mapping must not leak into the next.
-    PictureStretcher stretcher(kernel);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        const Picture& source = c.source ? *c.source : picture;
-        // A wider stride than the row: pixels past the row stay as they were.
-        const int stride = c.out_width + 3;
-        std::vector<uint32_t> out(static_cast<size_t>(stride) * c.out_height, 0x12345678u);
-        ASSERT_TRUE(stretcher.Stretch(source.source(), c.mapping, out.data(), stride, c.out_width, c.out_height));
-        for (int j = 0; j < c.out_height; ++j) {
-            for (int i = 0; i < c.out_width; ++i) {
-                const uint32_t pixel = out[static_cast<size_t>(j) * stride + i];
-                ASSERT_EQ(0xFFu, pixel >> 24) << i << "," << j;
-                for (int ch = 0; ch < 3; ++ch) {
-                    const double expected = Reference(source, c.mapping, i, j, ch);
-                    // Weights in 256ths, truncated in both directions.
-                    ASSERT_NEAR(expected, static_cast<int>(pixel >> (8 * ch) & 0xFF), 2.5)
-                        << i << "," << j << " channel " << ch;
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(kernel == PictureStretcher::Kernel::kBest ? "best kernel" : "widened kernel");
+            SCOPED_TRACE(streamed ? "streamed" : "cached");
+            // One stretcher for all: what it keeps from one mapping must not leak into the next.
+            PictureStretcher stretcher(kernel);
+            for (const Case& c : cases) {
+                SCOPED_TRACE(c.what);
+                const Picture& source = c.source ? *c.source : picture;
+                // A wider stride than the row: pixels past the row stay as they were.
+                const int stride = c.out_width + 3;
+                std::vector<uint32_t> out(static_cast<size_t>(stride) * c.out_height, 0x12345678u);
+                ASSERT_TRUE(stretcher.Stretch(source.source(), c.mapping, out.data(), stride, c.out_width,
+                                              c.out_height, 0, streamed));
+                for (int j = 0; j < c.out_height; ++j) {
+                    for (int i = 0; i < c.out_width; ++i) {
+                        const uint32_t pixel = out[static_cast<size_t>(j) * stride + i];
+                        ASSERT_EQ(0xFFu, pixel >> 24) << i << "," << j;
+                        for (int ch = 0; ch < 3; ++ch) {
+                            const double expected = Reference(source, c.mapping, i, j, ch);
+                            // Rows weighted in 256ths and truncated, columns in 256ths and
+                            // truncated or in 128ths and rounded.
+                            ASSERT_NEAR(expected, static_cast<int>(pixel >> (8 * ch) & 0xFF), 2.5)
+                                << i << "," << j << " channel " << ch;
+                        }
+                    }
+                    for (int i = c.out_width; i < stride; ++i)
+                        ASSERT_EQ(0x12345678u, out[static_cast<size_t>(j) * stride + i]);
                 }
             }
-            for (int i = c.out_width; i < stride; ++i) ASSERT_EQ(0x12345678u, out[static_cast<size_t>(j) * stride + i]);
         }
-    }
     }
 }
 
