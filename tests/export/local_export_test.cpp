@@ -25,6 +25,7 @@ extern "C" {
 #include "export/export_osd.h"
 #include "export/local_export.h"
 #include "media/disk_format.h"
+#include "media/g726_audio.h"
 #include "tests/export/avi_test_support.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
