@@ -5,7 +5,9 @@
 // key picture), names the parts from the channel's base name (then _1, _2,
 // ...), gives each closed part the watermark trailer when asked, and lists
 // every part it opened or tried to open. What the two exports do differently
-// is said by ExportOutputOptions.
+// is said by ExportOutputOptions. One writer thread feeds it at a time; the
+// owner's thread begins and ends channels around it. parts() and
+// SetWatermark may be called from any thread.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
