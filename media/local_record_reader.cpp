@@ -77,9 +77,12 @@ void PlaybackEngine::StartLocalPlayback() {
     WakeReader();
     if (reader_.joinable()) reader_.join();
     // The old reader reads the range through SliderScale until it has ended.
-    range_start = record_source.start_second;
-    range_end = record_source.end_second;
-    range_length = range_end - range_start;
+    {
+        std::lock_guard<std::mutex> guard(status_lock_);
+        range_start = record_source.start_second;
+        range_end = record_source.end_second;
+        range_length = range_end - range_start;
+    }
     running = 1;
     play_state = kPlaying;
     // Before the reader starts, so a jump asked for right after the start is kept.
@@ -99,11 +102,7 @@ void PlaybackEngine::StartLocalPlayback() {
         }
     }
     // The reader opens the device with its first sound, so the old one goes first.
-    if (device_open) {
-        audio_player.Close();
-        device_open = 0;
-        CloseAudioDecoder();
-    }
+    sound_.CloseDevice();
     const int serial = ++playback_serial_;
     reader_done_ = false;
     reader_share_calls_.Reset();
@@ -117,7 +116,10 @@ void PlaybackEngine::StartLocalPlayback() {
         reader_cv_.notify_all();
     });
     const int length = record_source.end_second - record_source.start_second;
-    slider_max = length > 10000 ? length / 10 : length;
+    {
+        std::lock_guard<std::mutex> guard(status_lock_);
+        slider_max = length > 10000 ? length / 10 : length;
+    }
     window_->SetTimeSlider(slider_max, slider_max / 5, 0);
     window_->SetTransportButtons(kPlaying);
 }
@@ -210,7 +212,7 @@ void PlaybackEngine::LocalRecordReader(int serial) {
     int current = src.start_second;
     bool channel_on[4];
     for (int c = 0; c < 4; ++c) channel_on[c] = (src.channel_mask >> c & 1) != 0;
-    last_audio_format = {-1, -1, -1, -1};
+    sound_.ForgetFormat();
     int step_counter = 0;
     int32_t last_stamp[4] = {0, 0, 0, 0};
     Clock::time_point second_mark = Clock::now();

@@ -88,12 +88,8 @@ void PlaybackEngine::StopPlayback() {
     play_state = kStopped;
     panel_->SetStatusText("STOP");
     panel_->SetSpeed(1);
-    if (device_open) {
-        audio_player.Close();
-        device_open = 0;
-        CloseAudioDecoder();
-    }
-    audio_queue.Clear();
+    sound_.CloseDevice();
+    sound_.ClearQueue();
     slider_position = 0;
     window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
     panel_->SetCueMarks(-1, -1);
@@ -196,15 +192,7 @@ void PlaybackEngine::OnHScroll(int position) {
 }
 
 void PlaybackEngine::OnMute() {
-    if (sound_on) {
-        kept_volume = audio_player.GetVolume();
-        audio_player.SetVolume(0);
-        sound_on = 0;
-    } else {
-        if (kept_volume > 0) audio_player.SetVolume(kept_volume);
-        kept_volume = -1;
-        sound_on = 1;
-    }
+    sound_.ToggleMute();
 }
 
 void PlaybackEngine::HandleMessage(uint32_t message, intptr_t wparam, intptr_t) {

@@ -183,6 +183,7 @@ int PlaybackEngine::FinishRemoteOpen(intptr_t generation) {
 int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
     if (open.polled) {
         StoreRemoteStatus(open.status);
+        std::lock_guard<std::mutex> guard(status_lock_);
         range_start = open.start;
         range_end = open.end;
         range_length = open.end - open.start;
@@ -209,7 +210,10 @@ int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
             window_->ShowSingleView();
         }
         StartStatusTimer();
-        if (!open.stream_request.empty()) stream_request = open.stream_request;
+        if (!open.stream_request.empty()) {
+            std::lock_guard<std::mutex> guard(status_lock_);
+            stream_request = open.stream_request;
+        }
         if (open.stage == RemoteOpen::kSendFailed) {
             platform::ShowMessageBox("Failed to send http request to NVR", "Error", platform::kMbIconError);
         } else if (open.stage == RemoteOpen::kStreaming) {
@@ -238,11 +242,7 @@ int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
 }
 
 void PlaybackEngine::StartRemoteStream(int start_second) {
-    if (device_open) {
-        audio_player.Close();
-        device_open = 0;
-        CloseAudioDecoder();
-    }
+    sound_.CloseDevice();
     for (int i = 0; i < 4; ++i) {
         CDecodeProcess& worker = decode[static_cast<size_t>(i)];
         // A worker still running from the last playback keeps its channel and viewer.
@@ -256,8 +256,11 @@ void PlaybackEngine::StartRemoteStream(int start_second) {
     }
     running = 1;
     if (!receiver_.joinable()) StartReceiverThread();
-    range_length = range_end - range_start;
-    slider_max = range_length > 10000 ? range_length / 10 : range_length;
+    {
+        std::lock_guard<std::mutex> guard(status_lock_);
+        range_length = range_end - range_start;
+        slider_max = range_length > 10000 ? range_length / 10 : range_length;
+    }
     window_->SetTimeSlider(slider_max, slider_max / 5, 0);
     panel_->SetSpeed(1);
     panel_->SetStatusText("PLAY");
@@ -284,7 +287,10 @@ void PlaybackEngine::RestartRemoteStream() {
     }
     StopReceiver();
     ConnectStream();
-    stream_request = recorder_api::StreamPath(session_id, recorder_api::ChannelFlags(shown), layout > 1 ? 1 : 0);
+    {
+        std::lock_guard<std::mutex> guard(status_lock_);
+        stream_request = recorder_api::StreamPath(session_id, recorder_api::ChannelFlags(shown), layout > 1 ? 1 : 0);
+    }
     running = 1;
     // The recorder gets its half second between the old stream and the new one on the
     // receiver, which a stop cuts short; the window thread goes on at once.
@@ -464,6 +470,7 @@ void PlaybackEngine::ApplyRemoteStatus(int result, const RemoteStatus& status) {
 }
 
 void PlaybackEngine::StoreRemoteStatus(const RemoteStatus& status) {
+    std::lock_guard<std::mutex> guard(status_lock_);
     remote_time = status.time;
     remote_playop = status.playop;
     remote_speed_code = status.speed_code;
@@ -576,4 +583,8 @@ void PlaybackEngine::SendTimeSlider() {
     remote_current = target;
     SendControl(recorder_api::TimeSliderPath(session_id, target - range_start));
     SendControl(recorder_api::PlayPath(session_id));
+}
+
+int PlaybackEngine::ConnectRecorder() {
+    return recorder_api::Connect(control_connection, server, kStreamConnectTimeoutMs);
 }
