@@ -4,7 +4,10 @@
 
 PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::array<ViewerSink*, 4> viewers,
                                const RemoteStreamTiming& timing)
-    : window_(window), panel_(panel), viewers_(viewers) {
+    : window_(window),
+      panel_(panel),
+      viewers_(viewers),
+      reader_({&clock_, &decode, viewers, panel, window, &sound_}) {
     SetTiming(timing);
     // Pictures (1.2 MB at 704x576) are freed and made anew by every playback. Left to
     // itself the allocator raises its mapping threshold after the first such free and
@@ -17,10 +20,8 @@ PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::
 PlaybackEngine::~PlaybackEngine() {
     // An owner that never stopped playback still gets its threads joined here.
     CancelRemoteOpen();
-    running = 0;
-    reader_share_calls_.Abort();
-    WakeReader();
-    if (reader_.joinable()) reader_.join();
+    clock_.running = 0;
+    reader_.Join();
     StopReceiver();
     JoinStatusPoll();
     JoinControlRequests();
@@ -31,9 +32,9 @@ PlaybackEngine::~PlaybackEngine() {
 PlaybackEngine::Snapshot PlaybackEngine::Status() const {
     std::lock_guard<std::mutex> guard(status_lock_);
     Snapshot s;
-    s.play_state = play_state;
+    s.play_state = clock_.play_state;
     s.source_mode = source_mode;
-    s.slider_position = slider_position;
+    s.slider_position = clock_.slider_position;
     s.slider_max = slider_max;
     s.range_start = range_start;
     s.range_end = range_end;
@@ -111,3 +112,44 @@ void PlaybackEngine::KillStatusTimer() {
 void PlaybackEngine::SetVolume(int volume) { sound_.SetVolume(volume); }
 
 int PlaybackEngine::Volume() const { return sound_.Volume(); }
+
+void PlaybackEngine::StartLocalPlayback() {
+    if (!IsPlayRange(record_source.start_second, record_source.end_second)) return;
+    clock_.running = 0;
+    reader_.Join();
+    // The old reader reads the range through SliderScale until it has ended.
+    {
+        std::lock_guard<std::mutex> guard(status_lock_);
+        range_start = record_source.start_second;
+        range_end = record_source.end_second;
+        range_length = range_end - range_start;
+    }
+    clock_.running = 1;
+    clock_.play_state = kPlaying;
+    // Before the reader starts, so a jump asked for right after the start is kept.
+    clock_.step = 1;
+    panel_->SetStatusText("PLAY");
+    panel_->SetSpeed(1);
+    for (int i = 0; i < 4; ++i) {
+        CDecodeProcess& worker = decode[static_cast<size_t>(i)];
+        worker.SetSpeed(1);
+        // A worker still running from the last playback keeps its channel and viewer.
+        if (worker.IsRunning()) continue;
+        worker.channel = i;
+        worker.viewer = viewers_[static_cast<size_t>(i)];
+        if ((record_source.channel_mask >> i & 1) && worker.viewer) {
+            worker.has_picture = 0;
+            worker.Start();
+        }
+    }
+    // The reader opens the device with its first sound, so the old one goes first.
+    sound_.CloseDevice();
+    reader_.Start(record_source, SliderScale());
+    const int length = record_source.end_second - record_source.start_second;
+    {
+        std::lock_guard<std::mutex> guard(status_lock_);
+        slider_max = length > 10000 ? length / 10 : length;
+    }
+    window_->SetTimeSlider(slider_max, slider_max / 5, 0);
+    window_->SetTransportButtons(kPlaying);
+}

@@ -2,8 +2,10 @@
 // The playback engine of the main dialog. The window gives it commands (open, play,
 // pause, speed, step, jump, stop) and learns of it by posted messages and a status
 // snapshot; the state the reader, the receiver, the decode workers and the transport
-// share stays inside. The dialog owns one and forwards its handlers; tests drive it
-// with recording sinks instead of windows.
+// share stays inside. Its parts: the local source (LocalRecordReader), the recorder
+// source (remote_playback.cpp), transport and clock (PlaybackClock, playback_transport.cpp)
+// and the sound (PlaybackSound). The dialog owns one and forwards its handlers; tests
+// drive it with recording sinks instead of windows.
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -22,11 +24,12 @@
 #include "media/decode_process.h"
 #include "media/media_records.h"
 #include "media/performance_timer.h"
+#include "media/local_record_reader.h"
+#include "media/playback_channels.h"
+#include "media/playback_clock.h"
 #include "media/playback_sinks.h"
 #include "media/playback_sound.h"
 #include "platform/network_share.h"
-
-class MinuteFile;
 
 // Paces of the recorder's connections; the program keeps these, tests shorten them.
 struct RemoteStreamTiming {
@@ -49,9 +52,9 @@ struct RecorderRange {
 
 class PlaybackEngine {
 public:
-    static constexpr int kPlaying = 0;
-    static constexpr int kPaused = 1;
-    static constexpr int kStopped = 2;
+    static constexpr int kPlaying = PlaybackClock::kPlaying;
+    static constexpr int kPaused = PlaybackClock::kPaused;
+    static constexpr int kStopped = PlaybackClock::kStopped;
 
     PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::array<ViewerSink*, 4> viewers,
                    const RemoteStreamTiming& timing = {});
@@ -118,7 +121,7 @@ public:
 
     // Local source (modes 0 and 2): plays the source last set.
     void StartLocalPlayback();
-    bool ReaderRunning() const { return reader_.joinable() && !reader_done_; }
+    bool ReaderRunning() const { return reader_.Running(); }
 
     // Recorder source (mode 1). Opening talks to the recorder on a worker, so the window
     // thread never waits on it: the worker posts WM_REMOTE_OPENED and HandleMessage applies
@@ -174,8 +177,6 @@ public:
     void HandleMessage(uint32_t message, intptr_t wparam, intptr_t lparam);
 
 private:
-    // The reader thread of the playback numbered serial.
-    void LocalRecordReader(int serial);
     int CheckRemoteSession();
     // Applies the open numbered generation once its worker has ended; a completion of an open
     // cancelled or replaced since is ignored. 1 when the playback started.
@@ -195,8 +196,8 @@ private:
     void SyncSlider();
     void SendTimeSlider();
     // Called after changing any flag or the speed the local reader waits on,
-    // so its waits re-check at once.
-    void WakeReader();
+    // so its waits (and the receiver's) re-check at once.
+    void WakeReader() { clock_.Wake(); }
     // Slider units are 10 s when the range exceeds 10,000 s.
     int SliderScale() const;
 
@@ -204,15 +205,9 @@ private:
     // them through Status() and changes them through the commands above.
     RecordSource record_source;
     int source_mode = 0;
-    // Transport and clock: the play state and the flags the local reader waits on.
-    std::atomic<int> running{0};
-    std::atomic<int> play_state{kStopped};
-    std::atomic<int> position_valid{1};
-    std::atomic<int> slider_busy{0};
-    std::atomic<int> reposition_request{0};
-    std::atomic<int> step{1};
-    std::atomic<int> slider_position{0};
-    std::array<CDecodeProcess, 4> decode;
+    // Transport and clock, shared with the local reader and the receiver.
+    PlaybackClock clock_;
+    DecodeWorkers decode;
 
     // Play range (seconds of the day) and the selection it came from.
     int range_start = 0;
@@ -238,22 +233,12 @@ private:
     bool status_timer_running = false;
     int slider_max = 0;
 
-    // With show_from_second, the workers show the local reader's pictures from that second on.
-    void FlushAll(int show_from_second = -1);
-    // Queues, for each channel whose picture at target is not a key one, the pictures from the
-    // latest key picture before it; the workers decode them without showing them.
-    void QueuePreroll(const RecordSource& src, int target, const MinuteFile& target_file);
-    void ClearViewersShowingPicture();
-    int SelectedChannel() const;
-    void ShowPlayStatus();
-    // The data folder vanished under the reader: stop from the window thread.
-    void StopFromReader(int serial);
-    using Clock = std::chrono::steady_clock;
-    // Blocks until the deadline or until done() holds; WakeReader re-checks it.
-    void ReaderWait(Clock::time_point deadline, const std::function<bool()>& done);
-    bool ReaderMayWait() const;
-    // The speed as the workers pace by it; re-times pictures waiting for their turn.
-    void SetWorkersSpeed(int speed);
+    void FlushAll(int show_from_second = -1) { playback_channels::FlushWorkers(decode, show_from_second); }
+    int SelectedChannel() const { return playback_channels::SelectedChannel(viewers_); }
+    void ShowPlayStatus() { clock_.ShowPlaying(panel_); }
+    using Clock = PlaybackClock::Clock;
+    void ReaderWait(Clock::time_point deadline, const std::function<bool()>& done) { clock_.WaitUntil(deadline, done); }
+    void SetWorkersSpeed(int speed) { playback_channels::SetWorkersSpeed(decode, speed); }
     // After a local speed change.
     void ApplySpeed();
 
@@ -323,12 +308,6 @@ private:
     std::atomic<bool> receiver_done_{true};
     std::mutex receiver_lock_;
     std::condition_variable receiver_cv_;
-    std::thread reader_;
-    // Lets a stop end the reader's wait on a share at once.
-    platform::ShareCallAbort reader_share_calls_;
-    std::atomic<bool> reader_done_{true};
-    std::mutex reader_lock_;
-    std::condition_variable reader_cv_;
-    // Counts local playbacks; a stop request of an earlier one is ignored.
-    std::atomic<int> playback_serial_{0};
+    // Last: it feeds the workers, the viewers and the sound above.
+    LocalRecordReader reader_;
 };

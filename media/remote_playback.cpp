@@ -55,7 +55,7 @@ bool PlaybackEngine::ConnectStream() {
 }
 
 void PlaybackEngine::StopReceiver() {
-    running = 0;
+    clock_.running = 0;
     // Ends the receiver's pacing waits.
     WakeReader();
     if (receiver_.joinable()) {
@@ -232,7 +232,7 @@ int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
                 platform::ShowMessageBox(TranslateText("MSG_FAILED_CONNECT", "Connection failed!"), "Error",
                                          platform::kMbIconError);
             StopStatusTimer();
-            play_state = kStopped;
+            clock_.play_state = kStopped;
             panel_->SetStatusText("STOP");
             panel_->SetSpeed(1);
             window_->SetTransportButtons(kStopped);
@@ -254,7 +254,7 @@ void PlaybackEngine::StartRemoteStream(int start_second) {
             worker.Start();
         }
     }
-    running = 1;
+    clock_.running = 1;
     if (!receiver_.joinable()) StartReceiverThread();
     {
         std::lock_guard<std::mutex> guard(status_lock_);
@@ -270,7 +270,7 @@ void PlaybackEngine::StartRemoteStream(int start_second) {
 }
 
 void PlaybackEngine::RestartRemoteStream() {
-    if (running == 0) return;
+    if (clock_.running == 0) return;
     const int layout = window_->GridLayout();
     const int selected_view = SelectedChannel();
     if (source_mode != 1) {
@@ -291,7 +291,7 @@ void PlaybackEngine::RestartRemoteStream() {
         std::lock_guard<std::mutex> guard(status_lock_);
         stream_request = recorder_api::StreamPath(session_id, recorder_api::ChannelFlags(shown), layout > 1 ? 1 : 0);
     }
-    running = 1;
+    clock_.running = 1;
     // The recorder gets its half second between the old stream and the new one on the
     // receiver, which a stop cuts short; the window thread goes on at once.
     StartReceiverThread(stream_timing.layout_rest_ms);
@@ -310,8 +310,8 @@ void PlaybackEngine::StartReceiverThread(int rest_ms) {
 }
 
 bool PlaybackEngine::ReceiverSleep(int32_t ms) {
-    ReaderWait(Clock::now() + std::chrono::milliseconds(ms), [this] { return running == 0; });
-    return running != 0;
+    ReaderWait(Clock::now() + std::chrono::milliseconds(ms), [this] { return clock_.running == 0; });
+    return clock_.running != 0;
 }
 
 void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
@@ -329,7 +329,7 @@ void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
     // recorder sends nothing yet takes every re-send, so only re-sends it did not take
     // count; once five have failed, every further attempt reports the stream lost.
     auto recover = [&] {
-        while (running) {
+        while (clock_.running) {
             if (resends >= timing.lost_after_resends) window_->PostMessage(WM_STREAM_LOST, 0, 0);
             if (stream_connection.SendRequest(stream_request) && stream_connection.QueryStatusCode() == 200) {
                 resends = 0;
@@ -342,7 +342,7 @@ void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
         silence.Progress();
     };
     // Packets are parsed as fast as they come; the wait is the read's.
-    while (running) {
+    while (clock_.running) {
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
             silence.Progress();
@@ -394,7 +394,7 @@ void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
         size_t got = 0;
         const auto read_start = StreamSilence::Clock::now();
         if (!stream_connection.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
-            if (!running) break;
+            if (!clock_.running) break;
             // A reply the recorder broke off (its status said 200) is asked for again at the
             // pace of an ended one, or a recorder that always hangs up would get a storm.
             ReceiverSleep(silence.RestOfEmptyRead(read_start));
@@ -453,7 +453,7 @@ void PlaybackEngine::ApplyRemoteStatus(int result, const RemoteStatus& status) {
     // The recorder answered: an odd time is skipped, the next poll may bring a good one.
     if (result == kStatusSkipped) return;
     StoreRemoteStatus(status);
-    if (remote_playop != 1 || play_state == kStopped) return;
+    if (remote_playop != 1 || clock_.play_state == kStopped) return;
     const int hour = remote_time[3], minute = remote_time[4], second = remote_time[5];
     remote_current = hour * 3600 + minute * 60 + second;
     panel_->SetStatusText("PLAY");
@@ -464,7 +464,7 @@ void PlaybackEngine::ApplyRemoteStatus(int result, const RemoteStatus& status) {
     }
     if (hour || minute || second) {
         panel_->SetTimeText(Format("%.2d:%.2d:%.2d", hour, minute, second));
-        if (!slider_busy) SyncSlider();
+        if (!clock_.slider_busy) SyncSlider();
         if (remote_current >= range_end) OnStop();
     }
 }
@@ -569,7 +569,7 @@ void PlaybackEngine::JoinControlRequests() {
 void PlaybackEngine::SyncSlider() {
     const int elapsed = std::max(0, remote_current - range_start);
     const int position = range_length <= 0 || elapsed <= 0 ? 0 : static_cast<int>(static_cast<int64_t>(elapsed) * slider_max / range_length);
-    slider_position = position;
+    clock_.slider_position = position;
     if (position >= slider_max) {
         OnStop();
     } else {
@@ -578,7 +578,7 @@ void PlaybackEngine::SyncSlider() {
 }
 
 void PlaybackEngine::SendTimeSlider() {
-    const int target = range_start + slider_position * SliderScale();
+    const int target = range_start + clock_.slider_position * SliderScale();
     if (target - range_start <= 0) return;
     remote_current = target;
     SendControl(recorder_api::TimeSliderPath(session_id, target - range_start));

@@ -163,6 +163,37 @@ TEST_F(WaveOutPlayerTest, DispatchAudioWithDamagedParametersPlaysNothing) {
     sound.FinishClosing();
 }
 
+// Muted, a sound opens no device; sound on again gives back the volume it had and plays.
+TEST_F(WaveOutPlayerTest, MuteKeepsTheVolumeAndOpensNothing) {
+    const auto pcm = [] {
+        auto record = std::make_unique<AudioRecord>();
+        record->kind = AudioRecord::kPcm;
+        record->sample_rate = 8000;
+        record->bits = 16;
+        record->channels = 1;
+        record->payload.assign(320, 0);
+        return record;
+    };
+    PlaybackSound sound;
+    sound.SetVolume(60);
+    sound.ToggleMute();
+    EXPECT_FALSE(sound.SoundOn());
+    EXPECT_EQ(sound.Volume(), 0);
+    sound.Dispatch(pcm());
+    EXPECT_FALSE(sound.DeviceOpen());
+    EXPECT_FALSE(sound.player().IsOpen());
+    sound.ToggleMute();
+    EXPECT_TRUE(sound.SoundOn());
+    EXPECT_EQ(sound.Volume(), 60);
+    sound.Dispatch(pcm());
+    EXPECT_TRUE(sound.DeviceOpen());
+    EXPECT_TRUE(sound.player().IsOpen());
+    sound.CloseDevice();
+    sound.FinishClosing();
+    EXPECT_FALSE(sound.DeviceOpen());
+    EXPECT_FALSE(sound.player().IsOpen());
+}
+
 TEST(MuLawToPcm16, Table) {
     const struct {
         uint8_t in;
