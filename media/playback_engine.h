@@ -17,19 +17,16 @@
 #include <thread>
 
 #include "media/data_folder.h"
-#include "media/data_queue.h"
 #include "media/http_get.h"
 #include "media/server_connection_record.h"
 #include "media/status_reply.h"
 #include "media/decode_process.h"
 #include "media/media_records.h"
-#include "media/performance_timer.h"
 #include "media/local_record_reader.h"
 #include "media/playback_channels.h"
 #include "media/playback_clock.h"
 #include "media/playback_sinks.h"
 #include "media/playback_sound.h"
-#include "platform/network_share.h"
 
 // Paces of the recorder's connections; the program keeps these, tests shorten them.
 struct RemoteStreamTiming {
