@@ -78,7 +78,9 @@ TEST_F(LocalPlaybackTest, PlaysTheRangeAndStopsAtItsEnd) {
     EXPECT_EQ(panel_.date(), "2012/03/05");
     EXPECT_FALSE(engine->ReaderRunning());
     for (int c = 0; c < 2; ++c) {
-        EXPECT_GE(viewers_[c].frames(), 12) << c;  // 15 written; the last may be cut by the stop
+        // The seconds before the last are shown whole; the stop at the range's end drops what is
+        // still queued of the last one, which on a slow or loaded machine may be several pictures.
+        EXPECT_GE(viewers_[c].frames(), (recording.seconds - 1) * recording.fps) << c;
         EXPECT_EQ(viewers_[c].width, 176);
         const auto seconds = viewers_[c].shown_seconds();
         ASSERT_FALSE(seconds.empty());
