@@ -64,6 +64,11 @@ const char* const kStreamFaults[] = {"end-after=0",          "unauthorized:/play
 constexpr int kEmptyReadMs = 10;
 constexpr int kResendWaitMs = 100;
 constexpr int kMinRequestGapMs = 100;
+// Where playback pictures must come, the silence is 400 ms, twice the widest gap between two
+// packets of the sample stream (each second's audio and five pictures). A silence shorter than
+// that gap re-sends inside every second, and the re-sent request starts the second again with
+// its audio: its next picture would never come.
+constexpr int kStreamingEmptyReadMs = 25;
 
 class RecorderFaultsTest : public ::testing::Test {
 protected:
@@ -190,11 +195,6 @@ TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
 // or trickling stream) is asked again at the pace for as long as playback runs, never
 // reported lost; with the recorder paused, Play brings pictures again.
 TEST_F(RecorderFaultsTest, PlaybackAsksAgainWhileTheRecorderTakesTheRequest) {
-    // Where pictures must come, the silence is 400 ms, twice the widest gap between two packets
-    // of the sample stream (each second's audio and five pictures). A silence shorter than that
-    // gap re-sends inside every second, and the re-sent request starts the second again with
-    // its audio: its next picture would never come.
-    constexpr int kStreamingEmptyReadMs = 25;
     // The pause: 13 silences, 20 s at the recorder's own 1.6 s.
     constexpr int kPausedResends = 13;
     struct Case {
@@ -756,13 +756,14 @@ TEST_F(RecorderFaultsTest, ExportRestsBetweenChannelsOnTheDownloadThread) {
 
 // A steady slow link plays without being cut: the pictures come on the one stream request.
 TEST_F(RecorderFaultsTest, PlaybackOfASlowSteadyLinkIsNotCut) {
-    StartRecorder("slow-link=2560");
+    // 100 kB at 1280 kbit/s: about 625 ms, over one and a half of the 400 ms of silence.
+    StartRecorder("slow-link=1280");
     FakePlaybackWindow window;
     FakeStatusPanel panel;
     FakeViewer viewers[4];
     auto owned = OpenEngine(window, panel, viewers, 500);
     PlaybackEngine& engine = *owned;
-    engine.stream_timing.empty_read_ms = kEmptyReadMs;
+    engine.stream_timing.empty_read_ms = kStreamingEmptyReadMs;
     engine.stream_timing.resend_wait_ms = kResendWaitMs;
     ASSERT_EQ(engine.StartRemotePlayback(), 1);
     ASSERT_TRUE(DeliverRemoteOpen(engine, window));
