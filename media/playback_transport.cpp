@@ -1,14 +1,11 @@
 // Transport: the main dialog's Play, Pause, Stop, step, speed and slider handlers,
 // steering the local reader through the playback clock and the recorder by its requests.
 #include "media/playback_engine.h"
-#include "media/recorder_api.h"
 #include "media/translate_text.h"
 #include "platform/message_box.h"
 
-int PlaybackEngine::SliderScale() const { return range_end - range_start > 10000 ? 10 : 1; }
-
 void PlaybackEngine::OnPlay() {
-    if (!IsPlayRange(range_start, range_end)) return;
+    if (!IsPlayRange(range_.start, range_.end)) return;
     window_->SetTransportButtons(kPlaying);
     Play();
 }
@@ -17,12 +14,12 @@ void PlaybackEngine::Play() {
     if (clock_.play_state == kStopped) {
         panel_->Reset();
         // The recorder's start ends with the play status when its requests have ended.
-        if (source_mode == 1 && StartRemotePlayback(true)) return;
-        if (source_mode != 1) StartLocalPlayback();
+        if (source_mode_ == 1 && StartRemotePlayback(true)) return;
+        if (source_mode_ != 1) StartLocalPlayback();
     } else if (clock_.play_state == kPaused) {
-        if (source_mode == 1) SendControl(recorder_api::PlayPath(session_id));
-    } else if (source_mode == 1) {
-        SendControl(recorder_api::PlayPath(session_id));
+        if (source_mode_ == 1) remote_.Play();
+    } else if (source_mode_ == 1) {
+        remote_.Play();
     } else {
         FlushAll();
     }
@@ -38,7 +35,7 @@ void PlaybackEngine::OnPause() {
 }
 
 void PlaybackEngine::Pause() {
-    if (source_mode == 1) SendControl(recorder_api::PausePath(session_id));
+    if (source_mode_ == 1) remote_.Pause();
     clock_.play_state = kPaused;
     panel_->SetStatusText("PAUSE");
     panel_->SetSpeed(1);
@@ -52,13 +49,13 @@ void PlaybackEngine::OnStop() {
 }
 
 void PlaybackEngine::StopPlayback() {
-    CancelRemoteOpen();
+    remote_.CancelOpen();
     clock_.running = 0;
-    EndStatusPoll();
+    remote_.EndStatusPoll();
     reader_.Join();
-    if (source_mode == 1) remote_current = range_start;
-    StopReceiver();
-    for (CDecodeProcess& worker : decode) worker.Stop();
+    if (source_mode_ == 1) remote_.ResetPosition();
+    remote_.StopReceiver();
+    for (CDecodeProcess& worker : decode_) worker.Stop();
     clock_.play_state = kStopped;
     panel_->SetStatusText("STOP");
     panel_->SetSpeed(1);
@@ -79,31 +76,27 @@ void PlaybackEngine::OnStepBackward() {
 
 void PlaybackEngine::StepForward() {
     FlushAll();
-    if (source_mode != 1) {
+    if (source_mode_ != 1) {
         clock_.step = 60;
         WakeReader();
         return;
     }
-    const int jump = remote_current - range_start + 60;
-    if (jump <= 0) return;
-    SendControl(recorder_api::TimeJumpPath(session_id, jump));
+    remote_.Step(60);
 }
 
 void PlaybackEngine::StepBackward() {
     FlushAll();
-    if (source_mode != 1) {
+    if (source_mode_ != 1) {
         clock_.step = -60;
         WakeReader();
         return;
     }
-    const int jump = remote_current - range_start - 60;
-    if (jump <= 0) return;
-    SendControl(recorder_api::TimeJumpPath(session_id, jump));
+    remote_.Step(-60);
 }
 
 void PlaybackEngine::SpeedUp() {
-    if (source_mode == 1) {
-        SendControl(recorder_api::SpeedUpPath(session_id));
+    if (source_mode_ == 1) {
+        remote_.SpeedUp();
         return;
     }
     const int v = panel_->GetSpeed();
@@ -120,8 +113,8 @@ void PlaybackEngine::SpeedUp() {
 }
 
 void PlaybackEngine::SpeedDown() {
-    if (source_mode == 1) {
-        SendControl(recorder_api::SpeedDownPath(session_id));
+    if (source_mode_ == 1) {
+        remote_.SpeedDown();
         return;
     }
     const int v = panel_->GetSpeed();
@@ -160,7 +153,7 @@ void PlaybackEngine::OnHScroll(int position) {
     clock_.reposition_request = 1;
     clock_.position_valid = 0;
     // While the recorder's playback is being opened there is nothing there to seek yet.
-    if (source_mode == 1 && !RemoteOpenRunning()) SendTimeSlider();
+    if (source_mode_ == 1 && !remote_.OpenRunning()) remote_.Seek();
     clock_.slider_busy = 0;
     WakeReader();
 }
@@ -172,22 +165,33 @@ void PlaybackEngine::OnMute() {
 void PlaybackEngine::HandleMessage(uint32_t message, intptr_t wparam, intptr_t) {
     if (message == WM_STOP_REQUESTED) {
         // Posted by a reader that has ended since: a playback started after it plays on.
-        if (wparam == reader_.serial() && source_mode != 1) OnStop();
+        if (wparam == reader_.serial() && source_mode_ != 1) OnStop();
     } else if (message == WM_STREAM_LOST) {
         OnStop();
-        StopStatusTimer();
-        control_connection.Close();
+        remote_.StopStatusTimer();
+        remote_.CloseControlConnection();
     } else if (message == WM_DISK_FULL) {
         platform::ShowMessageBox(TranslateText("MSG_NOENOUGHSPACE", "Not Enough Disk Space"));
     } else if (message == WM_CONNECTION_LOST) {
-        StopStatusTimer();
+        remote_.StopStatusTimer();
         platform::ShowMessageBox("Communication with the NVR has been interrupted.", "Error", platform::kMbIconError);
     } else if (message == WM_PLAY_REQUESTED) {
         window_->SetTransportButtons(clock_.play_state.load());
     } else if (message == WM_REMOTE_OPENED) {
-        FinishRemoteOpen(wparam);
+        remote_.FinishOpen(wparam);
     } else if (message == WM_SLIDER_RELEASED) {
         clock_.slider_busy = 0;
         WakeReader();
     }
+}
+
+void PlaybackEngine::RestartRemoteStream() {
+    if (clock_.running == 0) return;
+    if (source_mode_ != 1) {
+        const int layout = window_->GridLayout();
+        const int selected_view = SelectedChannel();
+        for (int c = 0; c < 4; ++c) decode_[static_cast<size_t>(c)].enabled = layout > 1 || c == selected_view ? 1 : 0;
+        return;
+    }
+    remote_.RestartStream();
 }
