@@ -75,14 +75,16 @@ endfunction()
 
 # Tests whose code runs threads of its own: the ThreadSanitizer run takes these
 # (label "threads"): queue, workers, readers, receiver, preview, exports, backup,
-# the checker's verification and preview, the HTTP client, the ping and the busy window.
+# the checker's verification and preview, the HTTP client, the ping, the busy window and
+# the calls queued to the windows.
 set(LARKSPUR_THREADED_TESTS
   media_data_queue_test media_local_playback_test media_remote_playback_test media_preview_stream_engine_test
   media_wave_out_player_test media_http_get_test media_icmp_ping_test media_ui_vedio_player_draw_test media_ui_local_playback_view_test
   export_local_export_test export_remote_export_test export_backup_test export_backup_share_test
   export_local_export_share_test export_share_loss_test
   checker_verification_test checker_ui_watermark_dlg_test sources_ui_busy_worker_test
-  media_recorder_api_test sources_ui_share_waits_test sources_share_query_worker_test)
+  media_recorder_api_test sources_ui_share_waits_test sources_share_query_worker_test
+  media_ui_queued_call_test media_ui_queued_call_race_test)
 
 # Tests that measure how long the window thread or a stop waits: run alone, so the
 # other tests' load on the machine is not taken for a wait.
