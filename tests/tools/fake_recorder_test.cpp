@@ -451,6 +451,7 @@ TEST(FakeRecorderFaultTest, FaultTexts) {
         {"endless", true, fake::FaultKind::kEndless, 0, 0, ""},
         {"error-page:/play/getid", true, fake::FaultKind::kErrorPage, 0, 0, "/play/getid"},
         {"silent:/play/searchdata", true, fake::FaultKind::kSilent, 0, 0, "/play/searchdata"},
+        {"repeat-range", true, fake::FaultKind::kRepeatRange, 0, 0, ""},
         {"stall-after=", false, {}, 0, 0, ""},
         {"drop-after=-1", false, {}, 0, 0, ""},
         {"slow", false, {}, 0, 0, ""},
