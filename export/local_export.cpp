@@ -85,12 +85,7 @@ constexpr auto kNoDeadline = std::chrono::steady_clock::time_point::max();
 LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) { tracker_.Reset(); }
 
 LocalExport::~LocalExport() {
-    writer_running_.store(0);
-    reader_running_.store(0);
-    reader_share_calls_.Abort();
-    WakeThreads();
-    if (reader_.joinable()) reader_.join();
-    if (writer_.joinable()) writer_.join();
+    StopThreads();
     queue_.Clear();
     avi_writer_.Close();
     recompress_writer_.Reset();
@@ -220,12 +215,7 @@ void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, c
 }
 
 void LocalExport::EndChannel(int result) {
-    writer_running_.store(0);
-    reader_running_.store(0);
-    reader_share_calls_.Abort();
-    WakeThreads();
-    if (reader_.joinable()) reader_.join();
-    if (writer_.joinable()) writer_.join();
+    StopThreads();
     video_decoder_.Close();
     audio_decoder_.Release();
     audio_state_ = 0;
@@ -233,6 +223,15 @@ void LocalExport::EndChannel(int result) {
     CloseOutput();
     if (result != 1) DeleteLastPart();
     sink_ = nullptr;
+}
+
+void LocalExport::StopThreads() {
+    writer_running_.store(0);
+    reader_running_.store(0);
+    reader_share_calls_.Abort();
+    WakeThreads();
+    if (reader_.joinable()) reader_.join();
+    if (writer_.joinable()) writer_.join();
 }
 
 // Every wait of the threads is on the queue, whose predicates read the run
