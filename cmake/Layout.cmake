@@ -83,7 +83,7 @@ set(LARKSPUR_THREADED_TESTS
   export_local_export_test export_remote_export_test export_backup_test export_backup_share_test
   export_local_export_share_test export_share_loss_test
   checker_verification_test checker_ui_watermark_dlg_test sources_ui_busy_worker_test
-  media_recorder_api_test sources_ui_share_waits_test sources_share_query_worker_test
+  media_recorder_api_test sources_ui_share_waits_test sources_share_query_worker_test platform_cancellable_wait_test
   media_ui_queued_call_test media_ui_queued_call_race_test)
 
 # Tests that measure how long the window thread or a stop waits: run alone, so the

@@ -87,12 +87,7 @@ LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) {
 }
 
 LocalExport::~LocalExport() {
-    writer_running_.store(0);
-    reader_running_.store(0);
-    reader_share_calls_.Abort();
-    WakeThreads();
-    if (reader_.joinable()) reader_.join();
-    if (writer_.joinable()) writer_.join();
+    StopThreads();
     queue_.Clear();
 }
 
@@ -196,17 +191,21 @@ void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, c
 }
 
 void LocalExport::EndChannel(int result) {
+    StopThreads();
+    queue_.Clear();
+    output_.EndChannel();
+    if (output_.failed()) write_failed_.store(1);
+    if (result != 1) DeleteLastPart();
+    sink_ = nullptr;
+}
+
+void LocalExport::StopThreads() {
     writer_running_.store(0);
     reader_running_.store(0);
     reader_share_calls_.Abort();
     WakeThreads();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
-    queue_.Clear();
-    output_.EndChannel();
-    if (output_.failed()) write_failed_.store(1);
-    if (result != 1) DeleteLastPart();
-    sink_ = nullptr;
 }
 
 // Every wait of the threads is on the queue, whose predicates read the run

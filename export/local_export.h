@@ -5,7 +5,6 @@
 // format and starts a new part whenever the part tracker asks for one.
 // CAviDialog2 owns one and drives it around its progress dialog's modal run.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -123,6 +122,9 @@ private:
     // Blocks the reader while limit or more records wait; false once it is to stop.
     bool WaitForQueueSpace(size_t limit);
     void WakeThreads();
+    // Clears both run flags, ends the reader's share call and every wait on the
+    // queue, and joins both threads.
+    void StopThreads();
 
     FreeBytesFunction free_bytes_;
 
