@@ -49,9 +49,12 @@ public:
     static constexpr int kFormatOriginal = 1;
     static constexpr int kFormatAsf = 2;
     static constexpr uint64_t kMinFreeBytes = 52428800;
-    // The reader pauses while this many records wait (checked per second and per entry).
-    static constexpr size_t kQueuePerSecond = 15;
-    static constexpr size_t kQueuePerEntry = 35;
+    // The reader pauses while this many records wait (checked per second and
+    // per entry) and goes on once half are taken. Several seconds' worth: the
+    // two threads then hand over large batches and seldom wake each other,
+    // where a bound of one second's records cost a wake-up each way per second.
+    static constexpr size_t kQueuePerSecond = 256;
+    static constexpr size_t kQueuePerEntry = 320;
     static constexpr size_t kMuLawScratchBytes = 32768;
     // One channel-second's data is read at once when it spans at most this
     // much, and not much more than the data itself.
