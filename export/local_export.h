@@ -175,6 +175,12 @@ private:
     std::atomic<int> watermark_{0};
 
     DataQueue<LocalExportRecord> queue_;
+    // Records the writer is done with, handed back a batch at a time for the
+    // reader to fill again: a record and its payload's room are allocated
+    // once, not per entry, and not freed on the other thread's heap arena.
+    static constexpr size_t kSparePayloadBytes = 256 << 10;
+    std::mutex spare_mutex_;
+    std::vector<std::unique_ptr<LocalExportRecord>> spare_records_;
     std::thread reader_;
     // Lets EndChannel end the reader's wait on a share at once.
     platform::ShareCallAbort reader_share_calls_;
