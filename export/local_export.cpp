@@ -10,8 +10,6 @@
 #include "export/disk_free_bytes.h"
 #include "export/export_osd.h"
 #include "media/minute_file.h"
-#include "media/mu_law_audio.h"
-#include "media/sound_to_pcm.h"
 
 namespace {
 
@@ -19,14 +17,11 @@ constexpr int kNoAudioCodec = diskformat::kAudioPcm;
 constexpr int kNoAudioBits = 16;
 constexpr int kNoAudioChannels = 1;
 constexpr int kNoAudioRate = 8000;
-constexpr int kAviFrameRate = 30;
+// Original frames: the video header's quality is fixed, whatever the quality list says.
 constexpr int kOriginalQuality = 100;
 constexpr int kTitleOffset = 20;
 
-int32_t LowWord(int64_t stamp) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(stamp))); }
 int32_t HighWord(int64_t stamp) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(stamp) >> 32)); }
-
-bool IsMuLaw(int codec) { return codec == diskformat::kAudioG711A || codec == diskformat::kAudioG711B; }
 
 bool IsVideoCodec(int codec) {
     return codec == diskformat::kCodecMjpeg || codec == diskformat::kCodecMpeg4 || codec == diskformat::kCodecH264;
@@ -36,28 +31,23 @@ int64_t MillisecondOfDay(const LocalExportRecord& r) {
     return (static_cast<int64_t>(r.hour) * 3600 + r.minute * 60 + r.second) * 1000;
 }
 
+SoundCoding CodingOf(int codec) {
+    switch (codec) {
+        case diskformat::kAudioAac: return SoundCoding::kAac;
+        case diskformat::kAudioG711A:
+        case diskformat::kAudioG711B: return SoundCoding::kMuLaw;
+        case diskformat::kAudioG726: return SoundCoding::kG726;
+        case diskformat::kAudioPcm: return SoundCoding::kPcm;
+        default: return SoundCoding::kNone;
+    }
+}
+
 // The audio format a part declares for an entry: what is written, which for
 // AAC and G.726 is the decoder's 16-bit PCM at the stream's own rate and
 // channels (an ADTS header tells them for AAC).
-struct WrittenAudio {
-    int bits, channels, rate;
-};
-WrittenAudio WrittenAudioFormat(const MinuteFrameEntry& e, const std::vector<uint8_t>& payload) {
-    WrittenAudio w{e.bits, e.channels, e.sample_rate};
-    if (e.codec == diskformat::kAudioG726) w.bits = 16;
-    if (e.codec != diskformat::kAudioAac) return w;
-    w.bits = 16;
-    static constexpr int kAdtsRates[] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                         22050, 16000, 12000, 11025, 8000,  7350};
-    const uint8_t* p = payload.data();
-    if (payload.size() >= 4 && p[0] == 0xFF && (p[1] & 0xF6) == 0xF0) {
-        const int index = (p[2] >> 2) & 15;
-        if (index < 13) w.rate = kAdtsRates[index];
-        const int config = ((p[2] & 1) << 2) | (p[3] >> 6);
-        if (config >= 1 && config <= 6) w.channels = config;
-        if (config == 7) w.channels = 8;
-    }
-    return w;
+PartSound WrittenAudioFormat(const MinuteFrameEntry& e, const std::vector<uint8_t>& payload) {
+    return ExportOutput::WrittenSound(CodingOf(e.codec), e.bits, e.channels, e.sample_rate, payload.data(),
+                                      payload.size(), true);
 }
 
 // An entry the writers can take: a picture size a codec can have, a known
@@ -82,7 +72,19 @@ constexpr auto kNoDeadline = std::chrono::steady_clock::time_point::max();
 
 }  // namespace
 
-LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) { tracker_.Reset(); }
+LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) {
+    ExportOutputOptions options;
+    options.original_quality = kOriginalQuality;
+    options.offers_asf = true;
+    options.aac_format_from_adts = true;
+    // G.726 comes out four times louder, as the recorder's own players give it.
+    options.sound.amplify_g726 = true;
+    options.original_aac_rate_fixed = true;
+    options.part_opening = [this](const std::string& file_name) {
+        if (sink_) sink_->SetCaption(file_name);
+    };
+    output_.SetOptions(std::move(options));
+}
 
 LocalExport::~LocalExport() {
     writer_running_.store(0);
@@ -92,9 +94,6 @@ LocalExport::~LocalExport() {
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
     queue_.Clear();
-    avi_writer_.Close();
-    recompress_writer_.Reset();
-    asf_writer_.Close();
 }
 
 void LocalExport::BeginExport() {
@@ -141,30 +140,6 @@ void LocalExport::StopOnWriteFailure() {
     EndProgressDialog();
 }
 
-// The drive is asked after the first record and then whenever another
-// kSpaceCheckBytes have gone into the part, not after every record: a stop
-// comes at most that much later, and the query no longer costs more than the write.
-bool LocalExport::SpaceCheckDue() {
-    uint64_t written = 0;
-    if (format_ == kFormatOriginal)
-        written = avi_writer_.file_bytes();
-    else if (format_ == kFormatMsVideo1)
-        written = recompress_writer_.file_bytes();
-    else
-        return true;
-    if (written >= last_space_check_ && written - last_space_check_ < kSpaceCheckBytes && space_checked_) return false;
-    space_checked_ = true;
-    last_space_check_ = written;
-    return true;
-}
-
-bool LocalExport::OutputWriteFailed() const {
-    if (!output_open_) return false;
-    if (format_ == kFormatOriginal) return avi_writer_.WriteFailed();
-    if (format_ == kFormatMsVideo1) return recompress_writer_.WriteFailed();
-    return asf_writer_.WriteFailed();
-}
-
 void LocalExport::Configure(const RecordSource& source, int cue_in, int cue_out, const std::string& output_folder) {
     source_ = source;
     cue_in_ = cue_in;
@@ -196,11 +171,12 @@ void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, c
                                LocalExportProgressSink* sink) {
     channel_ = std::clamp(channel, 0, diskformat::kChannels - 1);
     // A name left from the previous channel must not be taken for this one's last part.
-    output_.BeginChannel(output_folder_, MakeBaseName(channel_, now));
-    quality_ = quality;
+    const ExportFormat output_format = format == kFormatOriginal ? ExportFormat::kOriginal
+                                       : format == kFormatAsf   ? ExportFormat::kAsf
+                                                                : ExportFormat::kMsVideo1;
+    output_.BeginChannel(output_folder_, MakeBaseName(channel_, now), output_format, quality);
     format_ = format;
     osd_ = osd ? 1 : 0;
-    output_open_ = 0;
     sink_ = sink;
     progress_.store(0);
     video_seen_.store(0);
@@ -226,12 +202,10 @@ void LocalExport::EndChannel(int result) {
     WakeThreads();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
-    video_decoder_.Close();
-    audio_decoder_.Release();
-    audio_state_ = 0;
     queue_.Clear();
     spare_records_.clear();
-    CloseOutput();
+    output_.EndChannel();
+    if (output_.failed()) write_failed_.store(1);
     if (result != 1) DeleteLastPart();
     sink_ = nullptr;
 }
@@ -356,7 +330,7 @@ void LocalExport::ExportReaderThread() {
                 }
                 if (!reader_running_.load()) break;
                 if (entry.kind == diskformat::kKindAudio && !audio_seen_.load()) {
-                    const WrittenAudio written = WrittenAudioFormat(entry, record->payload);
+                    const PartSound written = WrittenAudioFormat(entry, record->payload);
                     audio_codec_.store(entry.codec);
                     audio_bits_.store(written.bits);
                     audio_channels_.store(written.channels);
@@ -409,7 +383,7 @@ bool LocalExport::WaitForFirstRecords() {
 bool LocalExport::IsUnconfirmedChange(const LocalExportRecord& record) {
     const MinuteFrameEntry& e = record.entry;
     if (e.kind != diskformat::kKindVideo ||
-        (e.codec == part_video_codec_ && e.width == part_width_ && e.height == part_height_))
+        (e.codec == output_.video_codec() && e.width == output_.width() && e.height == output_.height()))
         return false;
     static constexpr int kDecoderIds[] = {kCodecIdMjpeg, kCodecIdMpeg4, kCodecIdH264};
     MediaDecoder probe;
@@ -420,24 +394,7 @@ bool LocalExport::IsUnconfirmedChange(const LocalExportRecord& record) {
                               probe_picture_.size(), &size);
 }
 
-bool LocalExport::IsKeyPicture(const LocalExportRecord& record) {
-    return record.entry.kind == diskformat::kKindVideo && record.entry.key == 1;
-}
-
-// The span is the only reason to end the part: original frames go on into it
-// up to the next key frame, so the next part can be decoded from its start.
-bool LocalExport::DeferPartChange(const LocalExportRecord& record) const {
-    return format_ == kFormatOriginal && tracker_.span_end && !tracker_.time_jump && !tracker_.video_change &&
-           !tracker_.audio_change && !IsKeyPicture(record);
-}
-
 void LocalExport::ExportWriterThread() {
-    awaiting_key_ = false;
-    change_video_ = change_audio_ = false;
-    held_sound_.clear();
-    held_sound_bytes_ = 0;
-    space_checked_ = false;
-    tracker_.Reset();
     first_time_ = current_time_ = 0;
     bool first_record = true;
     int reported = -1;
@@ -446,7 +403,14 @@ void LocalExport::ExportWriterThread() {
         // Everything queued is taken at once: one hand-over per batch of the reader.
         std::deque<std::unique_ptr<LocalExportRecord>> taken;
         std::vector<std::unique_ptr<LocalExportRecord>> done;
+        std::string osd_first;
+        std::string osd_second;
         while (writer_running_.load()) {
+            if (output_.failed()) {
+                // The part is cut; writing on would only cut more of them.
+                StopOnWriteFailure();
+                break;
+            }
             if (taken.empty()) {
                 if (!done.empty()) {
                     std::lock_guard<std::mutex> lock(spare_mutex_);
@@ -463,6 +427,11 @@ void LocalExport::ExportWriterThread() {
             }
             if (!record) {
                 if (!reader_running_.load() && queue_.GetCount() == 0) {
+                    output_.EndOfRange();
+                    if (output_.failed()) {
+                        StopOnWriteFailure();
+                        break;
+                    }
                     progress_.store(100);
                     if (sink_) sink_->SetProgress(100);
                     EndProgressDialog();
@@ -478,22 +447,37 @@ void LocalExport::ExportWriterThread() {
                 first_time_ = current_time_ = MillisecondOfDay(*record);
                 first_record = false;
             }
-            if (awaiting_key_) {
-                // An original-frames part begins with a key frame: pictures
-                // before it could not be decoded by any player. Sound is kept.
-                if (!IsKeyPicture(*record)) {
-                    if (record->entry.kind == diskformat::kKindAudio) KeepSoundUntilKey(std::move(record));
-                } else {
-                    FinishPartChange(*record);
+            const MinuteFrameEntry& e = record->entry;
+            ExportRecord out;
+            out.data = record->payload.data();
+            out.length = record->payload.size();
+            out.codec = e.codec;
+            if (e.kind == diskformat::kKindVideo) {
+                current_time_ = MillisecondOfDay(*record);
+                out.video = true;
+                out.decoder = e.codec - diskformat::kCodecMjpeg;
+                out.width = e.width;
+                out.height = e.height;
+                out.key = e.key == 1;
+                out.stamp = e.time_stamp_full;
+                out.stamp_high = HighWord(e.time_stamp_full);
+                if (osd_ && format_ != kFormatOriginal) {
+                    char when[64];
+                    std::snprintf(when, sizeof when, "%d/%.2d/%.2d %.2d:%.2d:%.2d", source_.year, source_.month,
+                                  source_.day, record->hour, record->minute, record->second);
+                    osd_first = ExportChannelTitle(record->title.data(), channel_);
+                    osd_second = when;
+                    out.osd_first = &osd_first;
+                    out.osd_second = &osd_second;
                 }
             } else {
-                TrackRecord(*record);
-                if (tracker_.AnyFlag() && !DeferPartChange(*record)) ChangePart(*record);
-                if (awaiting_key_ && record->entry.kind == diskformat::kKindAudio) KeepSoundUntilKey(std::move(record));
+                out.coding = CodingOf(e.codec);
+                out.bits = e.bits;
+                out.rate = e.sample_rate;
+                out.channels = e.channels;
             }
-            if (record && !awaiting_key_ && !write_failed_.load()) WriteRecord(*record);
-            if (write_failed_.load() || OutputWriteFailed()) {
-                // The part is cut; writing on would only cut more of them.
+            output_.Feed(out);
+            if (output_.failed()) {
                 StopOnWriteFailure();
                 break;
             }
@@ -504,7 +488,7 @@ void LocalExport::ExportWriterThread() {
             }
             if (record && record->payload.capacity() <= kSparePayloadBytes) done.push_back(std::move(record));
             record.reset();
-            if (SpaceCheckDue() && free_bytes_(output_folder_) < kMinFreeBytes) {
+            if (output_.SpaceCheckDue() && free_bytes_(output_folder_) < kMinFreeBytes) {
                 space_ok_.store(0);
                 reader_running_.store(0);
                 writer_running_.store(0);
@@ -514,268 +498,26 @@ void LocalExport::ExportWriterThread() {
             }
         }
     }
-    mu_law_scratch_.clear();
-    mu_law_scratch_.shrink_to_fit();
 }
 
 void LocalExport::OpenFirstPart() {
-    part_video_codec_ = video_codec_.load();
-    part_width_ = video_width_.load();
-    part_height_ = video_height_.load();
+    const int codec = video_codec_.load();
+    PartSound sound;
+    int audio_codec = kNoAudioCodec;
     if (audio_seen_.load()) {
-        part_audio_codec_ = audio_codec_.load();
-        part_audio_bits_ = audio_bits_.load();
-        part_audio_channels_ = audio_channels_.load();
-        part_audio_rate_ = audio_rate_.load();
+        audio_codec = audio_codec_.load();
+        sound.bits = audio_bits_.load();
+        sound.channels = audio_channels_.load();
+        sound.rate = audio_rate_.load();
     } else {
-        part_audio_codec_ = kNoAudioCodec;
-        part_audio_bits_ = kNoAudioBits;
-        part_audio_channels_ = kNoAudioChannels;
-        part_audio_rate_ = kNoAudioRate;
+        sound.bits = kNoAudioBits;
+        sound.channels = kNoAudioChannels;
+        sound.rate = kNoAudioRate;
     }
-    OpenPart();
-}
-
-void LocalExport::OpenPart() {
-    if (IsVideoCodec(part_video_codec_)) {
-        const std::string path = MakeOutputPath();
-        if (!OpenOutput(path, part_video_codec_ - diskformat::kCodecMjpeg + 1, part_width_, part_height_,
-                        part_audio_codec_, part_audio_bits_, part_audio_channels_, part_audio_rate_)) {
-            // The part's records would be lost without a word.
-            output_.AddPart(path, 0, false);
-            write_failed_.store(1);
-        }
-    }
-    AllocatePicture(part_width_, part_height_);
-    if (sink_) sink_->SetCaption(output_.current_file_name());
-}
-
-void LocalExport::AllocatePicture(int width, int height) {
-    picture_.clear();
-    picture_width_ = picture_height_ = 0;
-    // Only the decoding formats draw into it; a size from a damaged entry sizes nothing.
-    if (format_ == kFormatOriginal || width <= 0 || height <= 0 || width > kMaxPictureSide ||
-        height > kMaxPictureSide)
-        return;
-    picture_.assign(static_cast<size_t>(width) * static_cast<size_t>(height) * 3, 0);
-    picture_width_ = width;
-    picture_height_ = height;
-}
-
-void LocalExport::TrackRecord(const LocalExportRecord& record) {
-    const MinuteFrameEntry& e = record.entry;
-    if (e.kind == diskformat::kKindVideo) {
-        tracker_.CheckVideoFormat(e.codec, e.width, e.height);
-        part_video_codec_ = e.codec;
-        part_width_ = e.width;
-        part_height_ = e.height;
-        current_time_ = MillisecondOfDay(record);
-        tracker_.CheckTime(LowWord(e.time_stamp_full), HighWord(e.time_stamp_full));
-    } else {
-        tracker_.CheckAudioFormat(e.codec, e.bits, e.sample_rate, e.channels);
-        const WrittenAudio written = WrittenAudioFormat(e, record.payload);
-        part_audio_codec_ = e.codec;
-        part_audio_bits_ = written.bits;
-        part_audio_channels_ = written.channels;
-        part_audio_rate_ = written.rate;
-    }
-}
-
-void LocalExport::ChangePart(const LocalExportRecord& record) {
-    change_video_ = tracker_.video_change != 0;
-    change_audio_ = tracker_.audio_change != 0;
-    if (format_ == kFormatOriginal && !IsKeyPicture(record)) {
-        // The running part stays open for the sound of its own format until
-        // the next key picture starts the new part.
-        awaiting_key_ = true;
-        held_sound_.clear();
-        held_sound_bytes_ = 0;
-        return;
-    }
-    FinishPartChange(record);
-}
-
-void LocalExport::KeepSoundUntilKey(std::unique_ptr<LocalExportRecord> record) {
-    if (!change_audio_ && SoundFitsPart(*record)) {
-        WriteAudio(*record);
-        return;
-    }
-    // Sound of another format waits for the part that declares it; from the
-    // first such record on all of it waits, so its order is kept.
-    change_audio_ = true;
-    if (held_sound_bytes_ + record->payload.size() > kMaxHeldSoundBytes) return;
-    held_sound_bytes_ += record->payload.size();
-    held_sound_.push_back(std::move(record));
-}
-
-bool LocalExport::SoundFitsPart(const LocalExportRecord& record) const {
-    if (!output_open_) return false;
-    const MinuteFrameEntry& e = record.entry;
-    const WrittenAudio w = WrittenAudioFormat(e, record.payload);
-    return w.bits == declared_bits_ && w.channels == declared_channels_ && w.rate == declared_rate_ &&
-           IsMuLaw(e.codec) == declared_mu_law_;
-}
-
-void LocalExport::FinishPartChange(const LocalExportRecord& record) {
-    awaiting_key_ = false;
-    CloseOutput();
-    watermark_state_ = WatermarkWriter{};
-    if (change_video_) video_decoder_.Close();
-    if (change_audio_) {
-        audio_decoder_.Release();
-        audio_state_ = 0;
-    }
-    change_video_ = change_audio_ = false;
-    picture_.clear();
-    tracker_.Reset();
-    // A part that did not close whole ends the channel: nothing more is
-    // written, and no later part is listed as if the export went on.
-    if (write_failed_.load()) {
-        held_sound_.clear();
-        held_sound_bytes_ = 0;
-        return;
-    }
-    if (format_ == kFormatOriginal) {
-        // The key picture opens the part; the sound that waited for it comes first.
-        TrackRecord(record);
-    } else if (record.entry.kind == diskformat::kKindVideo) {
-        // Only video stamps run the part's clock; an audio record's stamp would
-        // make the next picture look like a jump.
-        tracker_.CheckTime(LowWord(record.entry.time_stamp_full), HighWord(record.entry.time_stamp_full));
-    }
-    for (const auto& held : held_sound_) {
-        if (held->entry.kind != diskformat::kKindAudio) continue;
-        const WrittenAudio w = WrittenAudioFormat(held->entry, held->payload);
-        part_audio_codec_ = held->entry.codec;
-        part_audio_bits_ = w.bits;
-        part_audio_channels_ = w.channels;
-        part_audio_rate_ = w.rate;
-        break;
-    }
-    OpenPart();
-    for (const auto& held : held_sound_) {
-        tracker_.CheckAudioFormat(held->entry.codec, held->entry.bits, held->entry.sample_rate, held->entry.channels);
-        WriteAudio(*held);
-    }
-    held_sound_.clear();
-    held_sound_bytes_ = 0;
-}
-
-void LocalExport::WriteRecord(const LocalExportRecord& record) {
-    if (record.entry.kind == diskformat::kKindVideo)
-        WriteVideo(record);
-    else
-        WriteAudio(record);
-}
-
-void LocalExport::WriteVideo(const LocalExportRecord& record) {
-    const MinuteFrameEntry& e = record.entry;
-    const uint8_t* data = record.payload.data();
-    const size_t length = record.payload.size();
-    if (format_ == kFormatOriginal) {
-        if (avi_writer_.IsOpen() &&
-            avi_writer_.WriteVideoFrame(data, static_cast<int>(length), e.time_stamp_full))
-            ++part_frames_;
-        return;
-    }
-    static constexpr int kDecoderIds[] = {kCodecIdMjpeg, kCodecIdMpeg4, kCodecIdH264};
-    if (IsVideoCodec(e.codec)) decoder_index_ = e.codec - diskformat::kCodecMjpeg;
-    if (!video_decoder_.IsOpen() && !video_decoder_.OpenVideo(kDecoderIds[decoder_index_], e.width, e.height)) return;
-    if (picture_.empty()) return;
-    size_t picture_size = 0;
-    if (!video_decoder_.DecodeVideo(data, length, picture_.data(), picture_.size(), &picture_size)) return;
-    const int width = video_decoder_.width();
-    const int height = video_decoder_.height();
-    uint8_t flip = 1;
-    if (osd_) {
-        char when[64];
-        std::snprintf(when, sizeof when, "%d/%.2d/%.2d %.2d:%.2d:%.2d", source_.year, source_.month, source_.day,
-                      record.hour, record.minute, record.second);
-        DrawExportOsd(picture_.data(), width, height, ExportChannelTitle(record.title.data(), channel_), when);
-        flip = 0;
-    }
-    if (format_ == kFormatMsVideo1) {
-        if (recompress_writer_.IsOpen() &&
-            recompress_writer_.WriteVideoFrame(picture_.data(), flip, LowWord(e.time_stamp_full), width, height))
-            ++part_frames_;
-    } else if (asf_writer_.WriteVideoFrame(picture_.data(), static_cast<int>(picture_size), width, height,
-                                           LowWord(e.time_stamp_full), flip)) {
-        ++part_frames_;
-    }
-}
-
-void LocalExport::WriteAudio(const LocalExportRecord& record) {
-    const MinuteFrameEntry& e = record.entry;
-    const uint8_t* data = record.payload.data();
-    const size_t length = record.payload.size();
-    if (!part_sound_written_ && output_open_) {
-        // A part opened before its first sound declared a guess: the header
-        // is made to declare what is written, while no sound is in it yet.
-        part_sound_written_ = true;
-        if (!SoundFitsPart(record) && format_ != kFormatAsf) {
-            const WrittenAudio w = WrittenAudioFormat(e, record.payload);
-            const int mu_law = IsMuLaw(e.codec) ? 1 : 0;
-            const bool redeclared = format_ == kFormatOriginal
-                                        ? avi_writer_.RedeclareAudio(w.bits, w.channels, w.rate, mu_law)
-                                        : recompress_writer_.RedeclareAudio(w.bits, w.channels, w.rate, mu_law);
-            if (redeclared) {
-                declared_bits_ = w.bits;
-                declared_channels_ = w.channels;
-                declared_rate_ = w.rate;
-                declared_mu_law_ = mu_law != 0;
-            }
-        }
-    }
-    switch (e.codec) {
-        case diskformat::kAudioAac:
-        case diskformat::kAudioG726: {
-            // Original frames open the AAC decoder with the fixed rate figure.
-            SoundToPcmOptions options;
-            options.aac_rate_from_header = format_ != kFormatOriginal;
-            const uint8_t* pcm = nullptr;
-            size_t bytes = 0;
-            // Decoded audio goes in only as the part declared it.
-            if (ConvertSoundToPcm(&audio_decoder_, &audio_state_, options,
-                                  e.codec == diskformat::kAudioAac ? PcmSource::kAac : PcmSource::kG726, data, length,
-                                  e.sample_rate, e.channels, &audio_scratch_, &pcm, &bytes) &&
-                DecodedAsDeclared())
-                WriteAudioSample(pcm, bytes);
-            break;
-        }
-        case diskformat::kAudioG711A:
-        case diskformat::kAudioG711B:
-            if (format_ == kFormatAsf) {
-                // The scratch buffer holds what one packet of 16 ms pieces ever needs; more is cut.
-                mu_law_scratch_.resize(kMuLawScratchBytes);
-                const int count = static_cast<int>(std::min(length, kMuLawScratchBytes / 2));
-                int out_count = 0;
-                if (MuLawToPcm16(mu_law_scratch_.data(), count, data, &out_count))
-                    WriteAudioSample(mu_law_scratch_.data(), static_cast<size_t>(out_count));
-            } else {
-                WriteAudioSample(data, length);
-            }
-            break;
-        case diskformat::kAudioPcm:
-            WriteAudioSample(data, length);
-            break;
-        default:
-            break;
-    }
-}
-
-bool LocalExport::DecodedAsDeclared() const {
-    return audio_decoder_.audio_sample_rate() == declared_rate_ && audio_decoder_.audio_channels() == declared_channels_;
-}
-
-void LocalExport::WriteAudioSample(const uint8_t* data, size_t length) {
-    const int n = static_cast<int>(length);
-    if (format_ == kFormatOriginal) {
-        avi_writer_.WriteAudio(data, n);
-    } else if (format_ == kFormatMsVideo1) {
-        if (recompress_writer_.IsOpen()) recompress_writer_.WriteAudio(data, n);
-    } else {
-        asf_writer_.WriteAudio(data, n);
-    }
+    const SoundCoding coding = CodingOf(audio_codec);
+    sound.mu_law = coding == SoundCoding::kMuLaw;
+    output_.OpenFirstPart(codec, IsVideoCodec(codec) ? codec - diskformat::kCodecMjpeg : -1, video_width_.load(),
+                          video_height_.load(), coding, sound);
 }
 
 void LocalExport::ReportProgress() {
@@ -786,49 +528,6 @@ void LocalExport::ReportProgress() {
 
 void LocalExport::EndProgressDialog() {
     if (sink_) sink_->EndDialog();
-}
-
-std::string LocalExport::MakeOutputPath() { return output_.NextPartPath(format_ == kFormatAsf ? "asf" : "avi"); }
-
-bool LocalExport::OpenOutput(const std::string& path, int video_code, int width, int height, int audio_codec,
-                             int bits_per_sample, int channels, int sample_rate) {
-    if (output_open_) return false;
-    if (audio_codec < diskformat::kAudioAac || audio_codec > diskformat::kAudioPcm) return false;
-    const int mu_law = IsMuLaw(audio_codec) ? 1 : 0;
-    declared_rate_ = sample_rate;
-    declared_channels_ = channels;
-    declared_bits_ = bits_per_sample;
-    declared_mu_law_ = mu_law != 0;
-    part_sound_written_ = false;
-    bool ok = false;
-    if (format_ == kFormatOriginal)
-        ok = avi_writer_.Open(path, width, height, kOriginalQuality, kAviFrameRate, bits_per_sample, channels,
-                              sample_rate, mu_law, video_code);
-    else if (format_ == kFormatMsVideo1)
-        ok = recompress_writer_.Open(path, quality_, kAviFrameRate, bits_per_sample, channels, sample_rate, mu_law,
-                                     width, height);
-    else
-        // G.711 reaches the ASF writer expanded to 16-bit PCM: twice its bits.
-        ok = asf_writer_.Open(path, width, height, sample_rate, channels, mu_law ? 2 * bits_per_sample : bits_per_sample) != 0;
-    output_open_ = ok ? 1 : 0;
-    part_frames_ = 0;
-    last_space_check_ = 0;
-    return ok;
-}
-
-void LocalExport::CloseOutput() {
-    if (output_open_ != 1) return;
-    bool whole = true;
-    if (format_ == kFormatOriginal) {
-        whole = avi_writer_.Close();
-    } else if (format_ == kFormatMsVideo1) {
-        whole = recompress_writer_.Close();
-    } else {
-        whole = asf_writer_.Close();
-    }
-    if (!output_.FinishPart(output_.current_path(), whole, watermark_.load() != 0, part_frames_))
-        write_failed_.store(1);
-    output_open_ = 0;
 }
 
 void LocalExport::DeleteLastPart() {

@@ -15,19 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "export/asf_writer.h"
-#include "export/avi_recompress_writer.h"
-#include "export/avi_writer.h"
 #include "export/export_output.h"
-#include "export/export_part_tracker.h"
 #include "export/exported_part.h"
-#include "media/g726_audio.h"
 #include "export/local_export_record.h"
 #include "media/data_folder.h"
 #include "media/data_queue.h"
 #include "media/media_decoder.h"
 #include "media/minute_file.h"
-#include "media/watermark_writer.h"
 #include "platform/network_share.h"
 
 // The progress dialog as the writer thread sees it. Called on the writer
@@ -55,7 +49,6 @@ public:
     // where a bound of one second's records cost a wake-up each way per second.
     static constexpr size_t kQueuePerSecond = 256;
     static constexpr size_t kQueuePerEntry = 320;
-    static constexpr size_t kMuLawScratchBytes = 32768;
     // One channel-second's data is read at once when it spans at most this
     // much, and not much more than the data itself.
     static constexpr int64_t kSpanReadLimit = 8 << 20;
@@ -73,7 +66,7 @@ public:
     // Tests put a fake in place of the drive's free-space query.
     void SetFreeBytesFunction(FreeBytesFunction function) { free_bytes_ = std::move(function); }
     // Read when each part closes, as the check box stands at that moment.
-    void SetWatermark(bool on) { watermark_.store(on ? 1 : 0); }
+    void SetWatermark(bool on) { output_.SetWatermark(on); }
 
     // Start of an export (the OK command): space-ok back to 1, no parts yet.
     void BeginExport();
@@ -122,38 +115,12 @@ private:
     // False when the writer should finish (run flag cleared or nothing to write).
     bool WaitForFirstRecords();
     void OpenFirstPart();
-    void TrackRecord(const LocalExportRecord& record);
-    void ChangePart(const LocalExportRecord& record);
-    // Closes the running part and opens the next at record (in original
-    // frames a key picture), writing the sound kept for it first.
-    void FinishPartChange(const LocalExportRecord& record);
-    // Original frames between a part change and its key picture: sound of the
-    // running part's format goes into it, other sound waits for the new part.
-    void KeepSoundUntilKey(std::unique_ptr<LocalExportRecord> record);
-    // The sound is written in the format the open part declares.
-    bool SoundFitsPart(const LocalExportRecord& record) const;
-    static bool IsKeyPicture(const LocalExportRecord& record);
+    // True when record is a picture whose new format only a damaged entry claims.
     bool IsUnconfirmedChange(const LocalExportRecord& record);
-    bool DeferPartChange(const LocalExportRecord& record) const;
-    void OpenPart();
-    void WriteRecord(const LocalExportRecord& record);
-    void WriteVideo(const LocalExportRecord& record);
-    void WriteAudio(const LocalExportRecord& record);
-    // Decoded audio goes in only as the part declared it.
-    bool DecodedAsDeclared() const;
-    void WriteAudioSample(const uint8_t* data, size_t length);
     void ReportProgress();
     void EndProgressDialog();
-    void AllocatePicture(int width, int height);
-
-    std::string MakeOutputPath();
-    bool OpenOutput(const std::string& path, int video_code, int width, int height, int audio_codec,
-                    int bits_per_sample, int channels, int sample_rate);
-    void CloseOutput();
     // Ends the channel after a write failure.
     void StopOnWriteFailure();
-    bool OutputWriteFailed() const;
-    bool SpaceCheckDue();
     void DeleteLastPart();
 
     // Blocks the reader while limit or more records wait; false once it is to stop.
@@ -169,10 +136,8 @@ private:
     ExportOutput output_;
 
     int format_ = kFormatMsVideo1;
-    int quality_ = 80;
     int osd_ = 0;
     int channel_ = 0;
-    std::atomic<int> watermark_{0};
 
     DataQueue<LocalExportRecord> queue_;
     // Records the writer is done with, handed back a batch at a time for the
@@ -207,48 +172,7 @@ private:
     std::atomic<int> audio_rate_{0};
 
     // Writer thread only while it runs; the dialog's thread after the join.
-    MediaDecoder video_decoder_;
-    int decoder_index_ = 0;
-    MediaDecoder audio_decoder_;
-    int audio_state_ = 0;
-    std::vector<uint8_t> picture_;
-    int picture_width_ = 0;
-    int picture_height_ = 0;
-    std::vector<uint8_t> audio_scratch_;
-    std::vector<uint8_t> mu_law_scratch_;
     std::vector<uint8_t> probe_picture_;
-    AviRecompressWriter recompress_writer_;
-    AviWriter avi_writer_;
-    AsfWriter asf_writer_;
-    int output_open_ = 0;
-    // Original frames: a part change waits for a key frame.
-    bool awaiting_key_ = false;
-    bool change_video_ = false;
-    bool change_audio_ = false;
-    // Sound that waits for the part a key frame opens; bounded, the rest is dropped.
-    static constexpr size_t kMaxHeldSoundBytes = 32 << 20;
-    std::vector<std::unique_ptr<LocalExportRecord>> held_sound_;
-    size_t held_sound_bytes_ = 0;
-    // Whether the open part has had its first sound, which may still redeclare its format.
-    bool part_sound_written_ = false;
-    int64_t part_frames_ = 0;
-    static constexpr uint64_t kSpaceCheckBytes = 1 << 20;
-    bool space_checked_ = false;
-    uint64_t last_space_check_ = 0;
-    ExportPartTracker tracker_;
-    WatermarkWriter watermark_state_;
-    // The parameters the next part opens with: the last ones the records showed.
-    int part_video_codec_ = 0;
-    int part_width_ = 0;
-    int part_height_ = 0;
-    int part_audio_codec_ = 0;
-    int part_audio_bits_ = 0;
-    int part_audio_channels_ = 0;
-    int part_audio_rate_ = 0;
-    int declared_rate_ = 0;
-    int declared_channels_ = 0;
-    int declared_bits_ = 0;
-    bool declared_mu_law_ = false;
     int64_t first_time_ = 0;
     int64_t current_time_ = 0;
 

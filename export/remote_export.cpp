@@ -1,5 +1,4 @@
 #include "export/remote_export.h"
-#include "media/sound_to_pcm.h"
 
 #include <algorithm>
 #include <chrono>
@@ -24,7 +23,6 @@ constexpr int kKindPcm = 7;
 constexpr int kNoAudioBits = 16;
 constexpr int kNoAudioChannels = 1;
 constexpr int kNoAudioRate = 8000;
-constexpr int kAviFrameRate = 30;
 constexpr int kEndOfStream = 2;
 // How far the stream time may run past the range's length before a packet is taken as past its end.
 constexpr int64_t kRangeSlackMs = 2000;
@@ -37,11 +35,37 @@ int32_t I32At(const uint8_t* p, int offset) {
 
 int U16At(const uint8_t* p, int offset) { return p[offset] | (p[offset + 1] << 8); }
 
-bool IsAcceptedAudioKind(int kind) { return kind == kKindG711 || kind == kKindAac || kind == kKindG726 || kind == kKindPcm; }
+// Kind 4, the second G.711 kind, is no sound a part takes.
+SoundCoding CodingOf(int kind) {
+    switch (kind) {
+        case kKindG711: return SoundCoding::kMuLaw;
+        case kKindAac: return SoundCoding::kAac;
+        case kKindG726: return SoundCoding::kG726;
+        case kKindPcm: return SoundCoding::kPcm;
+        case kKindG711Second:
+        default: return SoundCoding::kNone;
+    }
+}
 
 }  // namespace
 
-RemoteExport::RemoteExport() : free_bytes_(GetDiskFreeBytes) { tracker_.Reset(); }
+RemoteExport::RemoteExport() : free_bytes_(GetDiskFreeBytes) {
+    ExportOutputOptions options;
+    // Original frames carry the quality setting; AAC and G.726 are declared as
+    // 16-bit PCM of the rate and channels the packet headers give.
+    options.original_quality = 0;
+    options.offers_asf = false;
+    options.aac_format_from_adts = false;
+    // The recorder's G.726 is written at its decoded level.
+    options.sound.amplify_g726 = false;
+    options.sound.failed_open_state = 2;
+    options.picture_bytes_per_pixel = 4;
+    options.before_decoder_retry = [this] { Pause(writer_running_, timings_.decoder_retry_ms); };
+    options.part_opening = [this](const std::string& file_name) {
+        if (sink_) sink_->ShowFileName(file_name);
+    };
+    output_.SetOptions(std::move(options));
+}
 
 RemoteExport::~RemoteExport() {
     download_running_.store(0);
@@ -51,7 +75,7 @@ RemoteExport::~RemoteExport() {
     if (download_.joinable()) download_.join();
     if (writer_.joinable()) writer_.join();
     http_.Close();
-    CloseOutput();
+    output_.EndChannel();
     queue_.Clear();
 }
 
@@ -62,11 +86,6 @@ void RemoteExport::BeginExport() {
 }
 
 std::vector<ExportedPart> RemoteExport::parts() const { return output_.parts(); }
-
-bool RemoteExport::OutputWriteFailed() const {
-    if (!writer_open_) return false;
-    return settings_.original_format ? avi_writer_.WriteFailed() : recompress_writer_.WriteFailed();
-}
 
 void RemoteExport::Configure(const RemoteExportSettings& settings) {
     settings_ = settings;
@@ -112,7 +131,8 @@ int32_t RemoteExport::PacketTimeMs(const uint8_t* header) {
 
 void RemoteExport::BeginChannel(int channel, const std::tm& now, RemoteExportProgressSink* sink) {
     channel_ = std::clamp(channel, 0, 3);
-    output_.BeginChannel(settings_.output_folder, MakeBaseName(channel_, now));
+    output_.BeginChannel(settings_.output_folder, MakeBaseName(channel_, now),
+                         settings_.original_format ? ExportFormat::kOriginal : ExportFormat::kMsVideo1, settings_.quality);
     const RemoteExportSettings& s = settings_;
     backup_request_ = BackupRequest(s.session_id, channel_, RequestTimeText(s.year, s.month, s.day, s.cue_in),
                                     RequestTimeText(s.year, s.month, s.day, s.cue_out));
@@ -136,18 +156,12 @@ void RemoteExport::EndChannel() {
     writer_running_.store(0);
     WakeThreads();
     if (writer_.joinable()) writer_.join();
-    CloseOutput();
+    output_.EndChannel();
+    if (output_.failed()) write_failed_.store(1);
     // The recorder is given its rest before the next channel's requests; the next download
     // waits it out, not the window thread.
     quiet_until_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timings_.teardown_ms);
     queue_.Clear();
-    picture_.clear();
-    picture_.shrink_to_fit();
-    audio_buffer_.clear();
-    audio_buffer_.shrink_to_fit();
-    video_decoder_.Close();
-    audio_decoder_.Release();
-    audio_state_ = 0;
     sink_ = nullptr;
 }
 
@@ -375,27 +389,19 @@ void RemoteExport::WriterThread() {
             if (sink) sink->WriterEnded();
         }
     } end_notice{sink_};
-    tracker_.Reset();
-    awaiting_key_ = false;
-    accumulated_seconds_ = 0;
-    video_kind_ = width_ = height_ = -1;
     if (!writer_running_.load() || !WaitForFirstPackets()) return;
 
-    video_kind_ = first_video_kind_.load();
-    width_ = first_width_.load();
-    height_ = first_height_.load();
+    const int video_kind = first_video_kind_.load();
+    SoundCoding coding = SoundCoding::kPcm;
+    PartSound sound{kNoAudioBits, kNoAudioChannels, kNoAudioRate, false};
     if (audio_seen_.load()) {
-        audio_kind_ = first_audio_kind_.load();
-        audio_bits_ = first_audio_bits_.load();
-        audio_channels_ = first_audio_channels_.load();
-        audio_rate_ = first_audio_rate_.load();
-    } else {
-        audio_kind_ = kKindPcm;
-        audio_bits_ = kNoAudioBits;
-        audio_channels_ = kNoAudioChannels;
-        audio_rate_ = kNoAudioRate;
+        coding = CodingOf(first_audio_kind_.load());
+        sound = ExportOutput::WrittenSound(coding, first_audio_bits_.load(), first_audio_channels_.load(),
+                                           first_audio_rate_.load(), nullptr, 0, false);
     }
-    if (!OpenPart()) {
+    output_.OpenFirstPart(video_kind, video_kind, first_width_.load(), first_height_.load(), coding, sound);
+    if (output_.failed()) {
+        write_failed_.store(1);
         writer_running_.store(0);
         download_running_.store(0);
         http_.Abort();
@@ -405,11 +411,19 @@ void RemoteExport::WriterThread() {
     }
 
     const int total = settings_.cue_out - settings_.cue_in;
+    std::string osd_first;
+    std::string osd_second;
+    // The stream has ended: what waited for a part is written, then the dialog is told.
+    auto end_of_range = [this] {
+        output_.EndOfRange();
+        if (output_.failed()) write_failed_.store(1);
+        Finish();
+    };
     while (writer_running_.load()) {
         std::unique_ptr<StreamFrameItem> item = queue_.Pop();
         if (!item) {
             if (!download_running_.load() && queue_.GetCount() == 0) {
-                Finish();
+                end_of_range();
                 break;
             }
             queue_.WaitForRecord(DataQueue<StreamFrameItem>::Clock::now() + std::chrono::milliseconds(100));
@@ -417,7 +431,7 @@ void RemoteExport::WriterThread() {
         }
         if (item->stream_state == kEndOfStream) {
             writer_running_.store(0);
-            Finish();
+            end_of_range();
             break;
         }
         if (free_bytes_(settings_.output_folder) < kMinFreeBytes) {
@@ -429,65 +443,47 @@ void RemoteExport::WriterThread() {
         const uint8_t* header =
             item->media_class == 1 ? item->video_header->data() : item->audio_header ? item->audio_header->data() : nullptr;
         if (!header) continue;
-        const int32_t time_ms = PacketTimeMs(header);
-        // Nothing before the stream's first key frame could be decoded.
-        if (settings_.original_format && output_.part_counter() == 1 && part_frames_ == 0 && !IsKeyPicture(*item)) continue;
-        if (awaiting_key_) {
-            // An original-frames part begins with a key frame: what comes
-            // before it could not be decoded by any player.
-            if (!IsKeyPicture(*item)) continue;
-            awaiting_key_ = false;
-            tracker_.Reset();
-            TrackItem(*item, time_ms);
-            OpenPart();
-        } else {
-            TrackItem(*item, time_ms);
-            // When the span alone ends the part, original frames go on up to the next key frame.
-            const bool span_only = tracker_.span_end && !tracker_.time_jump && !tracker_.video_change &&
-                                   !tracker_.audio_change;
-            if (tracker_.AnyFlag() && !(settings_.original_format && span_only && !IsKeyPicture(*item)))
-                RollOver(*item, time_ms);
-            if (awaiting_key_) continue;
-        }
+        ExportRecord record;
+        record.data = item->payload.data();
+        record.length = item->payload.size();
+        record.codec = item->kind;
         if (item->media_class == 1) {
-            WriteVideo(*item);
-            if (write_failed_.load() || OutputWriteFailed()) {
-                // The part is cut; writing on would only cut more of them.
-                write_failed_.store(1);
-                writer_running_.store(0);
-                download_running_.store(0);
-                http_.Abort();
-                WakeThreads();
-                Finish();
-                break;
+            record.video = true;
+            record.decoder = item->kind;
+            record.width = U16At(header, kOffWidth);
+            record.height = U16At(header, kOffHeight);
+            record.key = IsKeyPicture(*item);
+            record.stamp = PacketTimeMs(header);
+            record.stamp_high = 0;
+            if (settings_.osd && !settings_.original_format) {
+                const uint8_t* h = header;
+                char when[64];
+                std::snprintf(when, sizeof when, "%d/%.2d/%.2d %.2d:%.2d:%.2d", U16At(h, kOffDate),
+                              U16At(h, kOffDate + 2), U16At(h, kOffDate + 4), U16At(h, kOffDate + 6),
+                              U16At(h, kOffDate + 8), U16At(h, kOffDate + 10));
+                osd_first = OsdTitleText(h + kOffTitle, I32At(h, kOffCharWidth));
+                osd_second = when;
+                record.osd_first = &osd_first;
+                record.osd_second = &osd_second;
             }
-            const int64_t elapsed = (tracker_.current_stamp - tracker_.start_stamp) / 1000 + accumulated_seconds_;
-            if (sink_) sink_->SetProgress(static_cast<int>(elapsed), total);
         } else {
-            WriteAudio(*item);
+            record.coding = CodingOf(item->kind);
+            record.bits = I32At(header, kOffBitsPerSample);
+            record.channels = U16At(header, kOffAudioChannels);
+            record.rate = I32At(header, kOffSampleRate);
         }
-    }
-}
-
-void RemoteExport::TrackItem(const StreamFrameItem& item, int32_t time_ms) {
-    if (item.media_class == 1) {
-        const uint8_t* h = item.video_header->data();
-        const int width = U16At(h, kOffWidth);
-        const int height = U16At(h, kOffHeight);
-        if (video_kind_ >= 0 && width_ >= 0 && height_ >= 0 &&
-            (item.kind != video_kind_ || width != width_ || height != height_))
-            tracker_.video_change = 1;
-        video_kind_ = item.kind;
-        width_ = width;
-        height_ = height;
-        tracker_.CheckTime(time_ms, 0);
-    } else {
-        const uint8_t* h = item.audio_header->data();
-        audio_kind_ = item.kind;
-        audio_bits_ = I32At(h, kOffBitsPerSample);
-        audio_channels_ = U16At(h, kOffAudioChannels);
-        audio_rate_ = I32At(h, kOffSampleRate);
-        tracker_.CheckAudioFormat(audio_kind_, audio_bits_, audio_rate_, audio_channels_);
+        output_.Feed(record);
+        if (output_.failed()) {
+            // The part is cut; writing on would only cut more of them.
+            write_failed_.store(1);
+            writer_running_.store(0);
+            download_running_.store(0);
+            http_.Abort();
+            WakeThreads();
+            Finish();
+            break;
+        }
+        if (item->media_class == 1 && sink_) sink_->SetProgress(static_cast<int>(output_.elapsed_seconds()), total);
     }
 }
 
@@ -499,150 +495,6 @@ bool RemoteExport::IsKeyPicture(const StreamFrameItem& item) {
         case 1: return type == kFrameMpeg4Key;
         case 2: return type == kFrameH264Key;
         default: return false;
-    }
-}
-
-void RemoteExport::RollOver(const StreamFrameItem& item, int32_t time_ms) {
-    const bool video_change = tracker_.video_change != 0;
-    const bool audio_change = tracker_.audio_change != 0;
-    CloseOutput();
-    if (video_change) video_decoder_.Close();
-    if (audio_change) {
-        audio_decoder_.Release();
-        audio_state_ = 0;
-    }
-    accumulated_seconds_ += (tracker_.current_stamp - tracker_.start_stamp) / 1000;
-    tracker_.Reset();
-    if (settings_.original_format && !IsKeyPicture(item)) {
-        awaiting_key_ = true;
-        return;
-    }
-    tracker_.CheckTime(time_ms, 0);
-    OpenPart();
-}
-
-bool RemoteExport::OpenPart() {
-    const std::string path = output_.NextPartPath("avi");
-    const bool ok = OpenOutput(path);
-    if (!ok) {
-        // The part's packets would be lost without a word.
-        output_.AddPart(path, 0, false);
-        write_failed_.store(1);
-    }
-    if (ok && !settings_.original_format) {
-        picture_.clear();
-        if (width_ > 0 && height_ > 0 && width_ <= kMaxPictureSide && height_ <= kMaxPictureSide)
-            picture_.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
-    }
-    if (ok && audio_buffer_.empty()) audio_buffer_.assign(kAudioBufferSize, 0);
-    return ok;
-}
-
-bool RemoteExport::OpenOutput(const std::string& path) {
-    if (writer_open_) return false;
-    if (sink_) sink_->ShowFileName(output_.current_file_name());
-    watermark_state_ = WatermarkWriter{};
-    if (!IsAcceptedAudioKind(audio_kind_)) return false;
-    const int mu_law = audio_kind_ == kKindG711 ? 1 : 0;
-    bool ok = false;
-    // AAC and G.726 are written as the decoder's 16-bit PCM: declare that.
-    const int bits = audio_kind_ == kKindAac || audio_kind_ == kKindG726 ? 16 : audio_bits_;
-    declared_rate_ = audio_rate_;
-    declared_channels_ = audio_channels_;
-    if (settings_.original_format)
-        ok = avi_writer_.Open(path, width_, height_, settings_.quality, kAviFrameRate, bits, audio_channels_,
-                              audio_rate_, mu_law, video_kind_ + 1);
-    else
-        ok = recompress_writer_.Open(path, settings_.quality, kAviFrameRate, bits, audio_channels_, audio_rate_,
-                                     mu_law, width_, height_);
-    writer_open_ = ok ? 1 : 0;
-    part_frames_ = 0;
-    return ok;
-}
-
-void RemoteExport::CloseOutput() {
-    if (!writer_open_) return;
-    bool whole = settings_.original_format ? avi_writer_.Close() : recompress_writer_.Close();
-    if (!output_.FinishPart(output_.current_path(), whole, watermark_.load() != 0, part_frames_))
-        write_failed_.store(1);
-    writer_open_ = 0;
-}
-
-void RemoteExport::WriteVideo(const StreamFrameItem& item) {
-    const uint8_t* h = item.video_header->data();
-    const int32_t time_ms = PacketTimeMs(h);
-    if (settings_.original_format) {
-        if (avi_writer_.IsOpen() &&
-            avi_writer_.WriteVideoFrame(item.payload.data(), static_cast<int>(item.payload.size()), time_ms))
-            ++part_frames_;
-        return;
-    }
-    if (picture_.empty()) return;
-    static constexpr int kDecoderIds[] = {kCodecIdMjpeg, kCodecIdMpeg4, kCodecIdH264};
-    if (!video_decoder_.IsOpen()) {
-        const int width = U16At(h, kOffWidth);
-        const int height = U16At(h, kOffHeight);
-        if (!video_decoder_.OpenVideo(kDecoderIds[item.kind], width, height)) {
-            Pause(writer_running_, timings_.decoder_retry_ms);
-            if (!video_decoder_.OpenVideo(kDecoderIds[item.kind], width, height)) return;
-        }
-    }
-    size_t picture_size = 0;
-    if (!video_decoder_.DecodeVideo(item.payload.data(), item.payload.size(), picture_.data(), picture_.size(),
-                                    &picture_size))
-        return;
-    if (!recompress_writer_.IsOpen() || !writer_open_ || !writer_running_.load()) return;
-    const int width = video_decoder_.width();
-    const int height = video_decoder_.height();
-    uint8_t flip = 1;
-    if (settings_.osd) {
-        char when[64];
-        std::snprintf(when, sizeof when, "%d/%.2d/%.2d %.2d:%.2d:%.2d", U16At(h, kOffDate), U16At(h, kOffDate + 2),
-                      U16At(h, kOffDate + 4), U16At(h, kOffDate + 6), U16At(h, kOffDate + 8), U16At(h, kOffDate + 10));
-        DrawExportOsd(picture_.data(), width, height, OsdTitleText(h + kOffTitle, I32At(h, kOffCharWidth)), when);
-        // DrawExportOsd leaves the rows bottom first.
-        flip = 0;
-    }
-    if (recompress_writer_.WriteVideoFrame(picture_.data(), flip, time_ms, width, height)) ++part_frames_;
-}
-
-void RemoteExport::WriteAudioBytes(const uint8_t* data, size_t length) {
-    if (!writer_open_ || !writer_running_.load()) return;
-    if (settings_.original_format)
-        avi_writer_.WriteAudio(data, static_cast<int>(length));
-    else
-        recompress_writer_.WriteAudio(data, static_cast<int>(length));
-}
-
-void RemoteExport::WriteAudio(const StreamFrameItem& item) {
-    const uint8_t* data = item.payload.data();
-    const size_t length = item.payload.size();
-    switch (item.kind) {
-        case kKindG711:
-        case kKindPcm:
-            WriteAudioBytes(data, length);
-            break;
-        case kKindAac:
-        case kKindG726: {
-            if (item.kind == kKindG726 && !writer_running_.load()) break;
-            // The recorder's G.726 is written at its decoded level.
-            SoundToPcmOptions options;
-            options.amplify_g726 = false;
-            options.failed_open_state = 2;
-            const uint8_t* pcm = nullptr;
-            size_t bytes = 0;
-            // Decoded audio goes in only as the part declared it.
-            if (ConvertSoundToPcm(&audio_decoder_, &audio_state_, options,
-                                  item.kind == kKindAac ? PcmSource::kAac : PcmSource::kG726, data, length,
-                                  audio_rate_, audio_channels_, &swapped_, &pcm, &bytes) &&
-                audio_decoder_.audio_sample_rate() == declared_rate_ &&
-                audio_decoder_.audio_channels() == declared_channels_)
-                WriteAudioBytes(pcm, bytes);
-            break;
-        }
-        case kKindG711Second:
-        default:
-            break;
     }
 }
 

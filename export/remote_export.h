@@ -17,17 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "export/avi_recompress_writer.h"
-#include "export/avi_writer.h"
 #include "export/export_output.h"
-#include "export/export_part_tracker.h"
 #include "export/exported_part.h"
 #include "export/thread_wake.h"
 #include "media/data_queue.h"
 #include "media/http_get.h"
-#include "media/media_decoder.h"
 #include "media/stream_packet_parser.h"
-#include "media/watermark_writer.h"
 
 // The progress dialog as the writer thread sees it; called on the writer
 // thread, so an implementation queues the work to its window thread.
@@ -94,7 +89,6 @@ public:
     static constexpr int kMaxIdleReads = 15;
     static constexpr size_t kReadSize = 8192;
     static constexpr size_t kReplySize = 10;
-    static constexpr size_t kAudioBufferSize = 32768;
     // Larger pictures are skipped rather than sizing a buffer by a damaged header.
     static constexpr int kMaxPictureSide = 4096;
 
@@ -110,7 +104,7 @@ public:
     void SetTimings(const RemoteExportTimings& timings) { timings_ = timings; }
     void SetFreeBytesFunction(FreeBytesFunction function) { free_bytes_ = std::move(function); }
     // Read when each part closes, as the check box stands at that moment.
-    void SetWatermark(bool on) { watermark_.store(on ? 1 : 0); }
+    void SetWatermark(bool on) { output_.SetWatermark(on); }
 
     // Start of an export: space-ok back to 1, no parts yet.
     void BeginExport();
@@ -170,17 +164,7 @@ private:
 
     void WriterThread();
     bool WaitForFirstPackets();
-    void TrackItem(const StreamFrameItem& item, int32_t time_ms);
-    void RollOver(const StreamFrameItem& item, int32_t time_ms);
-    bool OpenPart();
-    void WriteVideo(const StreamFrameItem& item);
-    void WriteAudio(const StreamFrameItem& item);
-    void WriteAudioBytes(const uint8_t* data, size_t length);
     void Finish();
-
-    bool OpenOutput(const std::string& path);
-    void CloseOutput();
-    bool OutputWriteFailed() const;
 
     // False when flag fell to 0 during the wait.
     bool Pause(const std::atomic<int>& flag, int ms);
@@ -189,7 +173,6 @@ private:
     RemoteExportSettings settings_;
     RemoteExportTimings timings_;
     FreeBytesFunction free_bytes_;
-    std::atomic<int> watermark_{0};
 
     int channel_ = 0;
     ExportOutput output_;
@@ -227,32 +210,6 @@ private:
     std::atomic<int> first_audio_bits_{0};
     std::atomic<int> first_audio_channels_{0};
     std::atomic<int> first_audio_rate_{0};
-
-    // Writer thread only while it runs; the owner's thread after the join.
-    int video_kind_ = -1;
-    int width_ = -1;
-    int height_ = -1;
-    int audio_kind_ = 0;
-    int audio_bits_ = 0;
-    int audio_channels_ = 0;
-    int audio_rate_ = 0;
-    int declared_rate_ = 0;
-    int declared_channels_ = 0;
-    MediaDecoder video_decoder_;
-    MediaDecoder audio_decoder_;
-    int audio_state_ = 0;
-    std::vector<uint8_t> picture_;
-    std::vector<uint8_t> audio_buffer_;
-    std::vector<uint8_t> swapped_;
-    AviWriter avi_writer_;
-    AviRecompressWriter recompress_writer_;
-    int writer_open_ = 0;
-    // Original frames: the last part closed and the next waits for a key frame.
-    bool awaiting_key_ = false;
-    int64_t part_frames_ = 0;
-    ExportPartTracker tracker_;
-    WatermarkWriter watermark_state_;
-    int64_t accumulated_seconds_ = 0;
 
     RemoteExportProgressSink* sink_ = nullptr;
 };

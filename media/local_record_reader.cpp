@@ -1,10 +1,9 @@
-// The local source: walks the minute files second by second at the chosen
-// speed and feeds the decode workers and the audio path.
+#include "media/local_record_reader.h"
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "media/minute_file.h"
-#include "media/playback_engine.h"
 #include "platform/data_file.h"
 
 namespace {
@@ -70,88 +69,50 @@ int32_t SecondTarget(int speed, bool first_second) {
 
 }  // namespace
 
-void PlaybackEngine::StartLocalPlayback() {
-    if (!IsPlayRange(record_source.start_second, record_source.end_second)) return;
-    running = 0;
-    reader_share_calls_.Abort();
-    WakeReader();
-    if (reader_.joinable()) reader_.join();
-    // The old reader reads the range through SliderScale until it has ended.
-    range_start = record_source.start_second;
-    range_end = record_source.end_second;
-    range_length = range_end - range_start;
-    running = 1;
-    play_state = kPlaying;
-    // Before the reader starts, so a jump asked for right after the start is kept.
-    step = 1;
-    panel_->SetStatusText("PLAY");
-    panel_->SetSpeed(1);
-    for (int i = 0; i < 4; ++i) {
-        CDecodeProcess& worker = decode[static_cast<size_t>(i)];
-        worker.SetSpeed(1);
-        // A worker still running from the last playback keeps its channel and viewer.
-        if (worker.IsRunning()) continue;
-        worker.channel = i;
-        worker.viewer = viewers_[static_cast<size_t>(i)];
-        if ((record_source.channel_mask >> i & 1) && worker.viewer) {
-            worker.has_picture = 0;
-            worker.Start();
-        }
-    }
-    // The reader opens the device with its first sound, so the old one goes first.
-    if (device_open) {
-        audio_player.Close();
-        device_open = 0;
-        CloseAudioDecoder();
-    }
-    const int serial = ++playback_serial_;
-    reader_done_ = false;
-    reader_share_calls_.Reset();
-    reader_ = std::thread([this, serial] {
-        const platform::ScopedShareCallAbort bound(&reader_share_calls_);
-        LocalRecordReader(serial);
-        {
-            std::lock_guard<std::mutex> guard(reader_lock_);
-            reader_done_ = true;
-        }
-        reader_cv_.notify_all();
+LocalRecordReader::LocalRecordReader(const Outputs& outputs)
+    : clock_(outputs.clock),
+      decode_(*outputs.decode),
+      viewers_(outputs.viewers),
+      panel_(outputs.panel),
+      window_(outputs.window),
+      sound_(outputs.sound) {}
+
+LocalRecordReader::~LocalRecordReader() {
+    clock_->running = 0;
+    Join();
+}
+
+void LocalRecordReader::Start(const RecordSource& source, int scale) {
+    const int serial = ++serial_;
+    done_ = false;
+    share_calls_.Reset();
+    thread_ = std::thread([this, source, scale, serial] {
+        const platform::ScopedShareCallAbort bound(&share_calls_);
+        Run(source, scale, serial);
+        done_ = true;
+        clock_->Wake();
     });
-    const int length = record_source.end_second - record_source.start_second;
-    slider_max = length > 10000 ? length / 10 : length;
-    window_->SetTimeSlider(slider_max, slider_max / 5, 0);
-    window_->SetTransportButtons(kPlaying);
 }
 
-bool PlaybackEngine::ReaderMayWait() const {
-    return running && play_state != kStopped && !reposition_request && position_valid && step == 1;
+void LocalRecordReader::Join() {
+    // Every wait of the reader re-checks running when woken, so the join is short.
+    share_calls_.Abort();
+    clock_->Wake();
+    if (thread_.joinable()) thread_.join();
 }
 
-void PlaybackEngine::WakeReader() {
-    { std::lock_guard<std::mutex> guard(reader_lock_); }
-    reader_cv_.notify_all();
-}
-
-void PlaybackEngine::ReaderWait(Clock::time_point deadline, const std::function<bool()>& done) {
-    std::unique_lock<std::mutex> guard(reader_lock_);
-    reader_cv_.wait_until(guard, deadline, done);
-}
-
-void PlaybackEngine::SetWorkersSpeed(int speed) {
-    for (CDecodeProcess& worker : decode) worker.SetSpeed(speed);
-}
-
-void PlaybackEngine::StopFromReader(int serial) {
-    play_state = kStopped;
-    running = 0;
+void LocalRecordReader::StopFromReader(int serial) {
+    clock_->play_state = PlaybackClock::kStopped;
+    clock_->running = 0;
     window_->PostMessage(WM_STOP_REQUESTED, serial, 0);
 }
 
-void PlaybackEngine::QueuePreroll(const RecordSource& src, int target, const MinuteFile& target_file) {
+void LocalRecordReader::QueuePreroll(const RecordSource& src, int target, const MinuteFile& target_file) {
     const int speed = panel_->GetSpeed();
     MinuteFile earlier;
     int earlier_minute = -1;
     for (int c = 0; c < 4; ++c) {
-        CDecodeProcess& worker = decode[static_cast<size_t>(c)];
+        CDecodeProcess& worker = decode_[static_cast<size_t>(c)];
         if (!(src.channel_mask >> c & 1) || worker.run != 1 || worker.enabled != 1) continue;
         // Nothing to bring the decoder up to when the target's first picture is a key one.
         if (target_file.IsOpen() && target_file.Second(target % 60).ChannelPresent(c)) {
@@ -204,13 +165,11 @@ void PlaybackEngine::QueuePreroll(const RecordSource& src, int target, const Min
     }
 }
 
-void PlaybackEngine::LocalRecordReader(int serial) {
-    const RecordSource src = record_source;
-    const int scale = SliderScale();
+void LocalRecordReader::Run(const RecordSource& src, int scale, int serial) {
     int current = src.start_second;
     bool channel_on[4];
     for (int c = 0; c < 4; ++c) channel_on[c] = (src.channel_mask >> c & 1) != 0;
-    last_audio_format = {-1, -1, -1, -1};
+    sound_->ForgetFormat();
     int step_counter = 0;
     int32_t last_stamp[4] = {0, 0, 0, 0};
     Clock::time_point second_mark = Clock::now();
@@ -219,19 +178,19 @@ void PlaybackEngine::LocalRecordReader(int serial) {
     bool preroll = true;
     FlushAll(current);
 
-    while (running) {
-        if (play_state == kStopped) {
-            running = 0;
+    while (clock_->running) {
+        if (clock_->play_state == PlaybackClock::kStopped) {
+            clock_->running = 0;
             break;
         }
-        if (slider_busy == 1) {
-            ReaderWait(Clock::now() + std::chrono::milliseconds(30), [this] { return slider_busy != 1 || !running; });
+        if (clock_->slider_busy == 1) {
+            ReaderWait(Clock::now() + std::chrono::milliseconds(30), [this] { return clock_->slider_busy != 1 || !clock_->running; });
             continue;
         }
-        if (position_valid == 0) {
-            position_valid = 1;
+        if (clock_->position_valid == 0) {
+            clock_->position_valid = 1;
             panel_->SetSpeed(1);
-            current = src.start_second + slider_position * scale;
+            current = src.start_second + clock_->slider_position * scale;
             FlushAll(current);
             preroll = true;
         }
@@ -287,7 +246,7 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                     if (!platform::IsFolder(src.path)) folder_gone = true;
                     continue;
                 }
-                if (play_state == kPlaying && viewers_[static_cast<size_t>(c)])
+                if (clock_->play_state == PlaybackClock::kPlaying && viewers_[static_cast<size_t>(c)])
                     viewers_[static_cast<size_t>(c)]->SetCameraName(Utf16ToUtf8(blocks[c].Title(c)));
                 const int used = blocks[c].UsedCount();
                 for (int i = 0; i < used; ++i) video_count[c] += blocks[c].Entry(i).kind == diskformat::kKindVideo;
@@ -299,7 +258,7 @@ void PlaybackEngine::LocalRecordReader(int serial) {
             if (speed == 1) {
                 for (int c = 0; c < 4; ++c) {
                     if (video_count[c] > 0) continue;
-                    decode[static_cast<size_t>(c)].RequestFlush();
+                    decode_[static_cast<size_t>(c)].RequestFlush();
                     ViewerSink* v = viewers_[static_cast<size_t>(c)];
                     if (v && v->HasVideo()) v->ClearVideo();
                 }
@@ -311,7 +270,7 @@ void PlaybackEngine::LocalRecordReader(int serial) {
             for (int i = 0; i < diskformat::kFrameSlots; ++i) {
                 bool took_video = false;
                 for (int c = 0; c < 4 && !folder_gone; ++c) {
-                    CDecodeProcess& worker = decode[static_cast<size_t>(c)];
+                    CDecodeProcess& worker = decode_[static_cast<size_t>(c)];
                     if (!takes_part[c] || worker.enabled != 1 || blocks[c].UsedCount() <= i) continue;
                     const MinuteFrameEntry entry = blocks[c].Entry(i);
                     if (entry.length == 0 || !file.EntryReadable(entry, block_pos[c])) continue;
@@ -347,7 +306,7 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                         record->sample_rate = entry.sample_rate;
                         record->bits = entry.bits;
                         record->channels = entry.channels;
-                        DispatchAudio(std::move(record));
+                        sound_->Dispatch(std::move(record));
                     }
                 }
                 if (folder_gone) break;
@@ -362,25 +321,25 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                         ReaderWait(end, [&] { return panel_->GetSpeed() != now_speed || !ReaderMayWait(); });
                     }
                 }
-                if (play_state == kPaused && running && step == 1 && !reposition_request) {
+                if (clock_->play_state == PlaybackClock::kPaused && clock_->running && clock_->step == 1 && !clock_->reposition_request) {
                     for (ViewerSink* v : viewers_)
                         if (v) v->RequestRepaint();
                     ReaderWait(Clock::time_point::max(), [this] {
-                        return play_state != kPaused || !running || step != 1 || reposition_request;
+                        return clock_->play_state != PlaybackClock::kPaused || !clock_->running || clock_->step != 1 || clock_->reposition_request;
                     });
-                    if (play_state == kStopped) {
-                        slider_position = 0;
+                    if (clock_->play_state == PlaybackClock::kStopped) {
+                        clock_->slider_position = 0;
                         window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
                     }
                 }
-                if (step != 1 || play_state == kStopped || reposition_request || !running) break;
+                if (clock_->step != 1 || clock_->play_state == PlaybackClock::kStopped || clock_->reposition_request || !clock_->running) break;
             }
             if (folder_gone) {
                 StopFromReader(serial);
                 break;
             }
 
-            if (step == 1) {
+            if (clock_->step == 1) {
                 // Measured from the end of the last second's wait, at the speed
                 // as it is now: a new speed re-times the second at once.
                 for (int now_speed = panel_->GetSpeed(); ReaderMayWait(); now_speed = panel_->GetSpeed()) {
@@ -391,11 +350,11 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                 }
                 second_mark = Clock::now();
             }
-            if (play_state == kStopped || reposition_request || !running) {
-                reposition_request = 0;
+            if (clock_->play_state == PlaybackClock::kStopped || clock_->reposition_request || !clock_->running) {
+                clock_->reposition_request = 0;
                 break;
             }
-            const int jump = step;
+            const int jump = clock_->step;
             if (jump == 1) {
                 if (speed >= 8 && speed <= 32 && step_counter == 0) {
                     current += speed;
@@ -409,9 +368,9 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                 // The jump is taken here, where it is applied: one asked for while
                 // this second was read is never dropped, and a newer one stays.
                 int taken = jump;
-                step.compare_exchange_strong(taken, 1);
-                if (play_state == kPaused) {
-                    ShowPlayStatus();
+                clock_->step.compare_exchange_strong(taken, 1);
+                if (clock_->play_state == PlaybackClock::kPaused) {
+                    clock_->ShowPlaying(panel_);
                     window_->PostMessage(WM_PLAY_REQUESTED, 0, 0);
                 }
                 current += jump > 1 ? jump : -std::abs(jump);
@@ -419,14 +378,14 @@ void PlaybackEngine::LocalRecordReader(int serial) {
                 preroll = true;
             }
             if (current > src.end_second) break;
-            slider_position = (current - src.start_second) / scale;
-            if (running) window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
+            clock_->slider_position = (current - src.start_second) / scale;
+            if (clock_->running) window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
             if (jump != 1) break;
             first_second = false;
         }
         file.Close();
     }
-    play_state = kStopped;
+    clock_->play_state = PlaybackClock::kStopped;
     panel_->SetStatusText("STOP");
     panel_->SetSpeed(1);
 }

@@ -1,34 +1,11 @@
-// Transport of the local source: the main dialog's Play, Pause, Stop, step,
-// speed and slider handlers, steering the reader through shared flags.
+// Transport: the main dialog's Play, Pause, Stop, step, speed and slider handlers,
+// steering the local reader through the playback clock and the recorder by its requests.
 #include "media/playback_engine.h"
 #include "media/recorder_api.h"
 #include "media/translate_text.h"
 #include "platform/message_box.h"
 
 int PlaybackEngine::SliderScale() const { return range_end - range_start > 10000 ? 10 : 1; }
-
-void PlaybackEngine::FlushAll(int show_from_second) {
-    for (CDecodeProcess& worker : decode) worker.RequestFlush(show_from_second);
-}
-
-void PlaybackEngine::ClearViewersShowingPicture() {
-    for (ViewerSink* v : viewers_) {
-        if (v && v->HasVideo()) v->ClearVideo();
-    }
-}
-
-int PlaybackEngine::SelectedChannel() const {
-    for (int i = 0; i < 4; ++i) {
-        if (viewers_[static_cast<size_t>(i)] && viewers_[static_cast<size_t>(i)]->IsSelected()) return i;
-    }
-    return 0;
-}
-
-void PlaybackEngine::ShowPlayStatus() {
-    play_state = kPlaying;
-    panel_->SetStatusText("PLAY");
-    panel_->SetSpeed(1);
-}
 
 void PlaybackEngine::OnPlay() {
     if (!IsPlayRange(range_start, range_end)) return;
@@ -37,12 +14,12 @@ void PlaybackEngine::OnPlay() {
 }
 
 void PlaybackEngine::Play() {
-    if (play_state == kStopped) {
+    if (clock_.play_state == kStopped) {
         panel_->Reset();
         // The recorder's start ends with the play status when its requests have ended.
         if (source_mode == 1 && StartRemotePlayback(true)) return;
         if (source_mode != 1) StartLocalPlayback();
-    } else if (play_state == kPaused) {
+    } else if (clock_.play_state == kPaused) {
         if (source_mode == 1) SendControl(recorder_api::PlayPath(session_id));
     } else if (source_mode == 1) {
         SendControl(recorder_api::PlayPath(session_id));
@@ -55,14 +32,14 @@ void PlaybackEngine::Play() {
 
 void PlaybackEngine::OnPause() {
     // A paused state with nothing running would make the next Play show "PLAY" and start nothing.
-    if (play_state == kStopped) return;
+    if (clock_.play_state == kStopped) return;
     Pause();
     window_->SetTransportButtons(kPaused);
 }
 
 void PlaybackEngine::Pause() {
     if (source_mode == 1) SendControl(recorder_api::PausePath(session_id));
-    play_state = kPaused;
+    clock_.play_state = kPaused;
     panel_->SetStatusText("PAUSE");
     panel_->SetSpeed(1);
     // The workers keep their speed: what they hold plays out at the pace it was read at.
@@ -76,41 +53,34 @@ void PlaybackEngine::OnStop() {
 
 void PlaybackEngine::StopPlayback() {
     CancelRemoteOpen();
-    running = 0;
+    clock_.running = 0;
     EndStatusPoll();
-    // Every wait of the reader re-checks running when woken, so the join is short.
-    reader_share_calls_.Abort();
-    WakeReader();
-    if (reader_.joinable()) reader_.join();
+    reader_.Join();
     if (source_mode == 1) remote_current = range_start;
     StopReceiver();
     for (CDecodeProcess& worker : decode) worker.Stop();
-    play_state = kStopped;
+    clock_.play_state = kStopped;
     panel_->SetStatusText("STOP");
     panel_->SetSpeed(1);
-    if (device_open) {
-        audio_player.Close();
-        device_open = 0;
-        CloseAudioDecoder();
-    }
-    audio_queue.Clear();
-    slider_position = 0;
+    sound_.CloseDevice();
+    sound_.ClearQueue();
+    clock_.slider_position = 0;
     window_->PostMessage(WM_POSITION_CHANGED, 0, 0);
     panel_->SetCueMarks(-1, -1);
 }
 
 void PlaybackEngine::OnStepForward() {
-    if (play_state != kStopped) StepForward();
+    if (clock_.play_state != kStopped) StepForward();
 }
 
 void PlaybackEngine::OnStepBackward() {
-    if (play_state != kStopped) StepBackward();
+    if (clock_.play_state != kStopped) StepBackward();
 }
 
 void PlaybackEngine::StepForward() {
     FlushAll();
     if (source_mode != 1) {
-        step = 60;
+        clock_.step = 60;
         WakeReader();
         return;
     }
@@ -122,7 +92,7 @@ void PlaybackEngine::StepForward() {
 void PlaybackEngine::StepBackward() {
     FlushAll();
     if (source_mode != 1) {
-        step = -60;
+        clock_.step = -60;
         WakeReader();
         return;
     }
@@ -173,44 +143,36 @@ void PlaybackEngine::ApplySpeed() {
 }
 
 void PlaybackEngine::OnSpeedUp() {
-    if (play_state == kStopped) return;
-    if (play_state == kPaused) OnPlay();
+    if (clock_.play_state == kStopped) return;
+    if (clock_.play_state == kPaused) OnPlay();
     SpeedUp();
 }
 
 void PlaybackEngine::OnSpeedDown() {
-    if (play_state == kStopped) return;
-    if (play_state == kPaused) OnPlay();
+    if (clock_.play_state == kStopped) return;
+    if (clock_.play_state == kPaused) OnPlay();
     SpeedDown();
 }
 
 void PlaybackEngine::OnHScroll(int position) {
-    slider_position = position;
-    slider_busy = 1;
-    reposition_request = 1;
-    position_valid = 0;
+    clock_.slider_position = position;
+    clock_.slider_busy = 1;
+    clock_.reposition_request = 1;
+    clock_.position_valid = 0;
     // While the recorder's playback is being opened there is nothing there to seek yet.
     if (source_mode == 1 && !RemoteOpenRunning()) SendTimeSlider();
-    slider_busy = 0;
+    clock_.slider_busy = 0;
     WakeReader();
 }
 
 void PlaybackEngine::OnMute() {
-    if (sound_on) {
-        kept_volume = audio_player.GetVolume();
-        audio_player.SetVolume(0);
-        sound_on = 0;
-    } else {
-        if (kept_volume > 0) audio_player.SetVolume(kept_volume);
-        kept_volume = -1;
-        sound_on = 1;
-    }
+    sound_.ToggleMute();
 }
 
 void PlaybackEngine::HandleMessage(uint32_t message, intptr_t wparam, intptr_t) {
     if (message == WM_STOP_REQUESTED) {
         // Posted by a reader that has ended since: a playback started after it plays on.
-        if (wparam == playback_serial_.load() && source_mode != 1) OnStop();
+        if (wparam == reader_.serial() && source_mode != 1) OnStop();
     } else if (message == WM_STREAM_LOST) {
         OnStop();
         StopStatusTimer();
@@ -221,11 +183,11 @@ void PlaybackEngine::HandleMessage(uint32_t message, intptr_t wparam, intptr_t) 
         StopStatusTimer();
         platform::ShowMessageBox("Communication with the NVR has been interrupted.", "Error", platform::kMbIconError);
     } else if (message == WM_PLAY_REQUESTED) {
-        window_->SetTransportButtons(play_state.load());
+        window_->SetTransportButtons(clock_.play_state.load());
     } else if (message == WM_REMOTE_OPENED) {
         FinishRemoteOpen(wparam);
     } else if (message == WM_SLIDER_RELEASED) {
-        slider_busy = 0;
+        clock_.slider_busy = 0;
         WakeReader();
     }
 }

@@ -55,7 +55,7 @@ bool PlaybackEngine::ConnectStream() {
 }
 
 void PlaybackEngine::StopReceiver() {
-    running = 0;
+    clock_.running = 0;
     // Ends the receiver's pacing waits.
     WakeReader();
     if (receiver_.joinable()) {
@@ -183,6 +183,7 @@ int PlaybackEngine::FinishRemoteOpen(intptr_t generation) {
 int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
     if (open.polled) {
         StoreRemoteStatus(open.status);
+        std::lock_guard<std::mutex> guard(status_lock_);
         range_start = open.start;
         range_end = open.end;
         range_length = open.end - open.start;
@@ -209,7 +210,10 @@ int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
             window_->ShowSingleView();
         }
         StartStatusTimer();
-        if (!open.stream_request.empty()) stream_request = open.stream_request;
+        if (!open.stream_request.empty()) {
+            std::lock_guard<std::mutex> guard(status_lock_);
+            stream_request = open.stream_request;
+        }
         if (open.stage == RemoteOpen::kSendFailed) {
             platform::ShowMessageBox("Failed to send http request to NVR", "Error", platform::kMbIconError);
         } else if (open.stage == RemoteOpen::kStreaming) {
@@ -228,7 +232,7 @@ int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
                 platform::ShowMessageBox(TranslateText("MSG_FAILED_CONNECT", "Connection failed!"), "Error",
                                          platform::kMbIconError);
             StopStatusTimer();
-            play_state = kStopped;
+            clock_.play_state = kStopped;
             panel_->SetStatusText("STOP");
             panel_->SetSpeed(1);
             window_->SetTransportButtons(kStopped);
@@ -238,11 +242,7 @@ int PlaybackEngine::ApplyRemoteOpen(const RemoteOpen& open) {
 }
 
 void PlaybackEngine::StartRemoteStream(int start_second) {
-    if (device_open) {
-        audio_player.Close();
-        device_open = 0;
-        CloseAudioDecoder();
-    }
+    sound_.CloseDevice();
     for (int i = 0; i < 4; ++i) {
         CDecodeProcess& worker = decode[static_cast<size_t>(i)];
         // A worker still running from the last playback keeps its channel and viewer.
@@ -254,10 +254,13 @@ void PlaybackEngine::StartRemoteStream(int start_second) {
             worker.Start();
         }
     }
-    running = 1;
+    clock_.running = 1;
     if (!receiver_.joinable()) StartReceiverThread();
-    range_length = range_end - range_start;
-    slider_max = range_length > 10000 ? range_length / 10 : range_length;
+    {
+        std::lock_guard<std::mutex> guard(status_lock_);
+        range_length = range_end - range_start;
+        slider_max = range_length > 10000 ? range_length / 10 : range_length;
+    }
     window_->SetTimeSlider(slider_max, slider_max / 5, 0);
     panel_->SetSpeed(1);
     panel_->SetStatusText("PLAY");
@@ -267,7 +270,7 @@ void PlaybackEngine::StartRemoteStream(int start_second) {
 }
 
 void PlaybackEngine::RestartRemoteStream() {
-    if (running == 0) return;
+    if (clock_.running == 0) return;
     const int layout = window_->GridLayout();
     const int selected_view = SelectedChannel();
     if (source_mode != 1) {
@@ -284,8 +287,11 @@ void PlaybackEngine::RestartRemoteStream() {
     }
     StopReceiver();
     ConnectStream();
-    stream_request = recorder_api::StreamPath(session_id, recorder_api::ChannelFlags(shown), layout > 1 ? 1 : 0);
-    running = 1;
+    {
+        std::lock_guard<std::mutex> guard(status_lock_);
+        stream_request = recorder_api::StreamPath(session_id, recorder_api::ChannelFlags(shown), layout > 1 ? 1 : 0);
+    }
+    clock_.running = 1;
     // The recorder gets its half second between the old stream and the new one on the
     // receiver, which a stop cuts short; the window thread goes on at once.
     StartReceiverThread(stream_timing.layout_rest_ms);
@@ -304,8 +310,8 @@ void PlaybackEngine::StartReceiverThread(int rest_ms) {
 }
 
 bool PlaybackEngine::ReceiverSleep(int32_t ms) {
-    ReaderWait(Clock::now() + std::chrono::milliseconds(ms), [this] { return running == 0; });
-    return running != 0;
+    ReaderWait(Clock::now() + std::chrono::milliseconds(ms), [this] { return clock_.running == 0; });
+    return clock_.running != 0;
 }
 
 void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
@@ -323,7 +329,7 @@ void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
     // recorder sends nothing yet takes every re-send, so only re-sends it did not take
     // count; once five have failed, every further attempt reports the stream lost.
     auto recover = [&] {
-        while (running) {
+        while (clock_.running) {
             if (resends >= timing.lost_after_resends) window_->PostMessage(WM_STREAM_LOST, 0, 0);
             if (stream_connection.SendRequest(stream_request) && stream_connection.QueryStatusCode() == 200) {
                 resends = 0;
@@ -336,7 +342,7 @@ void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
         silence.Progress();
     };
     // Packets are parsed as fast as they come; the wait is the read's.
-    while (running) {
+    while (clock_.running) {
         const uint8_t* payload = parser.NextPacket();
         if (payload) {
             silence.Progress();
@@ -388,7 +394,7 @@ void PlaybackEngine::RemoteStreamReceiver(int rest_ms) {
         size_t got = 0;
         const auto read_start = StreamSilence::Clock::now();
         if (!stream_connection.ReadAvailable(buffer.data(), buffer.size(), &got, timing.empty_read_ms)) {
-            if (!running) break;
+            if (!clock_.running) break;
             // A reply the recorder broke off (its status said 200) is asked for again at the
             // pace of an ended one, or a recorder that always hangs up would get a storm.
             ReceiverSleep(silence.RestOfEmptyRead(read_start));
@@ -447,7 +453,7 @@ void PlaybackEngine::ApplyRemoteStatus(int result, const RemoteStatus& status) {
     // The recorder answered: an odd time is skipped, the next poll may bring a good one.
     if (result == kStatusSkipped) return;
     StoreRemoteStatus(status);
-    if (remote_playop != 1 || play_state == kStopped) return;
+    if (remote_playop != 1 || clock_.play_state == kStopped) return;
     const int hour = remote_time[3], minute = remote_time[4], second = remote_time[5];
     remote_current = hour * 3600 + minute * 60 + second;
     panel_->SetStatusText("PLAY");
@@ -458,12 +464,13 @@ void PlaybackEngine::ApplyRemoteStatus(int result, const RemoteStatus& status) {
     }
     if (hour || minute || second) {
         panel_->SetTimeText(Format("%.2d:%.2d:%.2d", hour, minute, second));
-        if (!slider_busy) SyncSlider();
+        if (!clock_.slider_busy) SyncSlider();
         if (remote_current >= range_end) OnStop();
     }
 }
 
 void PlaybackEngine::StoreRemoteStatus(const RemoteStatus& status) {
+    std::lock_guard<std::mutex> guard(status_lock_);
     remote_time = status.time;
     remote_playop = status.playop;
     remote_speed_code = status.speed_code;
@@ -562,7 +569,7 @@ void PlaybackEngine::JoinControlRequests() {
 void PlaybackEngine::SyncSlider() {
     const int elapsed = std::max(0, remote_current - range_start);
     const int position = range_length <= 0 || elapsed <= 0 ? 0 : static_cast<int>(static_cast<int64_t>(elapsed) * slider_max / range_length);
-    slider_position = position;
+    clock_.slider_position = position;
     if (position >= slider_max) {
         OnStop();
     } else {
@@ -571,9 +578,13 @@ void PlaybackEngine::SyncSlider() {
 }
 
 void PlaybackEngine::SendTimeSlider() {
-    const int target = range_start + slider_position * SliderScale();
+    const int target = range_start + clock_.slider_position * SliderScale();
     if (target - range_start <= 0) return;
     remote_current = target;
     SendControl(recorder_api::TimeSliderPath(session_id, target - range_start));
     SendControl(recorder_api::PlayPath(session_id));
+}
+
+int PlaybackEngine::ConnectRecorder() {
+    return recorder_api::Connect(control_connection, server, kStreamConnectTimeoutMs);
 }

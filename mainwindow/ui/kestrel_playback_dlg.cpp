@@ -198,7 +198,7 @@ CKestrelPlaybackDlg::~CKestrelPlaybackDlg() {
     export_end_.Abort();
     engine_->StopPlayback();
     KillStatusTimer();
-    engine_->control_connection.Close();
+    engine_->CloseControlConnection();
     preview_.Stop();
     engine_.reset();
     grid_.SetHost(nullptr);
@@ -300,12 +300,11 @@ void CKestrelPlaybackDlg::OnInitDialog() {
     version_label_->setFont(label_font);
     version_label_->show();
 
-    engine_->source_mode = 0;
+    engine_->SetSourceMode(0);
     LoadSkin();
     RegisterTooltips(false);
     LayoutControls();
 
-    engine_->play_state = PlaybackEngine::kStopped;
     panel_.SetStatusText("STOP");
     panel_.SetSpeed(1);
     OnStop();
@@ -383,7 +382,7 @@ void CKestrelPlaybackDlg::LayoutControls() {
     buttons_[kView3x3]->hide();
 
     volume_slider_->setRange(0, 100);
-    volume_slider_->setValue(engine_->audio_player.GetVolume());
+    volume_slider_->setValue(engine_->Volume());
     EnableButton(kPlay, false);
     EnableButton(kBackup, false);
     layout_busy_ = 0;
@@ -569,6 +568,6 @@ void CKestrelPlaybackDlg::RestartRemoteStream() {
     // From the disk copy every channel stays decoded whatever the layout: a worker
     // that dropped its channel's pictures meanwhile would come back with a stale
     // view and undecodable pictures until the next key one.
-    if (engine_->source_mode != 1) return;
+    if (engine_->Status().source_mode != 1) return;
     engine_->RestartRemoteStream();
 }

@@ -19,17 +19,21 @@ void CKestrelPlaybackDlg::OnOpen() {
     PlaybackEngine& engine = *engine_;
     EnableButton(kAviExport, true);
 
+    const PlaybackEngine::Snapshot before = engine.Status();
+    // The selection logs in anew and writes the session and the recorder back here.
+    int session_id = before.session_id;
+    ServerConnectionRecord server = before.server;
     RecordSelectionRequest request;
     request.owner = this;
     request.preview = &preview_;
-    request.source_mode = engine.source_mode;
-    request.last_session_id = engine.session_id > 0 ? engine.session_id : -1;
-    request.data_folder = !engine.record_source.path.empty() ? engine.record_source.path : initial_data_folder;
-    request.year = engine.record_source.year;
-    request.month = engine.record_source.month;
-    request.day = engine.record_source.day;
-    request.session_id = &engine.session_id;
-    request.server = &engine.server;
+    request.source_mode = before.source_mode;
+    request.last_session_id = before.session_id > 0 ? before.session_id : -1;
+    request.data_folder = !before.record_source.path.empty() ? before.record_source.path : initial_data_folder;
+    request.year = before.record_source.year;
+    request.month = before.record_source.month;
+    request.day = before.record_source.day;
+    request.session_id = &session_id;
+    request.server = &server;
     request.selection = &selection;
 
     OnStop();
@@ -39,10 +43,11 @@ void CKestrelPlaybackDlg::OnOpen() {
     RecordSelectionResult chosen;
     if (hooks.run_record_selection) chosen = hooks.run_record_selection(request);
     preview_.Stop();
+    engine.SetRecorder(server, session_id);
     if (chosen.result == kDialogOk) {
-        for (CDecodeProcess& worker : engine.decode) worker.enabled = 1;
-        engine.source_mode = chosen.source_mode;
-        if (engine.source_mode == 1) {
+        engine.EnableAllChannels();
+        engine.SetSourceMode(chosen.source_mode);
+        if (chosen.source_mode == 1) {
             // The preview's threads have ended; the recorder is asked off the window thread.
             StartRecorderPlayback();
         } else {
@@ -51,13 +56,7 @@ void CKestrelPlaybackDlg::OnOpen() {
             engine.StopPlayback();
             const RecordSource& source = chosen.source;
             if (PlaybackEngine::IsPlayRange(source.start_second, source.end_second)) {
-                engine.record_source = source;
-                engine.range_start = source.start_second;
-                engine.range_end = source.end_second;
-                engine.range_length = source.end_second - source.start_second;
-                engine.range_year = source.year;
-                engine.range_month = source.month;
-                engine.range_day = source.day;
+                engine.SetLocalSource(source);
                 int first = 0;
                 int count = 0;
                 for (int c = 3; c >= 0; --c) {
@@ -69,16 +68,14 @@ void CKestrelPlaybackDlg::OnOpen() {
                 SelectViewer(first);
                 if (count == 1) {
                     OnView1x1();
-                    engine.selected_count = 1;
                 } else {
                     ShowQuadView();
-                    engine.selected_count = 4;
                 }
                 engine.StartLocalPlayback();
             }
         }
     }
-    EnableButton(kBackup, engine.source_mode != 1);
+    EnableButton(kBackup, engine.Status().source_mode != 1);
 }
 
 void CKestrelPlaybackDlg::StartRecorderPlayback() {
@@ -107,7 +104,7 @@ void CKestrelPlaybackDlg::OnPrint() {
 void CKestrelPlaybackDlg::OnMinimize() { showMinimized(); }
 
 int CKestrelPlaybackDlg::CurrentSecond() const {
-    const PlaybackEngine& engine = *engine_;
+    const PlaybackEngine::Snapshot engine = engine_->Status();
     if (engine.source_mode == 1) return engine.remote_time[3] * 3600 + engine.remote_time[4] * 60 + engine.remote_time[5];
     const RecordSource& source = engine.record_source;
     const int scale = source.end_second - source.start_second > 10000 ? 10 : 1;
@@ -143,7 +140,7 @@ void CKestrelPlaybackDlg::RunSettings() {
         if (CMyViewer* viewer = grid_.Viewer(k)) viewer->ApplyOsdStyle(osd_styles_[static_cast<size_t>(k)]);
     }
     RegisterTooltips(true);
-    switch (engine_->play_state.load()) {
+    switch (engine_->Status().play_state) {
         case PlaybackEngine::kPlaying: panel_.SetStatusText(TranslateText("STATUS_PLAY", "PLAY")); break;
         case PlaybackEngine::kPaused: panel_.SetStatusText(TranslateText("STATUS_PAUSE", "PAUSE")); break;
         default: panel_.SetStatusText(TranslateText("STATUS_STOP", "STOP")); break;
@@ -172,7 +169,6 @@ int CKestrelPlaybackDlg::ChooseFolder() {
 }
 
 void CKestrelPlaybackDlg::RunExport() {
-    PlaybackEngine& engine = *engine_;
     const int cue_in = panel_.CueIn();
     const int cue_out = panel_.CueOut();
     if (cue_in < 0 || cue_out < 0) {
@@ -186,14 +182,11 @@ void CKestrelPlaybackDlg::RunExport() {
                                  TranslateText("MSG", "Message"));
         return;
     }
-    const bool was_playing = engine.play_state == PlaybackEngine::kPlaying;
+    const bool was_playing = engine_->Status().play_state == PlaybackEngine::kPlaying;
     KillStatusTimer();
     OnPause();
     if (!ChooseFolder()) {
-        if (engine.source_mode == 1) {
-            engine.status_timer_running = true;
-            StartStatusTimer();
-        }
+        if (engine_->Status().source_mode == 1) engine_->StartStatusTimer();
         // Back to what it was: Play from paused or stopped would start what the user had not.
         if (was_playing) OnPlay();
         return;
@@ -205,12 +198,13 @@ void CKestrelPlaybackDlg::RunExport() {
     const PostToMainDialog post = [this](uint32_t message, intptr_t wparam, intptr_t lparam) {
         PostMessage(message, wparam, lparam);
     };
+    const PlaybackEngine::Snapshot engine = engine_->Status();
     if (engine.source_mode != 1) {
         FolderExportRequest request{this, channel, cue_in, cue_out, engine.record_source, chosen_folder_, post};
         if (hooks.run_folder_export) hooks.run_folder_export(request);
     } else {
         // The receiver must have ended before its connection is closed; the export ends stopped anyway.
-        engine.StopPlayback();
+        engine_->StopPlayback();
         RecorderExportRequest request;
         request.owner = this;
         request.channel_index = channel;
@@ -254,5 +248,5 @@ void CKestrelPlaybackDlg::OnAdjustImage() {
 
 void CKestrelPlaybackDlg::OnBackup() {
     OnPause();
-    if (hooks.run_backup) hooks.run_backup(this, engine_->record_source.path);
+    if (hooks.run_backup) hooks.run_backup(this, engine_->Status().record_source.path);
 }

@@ -87,8 +87,10 @@ bool CKestrelPlaybackDlg::event(QEvent* event) {
 void CKestrelPlaybackDlg::OnWndMsg(uint32_t message, intptr_t wparam, intptr_t lparam) {
     if (!engine_) return;
     if (message == WM_POSITION_CHANGED) {
-        if (time_slider_)
-            time_slider_->setValue(engine_->play_state == PlaybackEngine::kStopped ? 0 : engine_->slider_position.load());
+        if (time_slider_) {
+            const PlaybackEngine::Snapshot status = engine_->Status();
+            time_slider_->setValue(status.play_state == PlaybackEngine::kStopped ? 0 : status.slider_position);
+        }
         return;
     }
     if (message == WM_MOVE_VIEWER) {
@@ -139,8 +141,7 @@ void CKestrelPlaybackDlg::StopStatusTimer() { status_timer_.stop(); }
 
 void CKestrelPlaybackDlg::KillStatusTimer() {
     if (!engine_) return;
-    engine_->status_timer_running = false;
-    StopStatusTimer();
+    engine_->KillStatusTimer();
 }
 
 void CKestrelPlaybackDlg::SelectViewer(int index) { grid_.SelectViewer(index); }
@@ -155,12 +156,12 @@ void CKestrelPlaybackDlg::OnSpeedDown() { engine_->OnSpeedDown(); }
 
 void CKestrelPlaybackDlg::OnMute() {
     engine_->OnMute();
-    volume_slider_->setEnabled(engine_->sound_on != 0);
+    volume_slider_->setEnabled(engine_->Status().sound_on);
 }
 
 void CKestrelPlaybackDlg::OnHScroll(int) { engine_->OnHScroll(time_slider_->value()); }
 
 void CKestrelPlaybackDlg::OnVolumeScroll(int code) {
     constexpr int kEndTrack = 8;
-    if (code != kEndTrack) engine_->audio_player.SetVolume(volume_slider_->value());
+    if (code != kEndTrack) engine_->SetVolume(volume_slider_->value());
 }

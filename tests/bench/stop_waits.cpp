@@ -54,13 +54,15 @@ void StopPlayback(benchmark::State& state, int speed, bool pause) {
         FakeViewer viewers[4];
         PlaybackEngine engine(&window, &panel,
                               std::array<ViewerSink*, 4>{&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
-        engine.record_source.path = data;
-        engine.record_source.channel_mask = 3;
-        engine.record_source.start_second = recording.start_second;
-        engine.record_source.end_second = recording.start_second + recording.seconds - 1;
-        engine.record_source.year = recording.date.year;
-        engine.record_source.month = recording.date.month;
-        engine.record_source.day = recording.date.day;
+        RecordSource source;
+        source.path = data;
+        source.channel_mask = 3;
+        source.start_second = recording.start_second;
+        source.end_second = recording.start_second + recording.seconds - 1;
+        source.year = recording.date.year;
+        source.month = recording.date.month;
+        source.day = recording.date.day;
+        engine.SetLocalSource(source);
         engine.StartLocalPlayback();
         panel.SetSpeed(speed);
         if (pause) engine.OnPause();

@@ -25,6 +25,7 @@ extern "C" {
 #include "export/export_osd.h"
 #include "export/local_export.h"
 #include "media/disk_format.h"
+#include "media/g726_audio.h"
 #include "tests/export/avi_test_support.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
@@ -573,7 +574,8 @@ TEST_F(LocalExportTest, OsdTextLandsAtTheTopLeftOfTheExportedPicture) {
 
 // Sound as recorded (G.711, PCM) reaches the parts whole and in order
 // across every kind of part change, also one at a picture that is no key
-// frame, where the next part has to wait for the key.
+// frame, where the next part has to wait for the key, and when the range ends
+// before that key comes: sound of the new format then gets a part of its own.
 TEST_F(LocalExportTest, SoundOfTheRangeIsAllWrittenAcrossPartChanges) {
     enum Change { kJump, kSize, kSound };
     struct Case {
@@ -582,6 +584,7 @@ TEST_F(LocalExportTest, SoundOfTheRangeIsAllWrittenAcrossPartChanges) {
         uint8_t codec;
         int bits;
         int parts;
+        int last = 9;  // the range's last second
     };
     const Case cases[] = {
         {"time jump, G.711", kJump, diskformat::kAudioG711A, 8, 2},
@@ -590,6 +593,10 @@ TEST_F(LocalExportTest, SoundOfTheRangeIsAllWrittenAcrossPartChanges) {
         {"picture size, PCM", kSize, diskformat::kAudioPcm, 16, 2},
         {"sound rate, G.711", kSound, diskformat::kAudioG711A, 8, 2},
         {"sound rate, PCM", kSound, diskformat::kAudioPcm, 16, 2},
+        {"sound rate, G.711, range ends before the key", kSound, diskformat::kAudioG711B, 8, 2, 6},
+        {"sound rate, PCM, range ends before the key", kSound, diskformat::kAudioPcm, 16, 2, 5},
+        // The running part takes the sound of its own format up to the range's end.
+        {"time jump, PCM, range ends before the key", kJump, diskformat::kAudioPcm, 16, 1, 6},
     };
     std::string error;
     auto encoder = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 352, 288, 15, 1, 1, &error);
@@ -626,11 +633,11 @@ TEST_F(LocalExportTest, SoundOfTheRangeIsAllWrittenAcrossPartChanges) {
                 a.channels = 1;
                 a.sample_rate = c.change == kSound && i >= kChangeAt ? 16000 : 8000;
                 a.data.assign(static_cast<size_t>(c.bits / 8 * 400), static_cast<uint8_t>(record + 1));
-                recorded.insert(recorded.end(), a.data.begin(), a.data.end());
+                if (i <= c.last) recorded.insert(recorded.end(), a.data.begin(), a.data.end());
                 ch.frames.push_back(std::move(a));
             }
         });
-        Run(0, LocalExport::kFormatOriginal, t0, t0 + kSeconds - 1);
+        Run(0, LocalExport::kFormatOriginal, t0, t0 + c.last);
         const std::vector<ExportedPart> parts = exporter.parts();
         ASSERT_EQ(static_cast<int>(parts.size()), c.parts);
         std::vector<uint8_t> written;
@@ -643,8 +650,10 @@ TEST_F(LocalExportTest, SoundOfTheRangeIsAllWrittenAcrossPartChanges) {
         }
         EXPECT_EQ(written.size(), recorded.size());
         EXPECT_TRUE(written == recorded) << "the sound differs from the recorded sound";
-        // The second part starts at the key picture, with nothing before it.
-        EXPECT_EQ(ReadAvi(parts.back().path).frames, kSeconds - kNextKey);
+        // The second part starts at the key picture, with nothing before it;
+        // one the range ended before holds no picture.
+        const int last_frames = c.parts == 1 ? kChangeAt : std::max(0, c.last + 1 - kNextKey);
+        EXPECT_EQ(ReadAvi(parts.back().path).frames, last_frames);
         if (c.change == kSound) {
             AviReader reader;
             ASSERT_TRUE(reader.Open(parts.back().path));

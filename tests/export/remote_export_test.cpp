@@ -17,6 +17,8 @@
 #include "tests/export/avi_test_support.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
+#include "media/disk_format.h"
+#include "tools/common/avdata_writer.h"
 #include "tools/common/fake_recorder.h"
 
 namespace fs = std::filesystem;
@@ -292,6 +294,123 @@ TEST_F(RemoteExportTest, OriginalFramesStartAtAKeyFrame) {
         if (chunk.kind == AviReader::kChunkVideo && !chunk.data.empty()) ++frames;
     // Seconds 1-3 hold 15 frames; the two before the key frame at 7 are left out.
     EXPECT_EQ(frames, 13);
+}
+
+// Sound reaches the parts whole and in order when the part changes at a
+// picture that is no key picture: the running part takes the sound of its own
+// format until the key picture opens the next, sound of a new format waits
+// for that part, and gets one of its own when the range ends before the key.
+TEST_F(RemoteExportTest, SoundOfTheRangeIsAllWrittenWhileAPartWaitsForItsKeyPicture) {
+    enum Change { kJump, kSound };
+    struct Case {
+        const char* name;
+        Change change;
+        int last;  // the range's last second
+        int parts;
+        int last_part_frames;
+        int last_part_rate;
+    };
+    constexpr int kSeconds = 10, kChangeAt = 4, kNextKey = 7, kFps = 2;
+    const Case cases[] = {
+        {"time jump", kJump, 9, 2, (10 - kNextKey) * kFps, 8000},
+        {"sound rate", kSound, 9, 2, (10 - kNextKey) * kFps, 16000},
+        {"sound rate, range ends before the key", kSound, 5, 2, 0, 16000},
+    };
+    const CivilDate day{2012, 3, 5};
+    const int t0 = 14 * 3600 + 7 * 60;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(tmp_.Sub("avdata"));
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        // Channel 1: H.264 pictures (their bytes are never decoded in original
+        // frames) with key pictures only at the start and three seconds after
+        // the change, and two pieces of 16-bit sound a second, each with bytes of its own.
+        sample::SampleMinute minute;
+        minute.titles = {u"Gate", u"", u"", u""};
+        std::vector<uint8_t> recorded;
+        int piece = 0;
+        for (int i = 0; i < kSeconds; ++i) {
+            sample::SampleChannelSecond& ch = minute.seconds[static_cast<size_t>(i)].channels[0].emplace();
+            const int64_t second_ms = 1000000 + 1000LL * i + (c.change == kJump && i >= kChangeAt ? 10000 : 0);
+            for (int f = 0; f < kFps; ++f) {
+                sample::SampleFrame picture;
+                picture.kind = diskformat::kKindVideo;
+                picture.codec = diskformat::kCodecH264;
+                picture.key = f == 0 && (i == 0 || i == kNextKey) ? 1 : 0;
+                picture.time_stamp_ms = second_ms + f * 1000 / kFps;
+                picture.width = 176;
+                picture.height = 144;
+                picture.data.assign(300, static_cast<uint8_t>(0x40 + i));
+                ch.frames.push_back(std::move(picture));
+                sample::SampleFrame sound;
+                sound.kind = diskformat::kKindAudio;
+                sound.codec = diskformat::kAudioPcm;
+                sound.bits = 16;
+                sound.channels = 1;
+                sound.sample_rate = c.change == kSound && i >= kChangeAt ? 16000 : 8000;
+                sound.time_stamp_ms = picture.time_stamp_ms + 1;
+                sound.data.assign(800, static_cast<uint8_t>(++piece));
+                if (i <= c.last) recorded.insert(recorded.end(), sound.data.begin(), sound.data.end());
+                ch.frames.push_back(std::move(sound));
+            }
+        }
+        ASSERT_TRUE(sample::WriteMinuteFile(tmp_.Sub("avdata"), day.year, day.month, day.day, t0 / 3600, t0 / 60 % 60,
+                                            minute, nullptr));
+        fake::FakeRecorder recorder;
+        fake::FakeRecorderOptions options;
+        options.data_folder = tmp_.path();
+        options.password = "secret";
+        std::string error;
+        ASSERT_TRUE(recorder.Start(options, &error)) << error;
+        HttpGet control;
+        ASSERT_EQ(control.Connect("127.0.0.1", "admin", "secret", 3000, 0, recorder.port()), 1);
+        std::vector<char> reply(256, 0);
+        ASSERT_EQ(control.Fetch("/play/getid", reply.data(), reply.size()), 1);
+
+        RemoteExportSettings settings = Settings(true);
+        settings.port = recorder.port();
+        settings.session_id = std::atoi(std::string(reply.data()).substr(3).c_str());
+        settings.year = day.year;
+        settings.month = day.month;
+        settings.day = day.day;
+        settings.cue_in = t0;
+        settings.cue_out = t0 + c.last;
+        RemoteExport exporter;
+        exporter.SetTimings(FastTimings());
+        exporter.Configure(settings);
+        exporter.BeginExport();
+        RecordingSink sink;
+        exporter.BeginChannel(0, kNow, &sink);
+        ASSERT_TRUE(sink.WaitFinish(60000));
+        exporter.EndChannel();
+        recorder.Stop();
+
+        const std::vector<ExportedPart> parts = exporter.parts();
+        ASSERT_EQ(static_cast<int>(parts.size()), c.parts);
+        std::vector<uint8_t> written;
+        int frames = 0;
+        for (const ExportedPart& part : parts) {
+            EXPECT_TRUE(part.whole) << part.path;
+            AviReader reader;
+            ASSERT_EQ(reader.Open(part.path), 1) << part.path;
+            EXPECT_EQ(reader.audio_bits_per_sample(), 16) << part.path;
+            bool failed = false;
+            frames = 0;
+            for (const auto& chunk : avitest::Chunks(reader, &failed)) {
+                if (chunk.kind == AviReader::kChunkVideo && !chunk.data.empty()) ++frames;
+                if (chunk.kind == AviReader::kChunkAudio) written.insert(written.end(), chunk.data.begin(), chunk.data.end());
+            }
+            EXPECT_FALSE(failed);
+            if (&part == &parts.back()) {
+                EXPECT_EQ(reader.audio_sample_rate(), c.last_part_rate);
+            }
+        }
+        EXPECT_EQ(written.size(), recorded.size());
+        EXPECT_TRUE(written == recorded) << "the sound differs from the recorded sound";
+        // The last part starts at the key picture, with nothing before it.
+        EXPECT_EQ(frames, c.last_part_frames);
+    }
 }
 
 TEST_F(RemoteExportTest, LowDiskEndsTheChannelAtTheThreshold) {

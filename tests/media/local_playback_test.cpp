@@ -36,13 +36,15 @@ protected:
         auto engine = std::make_unique<PlaybackEngine>(&window_, &panel_,
                                                        std::array<ViewerSink*, 4>{&viewers_[0], &viewers_[1],
                                                                                   &viewers_[2], &viewers_[3]});
-        engine->record_source.path = data;
-        engine->record_source.channel_mask = channel_mask;
-        engine->record_source.start_second = recording.start_second;
-        engine->record_source.end_second = recording.start_second + recording.seconds - 1;
-        engine->record_source.year = recording.date.year;
-        engine->record_source.month = recording.date.month;
-        engine->record_source.day = recording.date.day;
+        RecordSource source;
+        source.path = data;
+        source.channel_mask = channel_mask;
+        source.start_second = recording.start_second;
+        source.end_second = recording.start_second + recording.seconds - 1;
+        source.year = recording.date.year;
+        source.month = recording.date.month;
+        source.day = recording.date.day;
+        engine->SetLocalSource(source);
         engine->StartLocalPlayback();
         panel_.SetSpeed(speed);
         return engine;
@@ -127,8 +129,10 @@ TEST_F(LocalPlaybackTest, NoRangeNoPlayback) {
     for (const auto& [from, to] : none) {
         SCOPED_TRACE(std::to_string(from) + "-" + std::to_string(to));
         engine->OnStop();
-        engine->record_source.start_second = from;
-        engine->record_source.end_second = to;
+        RecordSource source = engine->Status().record_source;
+        source.start_second = from;
+        source.end_second = to;
+        engine->SetLocalSource(source);
         window_.buttons = -1;
         engine->StartLocalPlayback();
         EXPECT_FALSE(engine->ReaderRunning());
@@ -144,7 +148,7 @@ TEST_F(LocalPlaybackTest, VanishedDataFolderStops) {
     std::filesystem::rename(tmp_.Sub("avdata"), tmp_.Sub("gone"));
     ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
     engine->HandleMessage(WM_STOP_REQUESTED, window_.LastParam(WM_STOP_REQUESTED), 0);
-    EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kStopped);
 }
 
 TEST_F(LocalPlaybackTest, StepBackBeforeTheStartStops) {
@@ -182,7 +186,7 @@ TEST_F(LocalPlaybackTest, SelectedChannelIsHeard) {
     viewers_[0].selected = true;
     auto engine = Start(recording, 1, 1);
     RunToEnd(*engine, 8000);
-    engine->audio_player.FinishClosing();
+    engine->WaitSoundClosed();
     std::ifstream in(tmp_.Sub("played.raw"), std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
     std::vector<int16_t> played(bytes.size() / 2);
@@ -257,11 +261,11 @@ TEST_F(LocalPlaybackTest, StaleStopRequestLeavesANewerPlaybackPlaying) {
     window_.Forget();
     engine->StartLocalPlayback();
     engine->HandleMessage(WM_STOP_REQUESTED, stale, 0);
-    EXPECT_EQ(engine->play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_TRUE(engine->ReaderRunning());
     EXPECT_EQ(window_.buttons, PlaybackEngine::kPlaying);
     RunToEnd(*engine, 5000);
-    EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kStopped);
 }
 
 // Restarting while sound plays: the audio device is closed by one thread only.
@@ -271,7 +275,7 @@ TEST_F(LocalPlaybackTest, RestartWhileSoundPlaysAndOwnerThatNeverStops) {
     viewers_[0].selected = true;
     auto engine = Start(recording, 1, 1);
     for (int round = 0; round < 3; ++round) {
-        ASSERT_TRUE(WaitUntil([&] { return engine->device_open.load() == 1; }, 3000)) << round;
+        ASSERT_TRUE(WaitUntil([&] { return engine->Status().sound_device_open; }, 3000)) << round;
         engine->StartLocalPlayback();
         EXPECT_TRUE(engine->ReaderRunning());
     }
@@ -296,21 +300,21 @@ TEST(Transport, SpeedSteps) {
         engine.SpeedDown();
         EXPECT_EQ(panel.GetSpeed(), c.down) << c.from;
     }
-    // Speed changes flush the workers except on the slow side.
+    // Speed changes flush the workers except on the slow side; with no worker running, a
+    // flush asked for stays pending.
+    PlaybackEngine fresh(&window, &panel, {nullptr, nullptr, nullptr, nullptr});
     panel.SetSpeed(1);
-    for (CDecodeProcess& worker : engine.decode) worker.flush_request = 0;
-    engine.SpeedDown();
-    EXPECT_EQ(engine.decode[0].flush_request, 0);
-    engine.SpeedUp();
-    EXPECT_EQ(engine.decode[0].flush_request, 1);
+    fresh.SpeedDown();
+    EXPECT_FALSE(fresh.Status().workers[0].flush_pending);
+    fresh.SpeedUp();
+    EXPECT_TRUE(fresh.Status().workers[0].flush_pending);
     // Pause shows speed 1 but leaves the workers' pace: pictures held at 1/32 play out at 1/32.
     panel.SetSpeed(-16);
     engine.SpeedDown();
-    ASSERT_EQ(engine.decode[0].speed, -32);
-    engine.play_state = PlaybackEngine::kPlaying;
+    ASSERT_EQ(engine.Status().workers[0].speed, -32);
     engine.Pause();
     EXPECT_EQ(panel.GetSpeed(), 1);
-    EXPECT_EQ(engine.decode[0].speed, -32);
+    EXPECT_EQ(engine.Status().workers[0].speed, -32);
 }
 
 TEST(DecodeProcess, PacingAndKeyFrames) {

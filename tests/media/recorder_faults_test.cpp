@@ -63,6 +63,8 @@ const char* const kStreamFaults[] = {"end-after=0",          "unauthorized:/play
 // between refused re-sends; nothing may come faster than one request per 100 ms.
 constexpr int kEmptyReadMs = 10;
 constexpr int kResendWaitMs = 100;
+// A recording the recorder plays for longer than a test's ticks and requests last.
+constexpr int kLongRecordingSeconds = 20;
 constexpr int kMinRequestGapMs = 100;
 
 class RecorderFaultsTest : public ::testing::Test {
@@ -112,27 +114,39 @@ protected:
         EXPECT_LE(requests, elapsed_ms / kMinRequestGapMs + 2) << "in " << elapsed_ms << " ms";
     }
 
-    // An engine on the recorder as the record selection leaves it: session, range, channel 1;
-    // replies cut at reply_ms.
+    // An engine on the recorder as the record selection leaves it: session, range (seconds
+    // from the recording's start), channel 1; replies cut at reply_ms, the receiver paced by timing.
     std::unique_ptr<PlaybackEngine> OpenEngine(FakePlaybackWindow& window, FakeStatusPanel& panel, FakeViewer* viewers,
-                                               int reply_ms) const {
+                                               int reply_ms, RemoteStreamTiming timing = {}, int seconds = 3) const {
+        timing.receive_timeout_ms = reply_ms;
+        timing.control_receive_timeout_ms = reply_ms;
         auto engine = std::make_unique<PlaybackEngine>(
-            &window, &panel, std::array<ViewerSink*, 4>{&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
-        engine->source_mode = 1;
-        engine->server.SetIp("127.0.0.1");
-        engine->server.SetPort(std::to_string(recorder_->port()));
-        engine->server.SetUser("admin");
-        engine->session_id = session_;
-        engine->range_year = recording_.date.year;
-        engine->range_month = recording_.date.month;
-        engine->range_day = recording_.date.day;
-        engine->range_start = recording_.start_second;
-        engine->range_end = recording_.start_second + 3;
-        engine->channel_selected = {1, 0, 0, 0};
-        engine->stream_timing.receive_timeout_ms = reply_ms;
-        engine->control_connection.SetReceiveTimeout(reply_ms);
-        engine->control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+            &window, &panel, std::array<ViewerSink*, 4>{&viewers[0], &viewers[1], &viewers[2], &viewers[3]}, timing);
+        engine->SetSourceMode(1);
+        ServerConnectionRecord server;
+        server.SetIp("127.0.0.1");
+        server.SetPort(std::to_string(recorder_->port()));
+        server.SetUser("admin");
+        engine->SetRecorder(server, session_);
+        const CivilDate& d = recording_.date;
+        engine->SetRecorderRange(
+            {d.year, d.month, d.day, recording_.start_second, recording_.start_second + seconds, {1, 0, 0, 0}});
+        EXPECT_EQ(engine->ConnectRecorder(), 1);
         return engine;
+    }
+    // The receiver's pace: an empty read and the wait after a refused re-send.
+    static RemoteStreamTiming Paced(int empty_read_ms, int resend_wait_ms) {
+        RemoteStreamTiming timing;
+        timing.empty_read_ms = empty_read_ms;
+        timing.resend_wait_ms = resend_wait_ms;
+        return timing;
+    }
+    // A recorder playback under way: stopped, then Play, as the window does after an open.
+    static void PlayFromStopped(PlaybackEngine& engine, FakePlaybackWindow& window) {
+        engine.OnStop();
+        engine.OnPlay();
+        ASSERT_TRUE(DeliverRemoteOpen(engine, window));
+        ASSERT_EQ(engine.Status().play_state, PlaybackEngine::kPlaying);
     }
     // The open from the record selection (its block: the range's day and end, channel 1), or
     // Play from stopped.
@@ -164,10 +178,8 @@ TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
         FakePlaybackWindow window;
         FakeStatusPanel panel;
         FakeViewer viewers[4];
-        auto owned = OpenEngine(window, panel, viewers, 500);
+        auto owned = OpenEngine(window, panel, viewers, 500, Paced(kEmptyReadMs, kResendWaitMs));
         PlaybackEngine& engine = *owned;
-        engine.stream_timing.empty_read_ms = kEmptyReadMs;
-        engine.stream_timing.resend_wait_ms = kResendWaitMs;
         const long rss = RssKb();
         const auto t0 = Clock::now();
         ASSERT_EQ(engine.StartRemotePlayback(), 1);
@@ -205,10 +217,8 @@ TEST_F(RecorderFaultsTest, PlaybackAsksAgainWhileTheRecorderTakesTheRequest) {
         FakePlaybackWindow window;
         FakeStatusPanel panel;
         FakeViewer viewers[4];
-        auto owned = OpenEngine(window, panel, viewers, 500);
+        auto owned = OpenEngine(window, panel, viewers, 500, Paced(kEmptyReadMs, kResendWaitMs));
         PlaybackEngine& engine = *owned;
-        engine.stream_timing.empty_read_ms = kEmptyReadMs;
-        engine.stream_timing.resend_wait_ms = kResendWaitMs;
         const auto t0 = Clock::now();
         ASSERT_EQ(engine.StartRemotePlayback(), 1);
         ASSERT_TRUE(DeliverRemoteOpen(engine, window));
@@ -281,28 +291,24 @@ TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
                  {"endless:/play/opstatus", false, true},
                  {"", false, true},
                  {"odd-status", false, false}};
+    // Long enough that the recorder's clock stays inside the range while the ticks run.
+    recording_.seconds = kLongRecordingSeconds;
+    ASSERT_FALSE(WriteSmallRecording(tmp_.path(), recording_).empty());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         StartRecorder(c.fault);
         FakePlaybackWindow window;
         FakeStatusPanel panel;
         FakeViewer viewers[4];
-        PlaybackEngine engine(&window, &panel, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
-        engine.source_mode = 1;
-        engine.session_id = session_;
-        engine.play_state = PlaybackEngine::kPlaying;
-        engine.range_start = recording_.start_second;
-        engine.range_end = recording_.start_second + 3;
-        engine.range_length = 3;
-        engine.slider_max = 3;
-        engine.control_connection.SetReceiveTimeout(600);
-        engine.control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+        auto owned = OpenEngine(window, panel, viewers, 600, {}, kLongRecordingSeconds - 1);
+        PlaybackEngine& engine = *owned;
+        PlayFromStopped(engine, window);
         int64_t longest_tick = 0;
         int applied = 0;
         const auto until = Clock::now() + std::chrono::milliseconds(2000);
         while (Clock::now() < until && window.Count(WM_CONNECTION_LOST) == 0) {
             longest_tick = std::max(longest_tick, held_time::HeldMs([&] { engine.OnTimer(); }));
-            if (engine.remote_playop == 1) ++applied;
+            if (engine.Status().remote_playop == 1) ++applied;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         EXPECT_LT(longest_tick, 100);
@@ -311,13 +317,14 @@ TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
             EXPECT_GE(recorder_->requests("/play/opstatus"), 2);
         }
         EXPECT_EQ(applied > 0, c.applied);
-        EXPECT_EQ(engine.play_state, c.connection_lost ? PlaybackEngine::kStopped : PlaybackEngine::kPlaying);
+        EXPECT_EQ(engine.Status().play_state, c.connection_lost ? PlaybackEngine::kStopped : PlaybackEngine::kPlaying);
         if (!c.applied) {
-            EXPECT_EQ(engine.remote_time[3], 0);
+            EXPECT_EQ(engine.Status().remote_time[3], 0);
         }
         const auto stop = Clock::now();
         engine.JoinStatusPoll();
         EXPECT_LT(MsSince(stop), 100);
+        owned.reset();
         recorder_->Stop();
     }
 }
@@ -342,12 +349,15 @@ TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
         {"speed up from pause", PlaybackEngine::kPaused, [](PlaybackEngine& e) { e.OnSpeedUp(); },
          {"/play/opplay", "/play/speedup"}, "PLAY", "PLAY", 2},
         {"speed down", PlaybackEngine::kPlaying, [](PlaybackEngine& e) { e.OnSpeedDown(); }, {"/play/speeddown"},
-         "STOP", "PLAY", -2},
+         "PLAY", "PLAY", -2},
         {"time jump", PlaybackEngine::kPlaying, [](PlaybackEngine& e) { e.OnStepForward(); }, {"/play/timejump"},
-         "STOP", "STOP", 1},  // past the end of the range
+         "PLAY", "STOP", 1},  // past the end of the range
         {"slider", PlaybackEngine::kPlaying, [](PlaybackEngine& e) { e.OnHScroll(2); },
-         {"/play/timeslider", "/play/opplay"}, "STOP", "PLAY", 1},
+         {"/play/timeslider", "/play/opplay"}, "PLAY", "PLAY", 1},
     };
+    // Long enough that the recorder's clock stays inside the range while the requests trickle.
+    recording_.seconds = kLongRecordingSeconds;
+    ASSERT_FALSE(WriteSmallRecording(tmp_.path(), recording_).empty());
     for (const char* kind : {"trickle=150", "endless"}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(kind) + " " + c.name);
@@ -355,18 +365,14 @@ TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
             FakePlaybackWindow window;
             FakeStatusPanel panel;
             FakeViewer viewers[4];
-            auto engine = std::make_unique<PlaybackEngine>(
-                &window, &panel, std::array<ViewerSink*, 4>{&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
-            engine->source_mode = 1;
-            engine->session_id = session_;
-            engine->play_state = c.state;
-            engine->range_start = recording_.start_second;
-            engine->range_end = recording_.start_second + 3;
-            engine->range_length = 3;
-            engine->remote_current = recording_.start_second;
-            engine->slider_max = 3;
-            engine->control_connection.SetReceiveTimeout(600);
-            engine->control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+            auto engine = OpenEngine(window, panel, viewers, 600, {}, kLongRecordingSeconds - 1);
+            // Muted: the sound device's shut-down as the engine goes is no part of the stops timed here.
+            engine->OnMute();
+            PlayFromStopped(*engine, window);
+            if (c.state == PlaybackEngine::kPaused) {
+                engine->OnPause();
+                ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/oppause") == 1; }, 3000));
+            }
 
             const auto press = Clock::now();
             c.press(*engine);
@@ -395,7 +401,7 @@ TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
                 EXPECT_TRUE(WaitUntil(
                     [&] {
                         engine->OnTimer();
-                        const auto& t = engine->remote_time;
+                        const auto t = engine->Status().remote_time;
                         return t[3] + t[4] + t[5] > 0;
                     },
                     3000));
@@ -456,11 +462,9 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
         FakePlaybackWindow window;
         FakeStatusPanel panel;
         FakeViewer viewers[4];
-        auto engine = OpenEngine(window, panel, viewers, 400);
         // The receiver's waits made long, so the stop below shows whether it ended them.
         constexpr int kLongWaitMs = 20000;
-        engine->stream_timing.empty_read_ms = kLongWaitMs;
-        engine->stream_timing.resend_wait_ms = kLongWaitMs;
+        auto engine = OpenEngine(window, panel, viewers, 400, Paced(kLongWaitMs, kLongWaitMs));
         int64_t longest = 0;
         const auto call = [&longest](const std::function<void()>& act) {
             longest = std::max(longest, held_time::HeldMs(act));
@@ -472,7 +476,7 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
         EXPECT_LT(longest, 100);
         EXPECT_EQ(engine->ReceiverRunning(), c.end == kPlays);
         const bool plays = c.end == kPlays;
-        EXPECT_EQ(engine->play_state, plays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
+        EXPECT_EQ(engine->Status().play_state, plays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
         EXPECT_EQ(panel.status(), plays ? "PLAY" : "STOP");
         if (c.path == kPlayFromStopped) {
             EXPECT_EQ(window.buttons, plays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
@@ -523,7 +527,7 @@ TEST_F(RecorderFaultsTest, StopDuringTheOpenReturnsAtOnceAndItsCompletionIsIgnor
         ASSERT_GE(stale, 0);
         engine->HandleMessage(WM_REMOTE_OPENED, stale, 0);
         EXPECT_FALSE(engine->ReceiverRunning());
-        EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+        EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kStopped);
         EXPECT_EQ(panel.status(), "STOP");
         EXPECT_EQ(window.buttons, PlaybackEngine::kStopped);
         EXPECT_FALSE(window.timer_running);
@@ -550,8 +554,8 @@ TEST_F(RecorderFaultsTest, ANewOpenReplacesOneStillWaiting) {
             return engine->ReceiverRunning();
         },
         5000));
-    EXPECT_EQ(engine->play_state, PlaybackEngine::kPlaying);
-    EXPECT_EQ(engine->range_start, recording_.start_second);  // the second open's range, not the first's
+    EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(engine->Status().range_start, recording_.start_second);  // the second open's range, not the first's
     EXPECT_EQ(recorder_->requests("/play/searchdata"), 2);      // the fixture's and the second open's
     engine.reset();
     recorder_->Stop();
@@ -725,10 +729,8 @@ TEST_F(RecorderFaultsTest, PlaybackOfASlowSteadyLinkIsNotCut) {
     FakePlaybackWindow window;
     FakeStatusPanel panel;
     FakeViewer viewers[4];
-    auto owned = OpenEngine(window, panel, viewers, 500);
+    auto owned = OpenEngine(window, panel, viewers, 500, Paced(kEmptyReadMs, kResendWaitMs));
     PlaybackEngine& engine = *owned;
-    engine.stream_timing.empty_read_ms = kEmptyReadMs;
-    engine.stream_timing.resend_wait_ms = kResendWaitMs;
     ASSERT_EQ(engine.StartRemotePlayback(), 1);
     ASSERT_TRUE(DeliverRemoteOpen(engine, window));
     // Three of the range's four seconds: the stream is still running, so no end of it can

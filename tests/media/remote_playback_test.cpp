@@ -39,26 +39,32 @@ protected:
         auto engine = std::make_unique<PlaybackEngine>(&window_, &panel_,
                                                        std::array<ViewerSink*, 4>{&viewers_[0], &viewers_[1],
                                                                                   &viewers_[2], &viewers_[3]});
-        engine->source_mode = 1;
-        engine->server.SetIp("127.0.0.1");
-        engine->server.SetPort(std::to_string(recorder_->port()));
-        engine->server.SetUser("admin");
-        engine->control_connection.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
+        engine->SetSourceMode(1);
+        server_ = ServerConnectionRecord();
+        server_.SetIp("127.0.0.1");
+        server_.SetPort(std::to_string(recorder_->port()));
+        server_.SetUser("admin");
+        // The record selection's login, on a connection of its own.
+        login_.Connect("127.0.0.1", "admin", "", 3000, 0, recorder_->port());
         char reply[128] = {};
-        if (engine->control_connection.Fetch("/play/getid", reply, sizeof reply) && reply[0] == 'i')
-            engine->session_id = std::atoi(reply + 3);
-        engine->range_year = recording_.date.year;
-        engine->range_month = recording_.date.month;
-        engine->range_day = recording_.date.day;
-        engine->range_start = recording_.start_second;
-        engine->range_end = recording_.start_second + recording_.seconds - 1;
-        engine->channel_selected = {1, 1, 0, 0};
+        int session = -1;
+        if (login_.Fetch("/play/getid", reply, sizeof reply) && reply[0] == 'i') session = std::atoi(reply + 3);
+        engine->SetRecorder(server_, session);
+        EXPECT_EQ(engine->ConnectRecorder(), 1);
+        engine->SetRecorderRange(Range({1, 1, 0, 0}));
         return engine;
+    }
+    RecorderRange Range(std::array<int, 4> channels) const {
+        const CivilDate& d = recording_.date;
+        return {d.year, d.month, d.day, recording_.start_second, recording_.start_second + recording_.seconds - 1,
+                channels};
     }
 
     TempFolder tmp_;
     SmallRecording recording_;
     std::unique_ptr<fake::FakeRecorder> recorder_;
+    ServerConnectionRecord server_;
+    HttpGet login_;
     FakePlaybackWindow window_;
     FakeStatusPanel panel_;
     FakeViewer viewers_[4];
@@ -77,17 +83,17 @@ bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
 
 TEST_F(RemotePlaybackTest, PlaysTheSelectedChannelsAndFollowsTheRecorder) {
     auto engine = Engine();
-    ASSERT_GE(engine->session_id, 0);
+    ASSERT_GE(engine->Status().session_id, 0);
     ASSERT_EQ(engine->StartRemotePlayback(), 1);
     ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
     ASSERT_TRUE(engine->ReceiverRunning());
-    EXPECT_EQ(engine->play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_EQ(window_.layout, 2);
     EXPECT_EQ(window_.selected_viewer, 0);
     EXPECT_TRUE(window_.timer_running);
     EXPECT_EQ(window_.buttons, PlaybackEngine::kPlaying);
-    EXPECT_EQ(engine->stream_request,
-              "/play/mav/nvrprofilestream?id=" + std::to_string(engine->session_id) + "&avdevid=1,1,0,0&profile=1");
+    EXPECT_EQ(engine->Status().stream_request,
+              "/play/mav/nvrprofilestream?id=" + std::to_string(engine->Status().session_id) + "&avdevid=1,1,0,0&profile=1");
     ASSERT_TRUE(WaitFor([&] { return viewers_[0].frames() > 2 && viewers_[1].frames() > 2; }, 5000));
     EXPECT_EQ(viewers_[2].frames(), 0);
     EXPECT_EQ(viewers_[0].camera_name(), "Front");
@@ -95,11 +101,11 @@ TEST_F(RemotePlaybackTest, PlaysTheSelectedChannelsAndFollowsTheRecorder) {
     ASSERT_TRUE(WaitFor(
         [&] {
             engine->OnTimer();
-            return engine->remote_current > recording_.start_second;
+            return engine->Status().remote_current > recording_.start_second;
         },
         4000));
     EXPECT_EQ(panel_.status(), "PLAY");
-    EXPECT_GT(engine->slider_position, 0);
+    EXPECT_GT(engine->Status().slider_position, 0);
     engine->OnStop();
     EXPECT_FALSE(engine->ReceiverRunning());
     EXPECT_EQ(window_.buttons, PlaybackEngine::kStopped);
@@ -108,14 +114,14 @@ TEST_F(RemotePlaybackTest, PlaysTheSelectedChannelsAndFollowsTheRecorder) {
 
 TEST_F(RemotePlaybackTest, OneChannelAsksForTheSmallProfile) {
     auto engine = Engine();
-    engine->channel_selected = {0, 1, 0, 0};
+    engine->SetRecorderRange(Range({0, 1, 0, 0}));
     ASSERT_EQ(engine->StartRemotePlayback(), 1);
     ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
     EXPECT_EQ(window_.layout, 1);
     EXPECT_EQ(window_.selected_viewer, 1);
-    EXPECT_NE(engine->stream_request.find("avdevid=0,1,0,0&profile=0"), std::string::npos);
-    EXPECT_FALSE(engine->decode[0].IsRunning());
-    EXPECT_TRUE(engine->decode[1].IsRunning());
+    EXPECT_NE(engine->Status().stream_request.find("avdevid=0,1,0,0&profile=0"), std::string::npos);
+    EXPECT_FALSE(engine->Status().workers[0].running);
+    EXPECT_TRUE(engine->Status().workers[1].running);
     engine->OnStop();
 }
 
@@ -125,18 +131,20 @@ TEST_F(RemotePlaybackTest, RefusedStarts) {
         ASSERT_EQ(engine->StartRemotePlayback(), 1);
         ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
         EXPECT_FALSE(engine->ReceiverRunning());  // 503 on the stream: silently refused
-        EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+        EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kStopped);
         recorder_->Stop();
     }
     {
         auto engine = Engine();
-        engine->session_id = -1;
+        engine->SetRecorder(server_, -1);
         window_.timer_running = false;
         ASSERT_EQ(engine->StartRemotePlayback(), 1);
         ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
         EXPECT_FALSE(engine->ReceiverRunning());
         EXPECT_FALSE(window_.timer_running);  // refused before anything started
-        engine->server.SetIp("");
+        ServerConnectionRecord nowhere = server_;
+        nowhere.SetIp("");
+        engine->SetRecorder(nowhere, -1);
         EXPECT_EQ(engine->StartRemotePlayback(), 0);
         EXPECT_FALSE(engine->RemoteOpenRunning());
         recorder_->Stop();
@@ -148,8 +156,7 @@ TEST_F(RemotePlaybackTest, RefusedStarts) {
 // selection's end where it ends, and its rows are the channels.
 TEST_F(RemotePlaybackTest, OpenFromTheSelectionStartsAtTheRecordersPosition) {
     auto engine = Engine();
-    engine->range_start = engine->range_end = 0;
-    engine->channel_selected = {};
+    engine->SetRecorderRange({});
     const int end = recording_.start_second + recording_.seconds - 1;
     const CivilDate& d = recording_.date;
     const std::array<int, 13> selection{d.year, d.month, d.day, 0, 0, 0, end / 3600, end / 60 % 60, end % 60,
@@ -159,21 +166,21 @@ TEST_F(RemotePlaybackTest, OpenFromTheSelectionStartsAtTheRecordersPosition) {
     char search[256], reply[64];
     std::snprintf(search, sizeof search,
                   "/play/searchdata?id=%d&recstarttime=%d,%d,%d,%d,%d,%d&recendtime=%d,%d,%d,%d,%d,%d&avdevids=0,1,0,0",
-                  engine->session_id, d.year, d.month, d.day, start / 3600, start / 60 % 60, start % 60, d.year, d.month,
+                  engine->Status().session_id, d.year, d.month, d.day, start / 3600, start / 60 % 60, start % 60, d.year, d.month,
                   d.day, end / 3600, end / 60 % 60, end % 60);
-    ASSERT_EQ(engine->control_connection.Fetch(search, reply, sizeof reply), 1);
+    ASSERT_EQ(login_.Fetch(search, reply, sizeof reply), 1);
     engine->StartRecorderPlayback(selection);
     ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
     ASSERT_TRUE(engine->ReceiverRunning());
-    EXPECT_EQ(engine->range_start, start);
-    EXPECT_EQ(engine->range_end, end);
-    EXPECT_EQ(engine->range_length, end - start);
-    EXPECT_EQ(engine->remote_current, start);
-    EXPECT_EQ(engine->channel_selected, (std::array<int, 4>{0, 1, 0, 0}));
+    EXPECT_EQ(engine->Status().range_start, start);
+    EXPECT_EQ(engine->Status().range_end, end);
+    EXPECT_EQ(engine->Status().range_length, end - start);
+    EXPECT_EQ(engine->Status().remote_current, start);
+    EXPECT_EQ(engine->Status().channel_selected, (std::array<int, 4>{0, 1, 0, 0}));
     EXPECT_EQ(window_.layout, 1);
     EXPECT_EQ(window_.selected_viewer, 1);
-    EXPECT_EQ(engine->stream_request,
-              "/play/mav/nvrprofilestream?id=" + std::to_string(engine->session_id) + "&avdevid=0,1,0,0&profile=0");
+    EXPECT_EQ(engine->Status().stream_request,
+              "/play/mav/nvrprofilestream?id=" + std::to_string(engine->Status().session_id) + "&avdevid=0,1,0,0&profile=0");
     EXPECT_EQ(panel_.times().back(), "14: 7: 0");
     ASSERT_TRUE(WaitFor([&] { return viewers_[1].frames() > 0; }, 5000));
     engine->OnStop();
@@ -196,10 +203,12 @@ TEST_F(RemotePlaybackTest, SilentStreamIsRequestedAgain) {
 TEST_F(RemotePlaybackTest, StatusReplyParsing) {
     auto engine = Engine();
     ASSERT_EQ(engine->PollRemoteStatus(), 1);
-    EXPECT_NE(engine->remote_playop, 1);  // nothing plays yet
-    engine->session_id = 999;  // the recorder answers 400 without the keys
+    EXPECT_NE(engine->Status().remote_playop, 1);  // nothing plays yet
+    ASSERT_EQ(engine->StartRemotePlayback(), 1);
+    ASSERT_TRUE(DeliverRemoteOpen(*engine, window_));
+    ASSERT_EQ(engine->Status().play_state, PlaybackEngine::kPlaying);
+    engine->SetRecorder(server_, 999);  // the recorder answers 400 without the keys
     EXPECT_EQ(engine->PollRemoteStatus(), 0);
-    engine->play_state = PlaybackEngine::kPlaying;
     // The poll runs on a worker: a later tick applies its failure.
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -208,7 +217,7 @@ TEST_F(RemotePlaybackTest, StatusReplyParsing) {
         },
         4000));
     EXPECT_EQ(window_.Count(WM_CONNECTION_LOST), 1);
-    EXPECT_EQ(engine->play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kStopped);
 }
 
 }  // namespace

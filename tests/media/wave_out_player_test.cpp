@@ -8,8 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "media/playback_engine.h"
-#include "tests/support/playback_fakes.h"
+#include "media/playback_sound.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -131,9 +130,7 @@ TEST_F(WaveOutPlayerTest, DamagedSoundParametersAreRefused) {
 }
 
 TEST_F(WaveOutPlayerTest, DispatchAudioWithDamagedParametersPlaysNothing) {
-    FakePlaybackWindow window;
-    FakeStatusPanel panel;
-    PlaybackEngine engine(&window, &panel, {nullptr, nullptr, nullptr, nullptr});
+    PlaybackSound sound;
     const int32_t kinds[] = {AudioRecord::kMuLawA, AudioRecord::kMuLawB, AudioRecord::kAac, AudioRecord::kG726,
                              AudioRecord::kPcm};
     for (const DamagedSound& c : kDamagedSound) {
@@ -147,9 +144,9 @@ TEST_F(WaveOutPlayerTest, DispatchAudioWithDamagedParametersPlaysNothing) {
             record->bits = c.bits;
             record->channels = c.channels;
             record->payload.assign(320, 0x22);
-            engine.DispatchAudio(std::move(record));
-            EXPECT_FALSE(engine.audio_player.IsOpen());
-            EXPECT_EQ(engine.audio_player.staged(), 0);
+            sound.Dispatch(std::move(record));
+            EXPECT_FALSE(sound.player().IsOpen());
+            EXPECT_EQ(sound.player().staged(), 0);
         }
     }
     // A sound that makes sense after them still opens the device.
@@ -159,11 +156,42 @@ TEST_F(WaveOutPlayerTest, DispatchAudioWithDamagedParametersPlaysNothing) {
     record->bits = 16;
     record->channels = 1;
     record->payload.assign(320, 0);
-    engine.DispatchAudio(std::move(record));
-    EXPECT_TRUE(engine.audio_player.IsOpen());
-    EXPECT_EQ(engine.audio_player.staged(), 320);
-    engine.audio_player.Close();
-    engine.audio_player.FinishClosing();
+    sound.Dispatch(std::move(record));
+    EXPECT_TRUE(sound.player().IsOpen());
+    EXPECT_EQ(sound.player().staged(), 320);
+    sound.CloseDevice();
+    sound.FinishClosing();
+}
+
+// Muted, a sound opens no device; sound on again gives back the volume it had and plays.
+TEST_F(WaveOutPlayerTest, MuteKeepsTheVolumeAndOpensNothing) {
+    const auto pcm = [] {
+        auto record = std::make_unique<AudioRecord>();
+        record->kind = AudioRecord::kPcm;
+        record->sample_rate = 8000;
+        record->bits = 16;
+        record->channels = 1;
+        record->payload.assign(320, 0);
+        return record;
+    };
+    PlaybackSound sound;
+    sound.SetVolume(60);
+    sound.ToggleMute();
+    EXPECT_FALSE(sound.SoundOn());
+    EXPECT_EQ(sound.Volume(), 0);
+    sound.Dispatch(pcm());
+    EXPECT_FALSE(sound.DeviceOpen());
+    EXPECT_FALSE(sound.player().IsOpen());
+    sound.ToggleMute();
+    EXPECT_TRUE(sound.SoundOn());
+    EXPECT_EQ(sound.Volume(), 60);
+    sound.Dispatch(pcm());
+    EXPECT_TRUE(sound.DeviceOpen());
+    EXPECT_TRUE(sound.player().IsOpen());
+    sound.CloseDevice();
+    sound.FinishClosing();
+    EXPECT_FALSE(sound.DeviceOpen());
+    EXPECT_FALSE(sound.player().IsOpen());
 }
 
 TEST(MuLawToPcm16, Table) {

@@ -319,13 +319,15 @@ struct Playback {
 
     Playback(const std::string& data, int seconds, std::array<ViewerSink*, 4> viewers) {
         engine = std::make_unique<PlaybackEngine>(&window, &panel, viewers);
-        engine->record_source.path = data;
-        engine->record_source.channel_mask = 15;
-        engine->record_source.start_second = kStartSecond;
-        engine->record_source.end_second = kStartSecond + seconds - 1;
-        engine->record_source.year = 2012;
-        engine->record_source.month = 3;
-        engine->record_source.day = 5;
+        RecordSource source;
+        source.path = data;
+        source.channel_mask = 15;
+        source.start_second = kStartSecond;
+        source.end_second = kStartSecond + seconds - 1;
+        source.year = 2012;
+        source.month = 3;
+        source.day = 5;
+        engine->SetLocalSource(source);
     }
 };
 
@@ -342,12 +344,12 @@ void BM_Fast32FourChannels(benchmark::State& state) {
         Playback playback(data, kSeconds, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
         playback.engine->StartLocalPlayback();
         for (int i = 0; i < 5; ++i) playback.engine->OnSpeedUp();
-        const int from = playback.engine->slider_position;
+        const int from = playback.engine->Status().slider_position;
         const int shown_from = viewers[0].frames() + viewers[1].frames() + viewers[2].frames() + viewers[3].frames();
         const auto begun = Clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(3));
         wall += Seconds(Clock::now() - begun);
-        recorded += playback.engine->slider_position - from;
+        recorded += playback.engine->Status().slider_position - from;
         shown += viewers[0].frames() + viewers[1].frames() + viewers[2].frames() + viewers[3].frames() - shown_from;
         playback.engine->OnStop();
     }
@@ -422,13 +424,15 @@ void BM_StopLatency(benchmark::State& state) {
         FakePlaybackWindow window;
         FakeStatusPanel panel;
         PlaybackEngine engine(&window, &panel, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
-        engine.record_source.path = data;
-        engine.record_source.channel_mask = 3;
-        engine.record_source.start_second = recording.start_second;
-        engine.record_source.end_second = recording.start_second + recording.seconds - 1;
-        engine.record_source.year = recording.date.year;
-        engine.record_source.month = recording.date.month;
-        engine.record_source.day = recording.date.day;
+        RecordSource source;
+        source.path = data;
+        source.channel_mask = 3;
+        source.start_second = recording.start_second;
+        source.end_second = recording.start_second + recording.seconds - 1;
+        source.year = recording.date.year;
+        source.month = recording.date.month;
+        source.day = recording.date.day;
+        engine.SetLocalSource(source);
         engine.StartLocalPlayback();
         // At 1x the device opens with the first second's sound.
         std::this_thread::sleep_for(std::chrono::milliseconds(700));
@@ -442,7 +446,7 @@ void BM_StopLatency(benchmark::State& state) {
         const double took = Seconds(Clock::now() - begun);
         state.SetIterationTime(took);
         longest = std::max(longest, took);
-        engine.audio_player.FinishClosing();
+        engine.WaitSoundClosed();
     }
     state.counters["longest_ms"] = longest * 1000;
     state.SetLabel(speed == 1 ? "1x" : speed > 1 ? std::to_string(speed) + "x" : "1/" + std::to_string(-speed) + "x");

@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -16,6 +19,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -365,27 +369,60 @@ TEST_F(WatermarkDlgTest, TooltipsComeAfter150MsOnMagentaAndTheListHasGridLines) 
 struct Opened {
     QString folder;
     QStringList filters;
+    QString refused;  // a message box the dialog raised instead of closing, or why it was given up
 };
 
-// Answers the next real file dialog by choosing `choice` in it (the path of
-// a file, or of a folder for the folder browser).
+// Answers the next real file dialog by choosing `choice` in it (the path of a file, or
+// of a folder for the folder browser). The dialog may still be loading its folder when
+// first answered and stay open, so the answer is repeated until the dialog is gone; a
+// message box it raises is noted and closed, and a dialog that never closes is rejected
+// after a minute, so a fault fails the test instead of hanging it.
 void AnswerFileDialog(const QString& choice, Opened* opened) {
+    struct State {
+        bool answered = false;
+        QPointer<QFileDialog> dialog;  // the one being answered, once found
+        QElapsedTimer since;
+    };
     auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, choice, opened] {
+    auto state = std::make_shared<State>();
+    QObject::connect(poll, &QTimer::timeout, [poll, choice, opened, state] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* dialog = qobject_cast<QFileDialog*>(w);
-            if (!dialog || !dialog->isVisible()) continue;
-            opened->folder = dialog->directory().absolutePath();
-            opened->filters = dialog->nameFilters();
-            // A folder browser with nothing selected answers the folder it shows.
-            if (dialog->fileMode() == QFileDialog::Directory)
-                dialog->setDirectory(choice);
-            else
-                dialog->selectFile(choice);
-            QMetaObject::invokeMethod(dialog, "accept");
-            poll->deleteLater();
-            return;
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                opened->refused = box->text();
+                box->reject();
+                return;
+            }
         }
+        if (state->answered) {
+            // Only the dialog answered is answered again; the next one has an answer of its own.
+            if (!state->dialog || !state->dialog->isVisible()) {
+                poll->deleteLater();
+                return;
+            }
+            if (state->since.elapsed() > 60000) {
+                opened->refused = "the dialog did not close when answered";
+                state->dialog->reject();
+                return;
+            }
+        } else {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) state->dialog = d;
+            if (!state->dialog) return;
+            state->answered = true;
+            state->since.start();
+            opened->folder = state->dialog->directory().absolutePath();
+            opened->filters = state->dialog->nameFilters();
+        }
+        QFileDialog* dialog = state->dialog;
+        // The dialog takes a chosen file into its name field only while that field has no
+        // focus, and it gains the focus some time after it shows.
+        if (QWidget* focused = dialog->focusWidget()) focused->clearFocus();
+        // A folder browser with nothing selected answers the folder it shows.
+        if (dialog->fileMode() == QFileDialog::Directory)
+            dialog->setDirectory(choice);
+        else
+            dialog->selectFile(choice);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
     });
     poll->start(10);
 }
@@ -402,6 +439,7 @@ TEST_F(WatermarkDlgTest, RealChoosersOpenAtTheFolderChosenLastElseHome) {
     Opened add_file;
     AnswerFileDialog(QString::fromStdString(temp.Sub("pictures/snap.jpg")), &add_file);
     dlg.OnAddFile();
+    EXPECT_EQ(add_file.refused, "");
     EXPECT_EQ(add_file.folder, QDir::homePath());
     EXPECT_EQ(add_file.filters, QStringList({"JPEG Files (*.jpg*)", "AVI Files (*.avi)"}));
     EXPECT_EQ(RowOf(dlg.list(), "snap.jpg"), 0);
@@ -410,9 +448,11 @@ TEST_F(WatermarkDlgTest, RealChoosersOpenAtTheFolderChosenLastElseHome) {
     Opened first, second;
     AnswerFileDialog(QString::fromStdString(temp.Sub("exports")), &first);
     dlg.OnAddFolder();
+    EXPECT_EQ(first.refused, "");
     EXPECT_EQ(first.folder.toStdString(), temp.Sub("pictures"));
     AnswerFileDialog(QString::fromStdString(temp.Sub("exports")), &second);
     dlg.OnAddFolder();
+    EXPECT_EQ(second.refused, "");
     EXPECT_EQ(second.folder.toStdString(), temp.Sub("exports"));
 
     // A folder chosen last that is gone since: home again.

@@ -87,7 +87,7 @@ TEST(RecorderExportFlow, ExportCommandDuringRemotePlaybackWritesTheCheckedChanne
         dlg.OnOpen();
         // The recorder's answers to the open arrive by message.
         control_test::RunUntil([&] { return !dlg.engine().RemoteOpenRunning(); }, 10000);
-        ASSERT_EQ(dlg.engine().play_state, PlaybackEngine::kPlaying);
+        ASSERT_EQ(dlg.engine().Status().play_state, PlaybackEngine::kPlaying);
         dlg.status_panel().SetCueIn(start);
         dlg.status_panel().SetCueOut(end);
 
@@ -121,7 +121,7 @@ TEST(RecorderExportFlow, ExportCommandDuringRemotePlaybackWritesTheCheckedChanne
         EXPECT_EQ(folder, out.path());
         EXPECT_EQ(dlg.status_panel().CueIn(), -1);
         EXPECT_EQ(dlg.status_panel().CueOut(), -1);
-        EXPECT_EQ(dlg.engine().play_state, PlaybackEngine::kStopped);
+        EXPECT_EQ(dlg.engine().Status().play_state, PlaybackEngine::kStopped);
         EXPECT_TRUE(boxes.empty());
         dlg.OnStop();
     }

@@ -111,7 +111,7 @@ protected:
     }
 
     void WaitForSecond(int second) {
-        ASSERT_TRUE(flow_test::WaitFor([&] { return dlg_->engine().slider_position.load() >= second; }, 15000))
+        ASSERT_TRUE(flow_test::WaitFor([&] { return dlg_->engine().Status().slider_position >= second; }, 15000))
             << "playback never reached second " << second;
     }
 
@@ -152,8 +152,8 @@ CivilDate FolderFlowTest::day_;
 TEST_F(FolderFlowTest, OpenPlayCueAndExportToTheChosenFolder) {
     OpenFolder(Sample());
     // The day was recorded from midnight: the range starts at second 0 and plays.
-    EXPECT_EQ(dlg_->engine().range_start, 0);
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(dlg_->engine().Status().range_start, 0);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_EQ(dlg_->info_box()->CurrentTexts().state, "PLAY");
     ASSERT_TRUE(PicturesInAllViewers());
 
@@ -181,7 +181,7 @@ TEST_F(FolderFlowTest, OpenPlayCueAndExportToTheChosenFolder) {
     });
     Press(kAviExport);
     EXPECT_TRUE(driver_.Idle());
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
     EXPECT_EQ(ReadStorageLocation(), exports.path());
 
     const std::vector<std::string> avi = FilesIn(exports.path(), ".avi");
@@ -247,7 +247,7 @@ TEST_F(FolderFlowTest, BackupToAChosenFolderAndPlayTheBackup) {
     });
     Press(kBackup);
     EXPECT_TRUE(driver_.Idle());
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPaused);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPaused);
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
 
     const std::string copy = destination.Sub("avdata");
@@ -257,8 +257,8 @@ TEST_F(FolderFlowTest, BackupToAChosenFolderAndPlayTheBackup) {
     EXPECT_EQ(dump.status, 0) << dump.out;
 
     OpenFolder(copy);
-    EXPECT_EQ(dlg_->engine().record_source.path, copy);
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(dlg_->engine().Status().record_source.path, copy);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_TRUE(PicturesInAllViewers());
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
 }

@@ -70,7 +70,7 @@ protected:
     bool Opened() {
         control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000);
         const PlaybackEngine& engine = dlg_->engine();
-        return engine.play_state == PlaybackEngine::kPlaying && engine.ReceiverRunning();
+        return engine.Status().play_state == PlaybackEngine::kPlaying && engine.ReceiverRunning();
     }
 
     bool PicturesInAllViewers() {
@@ -140,7 +140,7 @@ TEST_F(RecorderFlowTest, AddInTheRemoteManagerLogInFromTheRecentListPlayAndExpor
     Press(dlg_->Control(kOpen));
     EXPECT_TRUE(driver_.Idle());
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{Line() + " Login success!"});
-    EXPECT_EQ(dlg_->engine().source_mode, 1);
+    EXPECT_EQ(dlg_->engine().Status().source_mode, 1);
     // The recorder's answers to the open arrive by message.
     ASSERT_TRUE(Opened());
     ASSERT_TRUE(PicturesInAllViewers());
@@ -190,9 +190,9 @@ TEST_F(RecorderFlowTest, AddInTheRemoteManagerLogInFromTheRecentListPlayAndExpor
     // shipped setting holds no folder, so the chooser asks, and the files land there.
     Press(dlg_->Control(kSpeedUp));
     Press(dlg_->Control(kSpeedUp));
-    const int start = dlg_->engine().range_start;
+    const int start = dlg_->engine().Status().range_start;
     auto position = [this] {
-        const auto& t = dlg_->engine().remote_time;
+        const auto t = dlg_->engine().Status().remote_time;
         return t[3] * 3600 + t[4] * 60 + t[5];
     };
     ASSERT_TRUE(flow_test::WaitFor([&] { return position() >= start + 2; }, 15000));

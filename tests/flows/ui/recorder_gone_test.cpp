@@ -106,7 +106,7 @@ TEST_F(RecorderGoneTest, PlayAfterTheRecorderWentAwaySaysItCouldNotStart) {
     dlg_->OnOpen();
     ASSERT_TRUE(OpenEnded());
     PlaybackEngine& engine = dlg_->engine();
-    ASSERT_EQ(engine.play_state, PlaybackEngine::kPlaying);
+    ASSERT_EQ(engine.Status().play_state, PlaybackEngine::kPlaying);
     ASSERT_TRUE(flow_test::WaitFor([this] { return dlg_->grid().Viewer(0)->HasVideo(); }, 10000));
     EXPECT_EQ(State(), "PLAY");
 
@@ -114,7 +114,7 @@ TEST_F(RecorderGoneTest, PlayAfterTheRecorderWentAwaySaysItCouldNotStart) {
     recorder_.reset();
     ASSERT_TRUE(flow_test::WaitFor([&] { return driver_.BoxCount() >= 1; }, 10000));
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{"Communication with the NVR has been interrupted."});
-    EXPECT_EQ(engine.play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(engine.Status().play_state, PlaybackEngine::kStopped);
     ASSERT_TRUE(dlg_->Control(kPlay)->isEnabled());
 
     // Play: the start cannot reach the recorder; the window says so and stays stopped.
@@ -122,7 +122,7 @@ TEST_F(RecorderGoneTest, PlayAfterTheRecorderWentAwaySaysItCouldNotStart) {
     ASSERT_TRUE(OpenEnded());
     ASSERT_TRUE(flow_test::WaitFor([&] { return driver_.BoxCount() >= 1; }, 5000));
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{"Connection failed!"});
-    EXPECT_EQ(engine.play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(engine.Status().play_state, PlaybackEngine::kStopped);
     EXPECT_EQ(State(), "STOP");
     EXPECT_FALSE(engine.ReceiverRunning());
     EXPECT_TRUE(dlg_->Control(kPlay)->isEnabled());

@@ -201,8 +201,8 @@ TEST_F(ShareFlowTest, AddTestAndOpenTheSharePlayItAndReachItAgainFromTheRecentLi
     EXPECT_TRUE(driver_.Idle());
     EXPECT_EQ(driver_.TakeBoxes(),
               (std::vector<std::string>{ShareLine() + "  Connection success!", ShareLine() + " Login success!"}));
-    EXPECT_EQ(dlg_->engine().source_mode, 2);
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(dlg_->engine().Status().source_mode, 2);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
     ASSERT_TRUE(PicturesInAllViewers());
 
     // Kept in the program folder's files, as a restart finds them.
@@ -235,7 +235,7 @@ TEST_F(ShareFlowTest, AddTestAndOpenTheSharePlayItAndReachItAgainFromTheRecentLi
     Press(dlg_->Control(kOpen));
     EXPECT_TRUE(driver_.Idle());
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{"127.0.0.1\\data Login success!"});
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_TRUE(PicturesInAllViewers());
 }
 
@@ -258,7 +258,7 @@ TEST_F(ShareFlowTest, ExportAndBackupOfTheShareEqualThoseOfTheLocalCopy) {
     Press(dlg_->Control(kOpen));
     EXPECT_TRUE(driver_.Idle());
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{"127.0.0.1\\data Login success!"});
-    ASSERT_EQ(dlg_->engine().record_source.path, "//127.0.0.1/data/backup");
+    ASSERT_EQ(dlg_->engine().Status().record_source.path, "//127.0.0.1/data/backup");
 
     TempFolder out;
     Export(out.Sub("share-export"));
@@ -268,7 +268,7 @@ TEST_F(ShareFlowTest, ExportAndBackupOfTheShareEqualThoseOfTheLocalCopy) {
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
 
     OpenLocal();
-    ASSERT_EQ(dlg_->engine().record_source.path, Local());
+    ASSERT_EQ(dlg_->engine().Status().record_source.path, Local());
     Export(out.Sub("disk-export"));
     Press(dlg_->Control(kPlay));
     ASSERT_TRUE(PicturesInAllViewers());

@@ -103,8 +103,8 @@ TEST_F(KestrelDlgTest, StartsStoppedInTwoByTwoWithTheSizeClassOfTheScreenHeight)
         EXPECT_EQ(b.height, c.background.height);
         EXPECT_EQ(b.left, c.background.left);
         EXPECT_EQ(b.top, c.background.top);
-        EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
-        EXPECT_EQ(dlg_->engine().source_mode, 0);
+        EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
+        EXPECT_EQ(dlg_->engine().Status().source_mode, 0);
         EXPECT_EQ(dlg_->grid().layout(), 2);
         EXPECT_EQ(dlg_->info_box()->CurrentTexts().state, "STOP");
         EXPECT_FALSE(Enabled(kPlay));
@@ -208,18 +208,44 @@ TEST_F(KestrelDlgTest, OnlyPowerEndsTheDialog) {
 
 TEST_F(KestrelDlgTest, PositionMessageMovesTheSliderUnlessStopped) {
     SetUpScreen(1024, 720);
-    dlg_->SetTimeSlider(100, 20, 0);
     PlaybackEngine& engine = dlg_->engine();
-    engine.slider_position = 42;
-    engine.play_state = PlaybackEngine::kPlaying;
+    // Stopped: the slider goes home whatever position the engine holds.
+    dlg_->SetTimeSlider(100, 20, 7);
+    engine.OnHScroll(42);
+    ASSERT_EQ(engine.Status().slider_position, 42);
     dlg_->PostMessage(WM_POSITION_CHANGED, 0, 0);
-    EXPECT_EQ(dlg_->time_slider()->value(), 0);  // posted, not yet delivered
-    control_test::DeliverPosted();
-    EXPECT_EQ(dlg_->time_slider()->value(), 42);
-    engine.play_state = PlaybackEngine::kStopped;
-    dlg_->PostMessage(WM_POSITION_CHANGED, 0, 0);
+    EXPECT_EQ(dlg_->time_slider()->value(), 7);  // posted, not yet delivered
     control_test::DeliverPosted();
     EXPECT_EQ(dlg_->time_slider()->value(), 0);
+
+    // Paused on a recording, moved to its third second: the slider follows the engine.
+    TempFolder tmp;
+    SmallRecording recording;
+    recording.seconds = 3;
+    const std::string data = WriteSmallRecording(tmp.path(), recording);
+    ASSERT_FALSE(data.empty());
+    dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
+        RecordSelectionResult chosen;
+        chosen.result = kDialogOk;
+        chosen.source.path = data;
+        chosen.source.channel_mask = 1;
+        chosen.source.start_second = recording.start_second;
+        chosen.source.end_second = recording.start_second + 2;
+        chosen.source.year = recording.date.year;
+        chosen.source.month = recording.date.month;
+        chosen.source.day = recording.date.day;
+        return chosen;
+    };
+    dlg_->OnOpen();
+    dlg_->OnPause();
+    engine.OnHScroll(2);
+    control_test::DeliverPosted();
+    dlg_->time_slider()->setValue(0);
+    dlg_->PostMessage(WM_POSITION_CHANGED, 0, 0);
+    EXPECT_EQ(dlg_->time_slider()->value(), 0);
+    control_test::DeliverPosted();
+    EXPECT_EQ(dlg_->time_slider()->value(), 2);
+    dlg_->OnStop();
 }
 
 TEST_F(KestrelDlgTest, CueMarksTakeTheSliderPositionInItsUnits) {
@@ -229,13 +255,15 @@ TEST_F(KestrelDlgTest, CueMarksTakeTheSliderPositionInItsUnits) {
         int length, position, expected;
     };
     for (const Case& c : {Case{10000, 5000, 1000 + 5000}, Case{10001, 5000, 1000 + 50000}}) {
-        engine.record_source.start_second = 1000;
-        engine.record_source.end_second = 1000 + c.length;
-        engine.slider_position = c.position;
+        RecordSource source = engine.Status().record_source;
+        source.start_second = 1000;
+        source.end_second = 1000 + c.length;
+        engine.SetLocalSource(source);
+        engine.OnHScroll(c.position);
         dlg_->OnCueIn();
         EXPECT_EQ(dlg_->status_panel().CueIn(), c.expected);
     }
-    engine.slider_position = 9000;
+    engine.OnHScroll(9000);
     dlg_->OnCueOut();
     EXPECT_EQ(dlg_->status_panel().CueOut(), 91000);
     EXPECT_FALSE(dlg_->info_box()->CurrentTexts().cue_in.empty());
@@ -287,7 +315,7 @@ TEST_F(KestrelDlgTest, ExportChecksTheMarksAndClearsThemAfterTheExport) {
     EXPECT_EQ(exports[0].output_folder, out.path());
     EXPECT_EQ(panel.CueIn(), -1);
     EXPECT_EQ(panel.CueOut(), -1);
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
 }
 
 TEST_F(KestrelDlgTest, TheExportGoesToTheFolderChosenOrStored) {
@@ -382,7 +410,7 @@ TEST_F(KestrelDlgTest, OpenPlaysTheChosenFolderRangeIntoTheViewers) {
     EXPECT_EQ(requests[0].source_mode, 0);
     EXPECT_EQ(dlg_->grid().layout(), 2);
     EXPECT_EQ(dlg_->grid().SelectedIndex(), 0);
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_FALSE(Enabled(kPlay));
     EXPECT_TRUE(Enabled(kStop));
     EXPECT_TRUE(Enabled(kBackup));
@@ -426,7 +454,7 @@ TEST_F(KestrelDlgTest, OpenPlaysTheChosenFolderRangeIntoTheViewers) {
     // Cancel stops what played and starts nothing.
     result = 2;
     dlg_->OnOpen();
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
     EXPECT_FALSE(dlg_->engine().ReaderRunning());
 }
 
@@ -503,7 +531,7 @@ TEST_F(KestrelDlgTest, ARangeFromMidnightPlaysAndAnEmptyRangeStartsNothing) {
         return chosen;
     };
     dlg_->OnOpen();
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_TRUE(dlg_->engine().ReaderRunning());
     QElapsedTimer clock;
     clock.start();
@@ -513,12 +541,12 @@ TEST_F(KestrelDlgTest, ARangeFromMidnightPlaysAndAnEmptyRangeStartsNothing) {
     // Play after Stop starts the same range again.
     dlg_->OnStop();
     dlg_->OnPlay();
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_TRUE(dlg_->engine().ReaderRunning());
 
     end = 0;
     dlg_->OnOpen();
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
     EXPECT_FALSE(dlg_->engine().ReaderRunning());
 }
 
@@ -549,7 +577,7 @@ TEST_F(KestrelDlgTest, BackupAndACancelledExportKeepThePlayStateTrue) {
         ADD_FAILURE() << "the folder choice was cancelled";
         return 2;
     };
-    auto state = [&] { return dlg_->engine().play_state.load(); };
+    auto state = [&] { return dlg_->engine().Status().play_state; };
     auto status = [&] { return dlg_->info_box()->CurrentTexts().state; };
     auto cancelled_export = [&] {
         dlg_->status_panel().SetCueIn(recording.start_second);
@@ -627,7 +655,7 @@ TEST_F(KestrelDlgTest, OpenOnARecorderStartsAtItsPositionOrNotAtAll) {
     dlg_->OnOpen();
     // The recorder's answers to the open arrive by message.
     EXPECT_TRUE(control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000));
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
     EXPECT_FALSE(Enabled(kBackup));
     EXPECT_TRUE(boxes_.empty());
 
@@ -635,9 +663,9 @@ TEST_F(KestrelDlgTest, OpenOnARecorderStartsAtItsPositionOrNotAtAll) {
     dlg_->OnOpen();
     ASSERT_TRUE(control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000));
     PlaybackEngine& engine = dlg_->engine();
-    EXPECT_EQ(engine.play_state, PlaybackEngine::kPlaying);
-    EXPECT_EQ(engine.range_start, start);
-    EXPECT_EQ(engine.range_end, end);
+    EXPECT_EQ(engine.Status().play_state, PlaybackEngine::kPlaying);
+    EXPECT_EQ(engine.Status().range_start, start);
+    EXPECT_EQ(engine.Status().range_end, end);
     EXPECT_TRUE(dlg_->status_timer_active());
     EXPECT_EQ(dlg_->grid().layout(), 2);
     EXPECT_FALSE(Enabled(kBackup));

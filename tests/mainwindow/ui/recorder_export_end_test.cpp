@@ -105,7 +105,7 @@ protected:
         dlg_->show();
         dlg_->OnOpen();
         ASSERT_TRUE(control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000));
-        ASSERT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+        ASSERT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
         dlg_->status_panel().SetCueIn(s);
         dlg_->status_panel().SetCueOut(e);
         dlg_->OnExportAvi();
@@ -132,7 +132,7 @@ TEST_F(RecorderExportEndTest, TheWindowRunsWhileTheRecorderHoldsTheClosingReques
     EXPECT_EQ(recorder_->requests(kClosingRequest), 1);
     EXPECT_TRUE(WindowTicks());
     EXPECT_EQ(recorder_->requests_held(), 1);
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
     // The close cuts the request short: its client goes.
     dlg_.reset();
     EXPECT_TRUE(control_test::RunUntil([this] { return recorder_->requests_held() == 0; }, 10000));

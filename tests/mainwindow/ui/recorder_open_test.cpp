@@ -93,8 +93,10 @@ protected:
         };
         dlg_->OnInitDialog();
         dlg_->show();
-        dlg_->engine().control_connection.SetReceiveTimeout(reply_ms);
-        dlg_->engine().stream_timing.receive_timeout_ms = reply_ms;
+        RemoteStreamTiming timing;
+        timing.receive_timeout_ms = reply_ms;
+        timing.control_receive_timeout_ms = reply_ms;
+        dlg_->engine().SetTiming(timing);
     }
     bool OpenEnded() {
         return control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000);
@@ -133,7 +135,7 @@ TEST_F(RecorderOpenTest, TheWindowKeepsRunningWhileTheRecorderStalls) {
         }
         EXPECT_LT(gap, 100);
         PlaybackEngine& engine = dlg_->engine();
-        EXPECT_EQ(engine.play_state, c.end == kPlays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
+        EXPECT_EQ(engine.Status().play_state, c.end == kPlays ? PlaybackEngine::kPlaying : PlaybackEngine::kStopped);
         EXPECT_EQ(engine.ReceiverRunning(), c.end == kPlays);
         EXPECT_EQ(dlg_->Control(kPlay)->isEnabled(), c.end != kPlays);
         EXPECT_EQ(dlg_->Control(kPause)->isEnabled(), c.end == kPlays);
@@ -159,7 +161,7 @@ TEST_F(RecorderOpenTest, StopDuringTheOpenReturnsAtOnce) {
     EXPECT_LT(stop.elapsed(), 100);
     EXPECT_FALSE(dlg_->engine().RemoteOpenRunning());
     control_test::DeliverPosted();
-    EXPECT_EQ(dlg_->engine().play_state, PlaybackEngine::kStopped);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
     EXPECT_FALSE(dlg_->engine().ReceiverRunning());
     EXPECT_TRUE(dlg_->Control(kPlay)->isEnabled());
     EXPECT_FALSE(dlg_->status_timer_active());

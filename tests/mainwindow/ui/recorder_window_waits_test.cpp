@@ -117,8 +117,10 @@ protected:
         };
         dlg_->OnInitDialog();
         dlg_->show();
-        dlg_->engine().control_connection.SetReceiveTimeout(reply_ms);
-        dlg_->engine().stream_timing.receive_timeout_ms = reply_ms;
+        RemoteStreamTiming timing;
+        timing.receive_timeout_ms = reply_ms;
+        timing.control_receive_timeout_ms = reply_ms;
+        dlg_->engine().SetTiming(timing);
     }
     bool OpenEnded() {
         return control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000);
@@ -169,7 +171,7 @@ TEST_F(RecorderWindowWaitsTest, TransportCommandsNeverWaitOnTheRecorder) {
         HttpGet::WatchThread(std::this_thread::get_id());
         dlg_->OnOpen();
         ASSERT_TRUE(OpenEnded());
-        ASSERT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+        ASSERT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
         ASSERT_TRUE(control_test::RunUntil([this] { return dlg_->grid().Viewer(0)->HasVideo(); }, 5000));
         const int before = recorder_->requests(c.stalled);
         c.command(*dlg_);
@@ -196,11 +198,15 @@ TEST_F(RecorderWindowWaitsTest, StopAndLayoutChangeNeverWaitOnTheRecorder) {
         // Every status reply never ends: each poll holds its request for the whole deadline, and
         // the open's takes the text that came by then.
         OpenMainWindow(2000);
-        dlg_->engine().stream_timing.layout_rest_ms = 600000;
+        RemoteStreamTiming timing;
+        timing.receive_timeout_ms = 2000;
+        timing.control_receive_timeout_ms = 2000;
+        timing.layout_rest_ms = 600000;
+        dlg_->engine().SetTiming(timing);
         HttpGet::WatchThread(std::this_thread::get_id());
         dlg_->OnOpen();
         ASSERT_TRUE(OpenEnded());
-        ASSERT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+        ASSERT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
         ASSERT_TRUE(control_test::RunUntil([this] { return dlg_->grid().Viewer(0)->HasVideo(); }, 5000));
         if (layout) {
             const int streams = recorder_->requests("/play/mav");
@@ -211,7 +217,7 @@ TEST_F(RecorderWindowWaitsTest, StopAndLayoutChangeNeverWaitOnTheRecorder) {
         } else {
             // A poll in flight: its reply never ends.
             ASSERT_TRUE(control_test::RunUntil([this] { return recorder_->requests("/play/opstatus") >= 2; }, 10000));
-            ASSERT_EQ(dlg_->engine().play_state, PlaybackEngine::kPlaying);
+            ASSERT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
         }
         dlg_->OnStop();
         EXPECT_EQ(State(), "STOP");

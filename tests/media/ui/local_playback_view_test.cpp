@@ -36,13 +36,15 @@ TEST(LocalPlaybackView, PicturesReachTheViewersAndTheClockThePanel) {
     panel.show();
     FakePlaybackWindow window;
     PlaybackEngine engine(&window, &panel, {&viewers[0], &viewers[1], &viewers[2], &viewers[3]});
-    engine.record_source.path = data;
-    engine.record_source.channel_mask = 3;
-    engine.record_source.start_second = recording.start_second;
-    engine.record_source.end_second = recording.start_second + 1;
-    engine.record_source.year = recording.date.year;
-    engine.record_source.month = recording.date.month;
-    engine.record_source.day = recording.date.day;
+    RecordSource source;
+    source.path = data;
+    source.channel_mask = 3;
+    source.start_second = recording.start_second;
+    source.end_second = recording.start_second + 1;
+    source.year = recording.date.year;
+    source.month = recording.date.month;
+    source.day = recording.date.day;
+    engine.SetLocalSource(source);
     engine.StartLocalPlayback();
 
     QElapsedTimer timer;

@@ -229,7 +229,7 @@ TEST_F(ShareFlowTest, SharePageToRecordSelectionToPlayback) {
         main.OnInitDialog();
         main.show();
         static_cast<CMyButton*>(main.Control(kestrel_id::kOpen))->click();
-        EXPECT_EQ(main.engine().play_state, PlaybackEngine::kPlaying);
+        EXPECT_EQ(main.engine().Status().play_state, PlaybackEngine::kPlaying);
         clock.restart();
         while (!main.grid().Viewer(1)->HasVideo() && clock.elapsed() < 8000) control_test::Pump(20);
         EXPECT_TRUE(main.grid().Viewer(1)->HasVideo());
