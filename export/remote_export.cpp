@@ -237,6 +237,7 @@ void RemoteExport::DownloadThread() {
     audio_seen_.store(0);
     resends_ = 0;
     stream_time_known_ = false;
+    pictures_ = 0;
     std::vector<uint8_t> buffer(kReadSize);
     StreamSilence silence(timings_.idle_read_ms, kMaxIdleReads + 1);
     while (download_running_.load()) {
@@ -263,6 +264,8 @@ void RemoteExport::DownloadThread() {
             if (!Rerequest()) break;
             parser.Reset();
             silence.Progress();
+            // The new reply may bring the range from its start again.
+            pictures_ = 0;
         }
     }
     WakeThreads();
@@ -328,9 +331,11 @@ void RemoteExport::QueuePacket(StreamPacketParser& parser, const uint8_t* payloa
 }
 
 bool RemoteExport::PastRangeEnd(const uint8_t* h) {
+    const RemoteExportSettings& s = settings_;
+    const int64_t range_ms = (static_cast<int64_t>(s.cue_out) - s.cue_in + 1) * 1000 + kRangeSlackMs;
+    if (++pictures_ > range_ms * kMaxPicturesPerSecond / 1000) return true;
     const int year = U16At(h, kOffDate), month = U16At(h, kOffDate + 2), day = U16At(h, kOffDate + 4);
     const int hour = U16At(h, kOffDate + 6), minute = U16At(h, kOffDate + 8), second = U16At(h, kOffDate + 10);
-    const RemoteExportSettings& s = settings_;
     if (year > 0 && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour < 24 && minute < 60 && second < 60) {
         const int64_t at = ((year * 100LL + month) * 100 + day) * 86400 + hour * 3600 + minute * 60 + second;
         const int64_t end = ((s.year * 100LL + s.month) * 100 + s.day) * 86400 + s.cue_out;
@@ -344,7 +349,7 @@ bool RemoteExport::PastRangeEnd(const uint8_t* h) {
     }
     // The time value wraps at 32 bits.
     const auto span = static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(first_stream_ms_));
-    return span > (static_cast<int64_t>(s.cue_out) - s.cue_in + 1) * 1000 + kRangeSlackMs;
+    return span > range_ms;
 }
 
 // The waits block on the queue: every packet queued, and every clearing of a

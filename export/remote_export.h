@@ -91,6 +91,9 @@ public:
     static constexpr size_t kReplySize = 10;
     // Larger pictures are skipped rather than sizing a buffer by a damaged header.
     static constexpr int kMaxPictureSide = 4096;
+    // Twice the 30 a second a recorder's channel records at most: a stream that brings more for
+    // each second of the range has started it again or is stuck in it, whatever its dates say.
+    static constexpr int kMaxPicturesPerSecond = 60;
 
     using FreeBytesFunction = std::function<uint64_t(const std::string& path)>;
 
@@ -191,10 +194,12 @@ private:
     std::atomic<int> download_gave_up_{0};
     int resends_ = 0;  // since the last packet; download thread only
     // A video packet past the range's end: by its date and second, or, without a date, by a
-    // stream time further from the first packet's than the range is long. Download thread only.
+    // stream time further from the first packet's than the range is long; or, whatever its
+    // date, one picture more than the range can hold. Download thread only.
     bool PastRangeEnd(const uint8_t* video_header);
     bool stream_time_known_ = false;
     int32_t first_stream_ms_ = 0;
+    int64_t pictures_ = 0;
     // The end of the last channel's tear-down rest; set by EndChannel before the next
     // channel's download starts.
     std::chrono::steady_clock::time_point quiet_until_{};

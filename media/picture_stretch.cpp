@@ -102,6 +102,87 @@ bool HasSsse3() {
     static const bool has = __builtin_cpu_supports("ssse3");
     return has;
 }
+
+// The pair row the byte multiply-add reads: for each pixel its blue, green and
+// red bytes interleaved with the next pixel's (the last pixel's with its own),
+// less 128 so that they can be the signed operand, and alpha as 127 twice
+// (255 once stretched).
+void BgrRowToPairs(const uint8_t* in, uint8_t* out, int count) {
+    for (int x = 0; x < count; ++x, in += 3, out += 8) {
+        const uint8_t* next = x + 1 < count ? in + 3 : in;
+        for (int c = 0; c < 3; ++c) {
+            out[2 * c] = static_cast<uint8_t>(in[c] ^ 0x80);
+            out[2 * c + 1] = static_cast<uint8_t>(next[c] ^ 0x80);
+        }
+        out[6] = out[7] = 0x7F;
+    }
+}
+
+__attribute__((target("ssse3"))) void BgrRowToPairsSsse3(const uint8_t* in, uint8_t* out, int count) {
+    const __m128i pairs01 = _mm_setr_epi8(0, 3, 1, 4, 2, 5, -1, -1, 3, 6, 4, 7, 5, 8, -1, -1);
+    const __m128i pairs23 = _mm_setr_epi8(6, 9, 7, 10, 8, 11, -1, -1, 9, 12, 10, 13, 11, 14, -1, -1);
+    const __m128i flip = _mm_setr_epi8(-128, -128, -128, -128, -128, -128, 0x7F, 0x7F, -128, -128, -128, -128, -128,
+                                       -128, 0x7F, 0x7F);
+    int x = 0;
+    // Four pairs read five pixels out of a 16-byte load; the last ones are left to the plain loop.
+    for (; x + 6 <= count; x += 4, in += 12, out += 32) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_xor_si128(_mm_shuffle_epi8(bytes, pairs01), flip));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16),
+                         _mm_xor_si128(_mm_shuffle_epi8(bytes, pairs23), flip));
+    }
+    BgrRowToPairs(in, out, count - x);
+}
+
+// One destination row from a pair row: each channel (w0 * a + w1 * b + 64) / 128
+// with w0 + w1 = 128, as (w0 * (a - 128) + w1 * (b - 128)) + 128 * 128 + 64, which
+// stays within 16 bits.
+constexpr int kPairBias = 128 * 128 + 64;
+
+void StretchPairRow(const uint8_t* pairs, const int32_t* first, const uint8_t* weights, uint32_t* out, int count) {
+    for (int i = 0; i < count; ++i) {
+        const int8_t* p = reinterpret_cast<const int8_t*>(pairs + 8 * first[i]);
+        const uint8_t* w = weights + 8 * i;
+        uint32_t pixel = 0;
+        for (int c = 0; c < 4; ++c)
+            pixel |= static_cast<uint32_t>((w[0] * p[2 * c] + w[1] * p[2 * c + 1] + kPairBias) >> 7) << (8 * c);
+        out[i] = pixel;
+    }
+}
+
+// Streamed, the rows go out past the cache (a window's pixels are megabytes,
+// read next by whatever shows them), which saves reading each line in before
+// it is overwritten; that takes 16-byte aligned stores. A strip that is read
+// again at once is better kept.
+template <bool kStreamed>
+__attribute__((target("ssse3"))) void StretchPairRowSsse3(const uint8_t* pairs, const int32_t* first,
+                                                          const uint8_t* weights, uint32_t* out, int count) {
+    const __m128i bias = _mm_set1_epi16(kPairBias);
+    int i = 0;
+    if (kStreamed) {
+        i = std::min(count, static_cast<int>((16 - reinterpret_cast<uintptr_t>(out) % 16) % 16 / 4));
+        if (reinterpret_cast<uintptr_t>(out) % 4 != 0) i = count;
+        StretchPairRow(pairs, first, weights, out, i);
+    }
+    for (; i + 4 <= count; i += 4) {
+        const __m128i p01 = _mm_castps_si128(
+            _mm_loadh_pi(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pairs + 8 * first[i]))),
+                         reinterpret_cast<const __m64*>(pairs + 8 * first[i + 1])));
+        const __m128i p23 = _mm_castps_si128(_mm_loadh_pi(
+            _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pairs + 8 * first[i + 2]))),
+            reinterpret_cast<const __m64*>(pairs + 8 * first[i + 3])));
+        const __m128i w01 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8 * i));
+        const __m128i w23 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8 * i + 16));
+        const __m128i s01 = _mm_srli_epi16(_mm_add_epi16(_mm_maddubs_epi16(w01, p01), bias), 7);
+        const __m128i s23 = _mm_srli_epi16(_mm_add_epi16(_mm_maddubs_epi16(w23, p23), bias), 7);
+        if (kStreamed) {
+            _mm_stream_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(s01, s23));
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(s01, s23));
+        }
+    }
+    StretchPairRow(pairs, first + i, weights + 8 * i, out + i, count - i);
+}
 #endif
 
 void WidenRow(const uint8_t* in, uint16_t* out, uint32_t* line32, int count) {
@@ -140,32 +221,52 @@ void StretchRow(const uint16_t* line, const int32_t* first, const uint16_t* weig
     }
 }
 
-// Source pixel and weight of the next one (out of 256) for a sampling point
+// Source pixel and weight of the next one (out of scale) for a sampling point
 // clamped to [low, high).
-void Sample(double at, int low, int high, int32_t* first, uint32_t* weight) {
+void Sample(double at, int low, int high, int32_t* first, uint32_t* weight, uint32_t scale = 256) {
     const double clamped = std::clamp(at, static_cast<double>(low), static_cast<double>(high - 1));
     const int whole = std::min(static_cast<int>(std::floor(clamped)), high - 1);
     *first = whole;
-    *weight = whole + 1 < high ? std::min<uint32_t>(255, static_cast<uint32_t>((clamped - whole) * 256 + 0.5)) : 0;
+    *weight = whole + 1 < high ? std::min<uint32_t>(scale - 1, static_cast<uint32_t>((clamped - whole) * scale + 0.5))
+                               : 0;
+}
+
+bool HasPairKernel() {
+#if defined(LARKSPUR_HAVE_SSSE3_PATH)
+    return HasSsse3();
+#else
+    return false;
+#endif
 }
 
 }  // namespace
 
 void PictureStretcher::MakeColumns(const StretchMapping& m, int left, int right, int out_width) {
+    pairs_ = kernel_ == Kernel::kBest && HasPairKernel();
     first_.resize(static_cast<size_t>(out_width));
-    weights_.resize(static_cast<size_t>(out_width) * 8);
+    weights_.resize(pairs_ ? 0 : static_cast<size_t>(out_width) * 8);
+    pair_weights_.resize(pairs_ ? static_cast<size_t>(out_width) * 8 : 0);
+    straight_ = true;
     for (int i = 0; i < out_width; ++i) {
         int32_t first;
         uint32_t w;
-        Sample(m.x + (i + 0.5) * m.step_x - 0.5, left, right, &first, &w);
+        Sample(m.x + (i + 0.5) * m.step_x - 0.5, left, right, &first, &w, pairs_ ? 128 : 256);
         first_[static_cast<size_t>(i)] = first - left;
-        std::fill_n(weights_.begin() + 8 * i, 4, static_cast<uint16_t>(256 - w));
-        std::fill_n(weights_.begin() + 8 * i + 4, 4, static_cast<uint16_t>(w));
+        straight_ = straight_ && w == 0 && first - left == first_[0] + i;
+        if (pairs_) {
+            for (int c = 0; c < 4; ++c) {
+                pair_weights_[static_cast<size_t>(8 * i + 2 * c)] = static_cast<uint8_t>(128 - w);
+                pair_weights_[static_cast<size_t>(8 * i + 2 * c + 1)] = static_cast<uint8_t>(w);
+            }
+        } else {
+            std::fill_n(weights_.begin() + 8 * i, 4, static_cast<uint16_t>(256 - w));
+            std::fill_n(weights_.begin() + 8 * i + 4, 4, static_cast<uint16_t>(w));
+        }
     }
 }
 
 bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping& m, uint32_t* out,
-                               size_t out_stride, int out_width, int out_height, int first_row) {
+                               size_t out_stride, int out_width, int out_height, int first_row, bool streamed) {
     if (!source.bottom_up || !out || out_width <= 0 || out_height <= 0 || first_row < 0 || !(m.step_x > 0) ||
         !(m.step_y > 0))
         return false;
@@ -184,8 +285,12 @@ bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping
         MakeColumns(m, left, right, out_width);
     }
     blended_.resize(static_cast<size_t>(columns) * 3);
-    line32_.resize(static_cast<size_t>(columns));
-    line16_.resize(static_cast<size_t>(columns + 1) * 4);
+    if (pairs_) {
+        pair_line_.resize(static_cast<size_t>(columns) * 8);
+    } else {
+        line32_.resize(static_cast<size_t>(columns));
+        line16_.resize(static_cast<size_t>(columns + 1) * 4);
+    }
 
     auto stored_row = [&](int row) {
         return source.bottom_up + static_cast<size_t>(source.height - 1 - row) * row_bytes +
@@ -197,20 +302,55 @@ bool PictureStretcher::Stretch(const StretchSource& source, const StretchMapping
         int32_t y0;
         uint32_t wy;
         Sample(m.y + (first_row + j + 0.5) * m.step_y - 0.5, top, bottom, &y0, &wy);
+        // The picture was last written on the decoding thread's processor, so
+        // its rows come from afar: ask for the ones after this pair early.
+        // (Stored bottom-up, they run backwards, where the processor's own
+        // look-ahead finds them late.)
+        if (y0 != made_row && y0 + 3 < bottom) {
+            const uint8_t* ahead = stored_row(y0 + 3);
+            for (size_t b = 0; b < static_cast<size_t>(columns) * 3; b += 64) __builtin_prefetch(ahead + b);
+        }
+        uint32_t* out_row = out + static_cast<size_t>(j) * out_stride;
+        // A source row shown at its own size is only turned into 32-bit pixels.
+        if (straight_ && wy == 0) {
+            BgrRowToRgb32(stored_row(y0) + static_cast<size_t>(first_[0]) * 3, out_row, out_width);
+            continue;
+        }
         // Rows that sample the same source line (an enlargement) share it.
         if (y0 != made_row || wy != made_weight) {
-            if (wy == 0) {
-                WidenRow(stored_row(y0), line16_.data(), line32_.data(), columns);
-            } else {
-                BlendRows(stored_row(y0), stored_row(y0 + 1), wy, blended_.data(), blended_.size());
-                WidenRow(blended_.data(), line16_.data(), line32_.data(), columns);
+            const uint8_t* line = stored_row(y0);
+            if (wy != 0) {
+                BlendRows(line, stored_row(y0 + 1), wy, blended_.data(), blended_.size());
+                line = blended_.data();
             }
-            std::copy_n(line16_.end() - 8, 4, line16_.end() - 4);
+#if defined(LARKSPUR_HAVE_SSSE3_PATH)
+            if (pairs_) {
+                BgrRowToPairsSsse3(line, pair_line_.data(), columns);
+            } else
+#endif
+            {
+                WidenRow(line, line16_.data(), line32_.data(), columns);
+                std::copy_n(line16_.end() - 8, 4, line16_.end() - 4);
+            }
             made_row = y0;
             made_weight = wy;
         }
-        StretchRow(line16_.data(), first_.data(), weights_.data(), out + static_cast<size_t>(j) * out_stride,
-                   out_width);
+#if defined(LARKSPUR_HAVE_SSSE3_PATH)
+        if (pairs_) {
+            if (streamed) {
+                StretchPairRowSsse3<true>(pair_line_.data(), first_.data(), pair_weights_.data(), out_row, out_width);
+            } else {
+                StretchPairRowSsse3<false>(pair_line_.data(), first_.data(), pair_weights_.data(), out_row,
+                                           out_width);
+            }
+            continue;
+        }
+#endif
+        StretchRow(line16_.data(), first_.data(), weights_.data(), out_row, out_width);
     }
+#if defined(LARKSPUR_HAVE_SSSE3_PATH)
+    // Streamed stores are seen by other processors only after a fence.
+    if (pairs_ && streamed) _mm_sfence();
+#endif
     return true;
 }

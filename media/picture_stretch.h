@@ -32,12 +32,19 @@ struct StretchMapping {
 
 class PictureStretcher {
 public:
+    // The byte multiply-add kernel where the processor has it, or the widened
+    // one everywhere (also what a processor without it runs).
+    enum class Kernel { kBest, kWidened };
+    explicit PictureStretcher(Kernel kernel = Kernel::kBest) : kernel_(kernel) {}
+
     // Fills out_width x out_height pixels, out_stride pixels apart from row to
     // row: destination rows first_row onwards, so a large destination can be
     // made a strip at a time. False (nothing written) for an empty or
     // out-of-picture clip, a non-positive step or an empty destination.
+    // streamed: the destination is large and not read again soon, so its
+    // pixels may bypass the cache.
     bool Stretch(const StretchSource& source, const StretchMapping& mapping, uint32_t* out, size_t out_stride,
-                 int out_width, int out_height, int first_row = 0);
+                 int out_width, int out_height, int first_row = 0, bool streamed = false);
 
 private:
     // What the column tables below were made for.
@@ -51,15 +58,25 @@ private:
     };
     Columns columns_;
     void MakeColumns(const StretchMapping& mapping, int left, int right, int out_width);
+    // Where the processor has a byte multiply-add (SSSE3), columns are
+    // weighted in 128ths straight from a row of interleaved pixel pairs;
+    // otherwise in 256ths from a row widened to 16 bits a channel.
+    Kernel kernel_;
+    bool pairs_ = false;
+    // Each destination column is a source column shown as it is.
+    bool straight_ = false;
     // Per destination column: the first source column of its pair (relative to
-    // the clip; the second is the next one), and the pair's weights out of 256
-    // as four 16-bit copies of the first's and four of the second's.
+    // the clip; the second is the next one), and the pair's weights: out of 256
+    // as four 16-bit copies of the first's and four of the second's, or out of
+    // 128 as four byte pairs.
     std::vector<int32_t> first_;
     std::vector<uint16_t> weights_;
+    std::vector<uint8_t> pair_weights_;
     std::vector<uint8_t> blended_;  // one source row, blended between two
-    std::vector<uint32_t> line32_;  // the same as 32-bit pixels
-    // The same with 16 bits a channel, and the last pixel once more, so a
-    // pixel and the next are always one 16-byte read.
+    std::vector<uint8_t> pair_line_;  // the same as interleaved pairs
+    std::vector<uint32_t> line32_;  // or as 32-bit pixels
+    // and with 16 bits a channel, and the last pixel once more, so a pixel
+    // and the next are always one 16-byte read.
     std::vector<uint16_t> line16_;
 };
 

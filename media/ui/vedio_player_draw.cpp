@@ -2,15 +2,58 @@
 // bottom-up picture onto a Qt paint device.
 #include <QImage>
 #include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QRect>
 #include <QRectF>
+#include <QRegion>
 #include <QTransform>
 
 #include <algorithm>
 #include <cmath>
 
 #include "media/vedio_player.h"
+
+namespace {
+
+// The 32-bit pixels of the rectangle (in device pixels, before the device
+// transform's offset) on the image the painter draws into, and their stride,
+// when the stretch may write them itself: the paint engine would only copy
+// them there, and that copy of every pixel of every picture cost about as
+// much as half the stretch. Null where anything the engine does on the way
+// matters: a clip, a blend, a pixel format other than opaque 32-bit, an
+// offset between device pixels, or part of the rectangle outside the image or
+// the region being repainted.
+uint32_t* DeviceTarget(QPainter* painter, const QRect& rect, double dpr, size_t* stride) {
+    QPaintEngine* engine = painter->paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || painter->hasClipping() || painter->opacity() != 1.0)
+        return nullptr;
+    const auto mode = painter->compositionMode();
+    if (mode != QPainter::CompositionMode_SourceOver && mode != QPainter::CompositionMode_Source) return nullptr;
+    QPaintDevice* device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image) return nullptr;
+    const QImage* image = static_cast<const QImage*>(device);
+    const auto format = image->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        return nullptr;
+    // The device transform adds the widget's place in its window to the painter's own.
+    const QTransform t = painter->deviceTransform();
+    if (t.type() > QTransform::TxScale || t.m11() != dpr || t.m22() != dpr || t.dx() != std::floor(t.dx()) ||
+        t.dy() != std::floor(t.dy()))
+        return nullptr;
+    const QRect on_device = rect.translated(static_cast<int>(t.dx()), static_cast<int>(t.dy()));
+    if (!image->rect().contains(on_device)) return nullptr;
+    // An empty system clip is the whole device.
+    const QRegion repainted = engine->systemClip();
+    if (!repainted.isEmpty() && !QRegion(on_device).subtracted(repainted).isEmpty()) return nullptr;
+    *stride = static_cast<size_t>(image->bytesPerLine()) / 4;
+    // The engine writes these same bytes; bits() could detach the image from them.
+    return reinterpret_cast<uint32_t*>(const_cast<uchar*>(image->constBits())) +
+           static_cast<size_t>(on_device.top()) * *stride + on_device.left();
+}
+
+}  // namespace
 
 int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int dy_dst, int x_src,
                       int y_src, int dx_src, int dy_src) {
@@ -68,10 +111,15 @@ int VedioPlayer::Draw(QPainter* painter, int x_dst, int y_dst, int dx_dst, int d
     m.clip_top = inside.top();
     m.clip_right = inside.left() + inside.width();
     m.clip_bottom = inside.top() + inside.height();
+    const StretchSource stretch_source{picture->bytes.get(), width, height};
+    size_t device_stride = 0;
+    if (plain) {
+        if (uint32_t* pixels = DeviceTarget(painter, QRect(left, top, out_width, out_height), dpr, &device_stride))
+            return stretcher_.Stretch(stretch_source, m, pixels, device_stride, out_width, out_height, 0, true) ? 1 : 0;
+    }
     constexpr int kStripPixels = 64 * 1024;
     const int strip_rows = plain ? std::clamp(kStripPixels / out_width, 1, out_height) : out_height;
     strip_.resize(static_cast<size_t>(out_width) * strip_rows);
-    const StretchSource stretch_source{picture->bytes.get(), width, height};
     if (!plain) {
         painter->save();
         painter->setRenderHint(QPainter::SmoothPixmapTransform, true);

@@ -74,42 +74,15 @@ BackupJob BackupOf(const std::string& source, const std::string& destination) {
     return job;
 }
 
-// Blocks until path exists, watching each folder on the way for what is
-// created or moved into it; false when limit passed first.
-bool WaitForPath(const std::string& path, std::chrono::milliseconds limit) {
-    const int fd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (fd < 0) return false;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    bool found = false;
-    for (;;) {
-        std::error_code ec;
-        if (fs::exists(path, ec)) {
-            found = true;
-            break;
-        }
-        fs::path existing = fs::path(path).parent_path();
-        while (!existing.empty() && !fs::exists(existing, ec)) existing = existing.parent_path();
-        ::inotify_add_watch(fd, existing.c_str(), IN_CREATE | IN_MOVED_TO);
-        // Created between the look and the watch: look again at once.
-        fs::path next = existing / fs::path(path).lexically_relative(existing).begin()->string();
-        if (fs::exists(next, ec)) continue;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                 std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        char events[4096];
-        while (::read(fd, events, sizeof events) > 0) {
-        }
-    }
-    ::close(fd);
-    return found;
-}
-
 // A tool run whose process can be held while the share goes away.
 class ToolProcess {
 public:
-    explicit ToolProcess(const std::vector<std::string>& args) {
+    explicit ToolProcess(const std::vector<std::string>& args, const std::vector<std::string>& extra_env = {}) {
+        std::vector<std::string> env_text(extra_env);
+        for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
+        std::vector<char*> env;
+        for (std::string& e : env_text) env.push_back(e.data());
+        env.push_back(nullptr);
         std::vector<char*> argv;
         const std::string program = platform::ProgramFolder() + "/" + args[0];
         argv.push_back(const_cast<char*>(program.c_str()));
@@ -121,7 +94,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), env.data()) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(out[1]);
         ::close(err[1]);
@@ -138,6 +111,14 @@ public:
     }
     bool Started() const { return pid_ > 0; }
     void Hold() { ::kill(pid_, SIGSTOP); }
+    // Until the process has stopped itself; false when it ended instead.
+    bool WaitUntilStopped() {
+        int status = 0;
+        if (::waitpid(pid_, &status, WUNTRACED) != pid_) return false;
+        if (WIFSTOPPED(status)) return true;
+        pid_ = -1;
+        return false;
+    }
     void Release() { ::kill(pid_, SIGCONT); }
     // Exit status, -1 when it did not exit normally.
     int Wait() {
@@ -229,11 +210,11 @@ TEST_F(ShareLossTest, BackupToolExitsWithFailureAndListsOnlyWholeFiles) {
     std::vector<std::string> args = {"avdata-backup", "--data", server->SharePath("\\avdata"), "--date", "2012-03-05",
                                      "--from", "14:00:00", "--to", "14:19:00", "--channels", "1", "--out", out};
     for (const std::string& a : Login()) args.push_back(a);
-    ToolProcess tool(args);
+    // Held after its third minute file, while the share goes away.
+    ToolProcess tool(args, {"AVDATA_BACKUP_HOLD_AFTER_FILES=3"});
     ASSERT_TRUE(tool.Started());
-    // Held as its third minute file lands, while the share goes away.
-    ASSERT_TRUE(WaitForPath(out + "/avdata/2012/03/05/14/REC02.db", std::chrono::seconds(60)));
-    tool.Hold();
+    ASSERT_TRUE(tool.WaitUntilStopped()) << tool.err();
+    ASSERT_TRUE(fs::exists(out + "/avdata/2012/03/05/14/REC02.db"));
     server->Stop();
     tool.Release();
     EXPECT_EQ(tool.Wait(), 1) << tool.err();

@@ -14,6 +14,7 @@
 #include "media/decode_process.h"
 #include "media/disk_format.h"
 #include "media/playback_engine.h"
+#include "tests/support/held_time.h"
 #include "tests/support/playback_fakes.h"
 #include "tests/support/sample_recording.h"
 #include "tests/support/temp_folder.h"
@@ -68,7 +69,7 @@ TEST_F(LocalPlaybackTest, PlaysTheRangeAndStopsAtItsEnd) {
     auto engine = Start(recording);
     EXPECT_EQ(window_.buttons, PlaybackEngine::kPlaying);
     EXPECT_EQ(window_.slider_max, 2);
-    RunToEnd(*engine, 6000);
+    RunToEnd(*engine, 30000);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
     // First second 600 ms, then 997 ms each.
     EXPECT_GE(ms, 2400);
@@ -78,7 +79,9 @@ TEST_F(LocalPlaybackTest, PlaysTheRangeAndStopsAtItsEnd) {
     EXPECT_EQ(panel_.date(), "2012/03/05");
     EXPECT_FALSE(engine->ReaderRunning());
     for (int c = 0; c < 2; ++c) {
-        EXPECT_GE(viewers_[c].frames(), 12) << c;  // 15 written; the last may be cut by the stop
+        // The seconds before the last are shown whole; the stop at the range's end drops what is
+        // still queued of the last one, which on a slow or loaded machine may be several pictures.
+        EXPECT_GE(viewers_[c].frames(), (recording.seconds - 1) * recording.fps) << c;
         EXPECT_EQ(viewers_[c].width, 176);
         const auto seconds = viewers_[c].shown_seconds();
         ASSERT_FALSE(seconds.empty());
@@ -90,15 +93,18 @@ TEST_F(LocalPlaybackTest, PlaysTheRangeAndStopsAtItsEnd) {
 }
 
 TEST_F(LocalPlaybackTest, GapSecondsAreSkippedAtOnce) {
+    // Two recorded seconds around a 28 s gap: played as time, the gap would last half a
+    // minute, so an end within a fraction of it shows the gap cost nothing, however loaded
+    // the machine.
     SmallRecording recording;
-    recording.seconds = 4;
-    recording.missing_seconds = {1, 2};
+    recording.seconds = 30;
+    for (int s = 1; s <= 28; ++s) recording.missing_seconds.insert(s);
     const auto begun = Clock::now();
     auto engine = Start(recording);
-    RunToEnd(*engine, 6000);
+    RunToEnd(*engine, 60000);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
-    EXPECT_LT(ms, 3000);  // two recorded seconds, the gap costs nothing
-    EXPECT_EQ(panel_.times(), (std::vector<std::string>{"14:07:00", "14:07:03", "14:07:00"}));
+    EXPECT_LT(ms, 10000);
+    EXPECT_EQ(panel_.times(), (std::vector<std::string>{"14:07:00", "14:07:29", "14:07:00"}));
     EXPECT_GE(viewers_[0].clears, 1);
 }
 
@@ -106,7 +112,7 @@ TEST_F(LocalPlaybackTest, FastSpeedsQueueKeyFramesOnly) {
     SmallRecording recording;
     recording.seconds = 6;
     auto engine = Start(recording, 3, 4);
-    RunToEnd(*engine, 6000);
+    RunToEnd(*engine, 30000);
     // H.264: one key frame per second of 5 frames; MJPEG: every frame is key, but at most one per 900 ms.
     // The speed is set just after the start, so the first second may still be read at 1x.
     for (int c = 0; c < 2; ++c) {
@@ -140,24 +146,27 @@ TEST_F(LocalPlaybackTest, NoRangeNoPlayback) {
     }
 }
 
+// The recording lasts most of a minute, so a stop within a fraction of it is the vanished
+// folder's, not the recording's end, however loaded the machine.
 TEST_F(LocalPlaybackTest, VanishedDataFolderStops) {
     SmallRecording recording;
-    recording.seconds = 10;
+    recording.seconds = 59;
     auto engine = Start(recording);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::filesystem::rename(tmp_.Sub("avdata"), tmp_.Sub("gone"));
-    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
+    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 20000));
     engine->HandleMessage(WM_STOP_REQUESTED, window_.LastParam(WM_STOP_REQUESTED), 0);
     EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kStopped);
 }
 
+// As above, a stop within a fraction of the recording's 59 s is the step's.
 TEST_F(LocalPlaybackTest, StepBackBeforeTheStartStops) {
     SmallRecording recording;
-    recording.seconds = 10;
+    recording.seconds = 59;
     auto engine = Start(recording);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     engine->StepBackward();
-    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 2000));
+    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 20000));
     engine->HandleMessage(WM_STOP_REQUESTED, window_.LastParam(WM_STOP_REQUESTED), 0);
     EXPECT_EQ(window_.buttons, PlaybackEngine::kStopped);
 }
@@ -185,7 +194,7 @@ TEST_F(LocalPlaybackTest, SelectedChannelIsHeard) {
     recording.seconds = 3;  // the last second's sound may still be queued when playback stops
     viewers_[0].selected = true;
     auto engine = Start(recording, 1, 1);
-    RunToEnd(*engine, 8000);
+    RunToEnd(*engine, 30000);
     engine->WaitSoundClosed();
     std::ifstream in(tmp_.Sub("played.raw"), std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
@@ -217,11 +226,11 @@ TEST_F(LocalPlaybackTest, StopAtTheSlowestSpeedEndsItsWaits) {
     SmallRecording recording;
     recording.seconds = 10;
     auto engine = Start(recording, 3, -32);
-    ASSERT_TRUE(WaitUntil([&] { return FramesShown(viewers_) > 0; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown(viewers_) > 0; }, 30000));
     std::this_thread::sleep_for(std::chrono::milliseconds(700));  // into the slow pace
-    const auto begun = Clock::now();
-    engine->OnStop();
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count(), 6400);
+    // The waits are the program's (5.7 s of the picture's still to run): the stop is bounded
+    // well short of them by the time it held this thread, the machine's load left out.
+    EXPECT_LT(held_time::HeldMs([&] { engine->OnStop(); }), 3000);
     EXPECT_FALSE(engine->ReaderRunning());
     EXPECT_EQ(panel_.status(), "STOP");
 }
@@ -232,21 +241,19 @@ TEST_F(LocalPlaybackTest, SpeedChangeFromTheSlowestTakesEffectAtOnce) {
     SmallRecording recording;
     recording.seconds = 20;
     auto engine = Start(recording);
-    ASSERT_TRUE(WaitUntil([&] { return FramesShown(viewers_) > 0; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return FramesShown(viewers_) > 0; }, 30000));
     for (int i = 0; i < 5; ++i) engine->OnSpeedDown();
     ASSERT_EQ(panel_.GetSpeed(), -32);
     // Into the slow pace: a picture every 6.4 s, a recorded second every 32 s.
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     const int frames = FramesShown(viewers_);
     const size_t seconds = panel_.times().size();
-    const auto changed = Clock::now();
     for (int i = 0; i < 5; ++i) engine->OnSpeedUp();
     ASSERT_EQ(panel_.GetSpeed(), 1);
-    // Generous bounds: a working engine needs tens of milliseconds, a stuck one seconds.
-    EXPECT_TRUE(WaitUntil([&] { return FramesShown(viewers_) > frames; }, 1500));
-    EXPECT_TRUE(WaitUntil([&] { return panel_.times().size() > seconds; }, 1500));
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - changed).count();
-    EXPECT_LT(ms, 1500);
+    // A stuck engine would show the next picture when the slow one's 6.4 s ran out (5.7 s
+    // from here) and the next second after 32 s: bounds of well under each are no speed claim.
+    EXPECT_TRUE(WaitUntil([&] { return FramesShown(viewers_) > frames; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return panel_.times().size() > seconds; }, 10000));
     engine->OnStop();
 }
 
@@ -256,7 +263,7 @@ TEST_F(LocalPlaybackTest, StaleStopRequestLeavesANewerPlaybackPlaying) {
     SmallRecording recording;
     recording.seconds = 2;
     auto engine = Start(recording);
-    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 5000));
+    ASSERT_TRUE(window_.WaitFor(WM_STOP_REQUESTED, 30000));
     const intptr_t stale = window_.LastParam(WM_STOP_REQUESTED);
     window_.Forget();
     engine->StartLocalPlayback();
@@ -264,7 +271,7 @@ TEST_F(LocalPlaybackTest, StaleStopRequestLeavesANewerPlaybackPlaying) {
     EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_TRUE(engine->ReaderRunning());
     EXPECT_EQ(window_.buttons, PlaybackEngine::kPlaying);
-    RunToEnd(*engine, 5000);
+    RunToEnd(*engine, 30000);
     EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kStopped);
 }
 
@@ -275,11 +282,11 @@ TEST_F(LocalPlaybackTest, RestartWhileSoundPlaysAndOwnerThatNeverStops) {
     viewers_[0].selected = true;
     auto engine = Start(recording, 1, 1);
     for (int round = 0; round < 3; ++round) {
-        ASSERT_TRUE(WaitUntil([&] { return engine->Status().sound_device_open; }, 3000)) << round;
+        ASSERT_TRUE(WaitUntil([&] { return engine->Status().sound_device_open; }, 30000)) << round;
         engine->StartLocalPlayback();
         EXPECT_TRUE(engine->ReaderRunning());
     }
-    ASSERT_TRUE(WaitUntil([&] { return viewers_[0].frames() > 0; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return viewers_[0].frames() > 0; }, 30000));
     // Destroyed while playing: the destructor ends the threads itself.
     engine.reset();
     EXPECT_EQ(viewers_[0].has_video, false);
@@ -360,7 +367,7 @@ TEST(DecodeProcess, ReopensAtTheCodedSizeWhenTheDeclaredOneIsRefused) {
         record->payload = packet.data;
         worker.PushFrame(std::move(record));
     }
-    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 10; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 10; }, 30000));
     EXPECT_EQ(viewer.width, 176);
     EXPECT_EQ(viewer.height, 144);
     EXPECT_EQ(viewer.last_picture().size(), 176u * 144 * 3);
@@ -394,7 +401,7 @@ TEST(DecodeProcess, CodedSizeBeyondTheLimitKeepsTheChannelShowing) {
     sample::EncodedPacket packet;
     ASSERT_TRUE(encoder->Encode(0, "CH", &packet));
     push(packet.data);
-    ASSERT_TRUE(WaitUntil([&] { return viewer.frames() >= 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return viewer.frames() >= 1; }, 30000));
     // 5000 x 48 stays within the decoder's pixel count, so only the side check refuses it.
     std::vector<uint8_t> huge = packet.data;
     size_t sof = 0;
@@ -406,7 +413,7 @@ TEST(DecodeProcess, CodedSizeBeyondTheLimitKeepsTheChannelShowing) {
     push(huge);
     ASSERT_TRUE(encoder->Encode(1, "CH", &packet));
     push(packet.data);
-    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return viewer.frames() >= 2; }, 30000));
     EXPECT_EQ(viewer.clears, 0);
     EXPECT_EQ(viewer.width, 64);
     EXPECT_EQ(viewer.last_picture().size(), 64u * 48 * 3);
@@ -472,7 +479,7 @@ TEST(DecodeProcess, FlushEndsThePacingWait) {
         worker.PushFrame(std::move(record));
     };
     push(0);
-    ASSERT_TRUE(WaitUntil([&] { return viewer.frames() >= 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return viewer.frames() >= 1; }, 30000));
     push(1);  // waits behind the first picture's interval; the flush drops it
     worker.RequestFlush();
     push(2);

@@ -56,10 +56,13 @@ StretchMapping Whole(const Picture& p, int out_width, int out_height) {
 
 TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
     const Picture picture = RandomPicture(37, 29, 3);
+    // Narrower than a vector's worth of pixels, and a few past it.
+    const Picture narrow = RandomPicture(5, 3, 4), seven = RandomPicture(7, 4, 5), ten = RandomPicture(10, 6, 6);
     struct Case {
         const char* what;
         StretchMapping mapping;
         int out_width, out_height;
+        const Picture* source = nullptr;  // the 37 x 29 picture when null
     };
     StretchMapping window;  // a zoomed part, off-centre, enlarged unevenly
     window.x = 5.25;
@@ -70,34 +73,53 @@ TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
     window.clip_top = 3;
     window.clip_right = 30;
     window.clip_bottom = 20;
+    StretchMapping part = window;  // a part at its own size
+    part.x = 5;
+    part.y = 3;
+    part.step_x = part.step_y = 1;
     const Case cases[] = {
         {"one to one", Whole(picture, 37, 29), 37, 29},
+        {"part one to one", part, 25, 17},
         {"enlarged", Whole(picture, 100, 77), 100, 77},
         {"reduced", Whole(picture, 13, 11), 13, 11},
         {"wider, lower", Whole(picture, 90, 17), 90, 17},
         {"one pixel", Whole(picture, 1, 1), 1, 1},
         {"window", window, 61, 27},
+        {"narrow enlarged", Whole(narrow, 11, 7), 11, 7, &narrow},
+        {"seven enlarged", Whole(seven, 15, 9), 15, 9, &seven},
+        {"ten reduced", Whole(ten, 7, 5), 7, 5, &ten},
+        {"ten one to one", Whole(ten, 10, 6), 10, 6, &ten},
     };
-    // One stretcher for all: what it keeps from one mapping must not leak into the next.
-    PictureStretcher stretcher;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        // A wider stride than the row: pixels past the row stay as they were.
-        const int stride = c.out_width + 3;
-        std::vector<uint32_t> out(static_cast<size_t>(stride) * c.out_height, 0x12345678u);
-        ASSERT_TRUE(stretcher.Stretch(picture.source(), c.mapping, out.data(), stride, c.out_width, c.out_height));
-        for (int j = 0; j < c.out_height; ++j) {
-            for (int i = 0; i < c.out_width; ++i) {
-                const uint32_t pixel = out[static_cast<size_t>(j) * stride + i];
-                ASSERT_EQ(0xFFu, pixel >> 24) << i << "," << j;
-                for (int ch = 0; ch < 3; ++ch) {
-                    const double expected = Reference(picture, c.mapping, i, j, ch);
-                    // Weights in 256ths, truncated in both directions.
-                    ASSERT_NEAR(expected, static_cast<int>(pixel >> (8 * ch) & 0xFF), 2.5)
-                        << i << "," << j << " channel " << ch;
+    for (const auto kernel : {PictureStretcher::Kernel::kBest, PictureStretcher::Kernel::kWidened}) {
+        for (const bool streamed : {false, true}) {
+            SCOPED_TRACE(kernel == PictureStretcher::Kernel::kBest ? "best kernel" : "widened kernel");
+            SCOPED_TRACE(streamed ? "streamed" : "cached");
+            // One stretcher for all: what it keeps from one mapping must not leak into the next.
+            PictureStretcher stretcher(kernel);
+            for (const Case& c : cases) {
+                SCOPED_TRACE(c.what);
+                const Picture& source = c.source ? *c.source : picture;
+                // A wider stride than the row: pixels past the row stay as they were.
+                const int stride = c.out_width + 3;
+                std::vector<uint32_t> out(static_cast<size_t>(stride) * c.out_height, 0x12345678u);
+                ASSERT_TRUE(stretcher.Stretch(source.source(), c.mapping, out.data(), stride, c.out_width,
+                                              c.out_height, 0, streamed));
+                for (int j = 0; j < c.out_height; ++j) {
+                    for (int i = 0; i < c.out_width; ++i) {
+                        const uint32_t pixel = out[static_cast<size_t>(j) * stride + i];
+                        ASSERT_EQ(0xFFu, pixel >> 24) << i << "," << j;
+                        for (int ch = 0; ch < 3; ++ch) {
+                            const double expected = Reference(source, c.mapping, i, j, ch);
+                            // Rows weighted in 256ths and truncated, columns in 256ths and
+                            // truncated or in 128ths and rounded.
+                            ASSERT_NEAR(expected, static_cast<int>(pixel >> (8 * ch) & 0xFF), 2.5)
+                                << i << "," << j << " channel " << ch;
+                        }
+                    }
+                    for (int i = c.out_width; i < stride; ++i)
+                        ASSERT_EQ(0x12345678u, out[static_cast<size_t>(j) * stride + i]);
                 }
             }
-            for (int i = c.out_width; i < stride; ++i) ASSERT_EQ(0x12345678u, out[static_cast<size_t>(j) * stride + i]);
         }
     }
 }

@@ -33,8 +33,10 @@ bool WaitFor(const std::function<bool()>& done, int timeout_ms) {
 
 TEST(PreviewStreamEngine, LocalReaderShowsTheChosenChannel) {
     TempFolder tmp;
+    // Most of a minute: a stop within a fraction of it ended the reader, not the range's end,
+    // however loaded the machine.
     SmallRecording recording;
-    recording.seconds = 2;
+    recording.seconds = 59;
     const std::string data = WriteSmallRecording(tmp.path(), recording);
     ASSERT_FALSE(data.empty());
     for (int channel : {0, 1}) {
@@ -43,13 +45,13 @@ TEST(PreviewStreamEngine, LocalReaderShowsTheChosenChannel) {
         engine.SetTarget(&target);
         engine.record_source.path = data;
         engine.record_source.start_second = recording.start_second;
-        engine.record_source.end_second = recording.start_second + 1;
+        engine.record_source.end_second = recording.start_second + recording.seconds - 1;
         engine.record_source.year = recording.date.year;
         engine.record_source.month = recording.date.month;
         engine.record_source.day = recording.date.day;
         engine.preview_channel = channel;
         engine.StartLocal();
-        ASSERT_TRUE(WaitFor([&] { return target.frames > 0; }, 3000)) << channel;
+        ASSERT_TRUE(WaitFor([&] { return target.frames > 0; }, 30000)) << channel;
         EXPECT_EQ(target.last_width, 176);
         EXPECT_EQ(target.last_height, 144);
         std::vector<uint8_t> picture;
@@ -57,7 +59,7 @@ TEST(PreviewStreamEngine, LocalReaderShowsTheChosenChannel) {
         EXPECT_FALSE(engine.CopyOutput(352, 288, &picture));
         const auto begun = std::chrono::steady_clock::now();
         engine.StopThreads();
-        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(1000));
+        EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
     }
 }
 

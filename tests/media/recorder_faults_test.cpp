@@ -66,6 +66,16 @@ constexpr int kResendWaitMs = 100;
 // A recording the recorder plays for longer than a test's ticks and requests last.
 constexpr int kLongRecordingSeconds = 20;
 constexpr int kMinRequestGapMs = 100;
+// Where playback pictures must come, the silence is 400 ms, twice the widest gap between two
+// packets of the sample stream (each second's audio and five pictures). A silence shorter than
+// that gap re-sends inside every second, and the re-sent request starts the second again with
+// its audio: its next picture would never come.
+constexpr int kStreamingEmptyReadMs = 25;
+
+// A stop is told from the waits it must end by making them last a minute: one that returns
+// within a fraction of it ended them, however loaded the machine.
+constexpr int kMinuteMs = 60000;
+constexpr int kStopBoundMs = kMinuteMs / 6;
 
 class RecorderFaultsTest : public ::testing::Test {
 protected:
@@ -159,6 +169,22 @@ protected:
             engine.OnPlay();
         }
     }
+    // Playback of the recorder with every wait of its receiver a minute long, stopped once the
+    // stream request has reached the recorder: the stop ends whichever wait it is in.
+    void ExpectStopEndsTheReceiversWaits() {
+        FakePlaybackWindow window;
+        FakeStatusPanel panel;
+        FakeViewer viewers[4];
+        auto engine = OpenEngine(window, panel, viewers, kMinuteMs, Paced(kMinuteMs, kMinuteMs));
+        const int asked = recorder_->requests("/play/mav");
+        ASSERT_EQ(engine->StartRemotePlayback(), 1);
+        ASSERT_TRUE(DeliverRemoteOpen(*engine, window, 30000));
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") > asked; }, 30000));
+        const auto stop = Clock::now();
+        engine->OnStop();
+        EXPECT_LT(MsSince(stop), kStopBoundMs);
+        EXPECT_FALSE(engine->ReceiverRunning());
+    }
 
     TempFolder tmp_;
     SmallRecording recording_;
@@ -190,10 +216,9 @@ TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
         ExpectPace(MsSince(t0));
         EXPECT_GE(recorder_->requests("/play/mav"), 6);
         EXPECT_LT(RssKb() - rss, 64 * 1024);
-        const auto stop = Clock::now();
         engine.OnStop();
-        EXPECT_LT(MsSince(stop), 100);
         EXPECT_FALSE(engine.ReceiverRunning());
+        ExpectStopEndsTheReceiversWaits();
         recorder_->Stop();
     }
 }
@@ -202,6 +227,8 @@ TEST_F(RecorderFaultsTest, PlaybackKeepsThePaceAndReportsTheStreamLost) {
 // or trickling stream) is asked again at the pace for as long as playback runs, never
 // reported lost; with the recorder paused, Play brings pictures again.
 TEST_F(RecorderFaultsTest, PlaybackAsksAgainWhileTheRecorderTakesTheRequest) {
+    // The pause: 13 silences, 20 s at the recorder's own 1.6 s.
+    constexpr int kPausedResends = 13;
     struct Case {
         const char* fault;
         bool pause_then_play;
@@ -210,43 +237,51 @@ TEST_F(RecorderFaultsTest, PlaybackAsksAgainWhileTheRecorderTakesTheRequest) {
                  {"stall-after=0", false},
                  {"trickle=40:/play/mav", false},
                  {"partial:/play/mav", false}};
-    bool resumed = false;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);
         StartRecorder(c.fault);
         FakePlaybackWindow window;
         FakeStatusPanel panel;
         FakeViewer viewers[4];
-        auto owned = OpenEngine(window, panel, viewers, 500, Paced(kEmptyReadMs, kResendWaitMs));
+        auto owned = OpenEngine(window, panel, viewers, 500,
+                                Paced(c.pause_then_play ? kStreamingEmptyReadMs : kEmptyReadMs, kResendWaitMs));
         PlaybackEngine& engine = *owned;
         const auto t0 = Clock::now();
         ASSERT_EQ(engine.StartRemotePlayback(), 1);
         ASSERT_TRUE(DeliverRemoteOpen(engine, window));
         if (c.pause_then_play) {
-            ASSERT_TRUE(WaitUntil([&] { return viewers[0].frames() > 0; }, 5000));
+            ASSERT_TRUE(WaitUntil([&] { return viewers[0].frames() > 0; }, 10000));
             engine.OnPause();
             ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/oppause") == 1; }, 3000));
         }
         // Well past five re-sends without a packet: the count of re-sends the recorder took is
         // no count of failures.
         const int before = recorder_->requests("/play/mav");
-        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") >= before + 8; }, 10000));
+        const int resends = c.pause_then_play ? kPausedResends : 8;
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") >= before + resends; }, 20000));
         ExpectPace(MsSince(t0));
         EXPECT_EQ(window.Count(WM_STREAM_LOST), 0);
         EXPECT_TRUE(engine.ReceiverRunning());
         if (c.pause_then_play) {
-            const int frames = viewers[0].frames();
+            // The recorder goes on with the stream the last re-send opened: pictures come, and
+            // go on past the second it was paused in rather than starting it again and again.
+            const std::vector<int> before_play = viewers[0].shown_seconds();
+            ASSERT_FALSE(before_play.empty());
+            const int paused_second = before_play.back();
+            ASSERT_LT(paused_second, recording_.start_second + 3);  // paused at the range's start
             engine.OnPlay();
-            resumed = WaitUntil([&] { return viewers[0].frames() > frames; }, 5000);
+            EXPECT_TRUE(WaitUntil(
+                [&] {
+                    const std::vector<int> shown = viewers[0].shown_seconds();
+                    return shown.size() > before_play.size() && shown.back() > paused_second;
+                },
+                10000));
             EXPECT_EQ(window.Count(WM_STREAM_LOST), 0);
         }
         engine.OnStop();
         EXPECT_FALSE(engine.ReceiverRunning());
         recorder_->Stop();
     }
-    // Known open fault: in some runs Play after the long pause brings no picture from the fake
-    // recorder (the re-sends go on, nothing is lost). Shown as skipped, never as passed, until found.
-    if (!resumed) GTEST_SKIP() << "Play after a long pause brought no picture within 5 s (open fault)";
 }
 
 TEST_F(RecorderFaultsTest, PreviewAsksAgainAtThePaceAndStopsAtOnce) {
@@ -268,13 +303,23 @@ TEST_F(RecorderFaultsTest, PreviewAsksAgainAtThePaceAndStopsAtOnce) {
         const auto t0 = Clock::now();
         preview.StartRemote();
         // The request goes out again, at the pace, for as long as the preview runs.
-        EXPECT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") >= 4; }, 6000));
+        EXPECT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") >= 4; }, 30000));
         ExpectPace(MsSince(t0));
         EXPECT_TRUE(preview.Running());
         EXPECT_LT(RssKb() - rss, 64 * 1024);
+        preview.StopThreads();
+        // Again with every wait of the preview a minute long: the stop ends whichever it is in.
+        PreviewTiming minute;
+        minute.empty_read_ms = kMinuteMs;
+        minute.resend_wait_ms = kMinuteMs;
+        minute.receive_timeout_ms = kMinuteMs;
+        preview.SetTiming(minute);
+        const int asked = recorder_->requests("/play/mav");
+        preview.StartRemote();
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") > asked; }, 30000));
         const auto stop = Clock::now();
         preview.StopThreads();
-        EXPECT_LT(MsSince(stop), 100);
+        EXPECT_LT(MsSince(stop), kStopBoundMs);
         recorder_->Stop();
     }
 }
@@ -321,10 +366,23 @@ TEST_F(RecorderFaultsTest, StatusPollNeverHoldsTheWindowThread) {
         if (!c.applied) {
             EXPECT_EQ(engine.Status().remote_time[3], 0);
         }
-        const auto stop = Clock::now();
         engine.JoinStatusPoll();
-        EXPECT_LT(MsSince(stop), 100);
         owned.reset();
+        if (!c.connection_lost) {
+            // Again with a minute's reply deadline: the stop ends the poll in flight, whatever the reply.
+            auto minute = OpenEngine(window, panel, viewers, kMinuteMs, {}, kLongRecordingSeconds - 1);
+            PlayFromStopped(*minute, window);
+            const int polls = recorder_->requests("/play/opstatus");
+            ASSERT_TRUE(WaitUntil(
+                [&] {
+                    minute->OnTimer();
+                    return recorder_->requests("/play/opstatus") > polls;
+                },
+                30000));
+            const auto stop = Clock::now();
+            minute->JoinStatusPoll();
+            EXPECT_LT(MsSince(stop), kStopBoundMs);
+        }
         recorder_->Stop();
     }
 }
@@ -365,38 +423,38 @@ TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
             FakePlaybackWindow window;
             FakeStatusPanel panel;
             FakeViewer viewers[4];
-            auto engine = OpenEngine(window, panel, viewers, 600, {}, kLongRecordingSeconds - 1);
+            // A reply that never ends is cut only after a minute, so the stop below ends it.
+            const bool endless = std::string(kind) == "endless";
+            auto engine = OpenEngine(window, panel, viewers, endless ? kMinuteMs : 600, {}, kLongRecordingSeconds - 1);
             // Muted: the sound device's shut-down as the engine goes is no part of the stops timed here.
             engine->OnMute();
             PlayFromStopped(*engine, window);
             if (c.state == PlaybackEngine::kPaused) {
                 engine->OnPause();
-                ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/oppause") == 1; }, 3000));
+                ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/oppause") == 1; }, 30000));
             }
 
-            const auto press = Clock::now();
-            c.press(*engine);
-            EXPECT_LT(MsSince(press), 100);
+            // How long each call held this thread, less the time it stood ready while other
+            // work held the processors.
+            EXPECT_LT(held_time::HeldMs([&] { c.press(*engine); }), 100);
             EXPECT_EQ(panel.status(), c.status);
-            ASSERT_TRUE(WaitUntil([&] { return recorder_->requests(c.requests[0]) == 1; }, 3000));
+            ASSERT_TRUE(WaitUntil([&] { return recorder_->requests(c.requests[0]) == 1; }, 30000));
             // The first reply is still coming: the next request waits for it, and so does the poll.
-            const auto tick = Clock::now();
-            engine->OnTimer();
-            EXPECT_LT(MsSince(tick), 100);
+            EXPECT_LT(held_time::HeldMs([&] { engine->OnTimer(); }), 100);
             for (size_t i = 1; i < c.requests.size(); ++i) {
                 if (std::string(c.requests[i]) != c.requests[0]) {
                     EXPECT_EQ(recorder_->requests(c.requests[i]), 0) << c.requests[i];
                 }
             }
             EXPECT_EQ(recorder_->requests("/play/opstatus"), 0);
-            if (std::string(kind) == "endless") {
+            if (endless) {
                 // A stop while the first reply never ends.
                 const auto stop = Clock::now();
                 engine.reset();
-                EXPECT_LT(MsSince(stop), 100);
+                EXPECT_LT(MsSince(stop), kStopBoundMs);
             } else {
                 const std::string last = c.requests.back();
-                EXPECT_TRUE(WaitUntil([&] { return recorder_->requests(last) >= 1; }, 3000)) << last;
+                EXPECT_TRUE(WaitUntil([&] { return recorder_->requests(last) >= 1; }, 30000)) << last;
                 // Every request sent: the ticks poll again and show what the recorder made of them.
                 EXPECT_TRUE(WaitUntil(
                     [&] {
@@ -404,12 +462,12 @@ TEST_F(RecorderFaultsTest, TransportRequestsNeverHoldTheWindowThread) {
                         const auto t = engine->Status().remote_time;
                         return t[3] + t[4] + t[5] > 0;
                     },
-                    3000));
+                    30000));
                 EXPECT_EQ(panel.status(), c.polled_status);
                 EXPECT_EQ(panel.GetSpeed(), c.polled_speed);
                 const auto stop = Clock::now();
                 engine.reset();
-                EXPECT_LT(MsSince(stop), 100);
+                EXPECT_LT(MsSince(stop), kStopBoundMs);
             }
             recorder_->Stop();
         }
@@ -470,7 +528,7 @@ TEST_F(RecorderFaultsTest, OpeningNeverHoldsTheWindowThread) {
             longest = std::max(longest, held_time::HeldMs(act));
         };
         call([&] { Open(*engine, c.path == kFromSelection); });
-        const intptr_t generation = window.Take(WM_REMOTE_OPENED, 5000);
+        const intptr_t generation = window.Take(WM_REMOTE_OPENED, 30000);
         ASSERT_GE(generation, 0) << "no completion";
         call([&] { engine->HandleMessage(WM_REMOTE_OPENED, generation, 0); });
         EXPECT_LT(longest, 100);
@@ -514,16 +572,16 @@ TEST_F(RecorderFaultsTest, StopDuringTheOpenReturnsAtOnceAndItsCompletionIsIgnor
         FakePlaybackWindow window;
         FakeStatusPanel panel;
         FakeViewer viewers[4];
-        // The program's 5 s reply deadline: only the Stop can end the wait in time.
-        auto engine = OpenEngine(window, panel, viewers, HttpGet::kReceiveTimeoutMs);
+        // A minute's reply deadline: only the Stop can end the wait in time.
+        auto engine = OpenEngine(window, panel, viewers, kMinuteMs);
         Open(*engine, c.from_selection);
-        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests(c.stalled) >= 1; }, 3000));
+        ASSERT_TRUE(WaitUntil([&] { return recorder_->requests(c.stalled) >= 1; }, 30000));
         const auto stop = Clock::now();
         engine->OnStop();
-        EXPECT_LT(MsSince(stop), 100);
+        EXPECT_LT(MsSince(stop), kStopBoundMs);
         EXPECT_FALSE(engine->RemoteOpenRunning());
         // The cut-short open posted its completion as it ended; applied late, it changes nothing.
-        const intptr_t stale = window.Take(WM_REMOTE_OPENED, 1000);
+        const intptr_t stale = window.Take(WM_REMOTE_OPENED, 30000);
         ASSERT_GE(stale, 0);
         engine->HandleMessage(WM_REMOTE_OPENED, stale, 0);
         EXPECT_FALSE(engine->ReceiverRunning());
@@ -542,18 +600,19 @@ TEST_F(RecorderFaultsTest, ANewOpenReplacesOneStillWaiting) {
     FakePlaybackWindow window;
     FakeStatusPanel panel;
     FakeViewer viewers[4];
-    auto engine = OpenEngine(window, panel, viewers, HttpGet::kReceiveTimeoutMs);
+    // A minute's reply deadline: the second open does not wait for the first's.
+    auto engine = OpenEngine(window, panel, viewers, kMinuteMs);
     Open(*engine, true);
-    ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/opstatus") >= 1; }, 3000));
+    ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/opstatus") >= 1; }, 30000));
     const auto again = Clock::now();
     Open(*engine, false);
-    EXPECT_LT(MsSince(again), 100);
+    EXPECT_LT(MsSince(again), kStopBoundMs);
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (intptr_t g; (g = window.Take(WM_REMOTE_OPENED, 0)) >= 0;) engine->HandleMessage(WM_REMOTE_OPENED, g, 0);
             return engine->ReceiverRunning();
         },
-        5000));
+        30000));
     EXPECT_EQ(engine->Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_EQ(engine->Status().range_start, recording_.start_second);  // the second open's range, not the first's
     EXPECT_EQ(recorder_->requests("/play/searchdata"), 2);      // the fixture's and the second open's
@@ -611,9 +670,27 @@ TEST_F(RecorderFaultsTest, ExportDownloadGivesUpAtThePace) {
         EXPECT_EQ(sink.finishes, 0);  // not a complete channel
         ExpectPace(MsSince(t0));
         EXPECT_LT(RssKb() - rss, 64 * 1024);
-        const auto stop = Clock::now();
         exporter.EndChannel();
-        EXPECT_LT(MsSince(stop), 100);
+        {
+            // Again with every wait of the download a minute long: the end of the channel
+            // ends whichever wait it is in.
+            RemoteExport minute;
+            RemoteExportTimings m = t;
+            m.retry_ms = kMinuteMs;
+            m.idle_read_ms = kMinuteMs;
+            m.resend_step_ms = kMinuteMs / m.resend_steps;
+            m.receive_timeout_ms = kMinuteMs;
+            minute.SetTimings(m);
+            minute.Configure(s);
+            minute.BeginExport();
+            CountingSink minute_sink;
+            const int asked = recorder_->requests("/play/mav");
+            minute.BeginChannel(0, now, &minute_sink);
+            ASSERT_TRUE(WaitUntil([&] { return recorder_->requests("/play/mav") > asked; }, 30000));
+            const auto stop = Clock::now();
+            minute.EndChannel();
+            EXPECT_LT(MsSince(stop), kStopBoundMs);
+        }
         recorder_->Stop();
         std::filesystem::remove_all(out);
     }
@@ -622,12 +699,26 @@ TEST_F(RecorderFaultsTest, ExportDownloadGivesUpAtThePace) {
 // A steady slow link whose first picture of each second takes two silence spans to arrive,
 // and a recorder that sends on past the range without its end packet: each export ends by
 // itself with every picture of the range in one whole part, and no more; the slow link is
-// never cut and asked for again.
+// never cut and asked for again. A recorder that starts the range again at its end, its
+// pictures never dated past it, ends by itself too, once the stream has brought more pictures
+// than the range can hold; each time the range starts again a new part begins.
 TEST_F(RecorderFaultsTest, ExportOfASlowLinkOrAnEndlessStreamHoldsTheRangeWhole) {
-    // 100 kB at 2560 kbit/s: about 310 ms, twice the 160 ms of silence.
-    for (const char* fault : {"", "slow-link=2560", "no-end-marker"}) {
-        SCOPED_TRACE(fault);
-        StartRecorder(fault);
+    struct Case {
+        const char* fault;
+        int min_frames, max_frames;  // of all parts
+        bool one_part;
+    } cases[] = {
+        // Channel 1's pictures of the four seconds, five a second.
+        {"", 20, 20, true},
+        // 100 kB at 2560 kbit/s: about 310 ms, twice the 160 ms of silence.
+        {"slow-link=2560", 20, 20, true},
+        {"no-end-marker", 20, 20, true},
+        // The four seconds and two of slack at 60 pictures a second.
+        {"repeat-range", 20, 360, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        StartRecorder(c.fault);
         const std::string out = tmp_.Sub("out");
         std::filesystem::create_directories(out);
         RemoteExport exporter;
@@ -657,16 +748,23 @@ TEST_F(RecorderFaultsTest, ExportOfASlowLinkOrAnEndlessStreamHoldsTheRangeWhole)
         CountingSink sink;
         std::tm now{};
         exporter.BeginChannel(0, now, &sink);
-        EXPECT_TRUE(WaitUntil([&] { return sink.writer_ends > 0; }, 20000));
+        EXPECT_TRUE(WaitUntil([&] { return sink.writer_ends > 0; }, 60000));
         EXPECT_EQ(sink.finishes, 1);
         EXPECT_FALSE(exporter.download_gave_up());
         exporter.EndChannel();
         EXPECT_EQ(recorder_->requests("/play/mav"), 1);
         const std::vector<ExportedPart> parts = exporter.parts();
-        ASSERT_EQ(parts.size(), 1u);
-        EXPECT_TRUE(parts[0].whole);
-        // Channel 1's pictures of the four seconds, five a second.
-        EXPECT_EQ(parts[0].video_frames, 4 * recording_.fps);
+        ASSERT_FALSE(parts.empty());
+        if (c.one_part) {
+            EXPECT_EQ(parts.size(), 1u);
+        }
+        int64_t frames = 0;
+        for (const ExportedPart& part : parts) {
+            EXPECT_TRUE(part.whole);
+            frames += part.video_frames;
+        }
+        EXPECT_GE(frames, c.min_frames);
+        EXPECT_LE(frames, c.max_frames);
         recorder_->Stop();
         std::filesystem::remove_all(out);
     }
@@ -729,7 +827,9 @@ TEST_F(RecorderFaultsTest, PlaybackOfASlowSteadyLinkIsNotCut) {
     FakePlaybackWindow window;
     FakeStatusPanel panel;
     FakeViewer viewers[4];
-    auto owned = OpenEngine(window, panel, viewers, 500, Paced(kEmptyReadMs, kResendWaitMs));
+    // At the receiver's own pace: a shortened silence would be broken by any scheduling
+    // pause of a loaded machine, not by the link.
+    auto owned = OpenEngine(window, panel, viewers, 500);
     PlaybackEngine& engine = *owned;
     ASSERT_EQ(engine.StartRemotePlayback(), 1);
     ASSERT_TRUE(DeliverRemoteOpen(engine, window));
@@ -769,10 +869,11 @@ TEST_F(RecorderFaultsTest, LoginEndsWithinItsDeadlineWithItsMessage) {
         engine.server().SetIp("127.0.0.1");
         engine.server().SetPort(std::to_string(recorder_->port()));
         engine.server().SetUser("admin");
-        const auto t0 = Clock::now();
-        const LoginOutcome outcome = engine.LoginWorker(recording_.date.year, recording_.date.month);
-        // The login reply, then the month and the channel names: each within its 500 ms.
-        EXPECT_LT(MsSince(t0), 2500);
+        // The login reply, then the month and the channel names: each within its 500 ms, by
+        // the time the login held this thread, the machine's load left out.
+        LoginOutcome outcome;
+        EXPECT_LT(held_time::HeldMs([&] { outcome = engine.LoginWorker(recording_.date.year, recording_.date.month); }),
+                  2500);
         const std::string message = outcome.message;
         EXPECT_EQ(message, std::string("Gate(127.0.0.1) ") + c.message_end);
         engine.KillKeepAliveTimer();

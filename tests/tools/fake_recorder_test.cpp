@@ -288,9 +288,10 @@ TEST_F(FakeRecorderTest, StreamCarriesTheDiskCopysFramesInRealTime) {
     const auto by_channel = ByChannel(got);
     EXPECT_EQ(by_channel.at(0), expected_[0]);
     EXPECT_EQ(by_channel.at(1), expected_[1]);
-    // Each recorded second takes a second: the last one starts about 2 s in.
+    // Each recorded second takes a second: the last one starts no sooner than about 2 s in.
+    // How soon after is the machine's load, not the recorder's pace; the collect's deadline
+    // stops a recorder that never sends it.
     EXPECT_GE(got.back().at_ms, 1900);
-    EXPECT_LT(got.back().at_ms, 4000);
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     EXPECT_EQ(Get("/play/opstatus?id=" + id), "time=2012,3,5,14,7,2\nplayop=1\nspeed=1\n");
 
@@ -361,7 +362,9 @@ TEST_F(FakeRecorderTest, BackupStreamSendsOneChannelUnpacedAndEndsWithState2) {
     ASSERT_EQ(got.size(), 7u);
     EXPECT_EQ(got.back().marker, 2);
     EXPECT_EQ(got.back().channel, 1);
-    EXPECT_LT(got.back().at_ms, 1000);
+    // Paced, the last of the three seconds could not even start before about 2 s (see the
+    // stream above): the whole backup came before that, with no wait for its time.
+    EXPECT_LT(got.back().at_ms, 1900);
     got.pop_back();
     EXPECT_EQ(got, expected_[1]);
     uint8_t rest[64];
@@ -408,11 +411,12 @@ TEST_F(FakeRecorderTest, DropClosesTheStreamAndRefusesLaterOnes) {
     const auto t0 = Clock::now();
     uint8_t buffer[8192];
     size_t n = 1;
-    // Read until the reply breaks off or ends.
+    // Read until the reply breaks off or ends. A stream that went on sending would hold the
+    // loop for its minute: an end within a fraction of it is the drop's, however loaded the machine.
     while (stream_.ReadAvailable(buffer, sizeof buffer, &n) && (n > 0 || Clock::now() - t0 < std::chrono::milliseconds(1500)) &&
-           Clock::now() - t0 < std::chrono::seconds(5)) {
+           Clock::now() - t0 < std::chrono::seconds(60)) {
     }
-    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(4));
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(10));
     EXPECT_EQ(stream_.SendRequest("/play/mav/nvrprofilestream?id=" + id + "&avdevid=1,1,0,0&profile=1"), 0);
     EXPECT_EQ(Get("/play/getid?id=" + id).rfind("id", 0), 0u);
 }
@@ -451,6 +455,7 @@ TEST(FakeRecorderFaultTest, FaultTexts) {
         {"endless", true, fake::FaultKind::kEndless, 0, 0, ""},
         {"error-page:/play/getid", true, fake::FaultKind::kErrorPage, 0, 0, "/play/getid"},
         {"silent:/play/searchdata", true, fake::FaultKind::kSilent, 0, 0, "/play/searchdata"},
+        {"repeat-range", true, fake::FaultKind::kRepeatRange, 0, 0, ""},
         {"stall-after=", false, {}, 0, 0, ""},
         {"drop-after=-1", false, {}, 0, 0, ""},
         {"slow", false, {}, 0, 0, ""},
@@ -508,13 +513,14 @@ TEST_F(FakeRecorderTest, EndAfterEndsTheStreamReplyCleanly) {
     EXPECT_FALSE(failed);
     EXPECT_GE(got.size(), 3u);
     EXPECT_LT(got.size(), 18u);
-    // Ended: further reads come back empty at once.
+    // Ended: further reads come back empty at once, not after the read's minute-long wait.
+    stream_.SetReceiveTimeout(60000);
     uint8_t buffer[64];
     size_t n = 1;
     const auto t0 = Clock::now();
     EXPECT_EQ(stream_.ReadAvailable(buffer, sizeof buffer, &n), 1);
     EXPECT_EQ(n, 0u);
-    EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(150));
+    EXPECT_LT(Clock::now() - t0, std::chrono::seconds(10));
 }
 
 TEST_F(FakeRecorderTest, TrickleSendsTheStreamByteByByte) {

@@ -11,6 +11,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 
@@ -132,6 +133,14 @@ int main(int argc, char** argv) {
 
     BackupWorker worker;
     Sink sink;
+    // For the tests of a share lost mid-way: the process stops itself after that many
+    // minute files, until it is continued, so the loss lands at a known file.
+    if (const char* hold = std::getenv("AVDATA_BACKUP_HOLD_AFTER_FILES")) {
+        const int files = std::atoi(hold);
+        worker.SetAfterFileHook([files, copied = 0]() mutable {
+            if (++copied == files) ::raise(SIGSTOP);
+        });
+    }
     worker.Start(job, &sink);
     worker.Wait();
     const BackupTally tally = worker.Tally();

@@ -271,6 +271,8 @@ bool ParseFault(const std::string& text, Fault* fault) {
         f.kind = FaultKind::kPartial;
     } else if (kind == "no-end-marker") {
         f.kind = FaultKind::kNoEndMarker;
+    } else if (kind == "repeat-range") {
+        f.kind = FaultKind::kRepeatRange;
     } else if (number("slow-link=", &value) && value > 0) {
         f.kind = FaultKind::kSlowLink;
         f.kbits = value;
@@ -490,6 +492,8 @@ bool StreamJob::ProvideBackup(httplib::DataSink& sink, const Session& s) {
             if (!Write(sink, p)) return false;
         return true;
     }
+    if (backup_second_ > s.backup_end_second && impl_->options.fault.kind == FaultKind::kRepeatRange)
+        backup_second_ = s.backup_start.second;
     if (backup_second_ > s.backup_end_second) {
         // State 2 ends the exported channel; the payload is a dummy byte, as empty packets are invalid.
         StreamPacketHeader h = StreamPacketHeader::Video();

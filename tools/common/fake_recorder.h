@@ -25,6 +25,7 @@ enum class FaultKind {
     kPartial,      // stream replies the fault covers answer 200 with a length, then hang up before the body
     kSlowLink,     // stream replies are sent at `kbits` kbit/s, the first picture of each second 100 kB
     kNoEndMarker,  // backup streams run on past their end with the clock going on, without the end packet
+    kRepeatRange,  // backup streams start their range again at its end, with its dates, without the end packet
 };
 
 struct Fault {
@@ -43,7 +44,8 @@ struct Fault {
 
 // "getid-busy", "unavailable", "stall-after=SECONDS", "drop-after=SECONDS", "garbage",
 // "end-after=SECONDS", "unauthorized", "redirect", "trickle=MILLISECONDS", "endless",
-// "error-page", "silent", "odd-status", "partial", "slow-link=KBITS", "no-end-marker"; any of them may end in ":PATH" to hit
+// "error-page", "silent", "odd-status", "partial", "slow-link=KBITS", "no-end-marker",
+// "repeat-range"; any of them may end in ":PATH" to hit
 // only requests whose path begins with PATH (a PATH with a query: whose path and query as sent begin with it).
 bool ParseFault(const std::string& text, Fault* fault);
 

@@ -99,7 +99,7 @@ protected:
         dlg_->engine().SetTiming(timing);
     }
     bool OpenEnded() {
-        return control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 10000);
+        return control_test::RunUntil([this] { return !dlg_->engine().RemoteOpenRunning(); }, 30000);
     }
 
     control_test::ApplicationGuard app_;
@@ -142,23 +142,25 @@ TEST_F(RecorderOpenTest, TheWindowKeepsRunningWhileTheRecorderStalls) {
         EXPECT_EQ(boxes_, c.end == kMessage ? std::vector<std::string>{"Failed to send http request to NVR"}
                                             : std::vector<std::string>{});
         if (c.end == kPlays) {
-            EXPECT_TRUE(control_test::RunUntil([this] { return dlg_->grid().Viewer(0)->HasVideo(); }, 5000));
+            EXPECT_TRUE(control_test::RunUntil([this] { return dlg_->grid().Viewer(0)->HasVideo(); }, 30000));
         }
         dlg_.reset();
         recorder_->Stop();
     }
 }
 
-// Stop while the open waits on a recorder that does not answer in the program's 5 s: it
-// returns at once, and the open's late completion starts nothing.
+// Stop while the open waits on a recorder that does not answer: it returns at once, and the
+// open's late completion starts nothing. The reply deadline is a minute, so a stop within a
+// fraction of it ended the wait itself, however loaded the machine.
 TEST_F(RecorderOpenTest, StopDuringTheOpenReturnsAtOnce) {
-    Start("silent:/play/opstatus", HttpGet::kReceiveTimeoutMs);
+    constexpr int kReplyMs = 60000;
+    Start("silent:/play/opstatus", kReplyMs);
     dlg_->OnOpen();
-    ASSERT_TRUE(control_test::RunUntil([this] { return recorder_->requests("/play/opstatus") >= 1; }, 3000));
+    ASSERT_TRUE(control_test::RunUntil([this] { return recorder_->requests("/play/opstatus") >= 1; }, 30000));
     QElapsedTimer stop;
     stop.start();
     dlg_->OnStop();
-    EXPECT_LT(stop.elapsed(), 100);
+    EXPECT_LT(stop.elapsed(), kReplyMs / 6);
     EXPECT_FALSE(dlg_->engine().RemoteOpenRunning());
     control_test::DeliverPosted();
     EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kStopped);
