@@ -185,6 +185,11 @@ int ExportFromDiskCopy(const Request& r, const std::string& data) {
         ok = false;
     }
     if (engine.write_failed()) ok = false;
+    // Nothing was written: no success to report.
+    if (ok && engine.parts().empty()) {
+        std::fprintf(stderr, "avdata-export: no recordings of the channels in the range in %s\n", data.c_str());
+        ok = false;
+    }
     return ok ? 0 : 1;
 }
 
@@ -251,6 +256,10 @@ int ExportFromRecorder(const Request& r, const std::string& host, int port, cons
         ok = false;
     }
     if (engine.write_failed()) ok = false;
+    if (ok && engine.parts().empty()) {
+        std::fprintf(stderr, "avdata-export: the recorder sent no recordings of the channels in the range\n");
+        ok = false;
+    }
     return ok ? 0 : 1;
 }
 
