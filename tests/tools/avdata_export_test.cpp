@@ -272,6 +272,9 @@ TEST_F(AvdataExportTest, WrongUseIsRefusedWithAReason) {
         {"avdata-export --data " + Data() + range, 2, "--out"},
         {"avdata-export --data " + Data() + range + " --out " + tmp_->Sub("missing"), 1, "not a folder"},
         {"avdata-export --data " + tmp_->Sub("missing") + range + " --out " + out, 1, "not a folder"},
+        // Nothing to write is no success: the folder holding the data folder, a day not recorded.
+        {"avdata-export --data " + tmp_->path() + range + " --out " + out, 1, "no recordings"},
+        {base + " --date 2012-03-06 --from 14:07:00 --to 14:07:10 --channels 1 --format original", 1, "no recordings"},
     };
     for (const Case& c : cases) {
         const ToolRun run = RunTool(c.args);

@@ -7,6 +7,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -107,6 +108,11 @@ TEST(AvdataSample, SecondsCutEachMinute) {
     for (std::string line; std::getline(in, line);) last_second = std::max(last_second, std::stoi(line.substr(6)));
     EXPECT_EQ(last_second, 5);
     EXPECT_EQ(RunTool("avdata-sample " + tmp.path() + " --seconds 61").status, 2);
+    // An option in the folder's place is refused, not taken for a folder to write.
+    const ToolRun help = RunTool("avdata-sample --help", "cd " + ShellQuote(tmp.path()) + " &&");
+    EXPECT_EQ(help.status, 2);
+    EXPECT_NE(help.err.find("usage"), std::string::npos) << help.err;
+    EXPECT_FALSE(std::filesystem::exists(tmp.Sub("--help")));
 }
 
 TEST_F(AvdataToolsTest, FramesOfEveryCodecDecode) {

@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     av_log_set_level(AV_LOG_ERROR);
     std::string folder = argv[1];
+    // An option where the folder belongs (--help among them) is no folder to write.
+    if (folder.rfind("-", 0) == 0) return Usage();
     CivilDate date = TodayLocalDate();
     int start_hour = 10, start_minute = 0, minutes = 3;
     // Recorded seconds at the start of each minute: fewer make a quicker sample.
