@@ -71,6 +71,19 @@ int CMyViewer::ShowFrame(int length, const uint8_t* picture) {
     // it is shown when the hold ends.
     const auto picture_update = player_.LockPicture();
     if (!player_.CopyFrame(picture, static_cast<size_t>(length))) return 0;
+    Enhance(e);
+    return 1;
+}
+
+int CMyViewer::ShowConverted(int width, int height, const PictureConvert& convert) {
+    const ViewerEnhancement e = GetEnhancement();
+    const auto picture_update = player_.LockPicture();
+    const int written = player_.ConvertFrame(width, height, convert);
+    if (written == 1) Enhance(e);
+    return written;
+}
+
+void CMyViewer::Enhance(const ViewerEnhancement& e) {
     if (e.brightness_on) player_.AdjustBrightness(e.brightness_value);
     if (e.contrast_on) {
         if (sse2_) {
@@ -80,7 +93,6 @@ int CMyViewer::ShowFrame(int length, const uint8_t* picture) {
         }
     }
     if (e.grey_on) player_.Grey();
-    return 1;
 }
 
 void CMyViewer::SetOsdDateTime(int year, int month, int day, int hour, int minute, int second) {

@@ -57,6 +57,7 @@ public:
     // ViewerSink, called from the channel's decode worker.
     void SetFrameSize(int width, int height) override;
     int ShowFrame(int length, const uint8_t* picture) override;
+    int ShowConverted(int width, int height, const PictureConvert& convert) override;
     // Ignored when year, month or day is 0.
     void SetOsdDateTime(int year, int month, int day, int hour, int minute, int second) override;
     void SetCameraName(const std::string& utf8) override;
@@ -109,6 +110,8 @@ protected:
 
 private:
     void Render(QPainter& painter, int cw, int ch);
+    // The enhancement filters over the picture being made, inside its hold.
+    void Enhance(const ViewerEnhancement& e);
     void SelectInGrid();
     bool HasPicture() const;
     // The picture top-down, with its size; false without one.

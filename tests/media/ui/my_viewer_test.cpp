@@ -208,6 +208,38 @@ TEST_F(MyViewerTest, FramesAreFilteredAndBadOnesRefused) {
     EXPECT_EQ(viewer.GetEnhancement(), ViewerEnhancement{});
 }
 
+TEST_F(MyViewerTest, PicturesConvertedStraightInAreFilteredAndShownTopRowFirst) {
+    HideText();
+    // Top half red, bottom half blue, as the decoder writes it through the stride.
+    const int w = 8, h = 4;
+    auto convert = [&](uint8_t* top_row, ptrdiff_t stride) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint8_t* p = top_row + y * stride + x * 3;
+                p[0] = y < h / 2 ? 0x00 : 0xC0;
+                p[1] = 0x00;
+                p[2] = y < h / 2 ? 0xC0 : 0x00;
+            }
+        return true;
+    };
+    EXPECT_EQ(viewer.ShowConverted(w, h, convert), -1);  // no picture of that size yet
+    viewer.SetFrameSize(w, h);
+    EXPECT_EQ(viewer.ShowConverted(w, h + 1, convert), -1);
+    ASSERT_EQ(viewer.ShowConverted(w, h, convert), 1);
+    QImage shot = Shot();
+    EXPECT_EQ(Pixel(shot, 80, 20), 0xC00000u);
+    EXPECT_EQ(Pixel(shot, 80, 100), 0x0000C0u);
+
+    viewer.SetEnhancement({1, 0, 0, 0x30, 0});
+    ASSERT_EQ(viewer.ShowConverted(w, h, convert), 1);
+    shot = Shot();
+    EXPECT_EQ(Pixel(shot, 80, 20), 0xF03030u);
+    EXPECT_EQ(Pixel(shot, 80, 100), 0x3030F0u);
+
+    EXPECT_EQ(viewer.ShowConverted(w, h, [](uint8_t*, ptrdiff_t) { return false; }), 0);
+    EXPECT_EQ(Pixel(Shot(), 80, 20), 0xF03030u);
+}
+
 TEST_F(MyViewerTest, ClearVideoLeavesBlack) {
     Feed(64, 48, 0x0000FF);
     EXPECT_TRUE(viewer.HasVideo());
