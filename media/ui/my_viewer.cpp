@@ -25,8 +25,6 @@ namespace {
 
 constexpr uint32_t kSelectionColour = 0xFFFF;  // yellow
 constexpr uint32_t kConnectingColour = 0x0000FF;  // red
-constexpr int kTextRight = 365;
-constexpr int kSecondLineBottom = 84;
 
 bool CpuHasSse2() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -36,8 +34,6 @@ bool CpuHasSse2() {
     return false;
 #endif
 }
-
-QRect FromCorners(int left, int top, int right, int bottom) { return QRect(left, top, right - left, bottom - top); }
 
 QRect ToQRect(const ViewRect& r) { return QRect(r.x, r.y, r.width, r.height); }
 
@@ -263,13 +259,12 @@ void CMyViewer::Render(QPainter& painter, int cw, int ch) {
                 DrawEtchedFlatEdge(painter, ToQRect(overview->inner));
             }
             painter.setPen(ColorFromColorref(colour));
-            const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip;
+            // Left and top aligned in boxes that never clip: only their corners matter.
             if (!lines.first.empty()) {
-                painter.drawText(FromCorners(2, 0, kTextRight, m), flags, QString::fromStdString(lines.first));
-                painter.drawText(FromCorners(2, m, kTextRight, kSecondLineBottom), flags,
-                                 QString::fromStdString(lines.second));
+                DrawTextLine(painter, text_lines_[0], lines.first, 2, 0);
+                DrawTextLine(painter, text_lines_[1], lines.second, 2, m);
             } else {
-                painter.drawText(FromCorners(2, 0, kTextRight, m), flags, QString::fromStdString(lines.second));
+                DrawTextLine(painter, text_lines_[0], lines.second, 2, 0);
             }
         }
     }
@@ -285,6 +280,17 @@ void CMyViewer::Render(QPainter& painter, int cw, int ch) {
     } else {
         DrawEtchedFlatEdge(painter, QRect(0, 0, cw, ch));
     }
+}
+
+void CMyViewer::DrawTextLine(QPainter& painter, TextLine& line, const std::string& text, int x, int y) {
+    if (text.empty()) return;
+    // The layout follows the painter's font by itself.
+    if (line.text != text) {
+        line.text = text;
+        line.layout = QStaticText(QString::fromStdString(text));
+        line.layout.setTextFormat(Qt::PlainText);
+    }
+    painter.drawStaticText(QPointF(x, y), line.layout);
 }
 
 void CMyViewer::SelectInGrid() {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
 #include <QWheelEvent>
 
 #include <atomic>
@@ -129,6 +130,51 @@ TEST_F(MyViewerTest, OnScreenTextRowsFollowTheSwitches) {
 
     viewer.SetOsdSwitches(0, 1, 1, 1, 1);
     EXPECT_TRUE(RowsWith(Shot(), 0x00FF00).empty());
+}
+
+// The text is laid out once and kept: it must still be what the paint engine
+// draws for the lines as they are now, after every change of time and font.
+TEST_F(MyViewerTest, OnScreenTextMatchesThePaintEnginesBoxesAfterEveryChange) {
+    viewer.resize(400, 200);
+    viewer.SetLayout(2);  // cell height trunc(height x 1.4)
+    Feed(64, 48, 0x000000);
+    viewer.SetCameraName("Gate");
+    struct Case {
+        int second;
+        int font_height;
+        int cell;
+        const char* first;
+        const char* second_line;
+    };
+    const Case cases[] = {
+        {9, 20, 28, "CH-1 Gate", "2024/03/05 01:04:09 pm"},
+        {10, 20, 28, "CH-1 Gate", "2024/03/05 01:04:10 pm"},
+        {10, 30, 42, "CH-1 Gate", "2024/03/05 01:04:10 pm"},
+        {10, 20, 28, "CH-1 Gate", "2024/03/05 01:04:10 pm"},
+        {11, 20, 28, "CH-1 Yard", "2024/03/05 01:04:11 pm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.second_line + std::string(" at ") + std::to_string(c.font_height));
+        viewer.SetOsdFont("Arial Bold", c.font_height, 400, 0x0000FF00);  // COLORREF green
+        viewer.SetOsdDateTime(2024, 3, 5, 13, 4, c.second);
+        if (c.second == 11) viewer.SetCameraName("Yard");
+        viewer.SetOsdSwitches(1, 1, 1, 1, 1);
+        const QImage shot = Shot();
+        HideText();
+        QImage reference = Shot().convertToFormat(shot.format());
+        {
+            QPainter painter(&reference);
+            painter.setFont(GdiFont("Arial Bold", c.cell, 400));
+            painter.setPen(QColor(0, 255, 0));
+            const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip;
+            painter.drawText(QRect(2, 0, 363, c.cell), flags, QString::fromUtf8(c.first));
+            painter.drawText(QRect(2, c.cell, 363, 84 - c.cell), flags, QString::fromUtf8(c.second_line));
+        }
+        // The etched edge covers the two outer rows and columns after the text.
+        const QRect inside(2, 2, 396, 196);
+        EXPECT_EQ(shot.copy(inside), reference.copy(inside));
+        EXPECT_FALSE(RowsWith(shot, 0x00FF00).empty());
+    }
 }
 
 TEST_F(MyViewerTest, StyleRecordSwitchesArriveInTheViewersOrder) {
