@@ -242,7 +242,9 @@ void CMyViewer::Render(QPainter& painter, int cw, int ch) {
     const bool picture_shown = has_video_.load() && !connecting;
     const ViewRect dest = PictureDestination(cw, ch, picture_width, picture_height, keep_aspect_.load() != 0);
     const QRect picture_rect = picture_shown ? QRect(dest.x, dest.y, dest.width, dest.height) : QRect();
-    const QRegion black = QRegion(0, 0, cw, ch).subtracted(picture_rect);
+    // The frame last drawn covers the outer two rows and columns; painting
+    // under it only costs a pass down the window's rows.
+    const QRegion black = QRegion(2, 2, cw - 4, ch - 4).subtracted(picture_rect);
     for (const QRect& r : black) painter.fillRect(r, Qt::black);
 
     if (has_video_.load()) {
