@@ -69,6 +69,7 @@ bool AviPreview::StartAviPreview(const std::string& path) {
     audio_chunks_ = 0;
     library_calls_ = 0;
     state_ = 1;
+    stop_.Reset();
     run_ = 1;
     thread_ = std::thread(&AviPreview::AviPreviewThread, this);
     return true;
@@ -76,13 +77,8 @@ bool AviPreview::StartAviPreview(const std::string& path) {
 
 void AviPreview::StopAviPreview() {
     if (state_.load() == 1) {
-        {
-            std::lock_guard<std::mutex> guard(wait_lock_);
-            run_ = 0;
-        }
-        wake_.notify_all();
-        audio_.WakeWaiters();
-        if (thread_.joinable()) thread_.join();
+        run_ = 0;
+        platform::StopThread(stop_, thread_, [this] { audio_.WakeWaiters(); });
         codec_ = AviReader::kCodecUnknown;
         if (decoder_handle_.load() != kNoDecoder) {
             std::fill(picture24_.begin(), picture24_.end(), 0);
@@ -102,10 +98,7 @@ bool AviPreview::PrepareSink() {
     return sink && sink->SetFrameSize(width_, height_);
 }
 
-void AviPreview::WaitUntil(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> guard(wait_lock_);
-    wake_.wait_until(guard, deadline, [this] { return run_.load() == 0; });
-}
+void AviPreview::WaitUntil(Clock::time_point deadline) { stop_.WaitUntil(deadline); }
 
 void AviPreview::HandleAudio(uint32_t size) {
     audio_chunks_.fetch_add(1);

@@ -4,11 +4,9 @@
 // frame rate and sends PCM or mu-law audio to the sound output.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "checker/avi_reader.h"
 #include "media/media_decoder.h"
 #include "media/wave_out_player.h"
+#include "platform/cancellable_wait.h"
 
 // The viewer the preview draws into. SetFrameSize and ShowFrame come from the
 // preview thread; Blank from the thread that stops the preview.
@@ -92,8 +91,8 @@ private:
     int height_ = 0;
     // Cleared by the window thread when it stops the preview.
     std::atomic<int> codec_{AviReader::kCodecUnknown};
-    std::mutex wait_lock_;
-    std::condition_variable wake_;
+    // Stopped with the preview: the pacing wait ends at once.
+    platform::CancellableWait stop_;
     std::atomic<int> decoder_handle_{kNoDecoder};
     std::atomic<int> pictures_shown_{0};
     std::atomic<int> audio_chunks_{0};

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -142,6 +141,14 @@ int64_t AviGridSlot(int64_t stamp, int64_t first_stamp) {
 
 AviRiffFile::~AviRiffFile() {
     if (fd_ >= 0) Finish();
+    if (batch_thread_.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(batch_mutex_);
+            quit_ = true;
+        }
+        batch_changed_.notify_all();
+        batch_thread_.join();
+    }
 }
 
 bool AviRiffFile::WriteAt(uint64_t offset, const void* data, size_t size, size_t* written) {
@@ -161,60 +168,86 @@ bool AviRiffFile::WriteAt(uint64_t offset, const void* data, size_t size, size_t
     return ok;
 }
 
-bool AviRiffFile::FlushPending() {
-    if (pending_.empty()) return true;
-    size_t done = 0;
-    const bool ok = WriteAt(written_end_, pending_.data(), pending_.size(), &done);
-    const uint64_t on_disk = written_end_ + done;
-    size_t whole = 0;
-    while (whole < pending_chunks_.size() && pending_chunks_[whole].end <= on_disk) {
-        StreamState& s = streams_[pending_chunks_[whole].stream];
-        s.largest = std::max(s.largest, pending_chunks_[whole].size);
-        ++whole;
+void AviRiffFile::BatchThread() {
+    std::unique_lock<std::mutex> lock(batch_mutex_);
+    for (;;) {
+        batch_changed_.wait(lock, [this] { return quit_ || (in_flight_ && !flight_done_); });
+        if (quit_) return;
+        // The batch is this thread's alone until it is marked done.
+        lock.unlock();
+        flight_.ok = WriteAt(flight_.offset, flight_.bytes.data(), flight_.bytes.size(), &flight_.written);
+        lock.lock();
+        flight_done_ = true;
+        batch_changed_.notify_all();
     }
-    if (!ok) {
-        failed_ = true;
-        // The chunks that did not reach the file whole leave the counts and the index.
-        for (size_t i = pending_chunks_.size(); i > whole; --i) {
-            StreamState& s = streams_[pending_chunks_[i - 1].stream];
-            --s.chunks;
-            s.bytes -= pending_chunks_[i - 1].size;
-            index_.resize(index_.size() - 16);
-        }
-        end_ = whole > 0 ? pending_chunks_[whole - 1].end : written_end_;
+}
+
+bool AviRiffFile::SubmitPending() {
+    if (!CollectFlight()) return false;
+    if (pending_.bytes.empty()) return true;
+    if (!batch_thread_.joinable()) batch_thread_ = std::thread(&AviRiffFile::BatchThread, this);
+    pending_.offset = written_end_;
+    pending_.written = 0;
+    pending_.ok = true;
+    {
+        std::lock_guard<std::mutex> lock(batch_mutex_);
+        // The emptied buffers of the last batch gather the next one.
+        std::swap(flight_, pending_);
+        in_flight_ = true;
+        flight_done_ = false;
     }
+    batch_changed_.notify_all();
     written_end_ = end_;
-    pending_.clear();
-    pending_chunks_.clear();
+    return true;
+}
+
+bool AviRiffFile::CollectFlight() {
+    {
+        std::unique_lock<std::mutex> lock(batch_mutex_);
+        if (!in_flight_) return true;
+        batch_changed_.wait(lock, [this] { return flight_done_; });
+        in_flight_ = false;
+    }
+    const bool ok = TakeResult(flight_);
+    flight_.bytes.clear();
+    flight_.chunks.clear();
     return ok;
 }
 
-bool AviRiffFile::WriteVectorAt(uint64_t offset, iovec* parts, int count) {
-    size_t total = 0;
-    for (int i = 0; i < count; ++i) total += parts[i].iov_len;
-    while (total > 0) {
-        while (count > 0 && parts->iov_len == 0) {
-            ++parts;
-            --count;
-        }
-        const ssize_t n = pwritev(fd_, parts, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        offset += static_cast<uint64_t>(n);
-        total -= static_cast<size_t>(n);
-        // A short write: skip what went out and go on with the rest.
-        for (size_t left = static_cast<size_t>(n); left > 0 && count > 0;) {
-            const size_t step = std::min(left, parts->iov_len);
-            parts->iov_base = static_cast<uint8_t*>(parts->iov_base) + step;
-            parts->iov_len -= step;
-            left -= step;
-            if (parts->iov_len == 0) {
-                ++parts;
-                --count;
-            }
-        }
+bool AviRiffFile::FlushPending() {
+    if (pending_.bytes.empty()) return true;
+    Batch batch;
+    std::swap(batch, pending_);
+    batch.offset = written_end_;
+    batch.ok = WriteAt(batch.offset, batch.bytes.data(), batch.bytes.size(), &batch.written);
+    written_end_ = end_;
+    return TakeResult(batch);
+}
+
+bool AviRiffFile::TakeResult(const Batch& batch) {
+    const uint64_t on_disk = batch.offset + batch.written;
+    size_t whole = 0;
+    while (whole < batch.chunks.size() && batch.chunks[whole].end <= on_disk) {
+        StreamState& s = streams_[batch.chunks[whole].stream];
+        s.largest = std::max(s.largest, batch.chunks[whole].size);
+        ++whole;
     }
-    return true;
+    if (batch.ok) return true;
+    failed_ = true;
+    // The chunks that did not reach the file whole, and those gathered
+    // behind them, leave the counts and the index (the index holds them last).
+    const auto forget = [this](const PendingChunk& c) {
+        StreamState& s = streams_[c.stream];
+        --s.chunks;
+        s.bytes -= c.size;
+        index_.resize(index_.size() - 16);
+    };
+    for (size_t i = pending_.chunks.size(); i > 0; --i) forget(pending_.chunks[i - 1]);
+    for (size_t i = batch.chunks.size(); i > whole; --i) forget(batch.chunks[i - 1]);
+    pending_.bytes.clear();
+    pending_.chunks.clear();
+    end_ = written_end_ = whole > 0 ? batch.chunks[whole - 1].end : batch.offset;
+    return false;
 }
 
 bool AviRiffFile::Patch32(uint64_t offset, uint64_t value) {
@@ -276,8 +309,8 @@ bool AviRiffFile::Create(const std::string& path, int width, int height, uint32_
     streams_[kVideoStream].format_size = video.format.size();
     streams_[kAudioStream].format_size = audio.format.size();
 
-    pending_.clear();
-    pending_chunks_.clear();
+    pending_.bytes.clear();
+    pending_.chunks.clear();
     fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;
     path_ = path;
@@ -325,20 +358,9 @@ bool AviRiffFile::WriteChunk(int stream, const uint8_t* data, size_t size) {
     uint8_t head[8];
     std::memcpy(head, id, 4);
     for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<uint8_t>(size >> (8 * i));
-    uint8_t pad = 0;
-    if (size >= kDirectWriteBytes) {
-        // Head, data and pad in one call, behind what was gathered.
-        if (!FlushPending()) return false;
-        iovec parts[3] = {{head, 8}, {const_cast<uint8_t*>(data), size}, {&pad, size & 1}};
-        if (!WriteVectorAt(end_, parts, 3)) {
-            failed_ = true;
-            return false;
-        }
-    } else {
-        pending_.insert(pending_.end(), head, head + 8);
-        if (size > 0) pending_.insert(pending_.end(), data, data + size);
-        if (size & 1) pending_.push_back(pad);
-    }
+    pending_.bytes.insert(pending_.bytes.end(), head, head + 8);
+    if (size > 0) pending_.bytes.insert(pending_.bytes.end(), data, data + size);
+    if (size & 1) pending_.bytes.push_back(0);
 
     const uint64_t offset = end_ - (movi_at_ + 8);
     uint8_t entry[16];
@@ -352,18 +374,14 @@ bool AviRiffFile::WriteChunk(int stream, const uint8_t* data, size_t size) {
     ++s.chunks;
     s.bytes += size;
     end_ += 8 + padded;
-    if (size >= kDirectWriteBytes) {
-        s.largest = std::max(s.largest, static_cast<uint32_t>(size));
-        written_end_ = end_;
-        return true;
-    }
-    pending_chunks_.push_back({end_, stream, static_cast<uint32_t>(size)});
-    if (pending_.size() >= kWriteBatchBytes && !FlushPending()) return false;
+    pending_.chunks.push_back({end_, stream, static_cast<uint32_t>(size)});
+    if (pending_.bytes.size() >= kWriteBatchBytes && !SubmitPending()) return false;
     return true;
 }
 
 bool AviRiffFile::Finish() {
     if (fd_ < 0) return false;
+    CollectFlight();
     FlushPending();
     bool ok = !failed_;
     // A short write may have left part of a chunk behind the last whole one.

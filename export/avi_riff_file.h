@@ -4,9 +4,12 @@
 // that pads the movi list to a sector boundary, one chunk per sample and an
 // idx1 index with every entry flagged key frame. Counts, lengths and sizes are
 // patched into the headers when the file is finished.
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct AviStreamSpec {
@@ -46,10 +49,9 @@ public:
     // The RIFF size field counts the bytes behind its own 8 bytes in 32 bits.
     static constexpr uint64_t kMaxFileBytes = 8 + 0xFFFFFFFFull;
     static constexpr uint64_t kMoviAlignment = 2048;
-    // Chunks are gathered up to this much before they go out in one write;
-    // larger ones go out on their own.
+    // Chunks are gathered up to this much before they go out in one write,
+    // which a thread of the file's own makes while the next batch gathers.
     static constexpr size_t kWriteBatchBytes = 256 * 1024;
-    static constexpr size_t kDirectWriteBytes = 64 * 1024;
 
     AviRiffFile() = default;
     ~AviRiffFile();
@@ -64,9 +66,10 @@ public:
                 uint64_t max_file_bytes = kMaxFileBytes);
     // One sample as one chunk. False when the file is not open, an earlier
     // write failed, the chunk would take the file past its limit (the file
-    // stays valid without it), or the write was short. Small chunks are
-    // gathered and written kWriteBatchBytes at a time, so a failed write
-    // shows at a later call or at Finish.
+    // stays valid without it), or the write was short. Chunks are gathered
+    // and written kWriteBatchBytes at a time while the next batch gathers,
+    // so a failed write shows at the call that hands over the batch after
+    // it, or at Finish.
     bool WriteChunk(int stream, const uint8_t* data, size_t size);
     // Declares another audio format (an AviStreamSpec of the same strf size)
     // while the audio stream holds no chunk yet. False otherwise, or when the
@@ -100,11 +103,27 @@ private:
         int stream;
         uint32_t size;
     };
+    // A batch of gathered chunks: its bytes, where they go and what they hold.
+    struct Batch {
+        std::vector<uint8_t> bytes;
+        std::vector<PendingChunk> chunks;
+        uint64_t offset = 0;
+        size_t written = 0;
+        bool ok = true;
+    };
     bool WriteAt(uint64_t offset, const void* data, size_t size, size_t* written = nullptr);
-    // Writes the gathered chunks. On a failure keeps the ones that reached
-    // the file whole and forgets the rest.
+    // Hands the gathered chunks to the batch thread once the batch before
+    // them is written; false when that one failed.
+    bool SubmitPending();
+    // Waits for the batch in flight and takes in its result: on a failure
+    // the chunks that did not reach the file whole, and every chunk gathered
+    // since, leave the counts and the index.
+    bool CollectFlight();
+    // Writes the gathered chunks here and now (after CollectFlight).
     bool FlushPending();
-    bool WriteVectorAt(uint64_t offset, struct iovec* parts, int count);
+    // Takes in a written batch's result, as CollectFlight describes.
+    bool TakeResult(const Batch& batch);
+    void BatchThread();
     bool Patch32(uint64_t offset, uint64_t value);
 
     int fd_ = -1;
@@ -113,8 +132,16 @@ private:
     uint64_t max_bytes_ = kMaxFileBytes;
     uint64_t end_ = 0;  // end of the last whole chunk, gathered ones included
     uint64_t written_end_ = 0;  // where the gathered chunks start
-    std::vector<uint8_t> pending_;
-    std::vector<PendingChunk> pending_chunks_;
+    Batch pending_;
+    // The batch thread: one batch in flight at most, handed over and
+    // given back under the lock.
+    std::thread batch_thread_;
+    std::mutex batch_mutex_;
+    std::condition_variable batch_changed_;
+    Batch flight_;
+    bool in_flight_ = false;
+    bool flight_done_ = false;
+    bool quit_ = false;
     uint64_t movi_at_ = 0;
     uint64_t avih_at_ = 0;
     StreamState streams_[2];

@@ -20,6 +20,7 @@ bool BackupWorker::Start(const BackupJob& job, BackupProgressSink* sink) {
         std::lock_guard lock(sink_mutex_);
         sink_ = sink;
     }
+    wake_.Reset();
     running_ = 1;
     share_calls_.Reset();
     thread_ = std::thread([this] {
@@ -30,13 +31,8 @@ bool BackupWorker::Start(const BackupJob& job, BackupProgressSink* sink) {
 }
 
 void BackupWorker::Stop() {
-    {
-        std::lock_guard lock(wake_mutex_);
-        running_ = 0;
-    }
-    share_calls_.Abort();
-    wake_.notify_all();
-    Wait();
+    running_ = 0;
+    platform::StopThread(wake_, thread_, [this] { share_calls_.Abort(); });
 }
 
 void BackupWorker::Wait() {
@@ -48,11 +44,7 @@ void BackupWorker::DetachSink() {
     sink_ = nullptr;
 }
 
-bool BackupWorker::Pause(int ms) {
-    std::unique_lock lock(wake_mutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return running_.load() == 0; });
-    return running_.load() != 0;
-}
+bool BackupWorker::Pause(int ms) { return wake_.WaitFor(ms) && running_.load() != 0; }
 
 bool BackupWorker::AnyHourFolder() const {
     bool found = false;

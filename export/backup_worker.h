@@ -2,7 +2,6 @@
 // The backup's copy thread: rewrites the day indexes of the range and copies
 // its per-minute files, moving a progress value the progress window shows.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "export/backup_files.h"
+#include "platform/cancellable_wait.h"
 #include "platform/network_share.h"
 
 // The progress window as the copy thread sees it. Called on the copy thread;
@@ -88,8 +88,8 @@ private:
     std::atomic<int> data_copied_{0};
     BackupTally tally_;
 
-    std::mutex wake_mutex_;
-    std::condition_variable wake_;
+    // Stop ends the copy thread's pauses at once.
+    platform::CancellableWait wake_;
     std::function<void()> after_file_;
     std::mutex sink_mutex_;
     BackupProgressSink* sink_ = nullptr;

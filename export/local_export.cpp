@@ -87,12 +87,7 @@ LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) {
 }
 
 LocalExport::~LocalExport() {
-    writer_running_.store(0);
-    reader_running_.store(0);
-    reader_share_calls_.Abort();
-    WakeThreads();
-    if (reader_.joinable()) reader_.join();
-    if (writer_.joinable()) writer_.join();
+    StopThreads();
     queue_.Clear();
 }
 
@@ -196,17 +191,22 @@ void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, c
 }
 
 void LocalExport::EndChannel(int result) {
+    StopThreads();
+    queue_.Clear();
+    spare_records_.clear();
+    output_.EndChannel();
+    if (output_.failed()) write_failed_.store(1);
+    if (result != 1) DeleteLastPart();
+    sink_ = nullptr;
+}
+
+void LocalExport::StopThreads() {
     writer_running_.store(0);
     reader_running_.store(0);
     reader_share_calls_.Abort();
     WakeThreads();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
-    queue_.Clear();
-    output_.EndChannel();
-    if (output_.failed()) write_failed_.store(1);
-    if (result != 1) DeleteLastPart();
-    sink_ = nullptr;
 }
 
 // Every wait of the threads is on the queue, whose predicates read the run
@@ -237,6 +237,7 @@ void LocalExport::ExportReaderThread() {
     std::vector<std::unique_ptr<LocalExportRecord>> batch;
     std::vector<int> kept;
     std::vector<uint8_t> span;
+    std::vector<std::unique_ptr<LocalExportRecord>> spares;
     // The bound counts what waits in the queue and what is about to join it.
     // Only this thread adds to the queue, so the count seen at the start of
     // the second is an upper bound until the next push: no lock per entry.
@@ -304,7 +305,17 @@ void LocalExport::ExportReaderThread() {
                 const MinuteFrameEntry entry = block.Entry(i);
                 // A damaged length or position, or a short read, drops the entry.
                 if (!file.EntryReadable(entry, position)) continue;
-                auto record = std::make_unique<LocalExportRecord>();
+                if (spares.empty()) {
+                    std::lock_guard<std::mutex> lock(spare_mutex_);
+                    spares.swap(spare_records_);
+                }
+                std::unique_ptr<LocalExportRecord> record;
+                if (spares.empty()) {
+                    record = std::make_unique<LocalExportRecord>();
+                } else {
+                    record = std::move(spares.back());
+                    spares.pop_back();
+                }
                 record->entry = entry;
                 record->hour = m / 3600;
                 record->minute = (m % 3600) / 60;
@@ -390,6 +401,7 @@ void LocalExport::ExportWriterThread() {
         OpenFirstPart();
         // Everything queued is taken at once: one hand-over per batch of the reader.
         std::deque<std::unique_ptr<LocalExportRecord>> taken;
+        std::vector<std::unique_ptr<LocalExportRecord>> done;
         std::string osd_first;
         std::string osd_second;
         while (writer_running_.load()) {
@@ -398,7 +410,15 @@ void LocalExport::ExportWriterThread() {
                 StopOnWriteFailure();
                 break;
             }
-            if (taken.empty()) queue_.PopAll(&taken);
+            if (taken.empty()) {
+                if (!done.empty()) {
+                    std::lock_guard<std::mutex> lock(spare_mutex_);
+                    for (auto& r : done)
+                        if (spare_records_.size() < 2 * kQueuePerEntry) spare_records_.push_back(std::move(r));
+                }
+                done.clear();
+                queue_.PopAll(&taken);
+            }
             std::unique_ptr<LocalExportRecord> record;
             if (!taken.empty()) {
                 record = std::move(taken.front());
@@ -465,6 +485,7 @@ void LocalExport::ExportWriterThread() {
                 reported = progress_.load();
                 sink_->SetProgress(reported);
             }
+            if (record && record->payload.capacity() <= kSparePayloadBytes) done.push_back(std::move(record));
             record.reset();
             if (output_.SpaceCheckDue() && free_bytes_(output_folder_) < kMinFreeBytes) {
                 space_ok_.store(0);

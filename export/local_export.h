@@ -5,7 +5,6 @@
 // format and starts a new part whenever the part tracker asks for one.
 // CAviDialog2 owns one and drives it around its progress dialog's modal run.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -43,9 +42,12 @@ public:
     static constexpr int kFormatOriginal = 1;
     static constexpr int kFormatAsf = 2;
     static constexpr uint64_t kMinFreeBytes = 52428800;
-    // The reader pauses while this many records wait (checked per second and per entry).
-    static constexpr size_t kQueuePerSecond = 15;
-    static constexpr size_t kQueuePerEntry = 35;
+    // The reader pauses while this many records wait (checked per second and
+    // per entry) and goes on once half are taken. Several seconds' worth: the
+    // two threads then hand over large batches and seldom wake each other,
+    // where a bound of one second's records cost a wake-up each way per second.
+    static constexpr size_t kQueuePerSecond = 256;
+    static constexpr size_t kQueuePerEntry = 320;
     // One channel-second's data is read at once when it spans at most this
     // much, and not much more than the data itself.
     static constexpr int64_t kSpanReadLimit = 8 << 20;
@@ -123,6 +125,9 @@ private:
     // Blocks the reader while limit or more records wait; false once it is to stop.
     bool WaitForQueueSpace(size_t limit);
     void WakeThreads();
+    // Clears both run flags, ends the reader's share call and every wait on the
+    // queue, and joins both threads.
+    void StopThreads();
 
     FreeBytesFunction free_bytes_;
 
@@ -137,6 +142,12 @@ private:
     int channel_ = 0;
 
     DataQueue<LocalExportRecord> queue_;
+    // Records the writer is done with, handed back a batch at a time for the
+    // reader to fill again: a record and its payload's room are allocated
+    // once, not per entry, and not freed on the other thread's heap arena.
+    static constexpr size_t kSparePayloadBytes = 256 << 10;
+    std::mutex spare_mutex_;
+    std::vector<std::unique_ptr<LocalExportRecord>> spare_records_;
     std::thread reader_;
     // Lets EndChannel end the reader's wait on a share at once.
     platform::ShareCallAbort reader_share_calls_;

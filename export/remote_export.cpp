@@ -165,10 +165,13 @@ void RemoteExport::EndChannel() {
     sink_ = nullptr;
 }
 
-bool RemoteExport::Pause(const std::atomic<int>& flag, int ms) { return wake_.Pause(flag, ms); }
+bool RemoteExport::Pause(const std::atomic<int>& flag, int ms) {
+    if (ms > 0) wake_.WaitFor(ms, [&flag] { return flag.load() == 0; });
+    return flag.load() != 0;
+}
 
 void RemoteExport::WakeThreads() {
-    wake_.WakeAll();
+    wake_.Notify();
     queue_.Wake();
 }
 

@@ -7,7 +7,6 @@
 // progress dialog's modal run.
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -19,10 +18,10 @@
 
 #include "export/export_output.h"
 #include "export/exported_part.h"
-#include "export/thread_wake.h"
 #include "media/data_queue.h"
 #include "media/http_get.h"
 #include "media/stream_packet_parser.h"
+#include "platform/cancellable_wait.h"
 
 // The progress dialog as the writer thread sees it; called on the writer
 // thread, so an implementation queues the work to its window thread.
@@ -203,7 +202,8 @@ private:
     // The end of the last channel's tear-down rest; set by EndChannel before the next
     // channel's download starts.
     std::chrono::steady_clock::time_point quiet_until_{};
-    ThreadWake wake_;
+    // Never stopped: the run flags are the stop, and WakeThreads follows each fall.
+    platform::CancellableWait wake_;
 
     // Written by the download thread before it queues the packet they describe.
     std::atomic<int> video_seen_{0};

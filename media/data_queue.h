@@ -8,13 +8,14 @@
 // on Wake (a nudge, e.g. a new speed) and at once while the queue is stopped, so
 // an owner that stops its threads never waits out a deadline.
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "platform/cancellable_wait.h"
 
 template <typename T>
 class DataQueue {
@@ -26,14 +27,10 @@ public:
     DataQueue(const DataQueue&) = delete;
     DataQueue& operator=(const DataQueue&) = delete;
 
+    // Every change goes through the wait's Update, which wakes only when someone waits.
     void Push(std::unique_ptr<T> record) {
         if (!record) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            records_.push_back(std::move(record));
-            if (waiters_ == 0) return;
-        }
-        changed_.notify_all();
+        wait_.Update([&] { records_.push_back(std::move(record)); });
     }
 
     // Appends every record of the batch in order with one lock and one wake-up:
@@ -41,64 +38,49 @@ public:
     // The batch is left empty.
     void PushAll(std::vector<std::unique_ptr<T>>& batch) {
         if (batch.empty()) return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
+        wait_.Update([&] {
             for (std::unique_ptr<T>& record : batch)
                 if (record) records_.push_back(std::move(record));
             batch.clear();
-            if (waiters_ == 0) return;
-        }
-        changed_.notify_all();
+        });
     }
 
     // Null when empty; never blocks.
     std::unique_ptr<T> Pop() {
-        std::unique_ptr<T> first;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (records_.empty()) return nullptr;
+        return wait_.Update([&] {
+            std::unique_ptr<T> first;
+            if (records_.empty()) return first;
             first = std::move(records_.front());
             records_.pop_front();
-            if (waiters_ == 0) return first;
-        }
-        changed_.notify_all();
-        return first;
+            return first;
+        });
     }
 
     // Moves every queued record, in order, to the back of out (one lock, one
     // wake-up for a producer waiting for space); never blocks.
     void PopAll(std::deque<std::unique_ptr<T>>* out) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
+        wait_.Update([&] {
             if (records_.empty()) return;
             if (out->empty())
                 out->swap(records_);
             else
                 for (std::unique_ptr<T>& record : records_) out->push_back(std::move(record));
             records_.clear();
-            if (waiters_ == 0) return;
-        }
-        changed_.notify_all();
+        });
     }
 
     // The first record, still owned by the queue; only its consumer may use it.
     T* Peek() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return records_.empty() ? nullptr : records_.front().get();
+        return wait_.Read([&] { return records_.empty() ? nullptr : records_.front().get(); });
     }
 
     size_t GetCount() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return records_.size();
+        return wait_.Read([&] { return records_.size(); });
     }
 
     void Clear() {
         std::deque<std::unique_ptr<T>> dropped;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            dropped.swap(records_);
-        }
-        changed_.notify_all();
+        wait_.Update([&] { dropped.swap(records_); });
     }
 
     // Blocks until ready(count) holds, the deadline passes, Wake is called or the
@@ -107,16 +89,20 @@ public:
     // never missed. Clock::time_point::max() waits without a deadline.
     template <typename Ready>
     bool WaitUntil(Clock::time_point deadline, Ready ready) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const uint64_t wakes = wakes_;
-        auto done = [&] { return stopped_ || wakes_ != wakes || ready(records_.size()); };
-        ++waiters_;
-        if (deadline == Clock::time_point::max())
-            changed_.wait(lock, done);
-        else
-            changed_.wait_until(lock, deadline, done);
-        --waiters_;
-        return ready(records_.size());
+        // The predicate's first run, under the lock, takes the count of wakes the
+        // wait starts from; its last run tells ready as the wait ends.
+        bool started = false;
+        uint64_t wakes = 0;
+        bool is_ready = false;
+        wait_.WaitUntil(deadline, [&] {
+            if (!started) {
+                started = true;
+                wakes = wakes_;
+            }
+            is_ready = ready(records_.size());
+            return is_ready || wakes_ != wakes;
+        });
+        return is_ready;
     }
 
     bool WaitForRecord(Clock::time_point deadline) {
@@ -129,36 +115,17 @@ public:
 
     // Ends every wait in progress once; later waits block as before.
     void Wake() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++wakes_;
-        }
-        changed_.notify_all();
+        wait_.Update([&] { ++wakes_; });
     }
 
     // Until Resume, every wait returns at once; records still come and go.
-    void Stop() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopped_ = true;
-        }
-        changed_.notify_all();
-    }
-    void Resume() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopped_ = false;
-    }
-    bool IsStopped() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return stopped_;
-    }
+    void Stop() { wait_.RequestStop(); }
+    void Resume() { wait_.Reset(); }
+    bool IsStopped() const { return wait_.StopRequested(); }
 
 private:
-    // A plain mutex: no operation re-enters it, and the condition variable needs one.
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
+    // Its lock guards everything below; its stop is the queue's.
+    platform::CancellableWait wait_;
     std::deque<std::unique_ptr<T>> records_;
-    int waiters_ = 0;
     uint64_t wakes_ = 0;
-    bool stopped_ = false;
 };

@@ -20,24 +20,15 @@ int32_t PerformanceTimer::ElapsedMs() {
     return static_cast<int32_t>((now_ - start_) * 1000 / frequency_);
 }
 
-int32_t PerformanceTimer::SleepMeasured(int32_t ms, int32_t subtract, const std::atomic<int>* run) {
+int32_t PerformanceTimer::SleepMeasured(int32_t ms, int32_t subtract, platform::CancellableWait* stop) {
     const int64_t before = CounterNow();
-    InterruptibleSleep(ms, run);
+    InterruptibleSleep(ms, stop);
     const int64_t after = CounterNow();
     return static_cast<int32_t>((after - before) * 1000 / frequency_) - subtract;
 }
 
-bool InterruptibleSleep(int32_t ms, const std::atomic<int>* run) {
-    if (ms <= 0) return run == nullptr || run->load() != 0;
-    if (run == nullptr) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        return true;
-    }
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (run->load() != 0) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= end) return true;
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, std::chrono::milliseconds(5)));
-    }
-    return false;
+bool InterruptibleSleep(int32_t ms, platform::CancellableWait* stop) {
+    if (stop) return stop->WaitFor(ms);
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return true;
 }

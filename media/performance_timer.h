@@ -1,7 +1,8 @@
 #pragma once
 // Elapsed-time measurement of a decode worker's pacing.
-#include <atomic>
 #include <cstdint>
+
+#include "platform/cancellable_wait.h"
 
 class PerformanceTimer {
 public:
@@ -9,8 +10,8 @@ public:
     void Start();
     int32_t ElapsedMs();
     // Sleeps ms and returns the measured sleep minus subtract. When stop is given
-    // the sleep ends early once it becomes 0, so a stopping worker never waits out a long pace.
-    int32_t SleepMeasured(int32_t ms, int32_t subtract = 0, const std::atomic<int>* run = nullptr);
+    // the sleep ends at once when a stop is requested, so a stopping worker never waits out a long pace.
+    int32_t SleepMeasured(int32_t ms, int32_t subtract = 0, platform::CancellableWait* stop = nullptr);
 
 private:
     int64_t start_ = 0;
@@ -18,5 +19,5 @@ private:
     int64_t frequency_ = 1000000000;  // counter units per second (nanoseconds)
 };
 
-// Sleeps up to ms, waking every few milliseconds to check run; returns false when run became 0.
-bool InterruptibleSleep(int32_t ms, const std::atomic<int>* run);
+// Sleeps up to ms, or until a stop is requested of stop when given; false when stopped.
+bool InterruptibleSleep(int32_t ms, platform::CancellableWait* stop);

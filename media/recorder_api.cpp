@@ -136,22 +136,19 @@ bool AnswersDateTime(HttpGet& http, const ServerConnectionRecord& server, int co
 void RecorderRequestWorker::Start(const ServerConnectionRecord& server, std::string path,
                                   std::function<void(bool)> done, std::chrono::milliseconds rest) {
     Abort();
-    aborted_ = false;
+    abort_.Reset();
     ended_ = false;
     http_.SetReceiveTimeout(receive_timeout_ms_);
     thread_ = std::thread([this, server, path = std::move(path), done = std::move(done), rest] {
         bool connected = false;
-        {
-            std::unique_lock<std::mutex> lock(abort_lock_);
-            abort_wake_.wait_for(lock, rest, [this] { return aborted_.load(); });
-        }
+        abort_.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(rest));
         {
             // Connect clears an abort that came before it: under the lock an abort comes before
             // the check or after the Connect, never between.
             std::lock_guard<std::mutex> lock(abort_lock_);
-            connected = !aborted_ && recorder_api::Connect(http_, server, kConnectTimeoutMs) == 1;
+            connected = !abort_.StopRequested() && recorder_api::Connect(http_, server, kConnectTimeoutMs) == 1;
         }
-        const bool sent = connected && http_.SendRequest(path) == 1 && !aborted_;
+        const bool sent = connected && http_.SendRequest(path) == 1 && !abort_.StopRequested();
         http_.Close();
         ended_ = true;
         if (done) done(sent);
@@ -160,13 +157,12 @@ void RecorderRequestWorker::Start(const ServerConnectionRecord& server, std::str
 
 void RecorderRequestWorker::Abort() {
     if (!thread_.joinable()) return;
-    {
+    // The stop comes before the lock: a worker past its check has its request aborted once its
+    // Connect is done.
+    platform::StopThread(abort_, thread_, [this] {
         std::lock_guard<std::mutex> lock(abort_lock_);
-        aborted_ = true;
         http_.Abort();
-    }
-    abort_wake_.notify_all();
-    thread_.join();
+    });
     http_.ClearAbort();
 }
 

@@ -7,7 +7,6 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -15,6 +14,7 @@
 
 #include "media/http_get.h"
 #include "media/server_connection_record.h"
+#include "platform/cancellable_wait.h"
 
 namespace recorder_api {
 
@@ -104,8 +104,8 @@ public:
 private:
     HttpGet http_;
     std::mutex abort_lock_;
-    std::condition_variable abort_wake_;
-    std::atomic<bool> aborted_{false};
+    // Stopped by Abort: ends the worker's rest at once.
+    platform::CancellableWait abort_;
     std::atomic<bool> ended_{false};  // the worker is done with the request
     int receive_timeout_ms_ = HttpGet::kReceiveTimeoutMs;
     std::thread thread_;

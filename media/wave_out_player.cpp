@@ -13,10 +13,7 @@ WaveOutPlayer::~WaveOutPlayer() {
 int WaveOutPlayer::Open(int samples_per_sec, int format_kind, int bits_per_sample, int channels) {
     Close();
     ring_index_ = 0;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        queued_ = 0;
-    }
+    queue_wait_.Update([this] { queued_ = 0; });
     staged_ = 0;
     block_size_ = 0;
     // The values come unchecked from a minute file or the recorder's stream:
@@ -48,36 +45,30 @@ void WaveOutPlayer::Close() {
         device_.Close();
         headers_.clear();
     }
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        queued_ = 0;
-    }
-    done_cv_.notify_all();
+    queue_wait_.Update([this] { queued_ = 0; });
 }
 
 void WaveOutPlayer::OnDone(int) {
-    {
-        std::lock_guard<std::mutex> guard(lock_);
+    queue_wait_.Update([this] {
         if (queued_ > 0) --queued_;
-    }
-    done_cv_.notify_all();
+    });
 }
 
 bool WaveOutPlayer::WaitQueuedAtMost(int count, std::chrono::steady_clock::time_point deadline,
                                      const std::function<bool()>& stop) const {
-    std::unique_lock<std::mutex> guard(lock_);
-    done_cv_.wait_until(guard, deadline, [&] { return queued_ <= count || (stop && stop()); });
-    return queued_ <= count;
+    // The predicate's last run, under the lock, tells the count as the wait ends.
+    bool at_most = false;
+    queue_wait_.WaitUntil(deadline, [&] {
+        at_most = queued_ <= count;
+        return at_most || (stop && stop());
+    });
+    return at_most;
 }
 
-void WaveOutPlayer::WakeWaiters() const {
-    { std::lock_guard<std::mutex> guard(lock_); }
-    done_cv_.notify_all();
-}
+void WaveOutPlayer::WakeWaiters() const { queue_wait_.Notify(); }
 
 int WaveOutPlayer::queued() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return queued_;
+    return queue_wait_.Read([this] { return queued_; });
 }
 
 int WaveOutPlayer::Write(int count, const uint8_t* data) {
@@ -94,15 +85,11 @@ int WaveOutPlayer::Write(int count, const uint8_t* data) {
         if (queued() >= kBlocks) continue;
         std::vector<uint8_t>& header = headers_[static_cast<size_t>(ring_index_)];
         std::memcpy(header.data(), staging_.data() + i * block, block);
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            ++queued_;
-        }
+        queue_wait_.Update([this] { ++queued_; });
         if (device_.Write(ring_index_, header.data(), header.size())) {
             ring_index_ = (ring_index_ + 1) % kBlocks;
         } else {
-            std::lock_guard<std::mutex> guard(lock_);
-            --queued_;
+            queue_wait_.Update([this] { --queued_; });
         }
     }
     std::memmove(staging_.data(), staging_.data() + n * block, staged_ - n * block);

@@ -2,13 +2,12 @@
 // Ring-buffered player of the selected channel's sound: packets are staged and
 // sent to the device in quarter-second blocks.
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "platform/cancellable_wait.h"
 #include "platform/wave_out.h"
 
 class WaveOutPlayer {
@@ -52,10 +51,10 @@ private:
     platform::WaveOutDevice device_;
     std::vector<std::vector<uint8_t>> headers_;
     int ring_index_ = 0;
-    int queued_ = 0;
+    int queued_ = 0;  // under queue_wait_'s lock (the device's callback thread changes it)
     std::vector<uint8_t> staging_;
     size_t staged_ = 0;
     int saved_volume_ = -1;
-    mutable std::mutex lock_;
-    mutable std::condition_variable done_cv_;
+    // Never stopped: a waiter's own stop predicate ends its wait, WakeWaiters re-checks it.
+    mutable platform::CancellableWait queue_wait_;
 };

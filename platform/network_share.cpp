@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -16,6 +15,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/cancellable_wait.h"
 #include "platform/data_file.h"
 #include "platform/lazy_library.h"
 
@@ -27,9 +27,8 @@ using Clock = std::chrono::steady_clock;
 // libsmbclient keeps its working memory (talloc stack frames) process-wide, with no
 // thread set-up this build exports: one call into it at a time, whatever the server.
 std::mutex g_library_mutex;
-// Every caller waits on this one pair: a finished call and an abort both wake it.
-std::mutex g_wait_mutex;
-std::condition_variable g_wait_cv;
+// Every caller waits on this one wait (never stopped): a finished call and an abort both wake it.
+CancellableWait g_call_wait;
 thread_local ShareCallAbort* t_abort = nullptr;
 
 struct SharePathParts {
@@ -115,8 +114,8 @@ bool Unreachable(int error) {
 struct Job {
     Work work;
     Clock::time_point deadline;
-    bool done = false;  // under g_wait_mutex
-    bool abandoned = false;  // under g_wait_mutex
+    bool done = false;  // under g_call_wait's lock
+    bool abandoned = false;  // under g_call_wait's lock
 };
 
 // One server: its credentials and the thread that makes every libsmbclient
@@ -127,14 +126,8 @@ public:
         thread_ = std::thread([this] { Run(); });
     }
 
-    ~ShareServer() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
+    // The thread finishes the work queued before it ends.
+    ~ShareServer() { StopThread(work_, thread_); }
 
     // Runs work on the server's thread; false when the work did not end in
     // time or the caller's owner aborted the wait (the work's result is then dropped).
@@ -144,20 +137,22 @@ public:
         auto job = std::make_shared<Job>();
         job->work = std::move(work);
         job->deadline = Clock::now() + std::chrono::milliseconds(kShareCallDeadlineMs);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
+        const bool queued = work_.Update([&] {
             // A server stuck past a deadline, or just found unreachable, would hold every later
             // call as long again (the window thread marks a month's days one call each).
             const Clock::time_point now = Clock::now();
             if ((current_has_deadline_ && now > current_deadline_) || now < unreachable_until_) return false;
             queue_.push_back(job);
-        }
-        cv_.notify_one();
-        std::unique_lock<std::mutex> lock(g_wait_mutex);
-        g_wait_cv.wait_until(lock, job->deadline, [&] { return job->done || (abort && abort->Aborted()); });
-        if (job->done) return true;
-        job->abandoned = true;
-        return false;
+            return true;
+        });
+        if (!queued) return false;
+        g_call_wait.WaitUntil(job->deadline, [&] { return job->done || (abort && abort->Aborted()); });
+        // Done after all, or given up: the server's thread then skips or drops it.
+        return g_call_wait.Update([&] {
+            if (job->done) return true;
+            job->abandoned = true;
+            return false;
+        });
     }
 
     // Work nobody waits for (closing a file).
@@ -165,11 +160,7 @@ public:
         auto job = std::make_shared<Job>();
         job->work = std::move(work);
         job->deadline = Clock::time_point::max();
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            queue_.push_back(job);
-        }
-        cv_.notify_one();
+        work_.Update([&] { queue_.push_back(job); });
     }
 
     // On the server's thread only (inside Call's work).
@@ -266,39 +257,30 @@ private:
     void Run() {
         SMBCCTX* ctx = NewContext();
         for (;;) {
-            std::shared_ptr<Job> job;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-                if (queue_.empty()) break;
-                job = std::move(queue_.front());
+            // Stopped, the queue is still worked off before the thread ends.
+            if (!work_.Wait([this] { return !queue_.empty(); })) break;
+            const std::shared_ptr<Job> job = work_.Update([this] {
+                std::shared_ptr<Job> next = std::move(queue_.front());
                 queue_.pop_front();
-                current_has_deadline_ = job->deadline != Clock::time_point::max();
-                current_deadline_ = job->deadline;
-            }
+                current_has_deadline_ = next->deadline != Clock::time_point::max();
+                current_deadline_ = next->deadline;
+                return next;
+            });
             int error = 0;
             {
                 std::lock_guard<std::mutex> library(g_library_mutex);
                 // Another server's call may have held the library meanwhile.
                 bool skip = !ctx;
-                {
-                    std::lock_guard<std::mutex> lock(g_wait_mutex);
-                    skip = skip || job->abandoned || Clock::now() > job->deadline;
-                }
+                skip = skip || g_call_wait.Read([&] { return job->abandoned; }) || Clock::now() > job->deadline;
                 if (!skip) error = job->work(ctx);
             }
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
+            work_.Update([&] {
                 const Clock::time_point now = Clock::now();
                 if (Unreachable(error) || (current_has_deadline_ && now > current_deadline_))
                     unreachable_until_ = now + std::chrono::milliseconds(kShareTimeoutMs);
                 current_has_deadline_ = false;
-            }
-            {
-                std::lock_guard<std::mutex> lock(g_wait_mutex);
-                job->done = true;
-            }
-            g_wait_cv.notify_all();
+            });
+            g_call_wait.Update([&] { job->done = true; });
         }
         if (ctx) {
             std::lock_guard<std::mutex> library(g_library_mutex);
@@ -308,10 +290,9 @@ private:
 
     const std::string host_;
     const uint16_t port_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    // Its lock guards the queue and the deadlines below; stopped when the server goes.
+    CancellableWait work_;
     std::deque<std::shared_ptr<Job>> queue_;
-    bool stop_ = false;
     // The job in progress has a deadline (is not a posted close), and which.
     bool current_has_deadline_ = false;
     Clock::time_point current_deadline_;
@@ -401,11 +382,7 @@ int ConnectShare(const std::string& remote_name, const std::string& user, const 
 }
 
 void ShareCallAbort::Abort() {
-    {
-        std::lock_guard<std::mutex> lock(g_wait_mutex);
-        aborted_ = true;
-    }
-    g_wait_cv.notify_all();
+    g_call_wait.Update([this] { aborted_ = true; });
 }
 
 ScopedShareCallAbort::ScopedShareCallAbort(ShareCallAbort* abort) : previous_(t_abort) { t_abort = abort; }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: a plain build, then an
-# AddressSanitizer + UndefinedBehaviorSanitizer build, then the threaded tests
-# under ThreadSanitizer, then the fuzz targets briefly. A test program that
+# AddressSanitizer + UndefinedBehaviorSanitizer build, then the threaded and window
+# tests under ThreadSanitizer, then the fuzz targets briefly. A test program that
 # skipped a check is listed by ctest as not run ("Skipped"); with CI=true in the
 # environment (.ci/run sets it) a skip for lack of a program scripts/deps.sh
 # installs is a failure.
@@ -22,11 +22,11 @@ cmake --build build-asan -j "$JOBS"
   LSAN_OPTIONS=suppressions=$PWD/../scripts/lsan.supp \
   ctest -j "$JOBS" --output-on-failure)
 
-# Only the tests that run threads (label "threads") and what they need are built;
-# any data race reported fails its test.
+# Only the tests that run threads (label "threads"), the window tests (label
+# "windows") and what they need are built; any data race reported fails its test.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLARKSPUR_TSAN=ON -DLARKSPUR_BENCH=OFF "$STRICT" >/dev/null
-cmake --build build-tsan -j "$JOBS" --target threaded_tests
+cmake --build build-tsan -j "$JOBS" --target threaded_tests window_tests
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=0 second_deadlock_stack=1 suppressions=$PWD/../scripts/tsan.supp" \
-  ctest -L threads -j "$JOBS" --output-on-failure)
+  ctest -L "threads|windows" -j "$JOBS" --output-on-failure)
 
 scripts/fuzz.sh "${FUZZ_SECONDS:-10}"

@@ -47,9 +47,9 @@ ServerConnectionRecord RecordSelectionEngine::KeepAliveServer() const {
 }
 
 bool RecordSelectionEngine::EnsureConnected(const ServerConnectionRecord& server) {
-    if (connection_.IsConnected()) return !query_aborted_;
+    if (connection_.IsConnected()) return !query_stop_.StopRequested();
     // Connect clears an abort that came before it: the flag keeps it.
-    return logged_in_ && !query_aborted_ && ConnectTo(connection_, server) == 1 && !query_aborted_;
+    return logged_in_ && !query_stop_.StopRequested() && ConnectTo(connection_, server) == 1 && !query_stop_.StopRequested();
 }
 
 int RecordSelectionEngine::FetchText(HttpGet& http, const std::string& path, size_t capacity, std::string* text) {
@@ -159,19 +159,21 @@ void RecordSelectionEngine::SetTickConnection(HttpGet* http) {
     std::lock_guard<std::mutex> lock(keep_alive_mutex_);
     tick_connection_ = http;
     // A kill that came before this tick registered still ends its request.
-    if (http && keep_alive_stop_ && keep_alive_id_ == std::this_thread::get_id()) http->Abort();
+    if (http && keep_alive_stop_.StopRequested() && keep_alive_id_ == std::this_thread::get_id()) http->Abort();
 }
 
 bool RecordSelectionEngine::KeepAliveWait(int ms) {
-    std::unique_lock<std::mutex> lock(keep_alive_mutex_);
-    const bool on_timer = keep_alive_id_ == std::this_thread::get_id();
+    bool on_timer = false;
+    {
+        std::lock_guard<std::mutex> lock(keep_alive_mutex_);
+        on_timer = keep_alive_id_ == std::this_thread::get_id();
+    }
     if (!on_timer) {
         // Driven by the dialog itself: a plain pause.
-        lock.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         return true;
     }
-    return !keep_alive_wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return keep_alive_stop_; });
+    return keep_alive_stop_.WaitFor(ms);
 }
 
 void RecordSelectionEngine::RunKeepAlive(int delay_ms) {
@@ -189,7 +191,7 @@ void RecordSelectionEngine::StartKeepAliveTimer(int delay_ms) {
     KillKeepAliveLocked();
     {
         std::lock_guard<std::mutex> lock(keep_alive_mutex_);
-        keep_alive_stop_ = false;
+        keep_alive_stop_.Reset();
         keep_alive_server_ = server_;
     }
     keep_alive_running_ = 1;
@@ -202,13 +204,11 @@ void RecordSelectionEngine::KillKeepAliveTimer() {
 }
 
 void RecordSelectionEngine::KillKeepAliveLocked() {
-    {
+    // A tick that registers its connection after this abort sees the stop and aborts it itself.
+    platform::StopThread(keep_alive_stop_, keep_alive_thread_, [this] {
         std::lock_guard<std::mutex> lock(keep_alive_mutex_);
-        keep_alive_stop_ = true;
         if (tick_connection_) tick_connection_->Abort();
-    }
-    keep_alive_wake_.notify_all();
-    if (keep_alive_thread_.joinable()) keep_alive_thread_.join();
+    });
     std::lock_guard<std::mutex> lock(keep_alive_mutex_);
     keep_alive_id_ = std::thread::id();
     keep_alive_running_ = 0;
@@ -271,7 +271,7 @@ DayListResult RecordSelectionEngine::FetchDayList(const ServerConnectionRecord& 
     if (!QueryWait(timing_.reconnect_pause_ms)) return result;
     ConnectTo(connection_, server);
     int start = 0;
-    for (int page = 0; page < kMaxRecordPages && !query_aborted_; ++page) {
+    for (int page = 0; page < kMaxRecordPages && !query_stop_.StopRequested(); ++page) {
         std::string reply;
         FetchText(connection_, recorder_api::RecordListPath(id, start, year, month, day), kRecordListBufferSize,
                   &reply);
@@ -290,10 +290,7 @@ DayListResult RecordSelectionEngine::FetchDayList(const ServerConnectionRecord& 
     return result;
 }
 
-bool RecordSelectionEngine::QueryWait(int ms) {
-    std::unique_lock<std::mutex> lock(query_mutex_);
-    return !query_wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return query_aborted_ != 0; });
-}
+bool RecordSelectionEngine::QueryWait(int ms) { return query_stop_.WaitFor(ms); }
 
 uint64_t RecordSelectionEngine::StartQuery(const RecorderQuery& query, std::function<void(uint64_t)> done) {
     std::lock_guard<std::mutex> control(query_control_);
@@ -317,13 +314,13 @@ void RecordSelectionEngine::RunQuery(RecorderQuery query, ServerConnectionRecord
     result.query = query;
     ChannelNamesReply names;
     if (query.marks) result.days = FetchRecordingDays(server, query.year, query.month);
-    if (query.names && !query_aborted_) names = FetchChannelNames(server);
-    if (query.day > 0 && !query_aborted_) result.list = FetchDayList(server, query.year, query.month, query.day);
+    if (query.names && !query_stop_.StopRequested()) names = FetchChannelNames(server);
+    if (query.day > 0 && !query_stop_.StopRequested()) result.list = FetchDayList(server, query.year, query.month, query.day);
     result.set_captions = names.complete;
     bool current = false;
     {
         std::lock_guard<std::mutex> lock(query_mutex_);
-        current = generation == query_generation_ && !query_aborted_;
+        current = generation == query_generation_ && !query_stop_.StopRequested();
         if (current) {
             query_result_ = std::move(result);
             query_names_ = names;
@@ -354,16 +351,10 @@ void RecordSelectionEngine::AbortQueryLocked() {
         std::lock_guard<std::mutex> lock(query_mutex_);
         ++query_generation_;
         query_result_.reset();
-        query_aborted_ = 1;
     }
-    if (!query_thread_.joinable()) {
-        query_aborted_ = 0;
-        return;
-    }
-    connection_.Abort();
-    query_wake_.notify_all();
-    query_thread_.join();
-    query_aborted_ = 0;
+    if (!query_thread_.joinable()) return;
+    platform::StopThread(query_stop_, query_thread_, [this] { connection_.Abort(); });
+    query_stop_.Reset();
     // The aborted request has ended: the connection serves the next one.
     connection_.ClearAbort();
 }

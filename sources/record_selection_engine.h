@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdint>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -19,6 +18,7 @@
 #include "media/http_get.h"
 #include "media/icmp_ping.h"
 #include "media/server_connection_record.h"
+#include "platform/cancellable_wait.h"
 
 class RecentServerList;
 
@@ -204,8 +204,8 @@ private:
 
     std::mutex query_control_;  // start and abort
     std::mutex query_mutex_;
-    std::condition_variable query_wake_;
-    std::atomic<int> query_aborted_{0};
+    // Stopped while an abort ends the query thread; its pauses end at once.
+    platform::CancellableWait query_stop_;
     std::atomic<int> query_running_{0};
     uint64_t query_generation_ = 0;
     std::optional<RecorderQueryResult> query_result_;
@@ -214,8 +214,8 @@ private:
 
     std::mutex keep_alive_control_;  // start and kill
     mutable std::mutex keep_alive_mutex_;
-    std::condition_variable keep_alive_wake_;
-    bool keep_alive_stop_ = false;
+    // Stopped by a kill; the timer's waits end at once.
+    platform::CancellableWait keep_alive_stop_;
     HttpGet* tick_connection_ = nullptr;
     std::thread::id keep_alive_id_;  // the timer thread while it runs
     ServerConnectionRecord keep_alive_server_;

@@ -1,9 +1,10 @@
 #include "checker/ui/checker_viewer.h"
 
-#include <QMetaObject>
 #include <QPainter>
 
 #include <cstring>
+
+#include "media/ui/queued_call.h"
 
 CCheckerViewer::CCheckerViewer(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
@@ -18,7 +19,7 @@ void CCheckerViewer::ShowFrame(const uint8_t* picture, size_t length) {
         if (grey_on_.load()) player_.Grey();
     }
     frames_shown_.fetch_add(1);
-    QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    ui::PostQueued(this, [this] { update(); });
 }
 
 void CCheckerViewer::Blank() {
@@ -27,7 +28,7 @@ void CCheckerViewer::Blank() {
         if (player_.has_buffer()) std::memset(player_.buffer(), 0, player_.buffer_size());
     }
     player_.CloseDrawHandle();
-    QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    ui::PostQueued(this, [this] { update(); });
 }
 
 void CCheckerViewer::SetEnhancement(int brightness_on, int contrast_on, int grey_on, int brightness,

@@ -1,13 +1,13 @@
 #include "export/ui/avi_dump_dlg.h"
 
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include <cstdio>
 
 #include "media/translate_text.h"
+#include "media/ui/queued_call.h"
 #include "media/ui/text_fit.h"
 
 CAVIDumpDlg::CAVIDumpDlg(QWidget* parent) : QDialog(parent) {
@@ -106,12 +106,9 @@ QString CAVIDumpDlg::PercentText() const { return percent_->text(); }
 
 void CAVIDumpDlg::Post(std::function<void()> fn) {
     const int run = run_.load();
-    QMetaObject::invokeMethod(
-        this,
-        [this, run, fn = std::move(fn)] {
-            if (run == run_.load()) fn();
-        },
-        Qt::QueuedConnection);
+    ui::PostQueued(this, [this, run, fn = std::move(fn)] {
+        if (run == run_.load()) fn();
+    });
 }
 
 void CAVIDumpDlg::ShowFileName(const std::string& file_name) {

@@ -1,12 +1,12 @@
 #include "export/ui/avi_dump_dlg2.h"
 
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include <algorithm>
 
 #include "media/translate_text.h"
+#include "media/ui/queued_call.h"
 #include "media/ui/text_fit.h"
 
 void SetExportCaption(QWidget* window, const std::string& text) {
@@ -60,21 +60,16 @@ int CAviDumpDlg2::DoModal() {
 int CAviDumpDlg2::BarPosition() const { return bar_->value(); }
 
 void CAviDumpDlg2::SetProgress(int percent) {
-    QMetaObject::invokeMethod(
-        this, [this, percent] { bar_->setValue(std::clamp(percent, bar_->minimum(), bar_->maximum())); },
-        Qt::QueuedConnection);
+    ui::PostQueued(this, [this, percent] { bar_->setValue(std::clamp(percent, bar_->minimum(), bar_->maximum())); });
 }
 
 void CAviDumpDlg2::SetCaption(const std::string& file_name) {
-    QMetaObject::invokeMethod(this, [this, file_name] { SetExportCaption(this, file_name); }, Qt::QueuedConnection);
+    ui::PostQueued(this, [this, file_name] { SetExportCaption(this, file_name); });
 }
 
 void CAviDumpDlg2::EndDialog() {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            timer_id_ = kEndTimerId;
-            end_timer_.start();
-        },
-        Qt::QueuedConnection);
+    ui::PostQueued(this, [this] {
+        timer_id_ = kEndTimerId;
+        end_timer_.start();
+    });
 }

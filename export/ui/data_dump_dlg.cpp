@@ -1,10 +1,10 @@
 #include "export/ui/data_dump_dlg.h"
 
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include "media/translate_text.h"
+#include "media/ui/queued_call.h"
 #include "media/ui/text_fit.h"
 
 DataDumpDlg::DataDumpDlg(QWidget* parent) : QDialog(parent) {
@@ -45,9 +45,9 @@ int DataDumpDlg::DoModal() {
 int DataDumpDlg::BarPosition() const { return bar_->value(); }
 
 void DataDumpDlg::SetBarPosition(int percent) {
-    QMetaObject::invokeMethod(this, [this, percent] { bar_->setValue(percent); }, Qt::QueuedConnection);
+    ui::PostQueued(this, [this, percent] { bar_->setValue(percent); });
 }
 
 void DataDumpDlg::StartCloseTimer() {
-    QMetaObject::invokeMethod(this, [this] { close_timer_.start(); }, Qt::QueuedConnection);
+    ui::PostQueued(this, [this] { close_timer_.start(); });
 }

@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "media/translate_text.h"
 #include "media/ui/info_box.h"
+#include "media/ui/queued_call.h"
 #include "media/ui/ui_services.h"
 
 using namespace kestrel_id;
@@ -234,7 +235,7 @@ void CKestrelPlaybackDlg::RunExport() {
         const std::array<int, 4> channels{selection[9], selection[10], selection[11], selection[12]};
         export_end_.Start(
             engine.server, recorder_api::StreamPath(engine.session_id, recorder_api::ChannelFlags(channels), 0),
-            [this](bool) { QMetaObject::invokeMethod(this, [this] { export_end_.Join(); }, Qt::QueuedConnection); },
+            [this](bool) { ui::PostQueued(this, [this] { export_end_.Join(); }); },
             export_end_rest);
     }
     panel_.SetCueIn(-1);

@@ -1,34 +1,16 @@
 // The main dialog as the engine's window: posted messages, the time slider,
 // the transport buttons and the status poll timer.
-#include <QCoreApplication>
 #include <QCursor>
 
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/my_button.h"
 #include "mainwindow/ui/my_slider.h"
 #include "media/ui/info_box.h"
+#include "media/ui/queued_call.h"
 #include "media/ui/ui_services.h"
 #include "media/view_slot_order.h"
 
 using namespace kestrel_id;
-
-namespace {
-
-// A worker's posted (message, wParam, lParam), delivered on the window thread.
-class AppMessageEvent : public QEvent {
-public:
-    static QEvent::Type EventType() {
-        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-        return type;
-    }
-    AppMessageEvent(uint32_t message, intptr_t wparam, intptr_t lparam)
-        : QEvent(EventType()), message(message), wparam(wparam), lparam(lparam) {}
-    const uint32_t message;
-    const intptr_t wparam;
-    const intptr_t lparam;
-};
-
-}  // namespace
 
 void CueTrackingPanel::SetDateText(const std::string& text) { box_->SetDateText(text); }
 void CueTrackingPanel::SetTimeText(const std::string& text) { box_->SetTimeText(text); }
@@ -72,16 +54,8 @@ int CueTrackingPanel::CueOut() const {
 }
 
 void CKestrelPlaybackDlg::PostMessage(uint32_t message, intptr_t wparam, intptr_t lparam) {
-    QCoreApplication::postEvent(this, new AppMessageEvent(message, wparam, lparam));
-}
-
-bool CKestrelPlaybackDlg::event(QEvent* event) {
-    if (event->type() == AppMessageEvent::EventType()) {
-        const auto* posted = static_cast<AppMessageEvent*>(event);
-        OnWndMsg(posted->message, posted->wparam, posted->lparam);
-        return true;
-    }
-    return QDialog::event(event);
+    // A worker's (message, wParam, lParam), delivered on the window thread.
+    ui::PostQueued(this, [this, message, wparam, lparam] { OnWndMsg(message, wparam, lparam); });
 }
 
 void CKestrelPlaybackDlg::OnWndMsg(uint32_t message, intptr_t wparam, intptr_t lparam) {

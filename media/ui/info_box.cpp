@@ -1,11 +1,11 @@
 #include "media/ui/info_box.h"
 
-#include <QMetaObject>
 #include <QPainter>
 
 #include "media/info_box_text.h"
 #include "media/translate_text.h"
 #include "media/ui/gdi_paint.h"
+#include "media/ui/queued_call.h"
 
 namespace {
 
@@ -30,9 +30,7 @@ CInfoBox::CInfoBox(QWidget* parent)
 CInfoBox::~CInfoBox() = default;
 
 void CInfoBox::RequestRepaint() {
-    // By name: the queued call is then made and freed by Qt alone, not handed
-    // from this thread to the window thread as a functor of ours.
-    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
+    ui::PostQueued(this, [this] { update(); });
 }
 
 void CInfoBox::SetDateText(const std::string& text) {

@@ -1,6 +1,5 @@
 #include "media/ui/my_viewer.h"
 
-#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
@@ -15,6 +14,7 @@
 #include "media/osd_style_record.h"
 #include "media/translate_text.h"
 #include "media/ui/gdi_paint.h"
+#include "media/ui/queued_call.h"
 #include "media/ui/ui_services.h"
 #include "media/ui/viewer_grid.h"
 #include "media/view_slot_order.h"
@@ -122,9 +122,7 @@ bool CMyViewer::CopyPicture(int* width, int* height, std::vector<uint8_t>* top_d
 void CMyViewer::SetConnecting(bool connecting) { connecting_ = connecting ? 1 : 0; }
 
 void CMyViewer::RequestRepaint() {
-    // By name: the queued call is then made and freed by Qt alone, not handed
-    // from this thread to the window thread as a functor of ours.
-    QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
+    ui::PostQueued(this, [this] { update(); });
 }
 
 void CMyViewer::SetOsdFont(const std::string& face, int height, int weight, uint32_t colour) {

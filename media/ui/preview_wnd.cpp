@@ -1,8 +1,9 @@
 #include "media/ui/preview_wnd.h"
 
-#include <QMetaObject>
 #include <QPainter>
 #include <QPointer>
+
+#include "media/ui/queued_call.h"
 
 CPreviewWnd::CPreviewWnd(QWidget* parent) : QWidget(parent) {
     resize(640, 360);
@@ -10,11 +11,9 @@ CPreviewWnd::CPreviewWnd(QWidget* parent) : QWidget(parent) {
 
 void CPreviewWnd::PostPreviewFrame(int width, int height) {
     QPointer<CPreviewWnd> self(this);
-    QMetaObject::invokeMethod(
-        this, [self, width, height] {
-            if (self) self->OnPreviewFrame(width, height);
-        },
-        Qt::QueuedConnection);
+    ui::PostQueued(this, [self, width, height] {
+        if (self) self->OnPreviewFrame(width, height);
+    });
 }
 
 void CPreviewWnd::OnPreviewFrame(int width, int height) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "platform/message_box.h"
+#include "media/ui/queued_call.h"
 
 namespace ui {
 namespace {
@@ -120,7 +121,7 @@ void InstallQtMessageBoxHandler() {
             return show();
         } else {
             // Posted, not awaited: the window thread may itself be waiting for this worker.
-            QMetaObject::invokeMethod(app, show, Qt::QueuedConnection);
+            PostQueued(app, show);
         }
         return platform::kIdOk;
     });

@@ -4,9 +4,9 @@
 // applied to the widgets on the window thread; the work itself never touches a
 // widget.
 #include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+
+#include "platform/cancellable_wait.h"
 
 class QWidget;
 
@@ -29,7 +29,6 @@ public:
 
 private:
     std::atomic<int> busy_{0};
-    std::mutex mutex_;
-    std::condition_variable page_closed_cv_;
-    bool page_closed_ = false;
+    // Stopped once the busy window has closed: the worker's hold ends then.
+    platform::CancellableWait page_closed_;
 };

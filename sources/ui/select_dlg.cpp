@@ -24,6 +24,7 @@
 #include "media/recorder_api.h"
 #include "media/translate_text.h"
 #include "media/ui/preview_wnd.h"
+#include "media/ui/queued_call.h"
 #include "media/ui/ui_services.h"
 #include "platform/data_file.h"
 #include "platform/message_box.h"
@@ -638,9 +639,9 @@ void CSelectDlg::StartRecorderQuery(RecorderQuery query) {
     QPointer<CSelectDlg> self(this);
     pending_query_ = engine_.StartQuery(query, [self](uint64_t generation) {
         // Queued to the window thread; dropped with the dialog.
-        QMetaObject::invokeMethod(
-            self.data(), [self, generation] { if (self) self->ApplyRecorderAnswers(generation); },
-            Qt::QueuedConnection);
+        ui::PostQueued(self.data(), [self, generation] {
+            if (self) self->ApplyRecorderAnswers(generation);
+        });
     });
 }
 
@@ -685,12 +686,9 @@ void CSelectDlg::StartShareMonth(int year, int month, bool opening) {
         },
         [self, answer, year, month, opening](uint64_t generation) {
             // Queued to the window thread; dropped with the dialog.
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, answer, year, month, opening, generation] {
-                    if (self) self->ApplyShareMonth(generation, *answer, year, month, opening);
-                },
-                Qt::QueuedConnection);
+            ui::PostQueued(self.data(), [self, answer, year, month, opening, generation] {
+                if (self) self->ApplyShareMonth(generation, *answer, year, month, opening);
+            });
         });
 }
 

@@ -337,9 +337,10 @@ TEST(AviWriter, WatermarkTrailerPassesTheCheckerAndKeepsTheFileReadable) {
     }
 }
 
-// Small chunks are gathered before they are written, so a short write shows
-// at a later frame or at Close; either way it is reported, and the file keeps
-// only whole chunks, which its headers and index count.
+// Chunks are gathered and written a batch at a time while the next batch
+// gathers, so a short write shows at a later frame or at Close; either way it
+// is reported, and the file keeps only whole chunks, which its headers and
+// index count.
 TEST(AviWriter, ShortWritesAreReportedAndTheFileIsCutToWholeChunks) {
     TempFolder dir;
     const std::string path = dir.Sub("full.avi");
@@ -351,7 +352,7 @@ TEST(AviWriter, ShortWritesAreReportedAndTheFileIsCutToWholeChunks) {
     }
     struct Case {
         const char* name;
-        int frame_bytes;  // gathered below AviRiffFile::kDirectWriteBytes, written at once from it
+        int frame_bytes;
         int frames;
         uint64_t limit;
         bool refused_before_close;
@@ -359,7 +360,7 @@ TEST(AviWriter, ShortWritesAreReportedAndTheFileIsCutToWholeChunks) {
     const Case cases[] = {
         {"gathered, cut at close", 5001, 40, 64 * 1024, false},
         {"gathered, cut by a later batch", 5001, 200, 300 * 1024, true},
-        {"written one by one", 70001, 20, 600 * 1024, true},
+        {"large frames, a few a batch", 70001, 20, 600 * 1024, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,4 +1,5 @@
 #include "media/data_queue.h"
+#include "platform/cancellable_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -182,6 +183,37 @@ TEST(DataQueue, PushAndPopWakeWaiters) {
     std::thread producer([&] { EXPECT_TRUE(queue.WaitForSpace(1, Clock::now() + std::chrono::seconds(30))); });
     EXPECT_NE(queue.Pop(), nullptr);
     producer.join();
+}
+
+// The waiter's condition first runs under the queue's lock just before it
+// sleeps: once the waiter has said so, a stop can only reach it asleep. A stop
+// ends that wait at once; a Wake that came before the wait began does not end
+// it, so it still returns true for the record pushed later.
+TEST(DataQueue, StopEndsAWaitInProgressAndAnEarlierWakeDoesNot) {
+    using Clock = DataQueue<int>::Clock;
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stop" : "earlier wake");
+        DataQueue<int> queue;
+        platform::CancellableWait entered;
+        bool in = false;  // under entered's lock
+        if (!stop) queue.Wake();
+        std::atomic<int> result{-1};
+        const Clock::time_point start = Clock::now();
+        std::thread waiter([&] {
+            result = queue.WaitUntil(Clock::now() + std::chrono::minutes(1), [&](size_t count) {
+                entered.Update([&] { in = true; });
+                return count > 0;
+            }) ? 1 : 0;
+        });
+        entered.Wait([&] { return in; });
+        if (stop)
+            queue.Stop();
+        else
+            queue.Push(std::make_unique<int>(1));
+        waiter.join();
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(result.load(), stop ? 0 : 1);
+    }
 }
 
 }  // namespace

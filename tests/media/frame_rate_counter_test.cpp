@@ -26,17 +26,19 @@ TEST(FrameRateCounter, TickCountWrapsWithoutHarm) {
     EXPECT_EQ(counter.rate(), 10);
 }
 
-TEST(PerformanceTimer, SleepEndsWhenTheRunFlagDrops) {
-    std::atomic<int> run{1};
+// A minute's sleep ends once the stop comes (after 30 ms), long before the minute.
+TEST(PerformanceTimer, SleepEndsWhenStopped) {
+    platform::CancellableWait stop;
     PerformanceTimer timer;
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        run = 0;
+        stop.RequestStop();
     });
-    const int32_t slept = timer.SleepMeasured(5000, 0, &run);
+    const int32_t slept = timer.SleepMeasured(60000, 0, &stop);
     stopper.join();
-    EXPECT_LT(slept, 1000);
+    EXPECT_LT(slept, 10000);
     EXPECT_GE(slept, 20);
+    EXPECT_FALSE(InterruptibleSleep(60000, &stop));
     timer.Start();
     EXPECT_GE(timer.SleepMeasured(20, 5), 14);
 }

@@ -10,10 +10,8 @@
 #include <signal.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <ctime>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,6 +21,7 @@ extern "C" {
 
 #include "export/local_export.h"
 #include "export/remote_export.h"
+#include "platform/cancellable_wait.h"
 #include "platform/data_file.h"
 #include "platform/network_share.h"
 #include "sources/record_selection_engine.h"
@@ -76,19 +75,15 @@ public:
     void SetProgress(int) override {}
     void SetCaption(const std::string&) override {}
     void EndDialog() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ended_ = true;
-        cv_.notify_all();
+        wait_.Update([this] { ended_ = true; });
     }
     void Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait(lock, [this] { return ended_; });
+        wait_.Wait([this] { return ended_; });
     }
 
 private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool ended_ = false;
+    platform::CancellableWait wait_;
+    bool ended_ = false;  // under wait_'s lock
 };
 
 class RemoteSink : public RemoteExportProgressSink {
@@ -96,36 +91,41 @@ public:
     void ShowFileName(const std::string&) override { Touch(); }
     void SetProgress(int, int) override { Touch(); }
     void Finish() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        finished_ = true;
-        cv_.notify_all();
+        wait_.Update([this] { finished_ = true; });
     }
     void WriterEnded() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        writer_ended_ = true;
-        cv_.notify_all();
+        wait_.Update([this] { writer_ended_ = true; });
     }
     // True when the channel finished; false when the writer gave up or the
     // recorder fell silent for too long.
     bool Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        last_news_ = std::chrono::steady_clock::now();
-        while (!finished_ && !writer_ended_) {
-            if (cv_.wait_until(lock, last_news_ + kRecorderSilence) == std::cv_status::timeout &&
-                std::chrono::steady_clock::now() >= last_news_ + kRecorderSilence)
-                return false;
+        auto silent_at = wait_.Update([this] {
+            last_news_ = std::chrono::steady_clock::now();
+            return last_news_ + kRecorderSilence;
+        });
+        for (;;) {
+            bool ended = false;
+            bool finished = false;
+            auto next = silent_at;
+            // Ends with the channel, or at news that moves the silence on.
+            wait_.WaitUntil(silent_at, [&] {
+                ended = finished_ || writer_ended_;
+                finished = finished_;
+                next = last_news_ + kRecorderSilence;
+                return ended || next != silent_at;
+            });
+            if (ended) return finished;
+            if (next == silent_at) return false;
+            silent_at = next;
         }
-        return finished_;
     }
 
 private:
     void Touch() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        last_news_ = std::chrono::steady_clock::now();
-        cv_.notify_all();
+        wait_.Update([this] { last_news_ = std::chrono::steady_clock::now(); });
     }
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    // Its lock guards the three below.
+    platform::CancellableWait wait_;
     bool finished_ = false;
     bool writer_ended_ = false;
     std::chrono::steady_clock::time_point last_news_;
