@@ -147,7 +147,26 @@ void CDecodeProcess::Pace(int32_t fps) {
 
 void CDecodeProcess::DecodeAndShow(const FrameRecord& record, bool show) {
     size_t size = 0;
-    int produced = decoder_->DecodeVideo(record.payload.data(), record.payload.size(), picture_.data(),
+    int produced = 0;
+    // A viewer already showing pictures of this size has the next one
+    // converted straight into its own buffer: one copy of every picture less.
+    int shown = -1;
+    if (show && run == 1 && viewer && viewer->HasVideo()) {
+        struct Decode {
+            MediaDecoder* decoder;
+            const FrameRecord* record;
+            size_t* size;
+            int produced = 0;
+        } decode{decoder_.get(), &record, &size};
+        shown = viewer->ShowConverted(open_width_, open_height_, [d = &decode](uint8_t* top_row, ptrdiff_t stride) {
+            d->produced = d->decoder->DecodeVideo(d->record->payload.data(), d->record->payload.size(), top_row,
+                                                  stride, d->size);
+            return d->produced == 1;
+        });
+        produced = decode.produced;
+    }
+    if (shown < 0)
+        produced = decoder_->DecodeVideo(record.payload.data(), record.payload.size(), picture_.data(),
                                          picture_.size(), &size);
     const int coded_width = decoder_->refused_width();
     const int coded_height = decoder_->refused_height();
@@ -166,10 +185,15 @@ void CDecodeProcess::DecodeAndShow(const FrameRecord& record, bool show) {
         if (!decoder_open_) return;
         produced = decoder_->DecodeVideo(record.payload.data(), record.payload.size(), picture_.data(),
                                          picture_.size(), &size);
+        shown = -1;
     }
     if (produced == 1 && run == 1 && show) {
         has_picture = 1;
-        ShowPicture(open_width_, open_height_, picture_.data());
+        if (shown < 0) {
+            ShowPicture(open_width_, open_height_, picture_.data());
+        } else {
+            viewer->RequestRepaint();
+        }
     }
 }
 

@@ -137,7 +137,15 @@ bool MediaDecoder::SendPacket(const uint8_t* data, size_t length) {
 
 int MediaDecoder::DecodeVideo(const uint8_t* data, size_t length, uint8_t* out, size_t out_capacity,
                               size_t* picture_size) {
-    if (!data || length == 0 || !out || !context_ || width_ == 0) return 0;
+    if (!out) return 0;
+    // Too small a buffer still has the packet decoded, only not converted.
+    return DecodeVideo(data, length, out_capacity >= picture_size_ ? out : nullptr,
+                       static_cast<ptrdiff_t>(width_) * 3, picture_size);
+}
+
+int MediaDecoder::DecodeVideo(const uint8_t* data, size_t length, uint8_t* top_row, ptrdiff_t row_stride,
+                              size_t* picture_size) {
+    if (!data || length == 0 || !context_ || width_ == 0) return 0;
     if (!SendPacket(data, length)) return 0;
     int produced = 0;
     while (avcodec_receive_frame(context_, frame_) == 0) {
@@ -145,7 +153,7 @@ int MediaDecoder::DecodeVideo(const uint8_t* data, size_t length, uint8_t* out, 
             refused_width_ = frame_->width;
             refused_height_ = frame_->height;
             produced = 0;
-        } else if (out_capacity >= picture_size_ && ConvertPicture(frame_, out)) {
+        } else if (top_row && ConvertPicture(frame_, top_row, row_stride)) {
             produced = 1;
         } else {
             produced = 0;
@@ -156,7 +164,7 @@ int MediaDecoder::DecodeVideo(const uint8_t* data, size_t length, uint8_t* out, 
     return produced;
 }
 
-bool MediaDecoder::ConvertPicture(const AVFrame* frame, uint8_t* out) {
+bool MediaDecoder::ConvertPicture(const AVFrame* frame, uint8_t* top_row, ptrdiff_t row_stride) {
     bool full_range = frame->color_range == AVCOL_RANGE_JPEG;
     const AVPixelFormat format = PlainFormat(static_cast<AVPixelFormat>(frame->format), &full_range);
     const ScalerKey key{format, full_range, frame->width, frame->height};
@@ -174,8 +182,8 @@ bool MediaDecoder::ConvertPicture(const AVFrame* frame, uint8_t* out) {
         }
         scaler_key_ = key;
     }
-    uint8_t* planes[4] = {out, nullptr, nullptr, nullptr};
-    int strides[4] = {frame->width * 3, 0, 0, 0};
+    uint8_t* planes[4] = {top_row, nullptr, nullptr, nullptr};
+    int strides[4] = {static_cast<int>(row_stride), 0, 0, 0};
     return sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, planes, strides) ==
            frame->height;
 }

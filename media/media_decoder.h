@@ -40,6 +40,11 @@ public:
     // so the caller can reopen).
     int DecodeVideo(const uint8_t* data, size_t length, uint8_t* out, size_t out_capacity,
                     size_t* picture_size);
+    // The same with the picture's rows row_stride bytes apart from top_row on
+    // (a negative stride writes them bottom-up); the caller's buffer holds
+    // height rows of width x 3 bytes that way.
+    int DecodeVideo(const uint8_t* data, size_t length, uint8_t* top_row, ptrdiff_t row_stride,
+                    size_t* picture_size);
 
     // 1 ok, 0 failure. bit_rate / sample_rate is the coded bits per sample (G.726).
     int OpenAudio(int bit_rate, int sample_rate, int channels, int codec_id);
@@ -69,7 +74,7 @@ public:
 
 private:
     bool SendPacket(const uint8_t* data, size_t length);
-    bool ConvertPicture(const AVFrame* frame, uint8_t* out);
+    bool ConvertPicture(const AVFrame* frame, uint8_t* top_row, ptrdiff_t row_stride);
     size_t ConvertAudio(const AVFrame* frame, uint8_t* out, size_t out_capacity);
 
     // What the picture converter was made for.

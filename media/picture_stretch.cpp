@@ -150,20 +150,11 @@ void StretchPairRow(const uint8_t* pairs, const int32_t* first, const uint8_t* w
     }
 }
 
-// Streamed, the rows go out past the cache (a window's pixels are megabytes,
-// read next by whatever shows them), which saves reading each line in before
-// it is overwritten; that takes 16-byte aligned stores. A strip that is read
-// again at once is better kept.
 template <bool kStreamed>
-__attribute__((target("ssse3"))) void StretchPairRowSsse3(const uint8_t* pairs, const int32_t* first,
+__attribute__((target("ssse3"))) void StretchPairRunSsse3(const uint8_t* pairs, const int32_t* first,
                                                           const uint8_t* weights, uint32_t* out, int count) {
     const __m128i bias = _mm_set1_epi16(kPairBias);
     int i = 0;
-    if (kStreamed) {
-        i = std::min(count, static_cast<int>((16 - reinterpret_cast<uintptr_t>(out) % 16) % 16 / 4));
-        if (reinterpret_cast<uintptr_t>(out) % 4 != 0) i = count;
-        StretchPairRow(pairs, first, weights, out, i);
-    }
     for (; i + 4 <= count; i += 4) {
         const __m128i p01 = _mm_castps_si128(
             _mm_loadh_pi(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pairs + 8 * first[i]))),
@@ -182,6 +173,28 @@ __attribute__((target("ssse3"))) void StretchPairRowSsse3(const uint8_t* pairs, 
         }
     }
     StretchPairRow(pairs, first + i, weights + 8 * i, out + i, count - i);
+}
+
+// Streamed, the rows go out past the cache (a window's pixels are megabytes,
+// read next by whatever shows them), which saves reading each line in before
+// it is overwritten; that takes whole aligned lines. The first and last line
+// of a row are stored as usual: the frame and fills painted next beside the
+// picture land in them, and would otherwise read each one back from memory.
+// A strip that is read again at once is better kept whole.
+template <bool kStreamed>
+__attribute__((target("ssse3"))) void StretchPairRowSsse3(const uint8_t* pairs, const int32_t* first,
+                                                          const uint8_t* weights, uint32_t* out, int count) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(out);
+    if (count <= 0) return;
+    if (!kStreamed || at % 4 != 0) return StretchPairRunSsse3<false>(pairs, first, weights, out, count);
+    constexpr uintptr_t kLine = 64;
+    const int head = std::min(count, static_cast<int>((kLine - at % kLine) % kLine / 4));
+    // The line that holds the last pixel.
+    const uintptr_t last_line = (at + static_cast<uintptr_t>(count) * 4 - 1) & ~(kLine - 1);
+    const int tail = std::max(head, static_cast<int>(last_line > at ? (last_line - at) / 4 : 0));
+    StretchPairRunSsse3<false>(pairs, first, weights, out, head);
+    StretchPairRunSsse3<true>(pairs, first + head, weights + 8 * head, out + head, tail - head);
+    StretchPairRunSsse3<false>(pairs, first + tail, weights + 8 * tail, out + tail, count - tail);
 }
 #endif
 

@@ -2,7 +2,9 @@
 // What the playback engine needs of the windows. The engine runs on worker
 // threads and never touches a widget: window classes implement these, and
 // anything that must paint or move a control is queued to the window thread.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Message numbers of the window messages the engine posts (WM_USER + n).
@@ -29,6 +31,15 @@ public:
     virtual void SetFrameSize(int width, int height) = 0;
     // Copies and filters a top-down BGR24 picture; 0 when it was refused.
     virtual int ShowFrame(int length, const uint8_t* picture) = 0;
+    // Where the sink keeps a picture of width x height, the decoder converts
+    // straight into it, which saves copying every picture once more:
+    // convert(top_row, row_stride) writes the top-down BGR24 picture with its
+    // rows row_stride bytes apart (negative: stored bottom-up) and says whether
+    // it did; the sink filters it as ShowFrame does and returns ShowFrame's
+    // result. -1, with convert not called, where it keeps none: the caller
+    // converts into a buffer of its own and calls ShowFrame.
+    using PictureConvert = std::function<bool(uint8_t* top_row, ptrdiff_t row_stride)>;
+    virtual int ShowConverted(int /*width*/, int /*height*/, const PictureConvert& /*convert*/) { return -1; }
     virtual void SetOsdDateTime(int year, int month, int day, int hour, int minute, int second) = 0;
     virtual void SetCameraName(const std::string& utf8) = 0;
     virtual bool HasVideo() const = 0;

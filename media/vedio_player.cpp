@@ -252,6 +252,20 @@ bool VedioPlayer::CopyFrame(const uint8_t* data, size_t length) {
     });
 }
 
+int VedioPlayer::ConvertFrame(int width, int height,
+                              const std::function<bool(uint8_t* top_row, ptrdiff_t row_stride)>& convert) {
+    if (width <= 0 || height <= 0) return -1;
+    {
+        // Only the producer changes the size, so it still holds in Write.
+        std::lock_guard<std::mutex> lock(picture_lock_);
+        if (!front_ || front_->width != width || front_->height != height) return -1;
+    }
+    return Write(false, [&](Picture& picture) {
+        const ptrdiff_t row = static_cast<ptrdiff_t>(picture.width) * 3;
+        return convert(picture.bytes.get() + (picture.height - 1) * row, -row);
+    }) ? 1 : 0;
+}
+
 bool VedioPlayer::CopyTopDown(uint8_t* out, size_t out_capacity) const {
     if (!out) return false;
     const Picture* picture = BeginRead(nullptr);

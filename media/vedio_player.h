@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -67,6 +68,12 @@ public:
     // Copies a top-down BGR24 picture in, turning it bottom-up. False for null
     // data or fewer than width x height x 3 bytes (the old picture stays).
     bool CopyFrame(const uint8_t* data, size_t length);
+    // Has convert write the next picture into the buffer itself, in place of a
+    // copy: convert(top_row, row_stride) is given where the top row goes and
+    // the (negative) stride to the next. -1, convert not called, without a
+    // buffer of width x height; else 1 when convert wrote the picture, 0 when
+    // it did not (the old picture stays).
+    int ConvertFrame(int width, int height, const std::function<bool(uint8_t* top_row, ptrdiff_t row_stride)>& convert);
 
     // Filters: false and nothing done when there is no buffer. They run in place
     // over the whole buffer on the x86 vector unit where it pays.

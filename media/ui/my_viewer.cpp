@@ -25,8 +25,6 @@ namespace {
 
 constexpr uint32_t kSelectionColour = 0xFFFF;  // yellow
 constexpr uint32_t kConnectingColour = 0x0000FF;  // red
-constexpr int kTextRight = 365;
-constexpr int kSecondLineBottom = 84;
 
 bool CpuHasSse2() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -36,8 +34,6 @@ bool CpuHasSse2() {
     return false;
 #endif
 }
-
-QRect FromCorners(int left, int top, int right, int bottom) { return QRect(left, top, right - left, bottom - top); }
 
 QRect ToQRect(const ViewRect& r) { return QRect(r.x, r.y, r.width, r.height); }
 
@@ -71,6 +67,19 @@ int CMyViewer::ShowFrame(int length, const uint8_t* picture) {
     // it is shown when the hold ends.
     const auto picture_update = player_.LockPicture();
     if (!player_.CopyFrame(picture, static_cast<size_t>(length))) return 0;
+    Enhance(e);
+    return 1;
+}
+
+int CMyViewer::ShowConverted(int width, int height, const PictureConvert& convert) {
+    const ViewerEnhancement e = GetEnhancement();
+    const auto picture_update = player_.LockPicture();
+    const int written = player_.ConvertFrame(width, height, convert);
+    if (written == 1) Enhance(e);
+    return written;
+}
+
+void CMyViewer::Enhance(const ViewerEnhancement& e) {
     if (e.brightness_on) player_.AdjustBrightness(e.brightness_value);
     if (e.contrast_on) {
         if (sse2_) {
@@ -80,7 +89,6 @@ int CMyViewer::ShowFrame(int length, const uint8_t* picture) {
         }
     }
     if (e.grey_on) player_.Grey();
-    return 1;
 }
 
 void CMyViewer::SetOsdDateTime(int year, int month, int day, int hour, int minute, int second) {
@@ -232,7 +240,9 @@ void CMyViewer::Render(QPainter& painter, int cw, int ch) {
     const bool picture_shown = has_video_.load() && !connecting;
     const ViewRect dest = PictureDestination(cw, ch, picture_width, picture_height, keep_aspect_.load() != 0);
     const QRect picture_rect = picture_shown ? QRect(dest.x, dest.y, dest.width, dest.height) : QRect();
-    const QRegion black = QRegion(0, 0, cw, ch).subtracted(picture_rect);
+    // The frame last drawn covers the outer two rows and columns; painting
+    // under it only costs a pass down the window's rows.
+    const QRegion black = QRegion(2, 2, cw - 4, ch - 4).subtracted(picture_rect);
     for (const QRect& r : black) painter.fillRect(r, Qt::black);
 
     if (has_video_.load()) {
@@ -249,13 +259,12 @@ void CMyViewer::Render(QPainter& painter, int cw, int ch) {
                 DrawEtchedFlatEdge(painter, ToQRect(overview->inner));
             }
             painter.setPen(ColorFromColorref(colour));
-            const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip;
+            // Left and top aligned in boxes that never clip: only their corners matter.
             if (!lines.first.empty()) {
-                painter.drawText(FromCorners(2, 0, kTextRight, m), flags, QString::fromStdString(lines.first));
-                painter.drawText(FromCorners(2, m, kTextRight, kSecondLineBottom), flags,
-                                 QString::fromStdString(lines.second));
+                DrawTextLine(painter, text_lines_[0], lines.first, 2, 0);
+                DrawTextLine(painter, text_lines_[1], lines.second, 2, m);
             } else {
-                painter.drawText(FromCorners(2, 0, kTextRight, m), flags, QString::fromStdString(lines.second));
+                DrawTextLine(painter, text_lines_[0], lines.second, 2, 0);
             }
         }
     }
@@ -271,6 +280,17 @@ void CMyViewer::Render(QPainter& painter, int cw, int ch) {
     } else {
         DrawEtchedFlatEdge(painter, QRect(0, 0, cw, ch));
     }
+}
+
+void CMyViewer::DrawTextLine(QPainter& painter, TextLine& line, const std::string& text, int x, int y) {
+    if (text.empty()) return;
+    // The layout follows the painter's font by itself.
+    if (line.text != text) {
+        line.text = text;
+        line.layout = QStaticText(QString::fromStdString(text));
+        line.layout.setTextFormat(Qt::PlainText);
+    }
+    painter.drawStaticText(QPointF(x, y), line.layout);
 }
 
 void CMyViewer::SelectInGrid() {

@@ -3,6 +3,7 @@
 // two lines of on-screen text, the connecting notice and the selection frame.
 // Decode workers feed it through ViewerSink from their threads.
 #include <QImage>
+#include <QStaticText>
 #include <QWidget>
 
 #include <atomic>
@@ -57,6 +58,7 @@ public:
     // ViewerSink, called from the channel's decode worker.
     void SetFrameSize(int width, int height) override;
     int ShowFrame(int length, const uint8_t* picture) override;
+    int ShowConverted(int width, int height, const PictureConvert& convert) override;
     // Ignored when year, month or day is 0.
     void SetOsdDateTime(int year, int month, int day, int hour, int minute, int second) override;
     void SetCameraName(const std::string& utf8) override;
@@ -109,6 +111,15 @@ protected:
 
 private:
     void Render(QPainter& painter, int cw, int ch);
+    // A line of on-screen text, laid out once for as long as its text and font
+    // stay: laying it out on every paint cost more than drawing it.
+    struct TextLine {
+        std::string text;
+        QStaticText layout;
+    };
+    void DrawTextLine(QPainter& painter, TextLine& line, const std::string& text, int x, int y);
+    // The enhancement filters over the picture being made, inside its hold.
+    void Enhance(const ViewerEnhancement& e);
     void SelectInGrid();
     bool HasPicture() const;
     // The picture top-down, with its size; false without one.
@@ -159,4 +170,5 @@ private:
     std::string am_text_;
     std::string pm_text_;
     std::string connecting_text_;
+    TextLine text_lines_[2];
 };

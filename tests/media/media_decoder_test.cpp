@@ -260,6 +260,22 @@ TEST_F(MediaDecoderTest, VideoDecodesToTopDownBgr) {
             const uint8_t* top = &out[(static_cast<size_t>(2) * c.width + c.width / 2) * 3];
             EXPECT_GT(top[2], 180);
             EXPECT_LT(top[0], 90);
+
+            // Written bottom-up through a negative stride, into exactly the
+            // picture's bytes: the same picture, last row first.
+            const Bytes next = encoder.Encode(MakePicture(c.width, c.height, frame + 100));
+            Bytes flipped(n);
+            const ptrdiff_t row = static_cast<ptrdiff_t>(c.width) * 3;
+            ASSERT_EQ(1, decoder.DecodeVideo(next.data(), next.size(), flipped.data() + (c.height - 1) * row, -row,
+                                             &size));
+            const Picture expected = MakePicture(c.width, c.height, frame + 100);
+            Bytes expected_bottom_up(n);
+            for (int y = 0; y < c.height; ++y)
+                std::copy_n(expected.bgr.data() + y * row, row, expected_bottom_up.data() + (c.height - 1 - y) * row);
+            EXPECT_LT(MeanAbsDiff(flipped.data(), expected_bottom_up.data(), n), 7.0) << "frame " << frame;
+            const uint8_t* stored_top = &flipped[(static_cast<size_t>(c.height - 3) * c.width + c.width / 2) * 3];
+            EXPECT_GT(stored_top[2], 180);
+            EXPECT_LT(stored_top[0], 90);
         }
     }
 }

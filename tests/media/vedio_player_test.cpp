@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -91,6 +92,44 @@ TEST(VedioPlayerTest, CopyFrameTurnsPictureBottomUpAndRefusesShortInput) {
     EXPECT_FALSE(player.CopyTopDown(back.data(), 17));
     ASSERT_TRUE(player.CopyTopDown(back.data(), back.size()));
     EXPECT_EQ(top_down, back);
+}
+
+// A converter that writes rows top to bottom through the given stride, as the decoder does.
+std::function<bool(uint8_t*, ptrdiff_t)> WriteRows(const Bytes& top_down, int width, int height, bool ok,
+                                                   int* calls) {
+    return [&top_down, width, height, ok, calls](uint8_t* top_row, ptrdiff_t stride) {
+        ++*calls;
+        const size_t row = static_cast<size_t>(width) * 3;
+        for (int y = 0; y < height; ++y) std::copy_n(top_down.data() + y * row, row, top_row + y * stride);
+        return ok;
+    };
+}
+
+TEST(VedioPlayerTest, ConvertFrameWritesStraightIntoThePictureOfItsSizeOnly) {
+    VedioPlayer player;
+    const Bytes top_down = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x20, 0x21, 0x22,
+                            0x23, 0x24, 0x25, 0x30, 0x31, 0x32, 0x33, 0x34, 0x35};
+    int calls = 0;
+    EXPECT_EQ(-1, player.ConvertFrame(2, 3, WriteRows(top_down, 2, 3, true, &calls)));  // no buffer yet
+    ASSERT_TRUE(player.SetFrameSize(2, 3));
+    for (auto [w, h] : {std::pair{3, 2}, std::pair{2, 2}, std::pair{0, 3}, std::pair{2, 0}})
+        EXPECT_EQ(-1, player.ConvertFrame(w, h, WriteRows(top_down, 2, 3, true, &calls))) << w << "x" << h;
+    EXPECT_EQ(0, calls);
+    EXPECT_EQ(Bytes(18, 0), Contents(player));
+
+    EXPECT_EQ(1, player.ConvertFrame(2, 3, WriteRows(top_down, 2, 3, true, &calls)));
+    EXPECT_EQ(1, calls);
+    const Bytes bottom_up = {0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x20, 0x21, 0x22,
+                             0x23, 0x24, 0x25, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15};
+    EXPECT_EQ(bottom_up, Contents(player));
+    Bytes back(18);
+    ASSERT_TRUE(player.CopyTopDown(back.data(), back.size()));
+    EXPECT_EQ(top_down, back);
+
+    // A conversion that fails part-way leaves the shown picture as it was.
+    const Bytes other(18, 0xEE);
+    EXPECT_EQ(0, player.ConvertFrame(2, 3, WriteRows(other, 2, 3, false, &calls)));
+    EXPECT_EQ(bottom_up, Contents(player));
 }
 
 TEST(VedioPlayerTest, FiltersWithoutBufferDoNothingAndFail) {

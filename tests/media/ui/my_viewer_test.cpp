@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
 #include <QWheelEvent>
 
 #include <atomic>
@@ -131,6 +132,51 @@ TEST_F(MyViewerTest, OnScreenTextRowsFollowTheSwitches) {
     EXPECT_TRUE(RowsWith(Shot(), 0x00FF00).empty());
 }
 
+// The text is laid out once and kept: it must still be what the paint engine
+// draws for the lines as they are now, after every change of time and font.
+TEST_F(MyViewerTest, OnScreenTextMatchesThePaintEnginesBoxesAfterEveryChange) {
+    viewer.resize(400, 200);
+    viewer.SetLayout(2);  // cell height trunc(height x 1.4)
+    Feed(64, 48, 0x000000);
+    viewer.SetCameraName("Gate");
+    struct Case {
+        int second;
+        int font_height;
+        int cell;
+        const char* first;
+        const char* second_line;
+    };
+    const Case cases[] = {
+        {9, 20, 28, "CH-1 Gate", "2024/03/05 01:04:09 pm"},
+        {10, 20, 28, "CH-1 Gate", "2024/03/05 01:04:10 pm"},
+        {10, 30, 42, "CH-1 Gate", "2024/03/05 01:04:10 pm"},
+        {10, 20, 28, "CH-1 Gate", "2024/03/05 01:04:10 pm"},
+        {11, 20, 28, "CH-1 Yard", "2024/03/05 01:04:11 pm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.second_line + std::string(" at ") + std::to_string(c.font_height));
+        viewer.SetOsdFont("Arial Bold", c.font_height, 400, 0x0000FF00);  // COLORREF green
+        viewer.SetOsdDateTime(2024, 3, 5, 13, 4, c.second);
+        if (c.second == 11) viewer.SetCameraName("Yard");
+        viewer.SetOsdSwitches(1, 1, 1, 1, 1);
+        const QImage shot = Shot();
+        HideText();
+        QImage reference = Shot().convertToFormat(shot.format());
+        {
+            QPainter painter(&reference);
+            painter.setFont(GdiFont("Arial Bold", c.cell, 400));
+            painter.setPen(QColor(0, 255, 0));
+            const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip;
+            painter.drawText(QRect(2, 0, 363, c.cell), flags, QString::fromUtf8(c.first));
+            painter.drawText(QRect(2, c.cell, 363, 84 - c.cell), flags, QString::fromUtf8(c.second_line));
+        }
+        // The etched edge covers the two outer rows and columns after the text.
+        const QRect inside(2, 2, 396, 196);
+        EXPECT_EQ(shot.copy(inside), reference.copy(inside));
+        EXPECT_FALSE(RowsWith(shot, 0x00FF00).empty());
+    }
+}
+
 TEST_F(MyViewerTest, StyleRecordSwitchesArriveInTheViewersOrder) {
     OsdStyleRecord style;
     style.show_time = 0;
@@ -206,6 +252,38 @@ TEST_F(MyViewerTest, FramesAreFilteredAndBadOnesRefused) {
 
     viewer.SetFrameSize(8, 4);  // a new size drops the enhancement
     EXPECT_EQ(viewer.GetEnhancement(), ViewerEnhancement{});
+}
+
+TEST_F(MyViewerTest, PicturesConvertedStraightInAreFilteredAndShownTopRowFirst) {
+    HideText();
+    // Top half red, bottom half blue, as the decoder writes it through the stride.
+    const int w = 8, h = 4;
+    auto convert = [&](uint8_t* top_row, ptrdiff_t stride) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint8_t* p = top_row + y * stride + x * 3;
+                p[0] = y < h / 2 ? 0x00 : 0xC0;
+                p[1] = 0x00;
+                p[2] = y < h / 2 ? 0xC0 : 0x00;
+            }
+        return true;
+    };
+    EXPECT_EQ(viewer.ShowConverted(w, h, convert), -1);  // no picture of that size yet
+    viewer.SetFrameSize(w, h);
+    EXPECT_EQ(viewer.ShowConverted(w, h + 1, convert), -1);
+    ASSERT_EQ(viewer.ShowConverted(w, h, convert), 1);
+    QImage shot = Shot();
+    EXPECT_EQ(Pixel(shot, 80, 20), 0xC00000u);
+    EXPECT_EQ(Pixel(shot, 80, 100), 0x0000C0u);
+
+    viewer.SetEnhancement({1, 0, 0, 0x30, 0});
+    ASSERT_EQ(viewer.ShowConverted(w, h, convert), 1);
+    shot = Shot();
+    EXPECT_EQ(Pixel(shot, 80, 20), 0xF03030u);
+    EXPECT_EQ(Pixel(shot, 80, 100), 0x3030F0u);
+
+    EXPECT_EQ(viewer.ShowConverted(w, h, [](uint8_t*, ptrdiff_t) { return false; }), 0);
+    EXPECT_EQ(Pixel(Shot(), 80, 20), 0xF03030u);
 }
 
 TEST_F(MyViewerTest, ClearVideoLeavesBlack) {
