@@ -390,6 +390,16 @@ bool RemoteExport::WaitForFirstPackets() {
     return true;
 }
 
+// A write failed: the channel ends as failed, its download with it.
+void RemoteExport::EndOnWriteFailure() {
+    write_failed_.store(1);
+    writer_running_.store(0);
+    download_running_.store(0);
+    http_.Abort();
+    WakeThreads();
+    Finish();
+}
+
 void RemoteExport::WriterThread() {
     struct EndNotice {
         RemoteExportProgressSink* sink;
@@ -409,12 +419,7 @@ void RemoteExport::WriterThread() {
     }
     output_.OpenFirstPart(video_kind, video_kind, first_width_.load(), first_height_.load(), coding, sound);
     if (output_.failed()) {
-        write_failed_.store(1);
-        writer_running_.store(0);
-        download_running_.store(0);
-        http_.Abort();
-        WakeThreads();
-        Finish();
+        EndOnWriteFailure();
         return;
     }
 
@@ -483,12 +488,7 @@ void RemoteExport::WriterThread() {
         output_.Feed(record);
         if (output_.failed()) {
             // The part is cut; writing on would only cut more of them.
-            write_failed_.store(1);
-            writer_running_.store(0);
-            download_running_.store(0);
-            http_.Abort();
-            WakeThreads();
-            Finish();
+            EndOnWriteFailure();
             break;
         }
         if (item->media_class == 1 && sink_) sink_->SetProgress(static_cast<int>(output_.elapsed_seconds()), total);

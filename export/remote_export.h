@@ -166,6 +166,7 @@ private:
 
     void WriterThread();
     bool WaitForFirstPackets();
+    void EndOnWriteFailure();
     void Finish();
 
     // False when flag fell to 0 during the wait.

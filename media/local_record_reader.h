@@ -16,15 +16,7 @@ class MinuteFile;
 
 class LocalRecordReader {
 public:
-    // What the reader feeds and reports to; all outlive it.
-    struct Outputs {
-        PlaybackClock* clock = nullptr;
-        DecodeWorkers* decode = nullptr;
-        ChannelViewers viewers{};
-        StatusPanel* panel = nullptr;
-        PlaybackWindow* window = nullptr;
-        PlaybackSound* sound = nullptr;
-    };
+    using Outputs = PlaybackOutputs;
     explicit LocalRecordReader(const Outputs& outputs);
     ~LocalRecordReader();
     LocalRecordReader(const LocalRecordReader&) = delete;

@@ -8,6 +8,19 @@
 using DecodeWorkers = std::array<CDecodeProcess, 4>;
 using ChannelViewers = std::array<ViewerSink*, 4>;
 
+class PlaybackClock;
+class PlaybackSound;
+
+// What either source feeds and reports to; all outlive the source.
+struct PlaybackOutputs {
+    PlaybackClock* clock = nullptr;
+    DecodeWorkers* decode = nullptr;
+    ChannelViewers viewers{};
+    StatusPanel* panel = nullptr;
+    PlaybackWindow* window = nullptr;
+    PlaybackSound* sound = nullptr;
+};
+
 namespace playback_channels {
 
 // With show_from_second, the workers show the local reader's pictures from that second on.

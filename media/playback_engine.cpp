@@ -7,7 +7,7 @@ PlaybackEngine::PlaybackEngine(PlaybackWindow* window, StatusPanel* panel, std::
     : window_(window),
       panel_(panel),
       viewers_(viewers),
-      remote_({&clock_, &decode_, viewers, panel, window, &sound_, &range_, &status_lock_, [this] { OnStop(); }},
+      remote_({{&clock_, &decode_, viewers, panel, window, &sound_}, &range_, &status_lock_, [this] { OnStop(); }},
               timing),
       reader_({&clock_, &decode_, viewers, panel, window, &sound_}) {
     // Pictures (1.2 MB at 704x576) are freed and made anew by every playback. Left to

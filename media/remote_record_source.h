@@ -39,13 +39,7 @@ public:
     // What the source feeds, reads and reports to; all outlive it. The range and the
     // status lock are the engine's: the source writes the range under that lock, as it
     // does its own values a snapshot reads.
-    struct Outputs {
-        PlaybackClock* clock = nullptr;
-        DecodeWorkers* decode = nullptr;
-        ChannelViewers viewers{};
-        StatusPanel* panel = nullptr;
-        PlaybackWindow* window = nullptr;
-        PlaybackSound* sound = nullptr;
+    struct Outputs : PlaybackOutputs {
         PlayRange* range = nullptr;
         std::mutex* status_lock = nullptr;
         // The playback stopped from the window thread (the poll lost the recorder, the range ended).
