@@ -15,13 +15,17 @@
 // - the process's memory over 50 Open/OK cycles through the real record selection.
 #include <benchmark/benchmark.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <malloc.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,7 +56,9 @@ extern "C" {
 #include "media/disk_format.h"
 #include "media/playback_engine.h"
 #include "media/ui/my_viewer.h"
+#include "media/ui/ui_services.h"
 #include "tests/bench/bare_decoder.h"
+#include "tests/support/held_time.h"
 #include "sources/ui/select_dlg.h"
 #include "tests/support/playback_fakes.h"
 #include "tests/support/program_folder_copy.h"
@@ -60,6 +66,8 @@ extern "C" {
 #include "tests/support/temp_folder.h"
 #include "tools/common/avdata_writer.h"
 #include "tools/common/sample_media.h"
+
+extern char** environ;
 
 namespace {
 
@@ -112,8 +120,9 @@ std::vector<std::vector<uint8_t>> Payloads(const std::vector<sample::EncodedPack
 
 constexpr int kStartSecond = 10 * 3600;
 
-// Four H.264 channels of the same pictures for `seconds` seconds from 10:00:00.
-std::string WriteRecording(const std::string& folder, int fps, int key_interval, int seconds) {
+// Four H.264 channels of the same pictures for `seconds` seconds from 10:00:00; with sound,
+// channel 1 carries a second of 8 kHz 16-bit PCM in each second too.
+std::string WriteRecording(const std::string& folder, int fps, int key_interval, int seconds, bool sound = false) {
     const auto& packets = Coded(fps, key_interval, fps * seconds);
     if (static_cast<int>(packets.size()) < fps * seconds) return "";
     const std::string data = folder + "/avdata";
@@ -134,6 +143,16 @@ std::string WriteRecording(const std::string& folder, int fps, int key_interval,
                 frame.height = kHeight;
                 frame.data = packet.data;
                 channel.frames.push_back(std::move(frame));
+            }
+            if (sound && c == 0) {
+                sample::SampleFrame audio;
+                audio.kind = diskformat::kKindAudio;
+                audio.codec = diskformat::kAudioPcm;
+                audio.bits = 16;
+                audio.sample_rate = 8000;
+                audio.channels = 1;
+                audio.data.assign(16000, 0);
+                channel.frames.insert(channel.frames.begin(), std::move(audio));
             }
             minute.seconds[second_of_day % 60].channels[static_cast<size_t>(c)] = std::move(channel);
         }
@@ -670,9 +689,135 @@ void BM_OpenOkCyclesMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenOkCyclesMemory)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// Power on a playing main window, in a process of its own run as larkspur's main runs the
+// program (its application object, from the build's program folder as its working folder,
+// offscreen, sound on the disk driver): how long the click held the window thread, and the
+// time from the click to the end of the process.
+constexpr char kPowerChild[] = "LARKSPUR_BENCH_POWER_CHILD";
+constexpr int kPowerSeconds = 20;
+
+int64_t SteadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+CKestrelPlaybackDlg* ShownMainDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* dialog = qobject_cast<CKestrelPlaybackDlg*>(w); dialog && dialog->isVisible()) return dialog;
+    return nullptr;
+}
+
+// The child: Open answered with the recording, Power pressed once every viewer has shown
+// pictures for a second. It says "power <steady ns> <held ms>" as the click returns.
+int RunPowerChild(int argc, char** argv, const std::string& data) {
+    QApplication application(argc, argv);
+    ui::InstallQtMessageBoxHandler();
+    CKestrelPlaybackApp app;
+    app.hooks.run_record_selection = [data](const RecordSelectionRequest&) { return Chosen(data, kPowerSeconds); };
+    QTimer driver;
+    bool opened = false;
+    Clock::time_point shown{};
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        CKestrelPlaybackDlg* dlg = ShownMainDialog();
+        if (!dlg) return;
+        if (!opened) {
+            opened = true;
+            // Its own slot: the Open runs a modal loop of its own.
+            QTimer::singleShot(0, dlg, [dlg] { static_cast<QAbstractButton*>(dlg->Control(kestrel_id::kOpen))->click(); });
+            return;
+        }
+        for (int i = 0; i < 4; ++i)
+            if (!dlg->grid().Viewer(i)->HasVideo()) return;
+        if (shown == Clock::time_point{}) shown = Clock::now();
+        if (Clock::now() - shown < std::chrono::seconds(1)) return;
+        driver.stop();
+        const int64_t clicked = SteadyNs();
+        const int64_t held =
+            held_time::HeldMs([dlg] { static_cast<QAbstractButton*>(dlg->Control(kestrel_id::kPower))->click(); });
+        std::printf("power %lld %lld\n", static_cast<long long>(clicked), static_cast<long long>(held));
+        std::fflush(stdout);
+    });
+    driver.start(10);
+    app.initial_data_folder = data;
+    app.InitInstance();
+    return app.ExitInstance();
+}
+
+void BM_PowerToExit(benchmark::State& state) {
+    TempFolder tmp;
+    const std::string data = WriteRecording(tmp.path(), 25, 25, kPowerSeconds, true);
+    if (data.empty()) return state.SkipWithError("no recording");
+    TempFolder runtime;
+    std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);
+    std::vector<std::string> env;
+    const std::vector<std::string> set_here{"QT_QPA_PLATFORM=", "XDG_RUNTIME_DIR=", "SDL_AUDIODRIVER=",
+                                            "SDL_DISKAUDIOFILE="};
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (std::none_of(set_here.begin(), set_here.end(),
+                         [&](const std::string& name) { return entry.rfind(name, 0) == 0; }))
+            env.push_back(entry);
+    }
+    env.push_back(std::string(kPowerChild) + "=" + data);
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("XDG_RUNTIME_DIR=" + runtime.path());
+    env.push_back("SDL_AUDIODRIVER=disk");
+    env.push_back("SDL_DISKAUDIOFILE=/dev/null");
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string folder = std::filesystem::path(self).parent_path().string();
+    std::vector<double> to_exit, held;
+    for (auto _ : state) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return state.SkipWithError("no pipe");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+        std::string arg0 = self;
+        char* argv[] = {arg0.data(), nullptr};
+        pid_t pid = -1;
+        const int spawned = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv, envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        if (spawned != 0) {
+            close(out[0]);
+            return state.SkipWithError("no child");
+        }
+        std::string said;
+        char buf[256];
+        ssize_t n;
+        while ((n = read(out[0], buf, sizeof buf)) > 0) said.append(buf, static_cast<size_t>(n));
+        close(out[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const int64_t ended = SteadyNs();
+        long long clicked = 0, held_ms = 0;
+        const size_t at = said.find("power ");
+        if (at == std::string::npos || std::sscanf(said.c_str() + at, "power %lld %lld", &clicked, &held_ms) != 2 ||
+            !WIFEXITED(status))
+            return state.SkipWithError(("the child did not reach Power: " + said).c_str());
+        const double seconds = static_cast<double>(ended - clicked) / 1e9;
+        state.SetIterationTime(seconds);
+        to_exit.push_back(seconds * 1000);
+        held.push_back(static_cast<double>(held_ms));
+    }
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    state.counters["power_to_exit_median_ms"] = median(to_exit);
+    state.counters["power_to_exit_longest_ms"] = to_exit.empty() ? 0 : *std::max_element(to_exit.begin(), to_exit.end());
+    state.counters["window_held_median_ms"] = median(held);
+    state.SetLabel("4 channels 704x576 H.264 at 25 fps with sound; aim 500 ms");
+}
+BENCHMARK(BM_PowerToExit)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const char* data = std::getenv(kPowerChild)) return RunPowerChild(argc, argv, data);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
