@@ -488,6 +488,56 @@ TEST(DecodeProcess, FlushEndsThePacingWait) {
     worker.Stop();
 }
 
+// At the slowest speed a picture waits 6.4 s for its turn and a recorded second lasts 32 s.
+// A step either way, a slider move and Play each end that wait: the picture of the new
+// position comes at once. A worker that noticed only when its old interval ended would show
+// it 5.7 s or more after the command, well past the bound, however loaded the machine.
+TEST_F(LocalPlaybackTest, EveryTransportCommandEndsTheSlowestPacingWait) {
+    SmallRecording recording;
+    recording.seconds = 140;
+    const int start = recording.start_second;
+    auto engine = Start(recording);
+    FakeViewer& h264 = viewers_[1];
+    // A picture of a second from `from` to `to` (offsets) shown after the first `before`.
+    auto shown = [&](size_t before, int from, int to, int timeout_ms) {
+        return WaitUntil(
+            [&] {
+                const auto seconds = h264.shown_seconds();
+                return std::any_of(seconds.begin() + static_cast<long>(before), seconds.end(),
+                                   [&](int second) { return second >= start + from && second <= start + to; });
+            },
+            timeout_ms);
+    };
+    auto slowest = [&] {
+        while (panel_.GetSpeed() > -32) engine->OnSpeedDown();
+        // Into the slow pace: the picture waiting now is due 6.4 s after the last one.
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    };
+    engine->OnHScroll(70);
+    ASSERT_TRUE(shown(0, 70, 70, 10000));
+    slowest();
+
+    const struct {
+        const char* command;
+        std::function<void()> act;
+        int from, to;
+    } cases[] = {
+        {"step forward", [&] { engine->OnStepForward(); }, 130, 131},
+        {"step backward", [&] { engine->OnStepBackward(); }, 70, 71},
+        {"slider", [&] { engine->OnHScroll(100); }, 100, 100},
+        {"play", [&] { engine->OnPlay(); }, 100, 102},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command);
+        // The slider and Play leave the slowest speed; what follows them starts from it again.
+        if (panel_.GetSpeed() != -32) slowest();
+        const size_t before = h264.shown_seconds().size();
+        c.act();
+        EXPECT_TRUE(shown(before, c.from, c.to, 3000));
+    }
+    engine->OnStop();
+}
+
 // A step asked for while the reader skips gap seconds is applied at the next recorded
 // second, not dropped there: the user's jump is never lost.
 TEST_F(LocalPlaybackTest, StepDuringGapSecondsIsAppliedAtTheNextRecordedSecond) {
