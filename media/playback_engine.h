@@ -172,7 +172,6 @@ private:
     PlayRange range_;
 
     void FlushAll(int show_from_second = -1) { playback_channels::FlushWorkers(decode_, show_from_second); }
-    int SelectedChannel() const { return playback_channels::SelectedChannel(viewers_); }
     void ShowPlayStatus() { clock_.ShowPlaying(panel_); }
     void SetWorkersSpeed(int speed) { playback_channels::SetWorkersSpeed(decode_, speed); }
     // After a local speed change.

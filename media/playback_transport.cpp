@@ -187,11 +187,9 @@ void PlaybackEngine::HandleMessage(uint32_t message, intptr_t wparam, intptr_t) 
 
 void PlaybackEngine::RestartRemoteStream() {
     if (clock_.running == 0) return;
-    if (source_mode_ != 1) {
-        const int layout = window_->GridLayout();
-        const int selected_view = SelectedChannel();
-        for (int c = 0; c < 4; ++c) decode_[static_cast<size_t>(c)].enabled = layout > 1 || c == selected_view ? 1 : 0;
-        return;
-    }
+    // From a folder every channel stays decoded whatever the layout: a worker that dropped
+    // its channel's pictures meanwhile would come back with a stale view and pictures it
+    // cannot decode until the next key one.
+    if (source_mode_ != 1) return;
     remote_.RestartStream();
 }

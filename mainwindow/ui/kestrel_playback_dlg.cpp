@@ -564,10 +564,4 @@ void CKestrelPlaybackDlg::ApplyViewLayout() {
     }
 }
 
-void CKestrelPlaybackDlg::RestartRemoteStream() {
-    // From the disk copy every channel stays decoded whatever the layout: a worker
-    // that dropped its channel's pictures meanwhile would come back with a stale
-    // view and undecodable pictures until the next key one.
-    if (engine_->Status().source_mode != 1) return;
-    engine_->RestartRemoteStream();
-}
+void CKestrelPlaybackDlg::RestartRemoteStream() { engine_->RestartRemoteStream(); }
