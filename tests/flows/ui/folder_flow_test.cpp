@@ -27,6 +27,7 @@
 #include "export/ui/backup_dialog.h"
 #include "mainwindow/storage_location.h"
 #include "mainwindow/ui/my_button.h"
+#include "mainwindow/ui/my_slider.h"
 #include "mainwindow/ui/kestrel_playback_dlg.h"
 #include "mainwindow/ui/playback_app.h"
 #include "mainwindow/ui/setting_dlg.h"
@@ -260,6 +261,90 @@ TEST_F(FolderFlowTest, BackupToAChosenFolderAndPlayTheBackup) {
     EXPECT_EQ(dlg_->engine().Status().record_source.path, copy);
     EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
     EXPECT_TRUE(PicturesInAllViewers());
+    EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
+}
+
+// The transport as a user drives it on a disk copy of two minutes, each recorded for its
+// first 30 seconds (channel 3 not from second 10 to 19): a slider click while paused shows
+// that second on every view, Step Forward
+// plays on from a minute later without the seconds between, back from the single view every
+// view shows its channel's current second at once, and Power ends the window with every
+// thread of the playback ended.
+TEST_F(FolderFlowTest, SliderStepSingleViewAndPower) {
+    TempFolder sample;
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d", day_.year, day_.month, day_.day);
+    const flow_test::Run made = flow_test::RunCommand(install_.Tool("avdata-sample") + " " + Quoted(sample.path()) +
+                                                      " --date " + date + " --start 00:00 --minutes 2 --seconds 30");
+    ASSERT_EQ(made.status, 0) << made.out;
+    OpenFolder(sample.Sub("avdata"));
+    ASSERT_TRUE(PicturesInAllViewers());
+    ViewerGrid& grid = dlg_->grid();
+    // The range starts at midnight: a picture's time of day is its second in the range.
+    auto second_of = [&](int view) {
+        const OsdState osd = grid.Viewer(view)->CurrentOsd();
+        return osd.hour * 3600 + osd.minute * 60 + osd.second;
+    };
+    auto all_show = [&](int from, int to) {
+        for (int i = 0; i < 4; ++i)
+            if (!grid.Viewer(i)->HasVideo() || second_of(i) < from || second_of(i) > to) return false;
+        return true;
+    };
+
+    // Paused, a click on the slider a few seconds on: every view shows that second and stays.
+    Press(kPause);
+    auto* slider = Control<CMySlider>(dlg_.get(), kTimeSlider);
+    ASSERT_NE(slider, nullptr);
+    const SliderGeometry geometry = slider->Geometry();
+    int x = 0;
+    while (x < slider->width() &&
+           geometry.PositionAt(x, slider->height() / 2, slider->minimum(), slider->maximum()) < 21)
+        ++x;
+    control_test::Click(slider, QPoint(x, slider->height() / 2));
+    const int target = slider->value();
+    ASSERT_GE(target, 21);
+    ASSERT_LE(target, 27);
+    ASSERT_TRUE(flow_test::WaitFor([&] { return all_show(target, target); }, 15000))
+        << "views at " << second_of(0) << " " << second_of(1) << " " << second_of(2) << " " << second_of(3)
+        << ", the slider at " << target;
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPaused);
+
+    // Step Forward plays on from a minute later: the first other second shown is that one.
+    Press(kStepForward);
+    int next = target;
+    ASSERT_TRUE(flow_test::WaitFor(
+        [&] {
+            next = second_of(0);
+            return next != target;
+        },
+        15000));
+    EXPECT_GE(next, target + 60);
+    EXPECT_LE(next, target + 61);
+    EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
+
+    // Two seconds in the single view, then back: every view at once at the current second.
+    dlg_->SelectViewer(0);
+    Press(kView1x1);
+    ASSERT_EQ(grid.layout(), 1);
+    const int switched = second_of(0);
+    ASSERT_TRUE(flow_test::WaitFor([&] { return second_of(0) >= switched + 2; }, 15000));
+    Press(kView2x2);
+    ASSERT_EQ(grid.layout(), 2);
+    const int now = second_of(0);
+    for (int i = 1; i < 4; ++i) {
+        EXPECT_TRUE(grid.Viewer(i)->HasVideo()) << i;
+        EXPECT_GE(second_of(i), now - 1) << i << " kept the picture of the switch";
+    }
+
+    // Power: the window ends, and nothing of the playback runs on.
+    Press(kPower);
+    EXPECT_FALSE(dlg_->isVisible());
+    EXPECT_EQ(dlg_->result(), QDialog::Accepted);
+    const PlaybackEngine::Snapshot after = dlg_->engine().Status();
+    EXPECT_EQ(after.play_state, PlaybackEngine::kStopped);
+    EXPECT_FALSE(dlg_->engine().ReaderRunning());
+    for (int c = 0; c < 4; ++c) EXPECT_FALSE(after.workers[static_cast<size_t>(c)].running) << c;
+    EXPECT_FALSE(after.sound_device_open);
     EXPECT_EQ(driver_.TakeBoxes(), std::vector<std::string>{});
 }
 
