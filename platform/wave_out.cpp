@@ -50,7 +50,12 @@ bool WaveOutDevice::Open(const WaveFormat& format, DoneCallback done) {
     want.freq = format.samples_per_sec;
     want.format = AUDIO_S16SYS;
     want.channels = static_cast<Uint8>(format.channels);
-    want.samples = 1024;
+    // Closing a device waits out two of its buffers after the one it is playing: a buffer of
+    // at most 20 ms keeps a close, and the next open that waits for it, short (1024 samples
+    // at 8 kHz made it up to 384 ms). The blocks queued here hold the sound, not the buffer.
+    int samples = 64;
+    while (samples * 2 <= format.samples_per_sec / 50) samples *= 2;
+    want.samples = static_cast<Uint16>(samples);
     want.callback = &WaveOutDevice::Callback;
     want.userdata = stream.get();
     SDL_AudioSpec have{};
