@@ -42,8 +42,8 @@ public:
     // Drops everything queued; the dropped blocks are reported done.
     void Reset();
     // Returns at once: the device is shut down on a thread of its own, since
-    // that waits for the sound system's own thread (over 100 ms). The callback
-    // reports nothing after Close, and the next Open waits for it to finish.
+    // that waits for the sound system's own thread (up to three device buffers).
+    // The callback reports nothing after Close, and the next Open waits for it to finish.
     void Close();
     // Waits until a device closed before has been shut down (what it played is then on record).
     void FinishClosing();
