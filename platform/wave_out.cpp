@@ -2,6 +2,7 @@
 
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <atomic>
 
 namespace platform {
@@ -31,12 +32,24 @@ WaveOutDevice::~WaveOutDevice() {
 }
 
 void WaveOutDevice::FinishClosing() {
-    if (closing_.joinable()) closing_.join();
+    for (Closing& closing : closing_) closing.thread.join();
+    closing_.clear();
+}
+
+void WaveOutDevice::JoinEndedCloses() {
+    std::erase_if(closing_, [](Closing& closing) {
+        if (!*closing.ended) return false;
+        closing.thread.join();
+        return true;
+    });
 }
 
 bool WaveOutDevice::Open(const WaveFormat& format, DoneCallback done) {
+    // The device closed last may still be shutting down on its own thread: the new one
+    // opens beside it rather than after it, so the sound that follows a stop or a change
+    // of format (and whatever the thread that opens it does next) does not wait for that.
     Close();
-    FinishClosing();
+    JoinEndedCloses();
     const bool mulaw = format.tag == kWaveFormatMuLaw && format.bits_per_sample == 8;
     const bool pcm = format.tag == kWaveFormatPcm && (format.bits_per_sample == 8 || format.bits_per_sample == 16);
     if ((!mulaw && !pcm) || format.channels < 1 || format.channels > 8 || format.samples_per_sec < 1000 ||
@@ -51,10 +64,11 @@ bool WaveOutDevice::Open(const WaveFormat& format, DoneCallback done) {
     want.format = AUDIO_S16SYS;
     want.channels = static_cast<Uint8>(format.channels);
     // Closing a device waits out two of its buffers after the one it is playing: a buffer of
-    // at most 20 ms keeps a close, and the next open that waits for it, short (1024 samples
-    // at 8 kHz made it up to 384 ms). The blocks queued here hold the sound, not the buffer.
+    // at most about 32 ms (30 callbacks a second or more) keeps a close short, and so the end
+    // of the program (1024 samples at 8 kHz made it up to 384 ms). The blocks queued here
+    // hold the sound, not the buffer.
     int samples = 64;
-    while (samples * 2 <= format.samples_per_sec / 50) samples *= 2;
+    while (samples * 2 <= format.samples_per_sec / 30) samples *= 2;
     want.samples = static_cast<Uint16>(samples);
     want.callback = &WaveOutDevice::Callback;
     want.userdata = stream.get();
@@ -142,11 +156,14 @@ void WaveOutDevice::Close() {
     SDL_LockAudioDevice(stream_->id);
     stream_->done = nullptr;
     SDL_UnlockAudioDevice(stream_->id);
-    FinishClosing();
-    closing_ = std::thread([stream = std::move(stream_)] {
-        SDL_CloseAudioDevice(stream->id);
-        QuitAudio();
-    });
+    JoinEndedCloses();
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    closing_.push_back({std::thread([stream = std::move(stream_), ended] {
+                            SDL_CloseAudioDevice(stream->id);
+                            QuitAudio();
+                            *ended = true;
+                        }),
+                        ended});
 }
 
 size_t WaveOutDevice::PendingBytes() const {

@@ -3,6 +3,7 @@
 // format, hand it numbered blocks, get told when each block has been played.
 // Built on SDL2's audio subsystem; G.711 mu-law is expanded here since SDL
 // has no such format, and the volume is a software gain that outlives the device.
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -43,9 +44,9 @@ public:
     void Reset();
     // Returns at once: the device is shut down on a thread of its own, since
     // that waits for the sound system's own thread (up to three device buffers).
-    // The callback reports nothing after Close, and the next Open waits for it to finish.
+    // The callback reports nothing after Close; the next Open does not wait for it.
     void Close();
-    // Waits until a device closed before has been shut down (what it played is then on record).
+    // Waits until every device closed before has been shut down (what it played is then on record).
     void FinishClosing();
     // Bytes queued and not yet played, in the device's own format.
     size_t PendingBytes() const;
@@ -72,8 +73,15 @@ private:
     static void Callback(void* stream, uint8_t* out, int len);
     static void Fill(Stream& stream, uint8_t* out, int len);
 
+    struct Closing {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> ended;
+    };
+    // Joins the closing threads that have ended.
+    void JoinEndedCloses();
+
     std::unique_ptr<Stream> stream_;
-    std::thread closing_;
+    std::vector<Closing> closing_;
 };
 
 // ITU-T G.711 mu-law expansion of one byte. Inline, so that expanding
