@@ -329,6 +329,55 @@ TEST_F(LocalExportTest, RangeEdgesAreInclusiveAcrossMinuteFiles) {
     }
 }
 
+// A minute file missing from the data folder is a gap only where the day
+// index lists no recording of the channel; one it lists is lost data: the
+// channel stops there, told with the file's path, its parts whole.
+TEST_F(LocalExportTest, AMissingMinuteFileTheDayIndexListsIsAFailureNotAGap) {
+    const int h9 = 9 * 3600;
+    struct Case {
+        const char* name;
+        std::vector<sample::SampleDayEntry> entries;
+        bool failed;
+        int frames;
+    };
+    const Case cases[] = {
+        {"no day index", {}, false, 120},
+        {"listed around the missing minute", {{h9, h9 + 59, '1', '1'}, {h9 + 120, h9 + 179, 'f', '1'}}, false, 120},
+        {"listed for another channel", {{h9, h9 + 179, '2', '1'}}, false, 120},
+        {"listed for the channel", {{h9, h9 + 179, '1', '1'}}, true, 60},
+        {"listed in one second of the minute", {{h9 + 119, h9 + 125, '3', '1'}}, true, 60},
+    };
+    WriteFakeRange(h9, 180);
+    const std::string missing = MinuteFilePath(data, kDay.year, kDay.month, kDay.day, 9, 1);
+    fs::remove(missing);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(DayIndexPath(data, kDay.year, kDay.month, kDay.day));
+        if (!c.entries.empty()) {
+            sample::SampleDay day;
+            day.year = kDay.year, day.month = kDay.month, day.day = kDay.day;
+            day.entries = c.entries;
+            std::string error;
+            ASSERT_TRUE(sample::WriteDayIndex(data, day, &error)) << error;
+        }
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        Run(0, LocalExport::kFormatOriginal, h9, h9 + 179);
+        EXPECT_EQ(exporter.read_failed(), c.failed);
+        EXPECT_EQ(exporter.unreadable(), c.failed ? std::vector<std::string>{missing} : std::vector<std::string>{});
+        // Across a gap the recording's clock jumps a minute: a second part.
+        const std::vector<ExportedPart> parts = exporter.parts();
+        ASSERT_EQ(parts.size(), c.failed ? 1u : 2u);
+        int frames = 0;
+        for (const ExportedPart& part : parts) {
+            EXPECT_TRUE(part.whole) << part.path;
+            frames += ReadAvi(part.path).frames;
+        }
+        EXPECT_EQ(frames, c.frames);
+    }
+}
+
 TEST_F(LocalExportTest, SizeChangeStartsTheNextPartAndEveryPartCarriesTheTrailer) {
     const int t0 = 14 * 3600;
     std::string error;
