@@ -245,52 +245,55 @@ TEST_F(AvdataExportTest, EveryFileOfBothFormatsReadsBackAsDeclared) {
 }
 
 // Sound stored as recorded (G.711 on channel 2, PCM on channel 4) reaches
-// the original-frames parts whole: what ffmpeg reads out of the parts, in
-// their order, is byte for byte the sound the range recorded from its first
-// key picture on, across the part change at the sample's gap, where the next
-// part waits for a key picture.
+// the parts whole in both AVI formats: what ffmpeg reads out of a channel's
+// parts, in their order, is byte for byte the sound the range recorded from
+// its first key picture on, across the part change at the sample's gap
+// (where an original-frames part waits for a key picture).
 TEST_F(AvdataExportTest, SoundStoredAsRecordedIsAllWrittenAcrossPartChanges) {
-    struct Case {
+    struct Channel {
         int channel;
         const char* raw_format;  // ffmpeg's muxer for the stream's bytes as they are
     };
-    const Case cases[] = {{2, "mulaw"}, {4, "s16le"}};
+    const Channel channels[] = {{2, "mulaw"}, {4, "s16le"}};
     constexpr int kFrom = kMinute + 5, kTo = kMinute + 50;
-    const std::string out = Out("sound");
-    const ToolRun run = RunTool("avdata-export --data " + Data() +
-                                " --date 2012-03-05 --from 14:07:05 --to 14:07:50 --channels 2,4 --format original --out " +
-                                out);
-    ASSERT_EQ(run.status, 0) << run.err;
-    for (const Case& c : cases) {
-        SCOPED_TRACE("channel " + std::to_string(c.channel));
-        size_t recorded_bytes = 0;
-        uLong recorded_crc = crc32(0, nullptr, 0);
-        bool keyed = false;
-        for (const ManifestEntry& e : entries_) {
-            if (e.channel != c.channel || e.second_of_day < kFrom || e.second_of_day > kTo) continue;
-            if (e.video && e.key) keyed = true;
-            if (e.video || !keyed) continue;
-            recorded_crc = crc32_combine(recorded_crc, e.crc, static_cast<z_off_t>(e.size));
-            recorded_bytes += e.size;
+    for (const char* format : {"original", "msvideo1"}) {
+        SCOPED_TRACE(format);
+        const std::string out = Out("sound");
+        const ToolRun run = RunTool("avdata-export --data " + Data() +
+                                    " --date 2012-03-05 --from 14:07:05 --to 14:07:50 --channels 2,4 --format " +
+                                    format + " --out " + out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const Channel& c : channels) {
+            SCOPED_TRACE("channel " + std::to_string(c.channel));
+            size_t recorded_bytes = 0;
+            uLong recorded_crc = crc32(0, nullptr, 0);
+            bool keyed = false;
+            for (const ManifestEntry& e : entries_) {
+                if (e.channel != c.channel || e.second_of_day < kFrom || e.second_of_day > kTo) continue;
+                if (e.video && e.key) keyed = true;
+                if (e.video || !keyed) continue;
+                recorded_crc = crc32_combine(recorded_crc, e.crc, static_cast<z_off_t>(e.size));
+                recorded_bytes += e.size;
+            }
+            ASSERT_GT(recorded_bytes, 0u);
+            std::string written;
+            int parts = 0;
+            for (const Part& part : Parts(run.out)) {
+                if (ChannelOf(part.path) != c.channel) continue;
+                ++parts;
+                const ToolRun sound = RunShell("ffmpeg -nostdin -v error -i " + ShellQuote(part.path) +
+                                               " -map 0:a -c:a copy -f " + c.raw_format + " -");
+                EXPECT_EQ(sound.status, 0) << part.path;
+                written += sound.out;
+            }
+            // The gap at seconds 40-44 starts a second part.
+            EXPECT_EQ(parts, 2) << run.out;
+            EXPECT_EQ(written.size(), recorded_bytes);
+            EXPECT_EQ(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(written.data()),
+                            static_cast<uInt>(written.size())),
+                      recorded_crc)
+                << "the sound written differs from the sound recorded";
         }
-        ASSERT_GT(recorded_bytes, 0u);
-        std::string written;
-        int parts = 0;
-        for (const Part& part : Parts(run.out)) {
-            if (ChannelOf(part.path) != c.channel) continue;
-            ++parts;
-            const ToolRun sound = RunShell("ffmpeg -nostdin -v error -i " + ShellQuote(part.path) +
-                                           " -map 0:a -c:a copy -f " + c.raw_format + " -");
-            EXPECT_EQ(sound.status, 0) << part.path;
-            written += sound.out;
-        }
-        // The gap at seconds 40-44 starts a second part.
-        EXPECT_EQ(parts, 2) << run.out;
-        EXPECT_EQ(written.size(), recorded_bytes);
-        EXPECT_EQ(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(written.data()),
-                        static_cast<uInt>(written.size())),
-                  recorded_crc)
-            << "the sound written differs from the sound recorded";
     }
 }
 
