@@ -76,12 +76,13 @@ constexpr auto kNoDeadline = std::chrono::steady_clock::time_point::max();
 // index lists. None when the index is missing or damaged.
 std::bitset<LocalExport::kMinutesPerDay> MinutesListed(const RecordSource& source, int channel) {
     std::bitset<LocalExport::kMinutesPerDay> listed;
-    // An index sized beyond any recorder's day is taken for damaged.
-    constexpr int kMaxEntries = 1 << 20;
     DayIndexHeader header;
     if (!ReadRecordListHeader(source.path, source.year, source.month, source.day, &header)) return listed;
     const int32_t count = header.count();
-    if (count <= 0 || count > kMaxEntries) return listed;
+    // A count the file cannot hold is damage, and sizes nothing.
+    const int64_t size = platform::RegularFileSize(DayIndexPath(source.path, source.year, source.month, source.day));
+    if (count <= 0 || diskformat::kDayIndexHeaderSize + int64_t{diskformat::kDayIndexEntrySize} * count > size)
+        return listed;
     std::vector<DayIndexEntry> entries(static_cast<size_t>(count));
     const int n = ReadRecordList(source.path, source.year, source.month, source.day, entries.data(), count);
     constexpr int kLastSecond = 86399;

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -339,6 +340,7 @@ TEST_F(LocalExportTest, AMissingMinuteFileTheDayIndexListsIsAFailureNotAGap) {
         std::vector<sample::SampleDayEntry> entries;
         bool failed;
         int frames;
+        std::optional<int32_t> count = std::nullopt;  // a damaged count
     };
     const Case cases[] = {
         {"no day index", {}, false, 120},
@@ -346,6 +348,7 @@ TEST_F(LocalExportTest, AMissingMinuteFileTheDayIndexListsIsAFailureNotAGap) {
         {"listed for another channel", {{h9, h9 + 179, '2', '1'}}, false, 120},
         {"listed for the channel", {{h9, h9 + 179, '1', '1'}}, true, 60},
         {"listed in one second of the minute", {{h9 + 119, h9 + 125, '3', '1'}}, true, 60},
+        {"listed by an index whose count runs past its end", {{h9, h9 + 179, '1', '1'}}, false, 120, 1000000},
     };
     WriteFakeRange(h9, 180);
     const std::string missing = MinuteFilePath(data, kDay.year, kDay.month, kDay.day, 9, 1);
@@ -357,6 +360,7 @@ TEST_F(LocalExportTest, AMissingMinuteFileTheDayIndexListsIsAFailureNotAGap) {
             sample::SampleDay day;
             day.year = kDay.year, day.month = kDay.month, day.day = kDay.day;
             day.entries = c.entries;
+            day.count_override = c.count;
             std::string error;
             ASSERT_TRUE(sample::WriteDayIndex(data, day, &error)) << error;
         }
