@@ -442,6 +442,14 @@ void ExportOutput::WriteSound(const ExportRecord& r) {
 
 void ExportOutput::WriteSoundBytes(const uint8_t* data, size_t length) {
     if (!open_) return;
+    // Whole sample frames only: players refuse a chunk that ends in the
+    // broken tail of a damaged entry. Mu-law reaches ASF expanded to twice its bits.
+    const int bits = format_ == ExportFormat::kAsf && declared_.mu_law ? 2 * declared_.bits : declared_.bits;
+    const size_t frame = static_cast<size_t>(std::max(1, bits / 8 * declared_.channels));
+    if (length % frame != 0) {
+        length -= length % frame;
+        if (length == 0) return;
+    }
     const int n = static_cast<int>(length);
     if (format_ == ExportFormat::kOriginal)
         avi_writer_.WriteAudio(data, n);

@@ -1,6 +1,7 @@
 #include "export/local_export.h"
 
 #include <algorithm>
+#include <bitset>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "export/disk_free_bytes.h"
 #include "export/export_osd.h"
+#include "media/data_folder.h"
 #include "media/minute_file.h"
 
 namespace {
@@ -70,6 +72,30 @@ bool PlausibleEntry(const MinuteFrameEntry& e) {
 
 constexpr auto kNoDeadline = std::chrono::steady_clock::time_point::max();
 
+// The minutes of the source's day whose recording of the channel the day
+// index lists. None when the index is missing or damaged.
+std::bitset<LocalExport::kMinutesPerDay> MinutesListed(const RecordSource& source, int channel) {
+    std::bitset<LocalExport::kMinutesPerDay> listed;
+    DayIndexHeader header;
+    if (!ReadRecordListHeader(source.path, source.year, source.month, source.day, &header)) return listed;
+    const int32_t count = header.count();
+    // A count the file cannot hold is damage, and sizes nothing.
+    const int64_t size = platform::RegularFileSize(DayIndexPath(source.path, source.year, source.month, source.day));
+    if (count <= 0 || diskformat::kDayIndexHeaderSize + int64_t{diskformat::kDayIndexEntrySize} * count > size)
+        return listed;
+    std::vector<DayIndexEntry> entries(static_cast<size_t>(count));
+    const int n = ReadRecordList(source.path, source.year, source.month, source.day, entries.data(), count);
+    constexpr int kLastSecond = 86399;
+    for (int i = 0; i < n; ++i) {
+        const DayIndexEntry& e = entries[static_cast<size_t>(i)];
+        if ((e.ChannelMask() & (1 << channel)) == 0) continue;
+        const int first = std::clamp(e.StartSecond(), 0, kLastSecond) / 60;
+        const int last = std::clamp(e.EndSecond(), 0, kLastSecond) / 60;
+        for (int m = first; m <= last; ++m) listed.set(static_cast<size_t>(m));
+    }
+    return listed;
+}
+
 }  // namespace
 
 LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) {
@@ -105,16 +131,17 @@ std::vector<std::string> LocalExport::unreadable() const {
     return unreadable_;
 }
 
-bool LocalExport::ReadFailure(const std::string& path, const MinuteFile& file) {
+bool LocalExport::ReadFailure(const std::string& path, const MinuteFile& file, bool listed) {
     // A stop ends the share calls at once: what then fails is not lost.
     if (!reader_running_.load()) return false;
     bool lost = file.ReadFailed();
     if (!lost && !file.IsOpen()) {
-        // Not there is a gap while the data folder is; a file that is there
-        // and big enough to hold an index, yet does not open, is lost.
-        lost = platform::PathExists(path)
-                   ? platform::RegularFileSize(path) >= static_cast<int64_t>(diskformat::kMinuteIndexSize)
-                   : !platform::IsFolder(source_.path);
+        // A gap is only what the day index does not list, and a file that
+        // is not there while the data folder is; a file that is there and
+        // big enough to hold an index, yet does not open, is lost.
+        lost = listed || (platform::PathExists(path)
+                              ? platform::RegularFileSize(path) >= static_cast<int64_t>(diskformat::kMinuteIndexSize)
+                              : !platform::IsFolder(source_.path));
     }
     if (!lost || !reader_running_.load()) return false;
     {
@@ -250,12 +277,14 @@ void LocalExport::ExportReaderThread() {
         return on;
     };
     bool failed = false;
+    const std::bitset<kMinutesPerDay> listed = MinutesListed(source_, c);
     for (int m = start_minute; m <= last_minute && reader_running_.load() && !failed; m += 60) {
         const bool last = m == last_minute;
         const std::string path =
             MinuteFilePath(source_.path, source_.year, source_.month, source_.day, m / 3600, (m % 3600) / 60);
         if (!file.OpenPath(path)) {
-            failed = ReadFailure(path, file);
+            const bool listed_minute = m >= 0 && m / 60 < kMinutesPerDay && listed.test(static_cast<size_t>(m / 60));
+            failed = ReadFailure(path, file, listed_minute);
             continue;
         }
         // Only the cue-in minute starts late: a missing first file must not cut the next minute short.
@@ -347,7 +376,7 @@ void LocalExport::ExportReaderThread() {
             if (file.ReadFailed()) break;
         }
         // What was read of a file that then failed is written; the rest is lost, and told.
-        failed = ReadFailure(path, file);
+        failed = ReadFailure(path, file, false);
         file.Close();
         if (range_ended) break;
     }

@@ -52,6 +52,7 @@ public:
     // much, and not much more than the data itself.
     static constexpr int64_t kSpanReadLimit = 8 << 20;
     static constexpr int64_t kSpanReadSlack = 64 << 10;
+    static constexpr int kMinutesPerDay = 1440;
 
     using FreeBytesFunction = std::function<uint64_t(const std::string& path)>;
 
@@ -108,8 +109,9 @@ public:
 private:
     void ExportReaderThread();
     // On the reader: whether a minute file that did not open or read is lost
-    // data rather than a gap, and if so the channel's end.
-    bool ReadFailure(const std::string& path, const MinuteFile& file);
+    // data rather than a gap, and if so the channel's end. listed: the day
+    // index lists the minute for the channel.
+    bool ReadFailure(const std::string& path, const MinuteFile& file, bool listed);
     void ExportWriterThread();
     // False when the writer should finish (run flag cleared or nothing to write).
     bool WaitForFirstRecords();

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,7 +29,9 @@ extern "C" {
 #include "media/g726_audio.h"
 #include "tests/export/avi_test_support.h"
 #include "tests/support/sample_recording.h"
+#include "tests/support/skip.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/tool_run.h"
 #include "tools/common/avdata_writer.h"
 #include "tools/common/sample_media.h"
 
@@ -327,6 +330,58 @@ TEST_F(LocalExportTest, RangeEdgesAreInclusiveAcrossMinuteFiles) {
     }
 }
 
+// A minute file missing from the data folder is a gap only where the day
+// index lists no recording of the channel; one it lists is lost data: the
+// channel stops there, told with the file's path, its parts whole.
+TEST_F(LocalExportTest, AMissingMinuteFileTheDayIndexListsIsAFailureNotAGap) {
+    const int h9 = 9 * 3600;
+    struct Case {
+        const char* name;
+        std::vector<sample::SampleDayEntry> entries;
+        bool failed;
+        int frames;
+        std::optional<int32_t> count = std::nullopt;  // a damaged count
+    };
+    const Case cases[] = {
+        {"no day index", {}, false, 120},
+        {"listed around the missing minute", {{h9, h9 + 59, '1', '1'}, {h9 + 120, h9 + 179, 'f', '1'}}, false, 120},
+        {"listed for another channel", {{h9, h9 + 179, '2', '1'}}, false, 120},
+        {"listed for the channel", {{h9, h9 + 179, '1', '1'}}, true, 60},
+        {"listed in one second of the minute", {{h9 + 119, h9 + 125, '3', '1'}}, true, 60},
+        {"listed by an index whose count runs past its end", {{h9, h9 + 179, '1', '1'}}, false, 120, 1000000},
+    };
+    WriteFakeRange(h9, 180);
+    const std::string missing = MinuteFilePath(data, kDay.year, kDay.month, kDay.day, 9, 1);
+    fs::remove(missing);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(DayIndexPath(data, kDay.year, kDay.month, kDay.day));
+        if (!c.entries.empty()) {
+            sample::SampleDay day;
+            day.year = kDay.year, day.month = kDay.month, day.day = kDay.day;
+            day.entries = c.entries;
+            day.count_override = c.count;
+            std::string error;
+            ASSERT_TRUE(sample::WriteDayIndex(data, day, &error)) << error;
+        }
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        Run(0, LocalExport::kFormatOriginal, h9, h9 + 179);
+        EXPECT_EQ(exporter.read_failed(), c.failed);
+        EXPECT_EQ(exporter.unreadable(), c.failed ? std::vector<std::string>{missing} : std::vector<std::string>{});
+        // Across a gap the recording's clock jumps a minute: a second part.
+        const std::vector<ExportedPart> parts = exporter.parts();
+        ASSERT_EQ(parts.size(), c.failed ? 1u : 2u);
+        int frames = 0;
+        for (const ExportedPart& part : parts) {
+            EXPECT_TRUE(part.whole) << part.path;
+            frames += ReadAvi(part.path).frames;
+        }
+        EXPECT_EQ(frames, c.frames);
+    }
+}
+
 TEST_F(LocalExportTest, SizeChangeStartsTheNextPartAndEveryPartCarriesTheTrailer) {
     const int t0 = 14 * 3600;
     std::string error;
@@ -401,6 +456,63 @@ TEST_F(LocalExportTest, DamagedEntriesAreDroppedAndTheRestWritten) {
     const AviSummary avi = ReadAvi(out + "/" + kBase + ".avi");
     EXPECT_EQ(avi.payload_texts,
               (std::vector<std::string>{"140000-0", "140000-1", "140001-0", "140002-0", "140003-0", "140003-1"}));
+}
+
+// A damaged copy whose 16-bit sound entries end in half a sample: every
+// format writes whole samples only, so players take every chunk (ffmpeg
+// refuses a chunk of odd length with "Invalid PCM packet").
+TEST_F(LocalExportTest, SoundOfDamagedEntriesIsWrittenInWholeSamplesInEveryFormat) {
+    struct Case {
+        const char* name;
+        int format;
+        bool avi;
+    };
+    const Case cases[] = {
+        {"Video 1", LocalExport::kFormatMsVideo1, true},
+        {"original frames", LocalExport::kFormatOriginal, true},
+        {"ASF", LocalExport::kFormatAsf, false},
+    };
+    // Per second: a whole block, one with half a sample more, one of half a sample, one of three halves.
+    const size_t kLengths[] = {640, 801, 1, 3};
+    const std::vector<size_t> kWholeSeconds = {640, 800, 2};
+    constexpr int kSeconds = 4;
+    std::string error;
+    auto encoder = sample::SampleVideoEncoder::Create(sample::SampleVideoCodec::Mjpeg, 176, 144, 15, 1, 1, &error);
+    ASSERT_TRUE(encoder) << error;
+    const int t0 = 14 * 3600;
+    WriteFakeRange(t0, kSeconds, [&](int t, sample::SampleChannelSecond& ch) {
+        sample::EncodedPacket packet;
+        ASSERT_TRUE(encoder->Encode(t - t0, "CH01", &packet));
+        ch.frames[0].data = packet.data;
+        for (const size_t length : kLengths) {
+            sample::SampleFrame a = PcmAudio();
+            a.data.assign(length, static_cast<uint8_t>(length));
+            ch.frames.push_back(std::move(a));
+        }
+    });
+    const bool have_ffmpeg = RunShell("ffmpeg -version").status == 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out);
+        fs::create_directories(out);
+        sink.Clear();
+        Run(0, c.format, t0, t0 + kSeconds - 1);
+        const std::vector<ExportedPart> parts = exporter.parts();
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_TRUE(parts[0].whole);
+        if (c.avi) {
+            const AviSummary avi = ReadAvi(parts[0].path);
+            std::vector<size_t> sizes;
+            for (const auto& chunk : avi.audio) sizes.push_back(chunk.size());
+            std::vector<size_t> expected;
+            for (int i = 0; i < kSeconds; ++i) expected.insert(expected.end(), kWholeSeconds.begin(), kWholeSeconds.end());
+            EXPECT_EQ(sizes, expected);
+        }
+        if (have_ffmpeg) {
+            EXPECT_EQ(DecodeErrors(parts[0].path), "");
+        }
+    }
+    if (!have_ffmpeg) SKIP_WITHOUT_INSTALLED("ffmpeg is not installed: the files were not decoded");
 }
 
 TEST_F(LocalExportTest, RangeWithoutDataOrWithoutOutputFolderEndsWithoutAFile) {

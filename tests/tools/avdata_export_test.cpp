@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <zlib.h>
 
 #include "checker/avi_reader.h"
 #include "tests/export/avi_test_support.h"
@@ -62,6 +63,33 @@ int64_t ExpectedFrames(const std::vector<ManifestFrame>& manifest, int channel, 
         ++count;
     }
     return count;
+}
+
+// Every entry of the sample in its stored order, as the manifest lists it.
+struct ManifestEntry {
+    int second_of_day;
+    int channel;
+    bool video;
+    bool key;
+    size_t size;
+    uLong crc;
+};
+
+std::vector<ManifestEntry> ReadManifestEntries(const std::string& path) {
+    std::vector<ManifestEntry> entries;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream f(line);
+        std::string clock, kind, crc;
+        int second, channel, codec, key, width, height;
+        int64_t stamp;
+        size_t size;
+        f >> clock >> second >> channel >> kind >> codec >> key >> stamp >> width >> height >> size >> crc;
+        const int minute_of_day = std::stoi(clock.substr(0, 2)) * 60 + std::stoi(clock.substr(3, 2));
+        entries.push_back({minute_of_day * 60 + second, channel, kind == "video", key == 1, size,
+                           std::stoul(crc, nullptr, 16)});
+    }
+    return entries;
 }
 
 struct Expected {
@@ -150,6 +178,7 @@ protected:
                                     tmp_->Sub("manifest.txt"));
         ASSERT_EQ(run.status, 0) << run.err;
         manifest_ = ReadManifest(tmp_->Sub("manifest.txt"));
+        entries_ = ReadManifestEntries(tmp_->Sub("manifest.txt"));
     }
     static void TearDownTestSuite() { delete tmp_; }
 
@@ -163,9 +192,11 @@ protected:
 
     static TempFolder* tmp_;
     static std::vector<ManifestFrame> manifest_;
+    static std::vector<ManifestEntry> entries_;
 };
 TempFolder* AvdataExportTest::tmp_ = nullptr;
 std::vector<ManifestFrame> AvdataExportTest::manifest_;
+std::vector<ManifestEntry> AvdataExportTest::entries_;
 
 // The range crosses the sample's gap at seconds 40-44 (a jump: a new part)
 // and channel 3's pause at seconds 10-19.
@@ -209,6 +240,59 @@ TEST_F(AvdataExportTest, EveryFileOfBothFormatsReadsBackAsDeclared) {
             const int channel = *ch - '0';
             EXPECT_EQ(frames[channel], ExpectedFrames(manifest_, channel, kMinute + c.from, kMinute + c.to, original))
                 << "channel " << channel;
+        }
+    }
+}
+
+// Sound stored as recorded (G.711 on channel 2, PCM on channel 4) reaches
+// the parts whole in both AVI formats: what ffmpeg reads out of a channel's
+// parts, in their order, is byte for byte the sound the range recorded from
+// its first key picture on, across the part change at the sample's gap
+// (where an original-frames part waits for a key picture).
+TEST_F(AvdataExportTest, SoundStoredAsRecordedIsAllWrittenAcrossPartChanges) {
+    struct Channel {
+        int channel;
+        const char* raw_format;  // ffmpeg's muxer for the stream's bytes as they are
+    };
+    const Channel channels[] = {{2, "mulaw"}, {4, "s16le"}};
+    constexpr int kFrom = kMinute + 5, kTo = kMinute + 50;
+    for (const char* format : {"original", "msvideo1"}) {
+        SCOPED_TRACE(format);
+        const std::string out = Out("sound");
+        const ToolRun run = RunTool("avdata-export --data " + Data() +
+                                    " --date 2012-03-05 --from 14:07:05 --to 14:07:50 --channels 2,4 --format " +
+                                    format + " --out " + out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const Channel& c : channels) {
+            SCOPED_TRACE("channel " + std::to_string(c.channel));
+            size_t recorded_bytes = 0;
+            uLong recorded_crc = crc32(0, nullptr, 0);
+            bool keyed = false;
+            for (const ManifestEntry& e : entries_) {
+                if (e.channel != c.channel || e.second_of_day < kFrom || e.second_of_day > kTo) continue;
+                if (e.video && e.key) keyed = true;
+                if (e.video || !keyed) continue;
+                recorded_crc = crc32_combine(recorded_crc, e.crc, static_cast<z_off_t>(e.size));
+                recorded_bytes += e.size;
+            }
+            ASSERT_GT(recorded_bytes, 0u);
+            std::string written;
+            int parts = 0;
+            for (const Part& part : Parts(run.out)) {
+                if (ChannelOf(part.path) != c.channel) continue;
+                ++parts;
+                const ToolRun sound = RunShell("ffmpeg -nostdin -v error -i " + ShellQuote(part.path) +
+                                               " -map 0:a -c:a copy -f " + c.raw_format + " -");
+                EXPECT_EQ(sound.status, 0) << part.path;
+                written += sound.out;
+            }
+            // The gap at seconds 40-44 starts a second part.
+            EXPECT_EQ(parts, 2) << run.out;
+            EXPECT_EQ(written.size(), recorded_bytes);
+            EXPECT_EQ(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(written.data()),
+                            static_cast<uInt>(written.size())),
+                      recorded_crc)
+                << "the sound written differs from the sound recorded";
         }
     }
 }
