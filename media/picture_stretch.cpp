@@ -32,27 +32,34 @@ void BgrRowToRgb32(const uint8_t* in, uint32_t* out, int count) {
 
 namespace {
 
-// (a * (256 - w) + b * w) / 256 for each of n bytes; w in 1..255.
+// (a * (256 - w) + b * w) / 256 rounded, for each of n bytes; w in 1..255.
+// Rounded, not truncated: a truncated row is up to a level darker, which the
+// column step can add to beyond what bilinear sampling allows.
 void BlendRows(const uint8_t* a, const uint8_t* b, uint32_t w, uint8_t* out, size_t n) {
     size_t i = 0;
 #if defined(__SSE2__)
     const __m128i wa = _mm_set1_epi16(static_cast<int16_t>(256 - w));
     const __m128i wb = _mm_set1_epi16(static_cast<int16_t>(w));
+    const __m128i half = _mm_set1_epi16(128);
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
         const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
         const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-        // At most 255 * 256, so the unsigned 16-bit sums never overflow.
-        const __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), wa),
-                                                        _mm_mullo_epi16(_mm_unpacklo_epi8(y, zero), wb)),
-                                          8);
-        const __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), wa),
-                                                        _mm_mullo_epi16(_mm_unpackhi_epi8(y, zero), wb)),
-                                          8);
+        // At most 255 * 256 + 128, so the unsigned 16-bit sums never overflow.
+        const __m128i lo = _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(x, zero), wa),
+                                        _mm_mullo_epi16(_mm_unpacklo_epi8(y, zero), wb)),
+                          half),
+            8);
+        const __m128i hi = _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(x, zero), wa),
+                                        _mm_mullo_epi16(_mm_unpackhi_epi8(y, zero), wb)),
+                          half),
+            8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
     }
 #endif
-    for (; i < n; ++i) out[i] = static_cast<uint8_t>((a[i] * (256 - w) + b[i] * w) >> 8);
+    for (; i < n; ++i) out[i] = static_cast<uint8_t>((a[i] * (256 - w) + b[i] * w + 128) >> 8);
 }
 
 // 32-bit pixels to four 16-bit channels each.
@@ -215,12 +222,15 @@ void StretchRow(const uint16_t* line, const int32_t* first, const uint16_t* weig
         const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 4 * first[k]));
         return _mm_mullo_epi16(pixels, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8 * k)));
     };
+    const __m128i half = _mm_set1_epi16(128);
     for (; i + 4 <= count; i += 4) {
         const __m128i p0 = pair(i), p1 = pair(i + 1), p2 = pair(i + 2), p3 = pair(i + 3);
         // Each product holds a pixel's share in its low half and the next's in
-        // its high half; at most 255 * 256 together.
-        const __m128i s01 = _mm_srli_epi16(_mm_add_epi16(_mm_unpacklo_epi64(p0, p1), _mm_unpackhi_epi64(p0, p1)), 8);
-        const __m128i s23 = _mm_srli_epi16(_mm_add_epi16(_mm_unpacklo_epi64(p2, p3), _mm_unpackhi_epi64(p2, p3)), 8);
+        // its high half; at most 255 * 256 together, and the half for rounding.
+        const __m128i s01 = _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi64(p0, p1), _mm_unpackhi_epi64(p0, p1)), half), 8);
+        const __m128i s23 = _mm_srli_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_unpacklo_epi64(p2, p3), _mm_unpackhi_epi64(p2, p3)), half), 8);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(s01, s23));
     }
 #endif
@@ -229,19 +239,24 @@ void StretchRow(const uint16_t* line, const int32_t* first, const uint16_t* weig
         const uint16_t* w = weights + 8 * i;
         uint32_t pixel = 0;
         for (int c = 0; c < 4; ++c)
-            pixel |= static_cast<uint32_t>((a[c] * w[0] + a[c + 4] * w[4]) >> 8) << (8 * c);
+            pixel |= static_cast<uint32_t>((a[c] * w[0] + a[c + 4] * w[4] + 128) >> 8) << (8 * c);
         out[i] = pixel;
     }
 }
 
 // Source pixel and weight of the next one (out of scale) for a sampling point
-// clamped to [low, high).
+// clamped to [low, high). A weight that rounds to the whole scale is the next
+// pixel on its own: held at scale - 1 it would be up to two levels off.
 void Sample(double at, int low, int high, int32_t* first, uint32_t* weight, uint32_t scale = 256) {
     const double clamped = std::clamp(at, static_cast<double>(low), static_cast<double>(high - 1));
-    const int whole = std::min(static_cast<int>(std::floor(clamped)), high - 1);
+    int whole = std::min(static_cast<int>(std::floor(clamped)), high - 1);
+    uint32_t w = whole + 1 < high ? static_cast<uint32_t>((clamped - whole) * scale + 0.5) : 0;
+    if (w >= scale) {
+        ++whole;
+        w = 0;
+    }
     *first = whole;
-    *weight = whole + 1 < high ? std::min<uint32_t>(scale - 1, static_cast<uint32_t>((clamped - whole) * scale + 0.5))
-                               : 0;
+    *weight = w;
 }
 
 bool HasPairKernel() {

@@ -58,11 +58,14 @@ TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
     const Picture picture = RandomPicture(37, 29, 3);
     // Narrower than a vector's worth of pixels, and a few past it.
     const Picture narrow = RandomPicture(5, 3, 4), seven = RandomPicture(7, 4, 5), ten = RandomPicture(10, 6, 6);
+    // A quarter of a camera picture each way, to a quarter of the views it is shown in.
+    const Picture camera = RandomPicture(176, 144, 7);
     struct Case {
         const char* what;
         StretchMapping mapping;
         int out_width, out_height;
         const Picture* source = nullptr;  // the 37 x 29 picture when null
+        int offset = 0;  // pixels past a 64-byte boundary where the destination starts
     };
     StretchMapping window;  // a zoomed part, off-centre, enlarged unevenly
     window.x = 5.25;
@@ -89,6 +92,13 @@ TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
         {"seven enlarged", Whole(seven, 15, 9), 15, 9, &seven},
         {"ten reduced", Whole(ten, 7, 5), 7, 5, &ten},
         {"ten one to one", Whole(ten, 10, 6), 10, 6, &ten},
+        {"reduced past a third", Whole(picture, 9, 7), 9, 7},
+        {"camera enlarged", Whole(camera, 240, 135), 240, 135, &camera},
+        {"camera reduced", Whole(camera, 160, 128), 160, 128, &camera},
+        {"camera enlarged, a pixel past a line", Whole(camera, 240, 135), 240, 135, &camera, 1},
+        {"camera enlarged, two pixels past a line", Whole(camera, 239, 134), 239, 134, &camera, 2},
+        {"camera reduced, three pixels past a line", Whole(camera, 161, 127), 161, 127, &camera, 3},
+        {"window, five pixels past a line", window, 61, 27, nullptr, 5},
     };
     for (const auto kernel : {PictureStretcher::Kernel::kBest, PictureStretcher::Kernel::kWidened}) {
         for (const bool streamed : {false, true}) {
@@ -101,17 +111,20 @@ TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
                 const Picture& source = c.source ? *c.source : picture;
                 // A wider stride than the row: pixels past the row stay as they were.
                 const int stride = c.out_width + 3;
-                std::vector<uint32_t> out(static_cast<size_t>(stride) * c.out_height, 0x12345678u);
-                ASSERT_TRUE(stretcher.Stretch(source.source(), c.mapping, out.data(), stride, c.out_width,
-                                              c.out_height, 0, streamed));
+                std::vector<uint32_t> buffer(static_cast<size_t>(stride) * c.out_height + 16 + c.offset, 0x12345678u);
+                const size_t line_start = (64 - reinterpret_cast<uintptr_t>(buffer.data()) % 64) % 64 / 4;
+                uint32_t* out = buffer.data() + line_start + c.offset;
+                ASSERT_TRUE(stretcher.Stretch(source.source(), c.mapping, out, stride, c.out_width, c.out_height, 0,
+                                              streamed));
                 for (int j = 0; j < c.out_height; ++j) {
                     for (int i = 0; i < c.out_width; ++i) {
                         const uint32_t pixel = out[static_cast<size_t>(j) * stride + i];
                         ASSERT_EQ(0xFFu, pixel >> 24) << i << "," << j;
                         for (int ch = 0; ch < 3; ++ch) {
                             const double expected = Reference(source, c.mapping, i, j, ch);
-                            // Rows weighted in 256ths and truncated, columns in 256ths and
-                            // truncated or in 128ths and rounded.
+                            // Rows weighted in 256ths, columns in 256ths or 128ths, each
+                            // rounded: under half a level for each weight's step (a
+                            // 128th of 255) and half a level for each rounding.
                             ASSERT_NEAR(expected, static_cast<int>(pixel >> (8 * ch) & 0xFF), 2.5)
                                 << i << "," << j << " channel " << ch;
                         }
@@ -119,6 +132,8 @@ TEST(PictureStretchTest, EveryPixelIsTheBilinearBlendOfItsSourcePoint) {
                     for (int i = c.out_width; i < stride; ++i)
                         ASSERT_EQ(0x12345678u, out[static_cast<size_t>(j) * stride + i]);
                 }
+                // Nor anything before the destination.
+                for (const uint32_t* p = buffer.data(); p < out; ++p) ASSERT_EQ(0x12345678u, *p);
             }
         }
     }
