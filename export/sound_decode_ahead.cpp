@@ -162,17 +162,26 @@ void SoundDecodeAhead::Run() {
     }
 }
 
+// The thread is woken only when the writer gave it something to do: a sound
+// in its turn takes no wake-up of a thread that is waiting for sounds.
+void SoundDecodeAhead::WakeIfRoom(size_t ahead_before) {
+    if (ahead_before >= kMaxAheadPcmBytes && ahead_bytes_ < kMaxAheadPcmBytes) changed_.notify_all();
+}
+
 SoundDecodeAhead::Taken SoundDecodeAhead::Take(int64_t number, bool fresh, Decoded* out) {
     std::unique_lock<std::mutex> lock(mutex_);
     std::shared_ptr<Job> job;
     if (Find(number)) job = jobs_[static_cast<size_t>(number - jobs_.front()->number)];
+    const size_t ahead_before = ahead_bytes_;
     if (!job || !job->kept) {
         DropThrough(number);
+        WakeIfRoom(ahead_before);
         return Taken::kNotHere;
     }
     // The sounds before it are never asked for now; their PCM must not hold
     // the thread at its bound while this one waits.
     DropThrough(number - 1);
+    WakeIfRoom(ahead_before);
     if (fresh) {
         // Decoded, or about to be, on a released decoder: as the writer's would.
         const bool as_released = job->done ? job->first
@@ -201,9 +210,11 @@ SoundDecodeAhead::Taken SoundDecodeAhead::Take(int64_t number, bool fresh, Decod
         writer_waiting_ = false;
     }
     if (stop_) return Taken::kStopped;
+    const size_t ahead_then = ahead_bytes_;
     const bool follows = fresh ? job->first : last_taken_ == number - 1 && job->run == last_taken_run_;
     if (!follows) {
         DropThrough(number);
+        WakeIfRoom(ahead_then);
         return Taken::kNotHere;
     }
     last_taken_ = number;
@@ -212,15 +223,13 @@ SoundDecodeAhead::Taken SoundDecodeAhead::Take(int64_t number, bool fresh, Decod
     *out = std::move(job->result);
     job->result = Decoded{};
     DropThrough(number);
-    lock.unlock();
-    changed_.notify_all();
+    WakeIfRoom(ahead_then);
     return Taken::kDecoded;
 }
 
 void SoundDecodeAhead::Skip(int64_t number) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        DropThrough(number);
-    }
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(mutex_);
+    const size_t ahead_before = ahead_bytes_;
+    DropThrough(number);
+    WakeIfRoom(ahead_before);
 }

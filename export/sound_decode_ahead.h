@@ -96,6 +96,7 @@ private:
     void DropThrough(int64_t number);
     bool HasWork() const;
     bool WriterMayGo() const;
+    void WakeIfRoom(size_t ahead_before);
 
     std::thread thread_;
     SoundToPcmOptions options_;

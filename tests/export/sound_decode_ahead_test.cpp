@@ -181,6 +181,47 @@ TEST(SoundDecodeAhead, ASoundThatDoesNotFollowTheLastTakenIsNotGiven) {
     ahead.Stop();
 }
 
+// More sound than the thread decodes ahead (its PCM bound): it waits for the
+// writer, goes on when sounds are taken or passed over, and still gives the
+// PCM of the writer's own decoder.
+TEST(SoundDecodeAhead, ThreadHeldAtItsBoundGoesOnWhenTheWriterMovesOn) {
+    av_log_set_level(AV_LOG_QUIET);
+    Stream tone;
+    AppendTone(sample::SampleAudioCodec::Aac, 50, &tone);
+    // Each packet gives 2 KiB of PCM: 9000 of them are more than twice the bound.
+    constexpr int64_t kCount = 9000;
+    std::vector<SoundDecodeAhead::Sound> sounds;
+    for (int64_t i = 0; i < kCount; ++i) sounds.push_back(tone.sounds[static_cast<size_t>(i) % tone.sounds.size()]);
+    const std::vector<SoundDecodeAhead::Sound> all = sounds;
+    SoundToPcmOptions options;
+    SoundDecodeAhead ahead;
+    ahead.Start(options);
+    ahead.Add(sounds);
+    MediaDecoder reference;
+    int state = 0;
+    std::vector<uint8_t> scratch;
+    // The sounds in between are passed over while the thread is held with their PCM.
+    const std::vector<Ask> asks = Join({Takes(0, 100, true), Takes(5000, kCount, true)});
+    size_t same = 0;
+    for (const Ask& ask : asks) {
+        if (ask.fresh) {
+            reference.Release();
+            state = 0;
+        }
+        const auto& sound = all[static_cast<size_t>(ask.number)];
+        const uint8_t* pcm = nullptr;
+        size_t bytes = 0;
+        const bool ok = ConvertSoundToPcm(&reference, &state, options, sound.source, sound.data.data(),
+                                          sound.data.size(), sound.sample_rate, sound.channels, &scratch, &pcm, &bytes);
+        SoundDecodeAhead::Decoded decoded;
+        ASSERT_EQ(ahead.Take(ask.number, ask.fresh, &decoded), SoundDecodeAhead::Taken::kDecoded) << ask.number;
+        ASSERT_EQ(decoded.ok, ok) << ask.number;
+        if (ok && decoded.pcm == std::vector<uint8_t>(pcm, pcm + bytes)) ++same;
+    }
+    ahead.Stop();
+    EXPECT_EQ(same, asks.size());
+}
+
 // One channel's records through the output with the sound decoded here and
 // with it decoded ahead give the same files byte for byte, across changes of
 // the sound's codec (the part waits for its key picture with the new sound
