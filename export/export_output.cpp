@@ -459,6 +459,11 @@ void ExportOutput::ReleaseSoundDecoder() {
 
 bool ExportOutput::DecodeSound(const ExportRecord& r, const uint8_t** pcm, size_t* bytes, int* rate, int* channels) {
     const PcmSource source = r.coding == SoundCoding::kAac ? PcmSource::kAac : PcmSource::kG726;
+    // AAC decodes faster than a channel's data is copied: handed to another
+    // thread it would only add hand-overs. A decoder's run that starts with
+    // it is decoded here.
+    if (sound_decoding_ == SoundDecoding::kReleased && source == PcmSource::kAac)
+        sound_decoding_ = SoundDecoding::kHere;
     if (ahead_ && r.sound_number >= 0 && sound_decoding_ != SoundDecoding::kHere) {
         const SoundDecodeAhead::Taken taken =
             ahead_->Take(r.sound_number, sound_decoding_ == SoundDecoding::kReleased, &ahead_sound_);
@@ -477,9 +482,9 @@ bool ExportOutput::DecodeSound(const ExportRecord& r, const uint8_t** pcm, size_
         // takes the sounds one after another (held sound cut at its bound
         // goes here from the release on), so that happens only right after
         // a release, where this decoder starts from the same point.
-    } else if (ahead_ && r.sound_number >= 0) {
-        ahead_->Skip(r.sound_number);
     }
+    // The rest of the channel is decoded here: nothing more is kept ahead for it.
+    if (ahead_ && r.sound_number >= 0) ahead_->Skip();
     sound_decoding_ = SoundDecoding::kHere;
     if (!ConvertSoundToPcm(&audio_decoder_, &audio_state_, SoundOptions(), source, r.data, r.length, r.rate,
                            r.channels, &sound_scratch_, pcm, bytes))

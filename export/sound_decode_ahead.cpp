@@ -14,6 +14,7 @@ void SoundDecodeAhead::Start(const SoundToPcmOptions& options) {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = false;
         jobs_.clear();
+        dropped_.clear();
         added_ = 0;
         kept_bytes_ = ahead_bytes_ = 0;
         next_ = 0;
@@ -24,6 +25,9 @@ void SoundDecodeAhead::Start(const SoundToPcmOptions& options) {
         generation_ = 0;
         last_taken_ = -1;
         last_taken_run_ = 0;
+        writer_waiting_ = false;
+        writer_target_ = 0;
+        writer_here_ = false;
     }
     thread_ = std::thread(&SoundDecodeAhead::Run, this);
 }
@@ -43,13 +47,24 @@ void SoundDecodeAhead::Stop() {
     decoder_state_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     jobs_.clear();
+    dropped_.clear();
     kept_bytes_ = ahead_bytes_ = 0;
 }
 
 void SoundDecodeAhead::Add(std::vector<Sound>& sounds) {
     if (sounds.empty()) return;
+    bool wake = false;
+    std::vector<std::shared_ptr<Job>> dropped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        // Freed here, on the thread that made them.
+        dropped.swap(dropped_);
+        if (writer_here_) {
+            // The writer decodes the rest of the channel itself: the sounds are only counted.
+            added_ += static_cast<int64_t>(sounds.size());
+            sounds.clear();
+            return;
+        }
         for (Sound& sound : sounds) {
             auto job = std::make_shared<Job>();
             job->number = added_++;
@@ -61,9 +76,10 @@ void SoundDecodeAhead::Add(std::vector<Sound>& sounds) {
             }
             jobs_.push_back(std::move(job));
         }
+        wake = HasWork();
     }
     sounds.clear();
-    changed_.notify_all();
+    if (wake) changed_.notify_all();
 }
 
 SoundDecodeAhead::Job* SoundDecodeAhead::Find(int64_t number) const {
@@ -76,6 +92,7 @@ void SoundDecodeAhead::DropThrough(int64_t number) {
         const Job& job = *jobs_.front();
         kept_bytes_ -= job.sound.data.size();
         if (job.done) ahead_bytes_ -= job.result.pcm.size();
+        dropped_.push_back(std::move(jobs_.front()));
         jobs_.pop_front();
     }
 }
@@ -84,7 +101,9 @@ bool SoundDecodeAhead::WriterMayGo() const {
     return next_ > writer_target_ || next_ >= added_ || ahead_bytes_ >= kMaxAheadPcmBytes;
 }
 
-bool SoundDecodeAhead::HasWork() const { return restart_ || (next_ < added_ && ahead_bytes_ < kMaxAheadPcmBytes); }
+bool SoundDecodeAhead::HasWork() const {
+    return restart_ || (!writer_here_ && next_ < added_ && ahead_bytes_ < kMaxAheadPcmBytes);
+}
 
 void SoundDecodeAhead::Run() {
     for (;;) {
@@ -227,9 +246,9 @@ SoundDecodeAhead::Taken SoundDecodeAhead::Take(int64_t number, bool fresh, Decod
     return Taken::kDecoded;
 }
 
-void SoundDecodeAhead::Skip(int64_t number) {
+void SoundDecodeAhead::Skip() {
     std::lock_guard<std::mutex> lock(mutex_);
-    const size_t ahead_before = ahead_bytes_;
-    DropThrough(number);
-    WakeIfRoom(ahead_before);
+    if (writer_here_) return;
+    writer_here_ = true;
+    DropThrough(added_ - 1);
 }

@@ -10,8 +10,9 @@
 // thread did not decode that sound on a released decoder, it goes back and
 // decodes from there again. The PCM is therefore what the writer's own
 // decoder gives, byte for byte. A sound the writer skips in the middle of a
-// run (held sound cut at its bound) breaks that order: from there until its
-// next release the writer decodes on its own decoder (Skip).
+// run (held sound cut at its bound) breaks that order: from its next release
+// on the writer decodes the channel's sound on its own decoder (Skip), as it
+// does a channel whose sound starts with AAC.
 //
 // The owner starts and stops the thread; one reader adds, one writer takes.
 #include <condition_variable>
@@ -75,9 +76,9 @@ public:
     // the writer's decoder would be released before it; otherwise number
     // follows the last sound taken.
     Taken Take(int64_t number, bool fresh, Decoded* out);
-    // Writer: the sounds up to number are not asked for; their decoding no
-    // longer follows the writer's.
-    void Skip(int64_t number);
+    // Writer: it decodes the channel's sounds itself from here on; nothing
+    // more is kept or decoded ahead, and Take gives nothing.
+    void Skip();
 
 private:
     struct Job {
@@ -125,5 +126,9 @@ private:
     int64_t last_taken_ = -1;
     uint64_t last_taken_run_ = 0;
     bool writer_waiting_ = false;
+    // Set by Skip: the writer decodes on its own for the rest of the channel.
+    bool writer_here_ = false;
+    // Dropped by the writer, freed by the reader that made them.
+    std::vector<std::shared_ptr<Job>> dropped_;
     int64_t writer_target_ = 0;
 };
