@@ -256,6 +256,7 @@ void ExportOutput::ChangePart(const ExportRecord& r) {
         awaiting_key_ = true;
         held_sound_.clear();
         held_sound_bytes_ = 0;
+        held_sound_cut_ = false;
         return;
     }
     FinishPartChange(&r);
@@ -269,7 +270,10 @@ void ExportOutput::KeepSoundUntilKey(const ExportRecord& r) {
     // Sound of another format waits for the part that declares it; from the
     // first such record on all of it waits, so its order is kept.
     change_audio_ = true;
-    if (held_sound_bytes_ + r.length > kMaxHeldSoundBytes) return;
+    if (held_sound_bytes_ + r.length > kMaxHeldSoundBytes) {
+        held_sound_cut_ = true;
+        return;
+    }
     held_sound_bytes_ += r.length;
     HeldSound held{r, std::vector<uint8_t>(r.data, r.data + r.length)};
     held.record.osd_first = held.record.osd_second = nullptr;
@@ -288,8 +292,10 @@ void ExportOutput::FinishPartChange(const ExportRecord* r) {
     ClosePart();
     if (change_video_) video_decoder_.Close();
     if (change_audio_) {
-        audio_decoder_.Release();
-        audio_state_ = 0;
+        ReleaseSoundDecoder();
+        // The held sound to be decoded next lacks what was cut: only this
+        // thread's decoder takes it in that order.
+        if (held_sound_cut_) sound_decoding_ = SoundDecoding::kHere;
     }
     change_video_ = change_audio_ = false;
     picture_.clear();
@@ -300,6 +306,7 @@ void ExportOutput::FinishPartChange(const ExportRecord* r) {
     if (failed_) {
         held_sound_.clear();
         held_sound_bytes_ = 0;
+        held_sound_cut_ = false;
         return;
     }
     if (r && format_ == ExportFormat::kOriginal) {
@@ -327,6 +334,7 @@ void ExportOutput::FinishPartChange(const ExportRecord* r) {
     }
     held_sound_.clear();
     held_sound_bytes_ = 0;
+    held_sound_cut_ = false;
 }
 
 void ExportOutput::EndOfRange() {
@@ -339,12 +347,13 @@ void ExportOutput::EndOfRange() {
 void ExportOutput::EndChannel() {
     ClosePart();
     video_decoder_.Close();
-    audio_decoder_.Release();
-    audio_state_ = 0;
+    ReleaseSoundDecoder();
+    ahead_sound_ = SoundDecodeAhead::Decoded{};
     awaiting_key_ = change_video_ = change_audio_ = false;
     held_sound_.clear();
     held_sound_.shrink_to_fit();
     held_sound_bytes_ = 0;
+    held_sound_cut_ = false;
     picture_.clear();
     picture_.shrink_to_fit();
     mu_law_scratch_.clear();
@@ -406,17 +415,13 @@ void ExportOutput::WriteSound(const ExportRecord& r) {
     switch (r.coding) {
         case SoundCoding::kAac:
         case SoundCoding::kG726: {
-            SoundToPcmOptions options = options_.sound;
-            if (format_ == ExportFormat::kOriginal && options_.original_aac_rate_fixed)
-                options.aac_rate_from_header = false;
             const uint8_t* pcm = nullptr;
             size_t bytes = 0;
+            int rate = 0;
+            int channels = 0;
             // Decoded sound goes in only as the part declared it.
-            if (ConvertSoundToPcm(&audio_decoder_, &audio_state_, options,
-                                  r.coding == SoundCoding::kAac ? PcmSource::kAac : PcmSource::kG726, r.data, r.length,
-                                  r.rate, r.channels, &sound_scratch_, &pcm, &bytes) &&
-                audio_decoder_.audio_sample_rate() == declared_.rate &&
-                audio_decoder_.audio_channels() == declared_.channels)
+            if (DecodeSound(r, &pcm, &bytes, &rate, &channels) && rate == declared_.rate &&
+                channels == declared_.channels)
                 WriteSoundBytes(pcm, bytes);
             break;
         }
@@ -438,6 +443,55 @@ void ExportOutput::WriteSound(const ExportRecord& r) {
         case SoundCoding::kNone:
             break;
     }
+}
+
+SoundToPcmOptions ExportOutput::SoundOptions() const {
+    SoundToPcmOptions options = options_.sound;
+    if (format_ == ExportFormat::kOriginal && options_.original_aac_rate_fixed) options.aac_rate_from_header = false;
+    return options;
+}
+
+void ExportOutput::ReleaseSoundDecoder() {
+    audio_decoder_.Release();
+    audio_state_ = 0;
+    sound_decoding_ = SoundDecoding::kReleased;
+}
+
+bool ExportOutput::DecodeSound(const ExportRecord& r, const uint8_t** pcm, size_t* bytes, int* rate, int* channels) {
+    const PcmSource source = r.coding == SoundCoding::kAac ? PcmSource::kAac : PcmSource::kG726;
+    // AAC decodes faster than a channel's data is copied: handed to another
+    // thread it would only add hand-overs. A decoder's run that starts with
+    // it is decoded here.
+    if (sound_decoding_ == SoundDecoding::kReleased && source == PcmSource::kAac)
+        sound_decoding_ = SoundDecoding::kHere;
+    if (ahead_ && r.sound_number >= 0 && sound_decoding_ != SoundDecoding::kHere) {
+        const SoundDecodeAhead::Taken taken =
+            ahead_->Take(r.sound_number, sound_decoding_ == SoundDecoding::kReleased, &ahead_sound_);
+        if (taken == SoundDecodeAhead::Taken::kStopped) return false;
+        if (taken == SoundDecodeAhead::Taken::kDecoded) {
+            sound_decoding_ = SoundDecoding::kAhead;
+            if (!ahead_sound_.ok) return false;
+            *pcm = ahead_sound_.pcm.data();
+            *bytes = ahead_sound_.pcm.size();
+            *rate = ahead_sound_.rate;
+            *channels = ahead_sound_.channels;
+            return true;
+        }
+        // Not kept ahead, or not decoded as this decoder would have from its
+        // release: decoded here from there on. Between releases this output
+        // takes the sounds one after another (held sound cut at its bound
+        // goes here from the release on), so that happens only right after
+        // a release, where this decoder starts from the same point.
+    }
+    // The rest of the channel is decoded here: nothing more is kept ahead for it.
+    if (ahead_ && r.sound_number >= 0) ahead_->Skip();
+    sound_decoding_ = SoundDecoding::kHere;
+    if (!ConvertSoundToPcm(&audio_decoder_, &audio_state_, SoundOptions(), source, r.data, r.length, r.rate,
+                           r.channels, &sound_scratch_, pcm, bytes))
+        return false;
+    *rate = audio_decoder_.audio_sample_rate();
+    *channels = audio_decoder_.audio_channels();
+    return true;
 }
 
 void ExportOutput::WriteSoundBytes(const uint8_t* data, size_t length) {

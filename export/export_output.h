@@ -22,6 +22,7 @@
 #include "export/avi_writer.h"
 #include "export/export_part_tracker.h"
 #include "export/exported_part.h"
+#include "export/sound_decode_ahead.h"
 #include "media/media_decoder.h"
 #include "media/sound_to_pcm.h"
 #include "media/watermark_writer.h"
@@ -88,6 +89,8 @@ struct ExportRecord {
     int bits = 0;
     int rate = 0;
     int channels = 0;
+    // AAC and G.726: its number in the SoundDecodeAhead given to the output; -1: decoded here.
+    int64_t sound_number = -1;
 };
 
 class ExportOutput {
@@ -98,6 +101,11 @@ public:
     ExportOutput& operator=(const ExportOutput&) = delete;
 
     void SetOptions(ExportOutputOptions options) { options_ = std::move(options); }
+    // Where the records that carry a sound number are decoded; it must
+    // outlive the channels. Null: all sound is decoded on the feeding thread.
+    void SetSoundDecodeAhead(SoundDecodeAhead* ahead) { ahead_ = ahead; }
+    // The conversion options of AAC and G.726 in the running channel's format.
+    SoundToPcmOptions SoundOptions() const;
 
     // Start of an export: no parts yet.
     void BeginExport();
@@ -181,6 +189,10 @@ private:
     void WritePicture(const ExportRecord& record);
     void WriteSound(const ExportRecord& record);
     void WriteSoundBytes(const uint8_t* data, size_t length);
+    // AAC or G.726 to PCM, ahead or here; false when nothing came out. *rate
+    // and *channels: the decoder's format after it.
+    bool DecodeSound(const ExportRecord& record, const uint8_t** pcm, size_t* bytes, int* rate, int* channels);
+    void ReleaseSoundDecoder();
     void AllocatePicture();
 
     ExportOutputOptions options_;
@@ -205,6 +217,13 @@ private:
     MediaDecoder video_decoder_;
     MediaDecoder audio_decoder_;
     int audio_state_ = 0;
+    // Where the sound of numbered records is decoded: ahead while the
+    // decoder ahead follows the sounds as this decoder would take them, from
+    // a release on (kReleased); else here until the next release.
+    enum class SoundDecoding { kReleased, kAhead, kHere };
+    SoundDecodeAhead* ahead_ = nullptr;
+    SoundDecoding sound_decoding_ = SoundDecoding::kReleased;
+    SoundDecodeAhead::Decoded ahead_sound_;
     std::vector<uint8_t> picture_;
     std::vector<uint8_t> sound_scratch_;
     std::vector<uint8_t> mu_law_scratch_;
@@ -229,6 +248,8 @@ private:
     bool change_audio_ = false;
     std::vector<HeldSound> held_sound_;
     size_t held_sound_bytes_ = 0;
+    // Held sound was cut at its bound: the sounds decoded after it skip some.
+    bool held_sound_cut_ = false;
 
     bool space_checked_ = false;
     uint64_t last_space_check_ = 0;

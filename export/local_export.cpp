@@ -110,6 +110,7 @@ LocalExport::LocalExport() : free_bytes_(GetDiskFreeBytes) {
         if (sink_) sink_->SetCaption(file_name);
     };
     output_.SetOptions(std::move(options));
+    output_.SetSoundDecodeAhead(&sound_ahead_);
 }
 
 LocalExport::~LocalExport() {
@@ -203,6 +204,7 @@ void LocalExport::BeginChannel(int channel, int format, int quality, bool osd, c
     progress_.store(0);
     video_seen_.store(0);
     audio_seen_.store(0);
+    if (!reader_.joinable() && !writer_.joinable()) sound_ahead_.Start(output_.SoundOptions());
     if (!reader_.joinable()) {
         reader_running_.store(1);
         reader_share_calls_.Reset();
@@ -232,8 +234,10 @@ void LocalExport::StopThreads() {
     reader_running_.store(0);
     reader_share_calls_.Abort();
     WakeThreads();
+    sound_ahead_.RequestStop();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
+    sound_ahead_.Stop();
 }
 
 // Every wait of the threads is on the queue, whose predicates read the run
@@ -265,13 +269,21 @@ void LocalExport::ExportReaderThread() {
     std::vector<int> kept;
     std::vector<uint8_t> span;
     std::vector<std::unique_ptr<LocalExportRecord>> spares;
+    // The batch's AAC and G.726 sound, for the decoding ahead: it gets them
+    // before the writer can see their records.
+    std::vector<SoundDecodeAhead::Sound> sounds;
+    int64_t sound_number = 0;
+    const auto send = [this, &batch, &sounds] {
+        sound_ahead_.Add(sounds);
+        queue_.PushAll(batch);
+    };
     // The bound counts what waits in the queue and what is about to join it.
     // Only this thread adds to the queue, so the count seen at the start of
     // the second is an upper bound until the next push: no lock per entry.
     size_t queued = 0;
-    const auto room_for = [this, &batch, &queued](size_t limit) {
+    const auto room_for = [this, &batch, &queued, &send](size_t limit) {
         if (queued + batch.size() < limit) return reader_running_.load() != 0;
-        queue_.PushAll(batch);
+        send();
         const bool on = WaitForQueueSpace(limit);
         queued = queue_.GetCount();
         return on;
@@ -370,9 +382,20 @@ void LocalExport::ExportReaderThread() {
                     video_height_.store(entry.height);
                     video_seen_.store(1);
                 }
+                if (entry.kind == diskformat::kKindAudio &&
+                    (entry.codec == diskformat::kAudioAac || entry.codec == diskformat::kAudioG726)) {
+                    record->sound_number = sound_number++;
+                    SoundDecodeAhead::Sound& sound = sounds.emplace_back();
+                    sound.source = entry.codec == diskformat::kAudioAac ? PcmSource::kAac : PcmSource::kG726;
+                    sound.sample_rate = entry.sample_rate;
+                    sound.channels = entry.channels;
+                    sound.data = record->payload;
+                } else {
+                    record->sound_number = -1;
+                }
                 batch.push_back(std::move(record));
             }
-            queue_.PushAll(batch);
+            send();
             if (file.ReadFailed()) break;
         }
         // What was read of a file that then failed is written; the rest is lost, and told.
@@ -382,6 +405,7 @@ void LocalExport::ExportReaderThread() {
     }
     // A stop leaves the batch unsent; the writer takes the cleared flag as the end of the records.
     batch.clear();
+    sounds.clear();
     reader_running_.store(0);
     WakeThreads();
 }
@@ -503,6 +527,7 @@ void LocalExport::ExportWriterThread() {
                 out.bits = e.bits;
                 out.rate = e.sample_rate;
                 out.channels = e.channels;
+                out.sound_number = record->sound_number;
             }
             output_.Feed(out);
             if (output_.failed()) {

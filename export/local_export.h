@@ -2,7 +2,9 @@
 // The export of a cue range from the disk copy into AVI part files, one
 // channel at a time: a reader thread walks the minute files and queues their
 // entries, a writer thread writes them through the writer of the chosen
-// format and starts a new part whenever the part tracker asks for one.
+// format and starts a new part whenever the part tracker asks for one, and a
+// third thread decodes the AAC and G.726 sound the reader hands it alongside
+// the queue, ahead of the writer.
 // CAviDialog2 owns one and drives it around its progress dialog's modal run.
 #include <atomic>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include "export/export_output.h"
 #include "export/exported_part.h"
 #include "export/local_export_record.h"
+#include "export/sound_decode_ahead.h"
 #include "media/data_folder.h"
 #include "media/data_queue.h"
 #include "media/media_decoder.h"
@@ -128,7 +131,7 @@ private:
     bool WaitForQueueSpace(size_t limit);
     void WakeThreads();
     // Clears both run flags, ends the reader's share call and every wait on the
-    // queue, and joins both threads.
+    // queue and on the decoding ahead, and joins the three threads.
     void StopThreads();
 
     FreeBytesFunction free_bytes_;
@@ -144,6 +147,9 @@ private:
     int channel_ = 0;
 
     DataQueue<LocalExportRecord> queue_;
+    // The sound of the records in the queue, in the same order; its thread
+    // runs from BeginChannel to EndChannel.
+    SoundDecodeAhead sound_ahead_;
     // Records the writer is done with, handed back a batch at a time for the
     // reader to fill again: a record and its payload's room are allocated
     // once, not per entry, and not freed on the other thread's heap arena.

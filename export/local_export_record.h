@@ -16,5 +16,7 @@ struct LocalExportRecord {
     int32_t second = 0;
     // The exported channel's title field of the second's block head.
     std::array<uint8_t, kTitleFieldBytes> title{};
+    // AAC and G.726: the sound's number in the channel's decoding ahead; else -1.
+    int64_t sound_number = -1;
     std::vector<uint8_t> payload;
 };
