@@ -256,7 +256,7 @@ BackupWrite CopyBackupFile(const std::string& source, const std::string& destina
                            const std::atomic<int>& running, std::vector<uint8_t>* buffer) {
     platform::ReadOnlyFile in;
     if (!in.Open(source)) return platform::PathExists(source) ? BackupWrite::kUnreadable : BackupWrite::kSkipped;
-    const int64_t size = in.Size();
+    const int64_t size = in.OpenedSize();
     PartFile out(destination);
     if (!out.IsOpen()) return BackupWrite::kFailed;
     uint64_t offset = 0;
