@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -256,7 +257,7 @@ BackupWrite CopyBackupFile(const std::string& source, const std::string& destina
                            const std::atomic<int>& running, std::vector<uint8_t>* buffer) {
     platform::ReadOnlyFile in;
     if (!in.Open(source)) return platform::PathExists(source) ? BackupWrite::kUnreadable : BackupWrite::kSkipped;
-    const int64_t size = in.Size();
+    const int64_t size = in.OpenedSize();
     PartFile out(destination);
     if (!out.IsOpen()) return BackupWrite::kFailed;
     uint64_t offset = 0;
@@ -333,8 +334,23 @@ std::set<FolderId> FoldersOnPath(const std::string& path) {
     return ids;
 }
 
+// Whether the folders of the file system at fd count their subfolders in
+// their link count (2 + subfolders), as these keep it, so a folder counting 2
+// holds none and needs no listing. Others (one that gives 1 for every folder,
+// a network file system whose count is not kept) are listed.
+bool CountsSubfolders(int fd) {
+    constexpr long kExt = 0xEF53, kXfs = 0x58465342, kTmpfs = 0x01021994;
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0) return false;
+    const long type = static_cast<long>(fs.f_type);
+    return type == kExt || type == kXfs || type == kTmpfs;
+}
+
 // Every folder of the tree at path (itself included), links not followed.
-// False when the tree is too large or too deep to be sure of.
+// False when the tree is too large or too deep to be sure of. A folder that
+// counts no subfolder (see CountsSubfolders) is known by its status alone:
+// opening and listing every hour folder of a data folder cost more than the
+// rest of the check.
 bool FoldersInTree(int fd, int depth, std::set<FolderId>* ids) {
     constexpr int kMaxDepth = 16;
     constexpr size_t kMaxFolders = 1000000;
@@ -344,31 +360,33 @@ bool FoldersInTree(int fd, int depth, std::set<FolderId>* ids) {
         return false;
     }
     ids->insert({st.st_dev, st.st_ino});
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        ::close(fd);
-        return false;
-    }
+    const dev_t device = st.st_dev;
+    const bool counts_subfolders = CountsSubfolders(fd);
     bool sure = true;
-    while (dirent* d = ::readdir(dir)) {
-        const std::string name = d->d_name;
-        if (name == "." || name == "..") continue;
-        // The entry's type from the listing where the file system gives it: no look at every file.
-        if (d->d_type != DT_DIR && d->d_type != DT_UNKNOWN) continue;
-        if (d->d_type == DT_UNKNOWN &&
-            (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)))
-            continue;
+    std::vector<std::string> subfolders;
+    // The entry's type from the listing where the file system gives it: no look at every file.
+    // A listing cut short by an error counts what it gave, as a directory stream's end would.
+    platform::ReadFolderEntries(fd, [&](std::string_view name, unsigned char type) {
+        if (type == DT_DIR || type == DT_UNKNOWN) subfolders.emplace_back(name);
+    });
+    for (const std::string& name : subfolders) {
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)) continue;
         if (depth >= kMaxDepth || ids->size() >= kMaxFolders) {
             sure = false;
             break;
         }
-        const int child = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        // On the same file system (not a mount) and without subfolders: nothing below to list.
+        if (counts_subfolders && st.st_dev == device && st.st_nlink == 2) {
+            ids->insert({st.st_dev, st.st_ino});
+            continue;
+        }
+        const int child = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (child >= 0 && !FoldersInTree(child, depth + 1, ids)) {
             sure = false;
             break;
         }
     }
-    ::closedir(dir);
+    ::close(fd);
     return sure;
 }
 

@@ -7,7 +7,7 @@ bool MinuteFile::Open(const std::string& data_folder, int year, int month, int d
 bool MinuteFile::OpenPath(const std::string& path) {
     Close();
     if (!file_.Open(path)) return false;
-    size_ = file_.Size();
+    size_ = file_.OpenedSize();
     if (size_ < diskformat::kMinuteIndexSize) {
         Close();
         return false;

@@ -68,32 +68,44 @@ bool ListFolderNames(const std::string& path, std::vector<std::string>* names) {
         for (FolderEntry& entry : share_files::List(path, &listed)) names->push_back(std::move(entry.name));
         return listed;
     }
-    DIR* dir = path.empty() ? nullptr : ::opendir(path.c_str());
-    if (!dir) return false;
-    for (;;) {
-        errno = 0;
-        const dirent* d = ::readdir(dir);
-        if (!d) break;
-        const std::string_view name = d->d_name;
-        if (name != "." && name != "..") names->emplace_back(name);
-    }
-    // readdir tells an error from the end of the folder by errno alone.
-    const bool whole = errno == 0;
-    ::closedir(dir);
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool whole = ReadFolderEntries(fd, [&](std::string_view name, unsigned char) { names->emplace_back(name); });
+    ::close(fd);
     return whole;
+}
+
+bool ReadFolderEntries(int fd, const std::function<void(std::string_view name, unsigned char type)>& each) {
+    alignas(dirent64) char buffer[32768];
+    for (;;) {
+        const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
+        for (ssize_t at = 0; at < n;) {
+            const auto* d = reinterpret_cast<const dirent64*>(buffer + at);
+            at += d->d_reclen;
+            const std::string_view name = d->d_name;
+            if (name != "." && name != "..") each(name, d->d_type);
+        }
+    }
 }
 
 ReadOnlyFile::~ReadOnlyFile() { Close(); }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(other.fd_), share_(std::move(other.share_)) {
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
+    : fd_(other.fd_), opened_size_(other.opened_size_), share_(std::move(other.share_)) {
     other.fd_ = -1;
+    other.opened_size_ = -1;
 }
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
         Close();
         fd_ = other.fd_;
+        opened_size_ = other.opened_size_;
         other.fd_ = -1;
+        other.opened_size_ = -1;
         share_ = std::move(other.share_);
     }
     return *this;
@@ -115,17 +127,16 @@ bool ReadOnlyFile::Open(const std::string& path) {
         Close();
         return false;
     }
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        Close();
-        return false;
-    }
+    // O_NONBLOCK stays: reads and copies of a regular file never wait on it,
+    // so clearing it would cost two calls per file for nothing.
+    opened_size_ = st.st_size;
     return true;
 }
 
 void ReadOnlyFile::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    opened_size_ = -1;
     share_.reset();
 }
 
@@ -149,6 +160,8 @@ int64_t ReadOnlyFile::Size() const {
     if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
     return st.st_size;
 }
+
+int64_t ReadOnlyFile::OpenedSize() const { return share_ ? share_files::Size(*share_) : opened_size_; }
 
 int64_t ReadOnlyFile::CopyTo(int out, uint64_t offset, size_t size, std::vector<uint8_t>* buffer) const {
     if (offset > static_cast<uint64_t>(INT64_MAX)) return -1;

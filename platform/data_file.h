@@ -4,8 +4,10 @@
 // network_share.h, with the same answers and refusals.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -32,6 +34,12 @@ std::vector<FolderEntry> ListFolder(const std::string& path);
 // the file system gives them, none looked at: one read of the folder where
 // ListFolder looks at each entry. False when the folder cannot be read.
 bool ListFolderNames(const std::string& path, std::vector<std::string>* names);
+// Calls each(name, type) for the entries of the local folder open at fd,
+// without "." and "..", type being the listing's DT_ value (DT_UNKNOWN where
+// the file system does not give it). Read straight from the kernel: a
+// directory stream adds a status call and two descriptor-flag calls per
+// folder. False when the folder cannot be read whole.
+bool ReadFolderEntries(int fd, const std::function<void(std::string_view name, unsigned char type)>& each);
 
 class ReadOnlyFile {
 public:
@@ -51,6 +59,8 @@ public:
     size_t ReadAt(uint64_t offset, void* buffer, size_t size) const;
     // Size in bytes, or -1 when unknown.
     int64_t Size() const;
+    // The size the file had when it was opened, without asking again.
+    int64_t OpenedSize() const;
     // Copies up to size bytes at offset to the same offset of the file open
     // at out: inside the kernel where it can, else read into buffer and written.
     // Returns the count copied (short or 0 at the end of the file), -1 on an error.
@@ -58,6 +68,7 @@ public:
 
 private:
     int fd_ = -1;
+    int64_t opened_size_ = -1;
     std::shared_ptr<share_files::OpenFile> share_;
 };
 

@@ -159,6 +159,16 @@ TEST_F(AvdataBackupTest, BindMountsOfTheSourceAreRefused) {
     }
 }
 
+// An hour folder holds no subfolder; a bind mount of one is still the source.
+TEST_F(AvdataBackupTest, BindMountsOfAnHourFolderAreRefused) {
+    const std::string mounted = Fresh("hour-mount");
+    const ScopedMount mount(Source() + "/2012/03/06/14", mounted, nullptr, MS_BIND, nullptr);
+    if (!mount.ok()) GTEST_SKIP() << "cannot bind-mount here";
+    const ToolRun run = Backup(mounted, "--cover");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("lies in or around"), std::string::npos) << run.err;
+}
+
 // An "avdata" that is a link is replaced as a link: what it points to stays.
 TEST_F(AvdataBackupTest, CoveringALinkRemovesTheLinkOnly) {
     const std::string elsewhere = Fresh("elsewhere");
