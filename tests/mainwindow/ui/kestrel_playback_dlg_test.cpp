@@ -35,6 +35,22 @@ struct Box {
     std::string text, caption;
 };
 
+// What "View Record Files" answers when a folder's channels and range were chosen and OK pressed.
+RecordSelectionResult FolderChoice(const std::string& data, const SmallRecording& recording, int channel_mask,
+                                   int start_second, int end_second) {
+    RecordSelectionResult chosen;
+    chosen.result = kDialogOk;
+    chosen.source_mode = 0;
+    chosen.source.path = data;
+    chosen.source.channel_mask = channel_mask;
+    chosen.source.start_second = start_second;
+    chosen.source.end_second = end_second;
+    chosen.source.year = recording.date.year;
+    chosen.source.month = recording.date.month;
+    chosen.source.day = recording.date.day;
+    return chosen;
+}
+
 class KestrelDlgTest : public ::testing::Test {
 protected:
     void SetUpScreen(int width, int height) {
@@ -226,16 +242,7 @@ TEST_F(KestrelDlgTest, PositionMessageMovesTheSliderUnlessStopped) {
     const std::string data = WriteSmallRecording(tmp.path(), recording);
     ASSERT_FALSE(data.empty());
     dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
-        RecordSelectionResult chosen;
-        chosen.result = kDialogOk;
-        chosen.source.path = data;
-        chosen.source.channel_mask = 1;
-        chosen.source.start_second = recording.start_second;
-        chosen.source.end_second = recording.start_second + 2;
-        chosen.source.year = recording.date.year;
-        chosen.source.month = recording.date.month;
-        chosen.source.day = recording.date.day;
-        return chosen;
+        return FolderChoice(data, recording, 1, recording.start_second, recording.start_second + 2);
     };
     dlg_->OnOpen();
     dlg_->OnPause();
@@ -392,16 +399,9 @@ TEST_F(KestrelDlgTest, OpenPlaysTheChosenFolderRangeIntoTheViewers) {
     int result = kDialogOk;
     dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest& request) {
         requests.push_back(request);
-        RecordSelectionResult chosen;
+        RecordSelectionResult chosen =
+            FolderChoice(data, recording, mask, recording.start_second, recording.start_second + 2);
         chosen.result = result;
-        chosen.source_mode = 0;
-        chosen.source.path = data;
-        chosen.source.channel_mask = mask;
-        chosen.source.start_second = recording.start_second;
-        chosen.source.end_second = recording.start_second + 2;
-        chosen.source.year = recording.date.year;
-        chosen.source.month = recording.date.month;
-        chosen.source.day = recording.date.day;
         return chosen;
     };
 
@@ -470,17 +470,7 @@ TEST_F(KestrelDlgTest, BackFromTheSingleViewEveryViewShowsItsCurrentPicture) {
     const std::string data = WriteSmallRecording(tmp.path(), recording);
     ASSERT_FALSE(data.empty());
     dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
-        RecordSelectionResult chosen;
-        chosen.result = kDialogOk;
-        chosen.source_mode = 0;
-        chosen.source.path = data;
-        chosen.source.channel_mask = 3;
-        chosen.source.start_second = recording.start_second;
-        chosen.source.end_second = recording.start_second + recording.seconds - 1;
-        chosen.source.year = recording.date.year;
-        chosen.source.month = recording.date.month;
-        chosen.source.day = recording.date.day;
-        return chosen;
+        return FolderChoice(data, recording, 3, recording.start_second, recording.start_second + recording.seconds - 1);
     };
     dlg_->OnOpen();
     ViewerGrid& grid = dlg_->grid();
@@ -520,16 +510,7 @@ TEST_F(KestrelDlgTest, ARangeFromMidnightPlaysAndAnEmptyRangeStartsNothing) {
     ASSERT_FALSE(data.empty());
     int end = 2;
     dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
-        RecordSelectionResult chosen;
-        chosen.result = kDialogOk;
-        chosen.source.path = data;
-        chosen.source.channel_mask = 1;
-        chosen.source.start_second = 0;
-        chosen.source.end_second = end;
-        chosen.source.year = recording.date.year;
-        chosen.source.month = recording.date.month;
-        chosen.source.day = recording.date.day;
-        return chosen;
+        return FolderChoice(data, recording, 1, 0, end);
     };
     dlg_->OnOpen();
     EXPECT_EQ(dlg_->engine().Status().play_state, PlaybackEngine::kPlaying);
@@ -561,16 +542,7 @@ TEST_F(KestrelDlgTest, BackupAndACancelledExportKeepThePlayStateTrue) {
     const std::string data = WriteSmallRecording(tmp.path(), recording);
     ASSERT_FALSE(data.empty());
     dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
-        RecordSelectionResult chosen;
-        chosen.result = kDialogOk;
-        chosen.source.path = data;
-        chosen.source.channel_mask = 1;
-        chosen.source.start_second = recording.start_second;
-        chosen.source.end_second = recording.start_second + 2;
-        chosen.source.year = recording.date.year;
-        chosen.source.month = recording.date.month;
-        chosen.source.day = recording.date.day;
-        return chosen;
+        return FolderChoice(data, recording, 1, recording.start_second, recording.start_second + 2);
     };
     int backups = 0;
     dlg_->hooks.run_backup = [&](QWidget*, const std::string&) { return ++backups, 2; };
@@ -623,16 +595,7 @@ TEST_F(KestrelDlgTest, OpenAndPowerHoldTheWindowOnlyWhileThePlaybackEnds) {
     const std::string data = WriteSmallRecording(tmp.path(), recording);
     ASSERT_FALSE(data.empty());
     dlg_->hooks.run_record_selection = [&](const RecordSelectionRequest&) {
-        RecordSelectionResult chosen;
-        chosen.result = kDialogOk;
-        chosen.source.path = data;
-        chosen.source.channel_mask = 3;
-        chosen.source.start_second = recording.start_second;
-        chosen.source.end_second = recording.start_second + recording.seconds - 1;
-        chosen.source.year = recording.date.year;
-        chosen.source.month = recording.date.month;
-        chosen.source.day = recording.date.day;
-        return chosen;
+        return FolderChoice(data, recording, 3, recording.start_second, recording.start_second + recording.seconds - 1);
     };
     ViewerGrid& grid = dlg_->grid();
     auto pictures = [&] {
