@@ -23,54 +23,13 @@ namespace {
 
 constexpr int kMinute = 14 * 3600 + 7 * 60;
 
-// One video frame of the sample, as its manifest lists it.
-struct ManifestFrame {
-    int second_of_day;
-    int channel;
-    bool key;
-    int64_t stamp;
-};
-
-std::vector<ManifestFrame> ReadManifest(const std::string& path) {
-    std::vector<ManifestFrame> frames;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream f(line);
-        std::string clock, kind;
-        int second, channel, codec, key;
-        int64_t stamp;
-        f >> clock >> second >> channel >> kind >> codec >> key >> stamp;
-        if (kind != "video") continue;
-        const int minute_of_day = std::stoi(clock.substr(0, 2)) * 60 + std::stoi(clock.substr(3, 2));
-        frames.push_back({minute_of_day * 60 + second, channel, key == 1, stamp});
-    }
-    return frames;
-}
-
-// Recorded pictures of a channel in [from, to] an export can give: from the
-// first key frame on; in original frames, after a jump of more than two
-// seconds nothing until the next key frame (no player could decode it).
-int64_t ExpectedFrames(const std::vector<ManifestFrame>& manifest, int channel, int from, int to, bool original) {
-    int64_t count = 0;
-    bool waiting = true;
-    int64_t last = 0;
-    for (const ManifestFrame& f : manifest) {
-        if (f.channel != channel || f.second_of_day < from || f.second_of_day > to) continue;
-        if (!waiting && original && (f.stamp - last > 2000 || f.stamp < last)) waiting = true;
-        last = f.stamp;
-        if (waiting && !f.key) continue;
-        waiting = false;
-        ++count;
-    }
-    return count;
-}
-
 // Every entry of the sample in its stored order, as the manifest lists it.
 struct ManifestEntry {
     int second_of_day;
     int channel;
     bool video;
     bool key;
+    int64_t stamp;
     size_t size;
     uLong crc;
 };
@@ -86,10 +45,28 @@ std::vector<ManifestEntry> ReadManifestEntries(const std::string& path) {
         size_t size;
         f >> clock >> second >> channel >> kind >> codec >> key >> stamp >> width >> height >> size >> crc;
         const int minute_of_day = std::stoi(clock.substr(0, 2)) * 60 + std::stoi(clock.substr(3, 2));
-        entries.push_back({minute_of_day * 60 + second, channel, kind == "video", key == 1, size,
+        entries.push_back({minute_of_day * 60 + second, channel, kind == "video", key == 1, stamp, size,
                            std::stoul(crc, nullptr, 16)});
     }
     return entries;
+}
+
+// Recorded pictures of a channel in [from, to] an export can give: from the
+// first key frame on; in original frames, after a jump of more than two
+// seconds nothing until the next key frame (no player could decode it).
+int64_t ExpectedFrames(const std::vector<ManifestEntry>& manifest, int channel, int from, int to, bool original) {
+    int64_t count = 0;
+    bool waiting = true;
+    int64_t last = 0;
+    for (const ManifestEntry& f : manifest) {
+        if (!f.video || f.channel != channel || f.second_of_day < from || f.second_of_day > to) continue;
+        if (!waiting && original && (f.stamp - last > 2000 || f.stamp < last)) waiting = true;
+        last = f.stamp;
+        if (waiting && !f.key) continue;
+        waiting = false;
+        ++count;
+    }
+    return count;
 }
 
 struct Expected {
@@ -177,7 +154,6 @@ protected:
         const ToolRun run = RunTool("avdata-sample " + tmp_->path() + " --date 2012-03-05 --start 14:07 --minutes 1 --manifest " +
                                     tmp_->Sub("manifest.txt"));
         ASSERT_EQ(run.status, 0) << run.err;
-        manifest_ = ReadManifest(tmp_->Sub("manifest.txt"));
         entries_ = ReadManifestEntries(tmp_->Sub("manifest.txt"));
     }
     static void TearDownTestSuite() { delete tmp_; }
@@ -191,11 +167,9 @@ protected:
     static std::string Data() { return tmp_->Sub("avdata"); }
 
     static TempFolder* tmp_;
-    static std::vector<ManifestFrame> manifest_;
     static std::vector<ManifestEntry> entries_;
 };
 TempFolder* AvdataExportTest::tmp_ = nullptr;
-std::vector<ManifestFrame> AvdataExportTest::manifest_;
 std::vector<ManifestEntry> AvdataExportTest::entries_;
 
 // The range crosses the sample's gap at seconds 40-44 (a jump: a new part)
@@ -238,7 +212,7 @@ TEST_F(AvdataExportTest, EveryFileOfBothFormatsReadsBackAsDeclared) {
         for (const char* ch = c.channels; *ch; ++ch) {
             if (*ch == ',') continue;
             const int channel = *ch - '0';
-            EXPECT_EQ(frames[channel], ExpectedFrames(manifest_, channel, kMinute + c.from, kMinute + c.to, original))
+            EXPECT_EQ(frames[channel], ExpectedFrames(entries_, channel, kMinute + c.from, kMinute + c.to, original))
                 << "channel " << channel;
         }
     }
@@ -319,7 +293,7 @@ TEST_F(AvdataExportTest, AsfFormatWritesWmv2WithPcmAudio) {
         EXPECT_EQ(std::stoi(streams[1].at("width")), want.width);
         EXPECT_EQ(std::stoi(streams[1].at("height")), want.height);
         EXPECT_EQ(DecodeErrors(part.path), "");
-        EXPECT_EQ(part.frames, ExpectedFrames(manifest_, channel, kMinute + 5, kMinute + 30, false));
+        EXPECT_EQ(part.frames, ExpectedFrames(entries_, channel, kMinute + 5, kMinute + 30, false));
         const ToolRun count = RunShell("ffprobe -v error -count_frames -select_streams v -show_entries "
                                        "stream=nb_read_frames -of csv=p=0 " + ShellQuote(part.path));
         EXPECT_EQ(count.out, std::to_string(part.frames) + "\n");
@@ -483,7 +457,7 @@ TEST_F(AvdataExportRecorderTest, ASlowLinkAndAnEndlessStreamExportTheRangeWhole)
             CheckFile(part, true, false);
             frames += part.frames;
         }
-        EXPECT_EQ(frames, ExpectedFrames(manifest_, 4, kMinute, kMinute + c.to, true));
+        EXPECT_EQ(frames, ExpectedFrames(entries_, 4, kMinute, kMinute + c.to, true));
         recorder.Stop();
     }
 }
